@@ -1,0 +1,35 @@
+#include "app/Run.h"
+
+#include "app/Console.h"
+#include "app/Stopwatch.h"
+#include "mesh/Reconstruct.h"
+
+#include <ostream>
+
+int run(const Settings& settings, std::ostream& out)
+{
+    if (settings.file.empty()) {
+        printUsage(out);
+        return 0;
+    }
+
+    Reconstruct reconstruct;
+    out << "  Adding vertices from file... " << std::flush;
+    if (!reconstruct.loadNodes(settings.file)) {
+        out << "Failed!" << std::endl;
+        out << "  -  Error loading file \"" << settings.file << '"' << std::endl;
+        return 1;
+    }
+    out << "Done!" << std::endl;
+    out << "  |P| = " << reconstruct.nodes.size() << std::endl;
+    out << "  Vertex Candidate Search Algorithm: " << (settings.kd ? "KD-tree" : "Linear") << std::endl;
+
+    out << "  Triangulation in progress... " << std::flush;
+    startTimer();
+    reconstruct.triangulate(settings.kd);
+    // The interval deliberately includes writing this line, as it always has.
+    out << "Done!" << std::endl;
+    out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
+
+    return showResult(reconstruct, settings, out);
+}

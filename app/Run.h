@@ -1,0 +1,15 @@
+#pragma once
+
+#include "app/Settings.h"
+
+#include <iosfwd>
+
+class Reconstruct;
+
+// The whole job after the banner: usage text, load, triangulate, report,
+// export and viewer. Returns the process exit code.
+int run(const Settings& settings, std::ostream& out);
+
+// Shows the finished result: the window, or the snapshot, or nothing with
+// view:0. Returns the process exit code.
+int showResult(const Reconstruct& result, const Settings& settings, std::ostream& out);

@@ -1,0 +1,64 @@
+#include "app/Settings.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+// atoi's rule without its undefined behaviour on overflow: only zero versus
+// non-zero matters here, so the digits are never accumulated.
+bool toFlag(const char* text)
+{
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
+    if (*text == '+' || *text == '-')
+        ++text;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        if (*text != '0')
+            return true;
+    return false;
+}
+
+double toNumber(const char* text)
+{
+    return std::strtod(text, nullptr);  // atof's rule, defined on overflow
+}
+
+}  // namespace
+
+Settings scanCommandLine(int argc, const char* const* argv)
+{
+    Settings settings;
+    for (int i = argc - 1; i >= 0; --i) {
+        const char* word = argv[i];
+        const char* colon = std::strchr(word, ':');
+        if (colon == nullptr)
+            continue;
+        const std::string_view key(word, static_cast<std::size_t>(colon - word));
+        const char* value = colon + 1;
+        if (key == "file")
+            settings.file = value;
+        else if (key == "kd")
+            settings.kd = toFlag(value);
+        else if (key == "dots")
+            settings.dots = toFlag(value);
+        else if (key == "mesh")
+            settings.mesh = toFlag(value);
+        else if (key == "tri")
+            settings.tri = toFlag(value);
+        else if (key == "zoom")
+            settings.zoom = toNumber(value);
+        else if (key == "transx")
+            settings.transx = toNumber(value);
+        else if (key == "transy")
+            settings.transy = toNumber(value);
+        else if (key == "out")
+            settings.out = value;
+        else if (key == "view")
+            settings.view = toFlag(value);
+        else if (key == "shot")
+            settings.shot = value;
+    }
+    return settings;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// The run settings, each set only from the command line.
+struct Settings {
+    std::string file;      // point file to load
+    bool kd = true;        // KD-tree candidate search; false: linear
+    bool dots = true;      // draw the points
+    bool mesh = true;      // draw the triangle sides
+    bool tri = false;      // draw the triangles filled, on black
+    double zoom = -25.0;   // added to the view translation along z
+    double transx = 0.0;   // ... along x
+    double transy = 0.0;   // ... along y
+    std::string out;       // mesh file to write, if any
+    bool view = true;      // open the window at all
+    std::string shot;      // PNG to render the first frame into, if any
+};
+
+// Scans key:value words from the last to the first, so the leftmost
+// occurrence of a key wins. Keys are case-sensitive; unknown keys and words
+// without a colon are ignored; values convert with atoi/atof rules and are
+// never rejected. argv[0] is scanned like any other word.
+Settings scanCommandLine(int argc, const char* const* argv);

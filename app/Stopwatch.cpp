@@ -1,0 +1,34 @@
+#include "app/Stopwatch.h"
+
+#include <chrono>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::uint64_t frequency = 0;  // ticks per second
+std::uint64_t startCount = 0;
+
+std::uint64_t currentCount()
+{
+    return static_cast<std::uint64_t>(Clock::now().time_since_epoch().count());
+}
+
+}  // namespace
+
+bool startTimer()
+{
+    frequency = static_cast<std::uint64_t>(Clock::period::den) / static_cast<std::uint64_t>(Clock::period::num);
+    if (frequency == 0)
+        return false;
+    startCount = currentCount();
+    return true;
+}
+
+std::uint64_t elapsedMilliseconds()
+{
+    if (frequency == 0)
+        return 0;
+    const std::uint64_t ticks = currentCount() - startCount;
+    return static_cast<std::uint64_t>(static_cast<double>(ticks) * (1000.0 / static_cast<double>(frequency)));
+}

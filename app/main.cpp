@@ -1,0 +1,11 @@
+#include "app/Console.h"
+#include "app/Run.h"
+#include "app/Settings.h"
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    printBanner(std::cout);
+    return run(scanCommandLine(argc, argv), std::cout);
+}

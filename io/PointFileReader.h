@@ -1,0 +1,21 @@
+#pragma once
+
+#include "geometry/CGVertex.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+// Reads one line of a point file (its line feed included, if it has one).
+// True, with position and normal filled, when the line is a usable point:
+// not a comment ("//" in its first two columns), not a bare line feed, and
+// at least six numbers, each ended by a space or a line feed, of which the
+// first three are finite. A zero byte ends the line as a terminator would.
+bool parseLine(std::string_view line, CGVertex& position, CGVector& normal);
+
+using PointSink = std::function<void(const CGVertex& position, const CGVector& normal)>;
+
+// Hands every usable point of the file to sink, in file order. False when
+// the file cannot be opened or cannot be read to its end (a directory, a
+// read error); the sink may have been called before a read error.
+bool readPointFile(const std::string& fileName, const PointSink& sink);

@@ -1,0 +1,227 @@
+#include "mesh/Reconstruct.h"
+
+#include "io/PointFileReader.h"
+#include "search/CandidateSearch.h"
+
+#include <cmath>
+#include <utility>
+
+Reconstruct::~Reconstruct()
+{
+    // The tree's leaves only point at nodes, so the nodes may go first.
+    clearNodes();
+}
+
+ReconNode* Reconstruct::addNode(const CGVertex& position, const CGVector& normal)
+{
+    ReconNode* node = new ReconNode(position, normal, nodes.size());
+    nodes.push_back(node);
+    return node;
+}
+
+void Reconstruct::clearNodes()
+{
+    for (ReconNode* node : nodes)
+        delete node;
+    nodes.clear();
+}
+
+bool Reconstruct::loadNodes(const std::string& fileName)
+{
+    // Read everything first, so a file that fails part-way leaves the
+    // points held before untouched.
+    std::vector<std::pair<CGVertex, CGVector>> points;
+    const bool ok = readPointFile(fileName, [&points](const CGVertex& position, const CGVector& normal) {
+        points.emplace_back(position, normal);
+    });
+    if (!ok)
+        return false;
+    clearNodes();
+    nodes.reserve(points.size());
+    for (const auto& [position, normal] : points)
+        addNode(position, normal);
+    return true;
+}
+
+bool Reconstruct::triangulate(bool useKd)
+{
+    triangles.clear();
+    front.clear();
+
+    // With no points there is nothing to index; the run then ends at once.
+    if (useKd && kdTree.root == nullptr && !nodes.empty()) {
+        Nodes xs = nodes;
+        Nodes ys = nodes;
+        Nodes zs = nodes;
+        if (nodes.size() > 1) {
+            KDTree<double>::sortByAxis(xs, 0, xs.size() - 1, 0);
+            KDTree<double>::sortByAxis(ys, 0, ys.size() - 1, 1);
+            KDTree<double>::sortByAxis(zs, 0, zs.size() - 1, 2);
+        }
+        kdTree.root = KDTree<double>::buildTree(xs, ys, zs, 0);
+    }
+
+    while (findSeed()) {
+        while (Edge* e = popFront()) {
+            if (e->triangleCount == 2)
+                continue;
+            ReconNode* closing = nullptr;
+            ReconNode* apex = findApex(e, closing);
+            if (apex == nullptr)
+                continue;
+            const Vector direction = outwardDirection(e->from->position, e->to->position, apex);
+            ReconNode* c = closing != nullptr ? closing : findCandidate(*this, *e, direction, useKd);
+            if (c != nullptr)
+                addTriangle(e->from, e->to, c);
+        }
+    }
+    return true;
+}
+
+namespace {
+
+double squaredDistance(const ReconNode* p, const ReconNode* q)
+{
+    return squaredLength(p->position - q->position);
+}
+
+}  // namespace
+
+bool Reconstruct::findSeed()
+{
+    // Only the first free node is tried: if no triangle can be built around
+    // it, the run is over.
+    ReconNode* s = nullptr;
+    for (ReconNode* node : nodes) {
+        if (node->isFree()) {
+            s = node;
+            break;
+        }
+    }
+    if (s == nullptr)
+        return false;
+
+    // Strict < throughout, so equal distances go to the node met first; the
+    // cheap distance test runs before the edge lookups.
+    ReconNode* q = nullptr;
+    double best = 1e300;
+    for (ReconNode* p : nodes) {
+        if (p == s)
+            continue;
+        const double d = squaredDistance(s, p);
+        if (d < best && canConnect(s, p)) {
+            best = d;
+            q = p;
+        }
+    }
+    if (q == nullptr)
+        return false;
+
+    ReconNode* r = nullptr;
+    best = 1e300;
+    for (ReconNode* p : nodes) {
+        if (p == s || p == q)
+            continue;
+        const double value = (squaredDistance(p, s) + squaredDistance(p, q)) * 0.5;
+        if (value < best && canConnect(s, p) && canConnect(q, p)) {
+            best = value;
+            r = p;
+        }
+    }
+    if (r == nullptr)
+        return false;
+
+    addTriangle(s, q, r);
+    front.push_back(findEdge(s, q));
+    return true;
+}
+
+Edge* Reconstruct::popFront()
+{
+    if (front.empty())
+        return nullptr;
+    Edge* e = front.back();
+    front.pop_back();
+    return e;
+}
+
+ReconNode* Reconstruct::findApex(const Edge* e, ReconNode*& closing) const
+{
+    if (e->triangleCount != 1)
+        return nullptr;
+    closing = nullptr;
+    ReconNode* first = nullptr;
+    for (const Edge* f : e->from->edges) {
+        if (f == e)
+            continue;
+        ReconNode* x = f->to;
+        if (findEdge(x, e->to) == nullptr)
+            continue;
+        if (first == nullptr) {
+            first = x;
+            continue;
+        }
+        // A second common neighbour: one that can still take a triangle on
+        // its sides to both ends closes the gap without a search. Later
+        // common neighbours are never looked at.
+        if (canConnect(e->from, x) && canConnect(e->to, x)) {
+            closing = x;
+            return first;
+        }
+        if (canConnect(e->from, first) && canConnect(e->to, first)) {
+            closing = first;
+            return x;
+        }
+        if (isClosed(x))
+            return x;
+        if (isClosed(first))
+            return first;
+        return nullptr;
+    }
+    return first;
+}
+
+Vector Reconstruct::outwardDirection(CGVertex a, CGVertex b, const ReconNode* apex)
+{
+    const CGVertex t = apex->position;
+    const CGVector d = b - a;
+    const double dd = dot(d, d);
+    // Both ends at one place: there is no line to measure across.
+    if (dd == 0.0)
+        return {};
+    const double s = dot(t - a, d) / dd;
+    const CGVertex foot = a + s * d;
+    const CGVector v = foot - t;
+    const double length = std::sqrt(dot(v, v));
+    const double k = length != 0.0 ? 1.0 / length : 0.0;
+    return {k * v.x, k * v.y, k * v.z};
+}
+
+void Reconstruct::addTriangle(ReconNode* a, ReconNode* b, ReconNode* c)
+{
+    registerEdge(a, b);
+    registerEdge(b, a);
+    registerEdge(c, a);
+    registerEdge(c, b);
+    front.push_back(registerEdge(a, c));
+    front.push_back(registerEdge(b, c));
+
+    constexpr double kThird = 1.0 / 3.0;
+    const CGVector sum = a->normal + b->normal + c->normal;
+    const CGVector m = {sum.x * kThird, sum.y * kThird, sum.z * kThird};
+    const CGVector u = a->position - b->position;
+    const CGVector w = a->position - c->position;
+    const CGVector f = {u.y * w.z - u.z * w.y, u.z * w.x - u.x * w.z, u.x * w.y - u.y * w.x};
+
+    // Counter-clockwise seen from where the mean normal points; a tie
+    // (degenerate triangle or normals that cancel) keeps the given order.
+    ReconNode* corners[3] = {a, b, c};
+    if (dot(f, m) < 0.0)
+        std::swap(corners[1], corners[2]);
+    Triangle triangle;
+    for (int i = 0; i < 3; ++i) {
+        triangle.corners[i] = {corners[i]->position, corners[i]->normal};
+        triangle.source[i] = corners[i]->index;
+    }
+    triangles.push_back(triangle);
+}
