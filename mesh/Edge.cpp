@@ -2,8 +2,18 @@
 
 #include "mesh/ReconNode.h"
 
+namespace {
+
+constexpr std::size_t kIndexedDegree = 32;
+
+}  // namespace
+
 Edge* findEdge(const ReconNode* a, const ReconNode* b)
 {
+    if (a->edgeIndex) {
+        const auto found = a->edgeIndex->find(b);
+        return found == a->edgeIndex->end() ? nullptr : found->second;
+    }
     for (Edge* edge : a->edges)
         if (edge->to == b)
             return edge;
@@ -14,6 +24,16 @@ Edge* newEdge(ReconNode* a, ReconNode* b)
 {
     Edge* edge = new Edge{a, b, 0};
     a->edges.push_back(edge);
+    ++a->openEdgeCount;
+    if (a->edgeIndex) {
+        a->edgeIndex->emplace(b, edge);
+    } else if (a->edges.size() > kIndexedDegree) {
+        // There is at most one edge a -> b, so the table finds the same
+        // edge the scan would.
+        a->edgeIndex = std::make_unique<std::unordered_map<const ReconNode*, Edge*>>();
+        for (Edge* known : a->edges)
+            a->edgeIndex->emplace(known->to, known);
+    }
     return edge;
 }
 
@@ -23,20 +43,16 @@ Edge* registerEdge(ReconNode* a, ReconNode* b)
     if (edge == nullptr) {
         edge = newEdge(a, b);
         edge->triangleCount = 1;
-    } else {
+    } else if (edge->triangleCount != 2) {
         edge->triangleCount = 2;
+        --a->openEdgeCount;
     }
     return edge;
 }
 
 bool isClosed(const ReconNode* n)
 {
-    if (n->edges.empty())
-        return false;
-    for (const Edge* edge : n->edges)
-        if (edge->triangleCount != 2)
-            return false;
-    return true;
+    return !n->edges.empty() && n->openEdgeCount == 0;
 }
 
 bool canConnect(const ReconNode* a, const ReconNode* b)

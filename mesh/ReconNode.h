@@ -4,6 +4,8 @@
 #include "mesh/Edge.h"
 
 #include <cstddef>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 // One input point. It owns the directed edges that start at it.
@@ -21,7 +23,17 @@ public:
     CGVertex position;
     CGVector normal;  // as read: never normalised or flipped
     Edges edges;      // owned, in order of creation
+    // How many of edges carry fewer than two triangles; kept by newEdge and
+    // registerEdge, so telling a closed node costs nothing however many
+    // sides meet at it.
+    std::size_t openEdgeCount = 0;
     std::size_t index;  // place in the owning node list; breaks ties between equal positions
+
+    // On a real surface few sides meet at a node and scanning edges is
+    // fastest. Heaps of coincident points can make one node the hub of
+    // thousands; past a threshold such a node also keeps a lookup table,
+    // so edge lookups at it stay constant-time. Kept by newEdge.
+    std::unique_ptr<std::unordered_map<const ReconNode*, Edge*>> edgeIndex;
 };
 
 using Nodes = std::vector<ReconNode*>;

@@ -6,6 +6,28 @@
 #include <cmath>
 #include <utility>
 
+namespace {
+
+// True when no distance between two nodes can overflow, which is what lets
+// the driver skip searches that are bound to fail.
+bool coordinatesAreModerate(const Nodes& nodes)
+{
+    constexpr double kLimit = 1e150;
+    for (const ReconNode* node : nodes) {
+        const CGVertex& p = node->position;
+        if (!(std::fabs(p.x) <= kLimit && std::fabs(p.y) <= kLimit && std::fabs(p.z) <= kLimit))
+            return false;
+    }
+    return true;
+}
+
+double squaredDistance(const ReconNode* p, const ReconNode* q)
+{
+    return squaredLength(p->position - q->position);
+}
+
+}  // namespace
+
 Reconstruct::~Reconstruct()
 {
     // The tree's leaves only point at nodes, so the nodes may go first.
@@ -24,6 +46,7 @@ void Reconstruct::clearNodes()
     for (ReconNode* node : nodes)
         delete node;
     nodes.clear();
+    firstFreeHint_ = 0;
 }
 
 bool Reconstruct::loadNodes(const std::string& fileName)
@@ -61,6 +84,7 @@ bool Reconstruct::triangulate(bool useKd)
         kdTree.root = KDTree<double>::buildTree(xs, ys, zs, 0);
     }
 
+    const bool moderate = coordinatesAreModerate(nodes);
     while (findSeed()) {
         while (Edge* e = popFront()) {
             if (e->triangleCount == 2)
@@ -70,7 +94,12 @@ bool Reconstruct::triangulate(bool useKd)
             if (apex == nullptr)
                 continue;
             const Vector direction = outwardDirection(e->from->position, e->to->position, apex);
-            ReconNode* c = closing != nullptr ? closing : findCandidate(*this, *e, direction, useKd);
+            ReconNode* c = closing;
+            // An edge whose ends share a place has zero-area triangles only,
+            // so the search is bound to fail; skipping it keeps heaps of
+            // coincident points from costing a full scan per edge.
+            if (c == nullptr && !(moderate && samePosition(e->from->position, e->to->position)))
+                c = findCandidate(*this, *e, direction, useKd);
             if (c != nullptr)
                 addTriangle(e->from, e->to, c);
         }
@@ -78,28 +107,16 @@ bool Reconstruct::triangulate(bool useKd)
     return true;
 }
 
-namespace {
-
-double squaredDistance(const ReconNode* p, const ReconNode* q)
-{
-    return squaredLength(p->position - q->position);
-}
-
-}  // namespace
 
 bool Reconstruct::findSeed()
 {
     // Only the first free node is tried: if no triangle can be built around
     // it, the run is over.
-    ReconNode* s = nullptr;
-    for (ReconNode* node : nodes) {
-        if (node->isFree()) {
-            s = node;
-            break;
-        }
-    }
-    if (s == nullptr)
+    while (firstFreeHint_ < nodes.size() && !nodes[firstFreeHint_]->isFree())
+        ++firstFreeHint_;
+    if (firstFreeHint_ == nodes.size())
         return false;
+    ReconNode* s = nodes[firstFreeHint_];
 
     // Strict < throughout, so equal distances go to the node met first; the
     // cheap distance test runs before the edge lookups.
@@ -112,6 +129,8 @@ bool Reconstruct::findSeed()
         if (d < best && canConnect(s, p)) {
             best = d;
             q = p;
+            if (best == 0.0)
+                break;  // nothing later can be strictly nearer
         }
     }
     if (q == nullptr)
@@ -126,6 +145,8 @@ bool Reconstruct::findSeed()
         if (value < best && canConnect(s, p) && canConnect(q, p)) {
             best = value;
             r = p;
+            if (best == 0.0)
+                break;  // nothing later can be strictly nearer
         }
     }
     if (r == nullptr)

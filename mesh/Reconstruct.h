@@ -59,4 +59,9 @@ public:
     Nodes nodes;  // owned, in file order
     Triangles triangles;
     Edges front;  // not owned
+
+private:
+    // No node before this one is free. Nodes never become free again while
+    // they exist, so the seed search need not look at them twice.
+    std::size_t firstFreeHint_ = 0;
 };
