@@ -2,6 +2,7 @@
 
 #include "app/Console.h"
 #include "app/Stopwatch.h"
+#include "io/MeshWriter.h"
 #include "mesh/Reconstruct.h"
 
 #include <ostream>
@@ -30,6 +31,17 @@ int run(const Settings& settings, std::ostream& out)
     // The interval deliberately includes writing this line, as it always has.
     out << "Done!" << std::endl;
     out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
+
+    if (!settings.out.empty()) {
+        out << "  Writing mesh to file... " << std::flush;
+        if (!writeMesh(settings.out, reconstruct)) {
+            out << "Failed!" << std::endl;
+            out << "  -  Error writing file \"" << settings.out << '"' << std::endl;
+            return 1;
+        }
+        out << "Done!" << std::endl;
+        out << "  |T| = " << reconstruct.triangles.size() << std::endl;
+    }
 
     return showResult(reconstruct, settings, out);
 }

@@ -1,0 +1,140 @@
+#include "io/MeshWriter.h"
+
+#include "mesh/Reconstruct.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+enum class Format { Ply, Obj, Off, Unknown };
+
+Format formatOf(const std::string& fileName)
+{
+    const std::size_t dot = fileName.find_last_of('.');
+    const std::size_t slash = fileName.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return Format::Unknown;
+    std::string extension = fileName.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == "ply")
+        return Format::Ply;
+    if (extension == "obj")
+        return Format::Obj;
+    if (extension == "off")
+        return Format::Off;
+    return Format::Unknown;
+}
+
+// Little-endian whatever the host, as the header promises.
+void putLittleEndian(std::FILE* file, std::uint64_t bits, int bytes)
+{
+    unsigned char buffer[8];
+    for (int i = 0; i < bytes; ++i)
+        buffer[i] = static_cast<unsigned char>(bits >> (8 * i));
+    std::fwrite(buffer, 1, static_cast<std::size_t>(bytes), file);
+}
+
+void putDouble(std::FILE* file, double value)
+{
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    putLittleEndian(file, bits, 8);
+}
+
+void writePly(std::FILE* file, const Reconstruct& result)
+{
+    std::fprintf(file,
+                 "ply\nformat binary_little_endian 1.0\ncomment written by tri3d\n"
+                 "element vertex %zu\n"
+                 "property double x\nproperty double y\nproperty double z\n"
+                 "property double nx\nproperty double ny\nproperty double nz\n"
+                 "element face %zu\nproperty list uchar int vertex_indices\nend_header\n",
+                 result.nodes.size(), result.triangles.size());
+    for (const ReconNode* node : result.nodes) {
+        putDouble(file, node->position.x);
+        putDouble(file, node->position.y);
+        putDouble(file, node->position.z);
+        putDouble(file, node->normal.x);
+        putDouble(file, node->normal.y);
+        putDouble(file, node->normal.z);
+    }
+    for (const Triangle& triangle : result.triangles) {
+        putLittleEndian(file, 3, 1);
+        for (std::size_t source : triangle.source)
+            putLittleEndian(file, static_cast<std::uint32_t>(source), 4);
+    }
+}
+
+void writeObj(std::FILE* file, const Reconstruct& result)
+{
+    std::fprintf(file, "# written by tri3d: %zu points, %zu triangles\n", result.nodes.size(),
+                 result.triangles.size());
+    for (const ReconNode* node : result.nodes) {
+        std::fprintf(file, "v %.17g %.17g %.17g\n", node->position.x, node->position.y, node->position.z);
+        std::fprintf(file, "vn %.17g %.17g %.17g\n", node->normal.x, node->normal.y, node->normal.z);
+    }
+    for (const Triangle& triangle : result.triangles) {
+        const std::size_t a = triangle.source[0] + 1, b = triangle.source[1] + 1, c = triangle.source[2] + 1;
+        std::fprintf(file, "f %zu//%zu %zu//%zu %zu//%zu\n", a, a, b, b, c, c);
+    }
+}
+
+void writeOff(std::FILE* file, const Reconstruct& result)
+{
+    std::fprintf(file, "OFF\n%zu %zu 0\n", result.nodes.size(), result.triangles.size());
+    for (const ReconNode* node : result.nodes)
+        std::fprintf(file, "%.17g %.17g %.17g\n", node->position.x, node->position.y, node->position.z);
+    for (const Triangle& triangle : result.triangles)
+        std::fprintf(file, "3 %zu %zu %zu\n", triangle.source[0], triangle.source[1], triangle.source[2]);
+}
+
+}  // namespace
+
+bool writeMesh(const std::string& fileName, const Reconstruct& result)
+{
+    const Format format = formatOf(fileName);
+    if (format == Format::Unknown)
+        return false;
+    // PLY indices are 32-bit.
+    if (format == Format::Ply && result.nodes.size() > 0x7fffffffu)
+        return false;
+
+    // Written beside the target and renamed over it at the end, so a failed
+    // write never leaves a truncated mesh under the user's name.
+    std::string temporary = fileName + ".XXXXXX";
+    const int descriptor = ::mkstemp(temporary.data());
+    if (descriptor < 0)
+        return false;
+    // mkstemp makes the file private; a mesh is an ordinary document.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(descriptor, 0666 & ~mask);
+    std::FILE* file = ::fdopen(descriptor, "wb");
+    if (file == nullptr) {
+        ::close(descriptor);
+        std::remove(temporary.c_str());
+        return false;
+    }
+
+    switch (format) {
+    case Format::Ply: writePly(file, result); break;
+    case Format::Obj: writeObj(file, result); break;
+    case Format::Off: writeOff(file, result); break;
+    case Format::Unknown: break;
+    }
+
+    bool ok = std::fflush(file) == 0 && !std::ferror(file);
+    ok = std::fclose(file) == 0 && ok;
+    ok = ok && std::rename(temporary.c_str(), fileName.c_str()) == 0;
+    if (!ok)
+        std::remove(temporary.c_str());
+    return ok;
+}
