@@ -1,0 +1,142 @@
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using testsupport::runProgram;
+using testsupport::writeTempFile;
+
+namespace {
+
+const std::string kBanner = "\nTriangulation in 3D  -  tri3d, surfaces from oriented points\n\n";
+
+const std::string kUsage =
+    "mandatory arguments are:\n"
+    "  file:<filename>  - load vertices from file\n"
+    "\n"
+    "optional arguments are:\n"
+    "  kd:<0|1>         - activate normal (Linear) use or optimized (KD) use\n"
+    "                     default: 1 (use kd)\n"
+    "  dots:<0|1>       - show vertices\n"
+    "                     default: 1 (true)\n"
+    "  mesh:<0|1>       - show triangle-mesh\n"
+    "                     default: 1 (true)\n"
+    "  tri:<0|1>        - show triangles\n"
+    "                     default: 0 (false)\n"
+    "  transx:<value>   - translation along x-axis\n"
+    "                     default: 0\n"
+    "  transy:<value>   - translation along y-axis\n"
+    "                     default: 0\n"
+    "  zoom:<value>     - translation along z-axis\n"
+    "                     default: -25\n"
+    "\n";
+
+// The report up to the time line, whose figure varies.
+std::string reportHead(std::size_t points, const char* method)
+{
+    return kBanner + "  Adding vertices from file... Done!\n  |P| = " + std::to_string(points) +
+           "\n  Vertex Candidate Search Algorithm: " + method + "\n  Triangulation in progress... Done!\n  - Time: ";
+}
+
+// Splits off the time line's figure and checks its form.
+std::string withoutTime(const std::string& output)
+{
+    const std::size_t at = output.find("  - Time: ");
+    if (at == std::string::npos)
+        return output;
+    const std::size_t digits = at + 10;
+    std::size_t end = digits;
+    while (end < output.size() && output[end] >= '0' && output[end] <= '9')
+        ++end;
+    EXPECT_GT(end, digits) << "no milliseconds figure";
+    EXPECT_EQ(output.compare(end, 14, " milliseconds\n"), 0);
+    return output.substr(0, digits) + output.substr(end + 14);
+}
+
+const char* kTriangle = "0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n";
+
+}  // namespace
+
+TEST(EndToEnd, UsageWithoutAPointFile)
+{
+    for (auto words : {std::vector<std::string>{}, {"file:"}, {"kd:0", "Dots:0"}}) {
+        const auto run = runProgram(words);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.output, kBanner + kUsage);
+    }
+}
+
+TEST(EndToEnd, MissingFileFailsWithItsName)
+{
+    const std::string name = testsupport::tempPath("no such file.xyz");
+    const auto run = runProgram({"file:" + name, "view:0"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output,
+              kBanner + "  Adding vertices from file... Failed!\n  -  Error loading file \"" + name + "\"\n");
+}
+
+TEST(EndToEnd, DirectoryFailsLikeAMissingFile)
+{
+    const auto run = runProgram({"file:" + testing::TempDir(), "view:0"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.output.find("Failed!\n  -  Error loading file \""), std::string::npos);
+}
+
+TEST(EndToEnd, SmallFileGivesTheFullReport)
+{
+    const std::string file = writeTempFile("tri.xyz", kTriangle);
+    const auto run = runProgram({"file:" + file, "view:0"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(withoutTime(run.output), reportHead(3, "KD-tree"));
+}
+
+TEST(EndToEnd, KdValuesPickTheMethod)
+{
+    const std::string file = writeTempFile("tri.xyz", kTriangle);
+    for (const char* value : {"abc", "0x1", "0"}) {
+        const auto run = runProgram({"file:" + file, std::string("kd:") + value, "view:0"});
+        EXPECT_EQ(withoutTime(run.output), reportHead(3, "Linear")) << value;
+    }
+    for (const char* value : {"-1", "2"}) {
+        const auto run = runProgram({"file:" + file, std::string("kd:") + value, "view:0"});
+        EXPECT_EQ(withoutTime(run.output), reportHead(3, "KD-tree")) << value;
+    }
+}
+
+TEST(EndToEnd, LeftmostFileIsLoaded)
+{
+    const std::string a = writeTempFile("a.xyz", kTriangle);
+    const std::string b = writeTempFile("b.xyz", "0 0 0 0 0 1\n");
+    const auto run = runProgram({"file:" + a, "file:" + b, "view:0"});
+    EXPECT_EQ(withoutTime(run.output), reportHead(3, "KD-tree"));
+}
+
+TEST(EndToEnd, FileWithoutUsablePointsStillTriangulates)
+{
+    const std::string file = writeTempFile("comments.xyz", "// nothing\n1 2 3\n");
+    const auto run = runProgram({"file:" + file, "view:0"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(withoutTime(run.output), reportHead(0, "KD-tree"));
+}
+
+TEST(EndToEnd, MeshExportReportsTheTriangleCount)
+{
+    const std::string file = writeTempFile("tri.xyz", kTriangle);
+    const std::string mesh = testsupport::tempPath("tri.obj");
+    const auto run = runProgram({"file:" + file, "out:" + mesh, "view:0"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(withoutTime(run.output), reportHead(3, "KD-tree") + "  Writing mesh to file... Done!\n  |T| = 1\n");
+}
+
+TEST(EndToEnd, MeshExportFailureIsReported)
+{
+    const std::string file = writeTempFile("tri.xyz", kTriangle);
+    for (const std::string& mesh : {testsupport::tempPath("no-such-folder/tri.ply"), testsupport::tempPath("tri.stl")}) {
+        const auto run = runProgram({"file:" + file, "out:" + mesh, "view:0"});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(withoutTime(run.output), reportHead(3, "KD-tree") +
+                                               "  Writing mesh to file... Failed!\n  -  Error writing file \"" +
+                                               mesh + "\"\n");
+    }
+}
