@@ -12,7 +12,7 @@ Edge* findEdge(const ReconNode* a, const ReconNode* b)
 {
     if (a->edgeIndex) {
         const auto found = a->edgeIndex->find(b);
-        return found == a->edgeIndex->end() ? nullptr : found->second;
+        return found == a->edgeIndex->end() ? nullptr : a->edges[found->second];
     }
     for (Edge* edge : a->edges)
         if (edge->to == b)
@@ -26,13 +26,13 @@ Edge* newEdge(ReconNode* a, ReconNode* b)
     a->edges.push_back(edge);
     ++a->openEdgeCount;
     if (a->edgeIndex) {
-        a->edgeIndex->emplace(b, edge);
+        a->edgeIndex->emplace(b, a->edges.size() - 1);
     } else if (a->edges.size() > kIndexedDegree) {
         // There is at most one edge a -> b, so the table finds the same
         // edge the scan would.
-        a->edgeIndex = std::make_unique<std::unordered_map<const ReconNode*, Edge*>>();
-        for (Edge* known : a->edges)
-            a->edgeIndex->emplace(known->to, known);
+        a->edgeIndex = std::make_unique<std::unordered_map<const ReconNode*, std::size_t>>();
+        for (std::size_t i = 0; i < a->edges.size(); ++i)
+            a->edgeIndex->emplace(a->edges[i]->to, i);
     }
     return edge;
 }

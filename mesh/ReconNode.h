@@ -31,9 +31,15 @@ public:
 
     // On a real surface few sides meet at a node and scanning edges is
     // fastest. Heaps of coincident points can make one node the hub of
-    // thousands; past a threshold such a node also keeps a lookup table,
-    // so edge lookups at it stay constant-time. Kept by newEdge.
-    std::unique_ptr<std::unordered_map<const ReconNode*, Edge*>> edgeIndex;
+    // thousands; past a threshold such a node also keeps a table from end
+    // node to place in edges, so lookups at it stay constant-time. Kept by
+    // newEdge.
+    std::unique_ptr<std::unordered_map<const ReconNode*, std::size_t>> edgeIndex;
+
+    // No node of the owner's list before this place can ever be the third
+    // corner of a seed triangle with this node as partner: each is this
+    // node, closed, or joined to it by a full side, and all three stay so.
+    std::size_t seedSkip = 0;
 };
 
 using Nodes = std::vector<ReconNode*>;

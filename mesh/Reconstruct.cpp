@@ -136,9 +136,15 @@ bool Reconstruct::findSeed()
     if (q == nullptr)
         return false;
 
+    // Nodes that can never join q are skipped for good: without this a hub
+    // of coincident points is rescanned from the start for every seed.
+    while (q->seedSkip < nodes.size() && (nodes[q->seedSkip] == q || !canConnect(q, nodes[q->seedSkip])))
+        ++q->seedSkip;
+
     ReconNode* r = nullptr;
     best = 1e300;
-    for (ReconNode* p : nodes) {
+    for (std::size_t i = q->seedSkip; i < nodes.size(); ++i) {
+        ReconNode* p = nodes[i];
         if (p == s || p == q)
             continue;
         const double value = (squaredDistance(p, s) + squaredDistance(p, q)) * 0.5;
@@ -172,34 +178,34 @@ ReconNode* Reconstruct::findApex(const Edge* e, ReconNode*& closing) const
         return nullptr;
     closing = nullptr;
     ReconNode* first = nullptr;
+    ReconNode* x = nullptr;
     for (const Edge* f : e->from->edges) {
-        if (f == e)
+        if (f == e || findEdge(f->to, e->to) == nullptr)
             continue;
-        ReconNode* x = f->to;
-        if (findEdge(x, e->to) == nullptr)
-            continue;
-        if (first == nullptr) {
-            first = x;
-            continue;
+        if (first != nullptr) {
+            x = f->to;
+            break;
         }
-        // A second common neighbour: one that can still take a triangle on
-        // its sides to both ends closes the gap without a search. Later
-        // common neighbours are never looked at.
-        if (canConnect(e->from, x) && canConnect(e->to, x)) {
-            closing = x;
-            return first;
-        }
-        if (canConnect(e->from, first) && canConnect(e->to, first)) {
-            closing = first;
-            return x;
-        }
-        if (isClosed(x))
-            return x;
-        if (isClosed(first))
-            return first;
-        return nullptr;
+        first = f->to;
     }
-    return first;
+    if (x == nullptr)
+        return first;
+    // A second common neighbour: one that can still take a triangle on its
+    // sides to both ends closes the gap without a search. Later common
+    // neighbours are never looked at.
+    if (canConnect(e->from, x) && canConnect(e->to, x)) {
+        closing = x;
+        return first;
+    }
+    if (canConnect(e->from, first) && canConnect(e->to, first)) {
+        closing = first;
+        return x;
+    }
+    if (isClosed(x))
+        return x;
+    if (isClosed(first))
+        return first;
+    return nullptr;
 }
 
 Vector Reconstruct::outwardDirection(CGVertex a, CGVertex b, const ReconNode* apex)

@@ -1,4 +1,5 @@
 #include "mesh/Reconstruct.h"
+#include "search/CandidateSearch.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -243,4 +244,150 @@ TEST(Triangulate, DecisionsMatchTheRecordedFaceList)
     std::ostringstream expected;
     expected << golden.rdbuf();
     EXPECT_EQ(faceList(r), expected.str());
+}
+
+namespace {
+
+// The seed search, apex walk and driver exactly as the rules read, with
+// none of the engine's shortcuts, to check those shortcuts change nothing.
+bool literalSeed(Reconstruct& r)
+{
+    ReconNode* s = nullptr;
+    for (ReconNode* n : r.nodes)
+        if (n->edges.empty()) {
+            s = n;
+            break;
+        }
+    if (s == nullptr)
+        return false;
+    ReconNode* q = nullptr;
+    double best = 1e300;
+    for (ReconNode* p : r.nodes) {
+        if (p == s)
+            continue;
+        const double d = squaredLength(s->position - p->position);
+        if (d < best && canConnect(s, p)) {
+            best = d;
+            q = p;
+        }
+    }
+    if (q == nullptr)
+        return false;
+    ReconNode* third = nullptr;
+    best = 1e300;
+    for (ReconNode* p : r.nodes) {
+        if (p == s || p == q)
+            continue;
+        const double v = (squaredLength(p->position - s->position) + squaredLength(p->position - q->position)) * 0.5;
+        if (v < best && canConnect(s, p) && canConnect(q, p)) {
+            best = v;
+            third = p;
+        }
+    }
+    if (third == nullptr)
+        return false;
+    r.addTriangle(s, q, third);
+    r.front.push_back(findEdge(s, q));
+    return true;
+}
+
+ReconNode* literalApex(const Edge* e, ReconNode*& closing)
+{
+    if (e->triangleCount != 1)
+        return nullptr;
+    closing = nullptr;
+    ReconNode* first = nullptr;
+    for (const Edge* f : e->from->edges) {
+        ReconNode* x = f->to;
+        if (f == e || findEdge(x, e->to) == nullptr)
+            continue;
+        if (first == nullptr) {
+            first = x;
+            continue;
+        }
+        if (canConnect(e->from, x) && canConnect(e->to, x)) {
+            closing = x;
+            return first;
+        }
+        if (canConnect(e->from, first) && canConnect(e->to, first)) {
+            closing = first;
+            return x;
+        }
+        if (isClosed(x))
+            return x;
+        if (isClosed(first))
+            return first;
+        return nullptr;
+    }
+    return first;
+}
+
+void literalTriangulate(Reconstruct& r)
+{
+    while (literalSeed(r)) {
+        while (Edge* e = r.popFront()) {
+            if (e->triangleCount == 2)
+                continue;
+            ReconNode* closing = nullptr;
+            ReconNode* apex = literalApex(e, closing);
+            if (apex == nullptr)
+                continue;
+            const Vector n = Reconstruct::outwardDirection(e->from->position, e->to->position, apex);
+            ReconNode* c = closing ? closing : findCandidate(r, *e, n, false);
+            if (c)
+                r.addTriangle(e->from, e->to, c);
+        }
+    }
+}
+
+}  // namespace
+
+TEST(Triangulate, ShortcutsForCoincidentPointsChangeNoDecision)
+{
+    // Clusters of exact copies make hubs with dozens of sides, where the
+    // engine switches to lookup tables and skips searches bound to fail.
+    std::uint64_t state = 99;
+    auto next = [&state](std::uint64_t bound) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return (state >> 33) % bound;
+    };
+    for (int round = 0; round < 6; ++round) {
+        std::vector<std::string> lines;
+        for (int cluster = 0; cluster < 6; ++cluster) {
+            const std::string line = std::to_string(next(5)) + " " + std::to_string(next(5)) + " " +
+                                     std::to_string(round % 2 ? next(3) : 0) + " 0 " + std::to_string(next(3)) + " 1\n";
+            for (std::uint64_t copies = 1 + next(200); copies > 0; --copies)
+                lines.push_back(line);
+        }
+        // Half the rounds keep each cluster's copies together, half shuffle.
+        if (round % 2 == 0) {
+            for (std::size_t i = lines.size(); i > 1; --i)
+                std::swap(lines[i - 1], lines[next(i)]);
+        }
+        std::string text;
+        for (const std::string& line : lines)
+            text += line;
+
+        Reconstruct fast, literal;
+        loadPoints(fast, text);
+        loadPoints(literal, text);
+        fast.triangulate(false);
+        literalTriangulate(literal);
+        EXPECT_EQ(faceList(fast), faceList(literal)) << "round " << round;
+        EXPECT_EQ(brokenInvariant(fast), "");
+        bool sawHub = false;
+        for (const ReconNode* n : fast.nodes)
+            sawHub = sawHub || n->edgeIndex != nullptr;
+        EXPECT_TRUE(sawHub) << "round " << round << " never exercised the tables";
+    }
+}
+
+TEST(Triangulate, HundredThousandCopiesOfOnePointFinish)
+{
+    Reconstruct r;
+    for (int i = 0; i < 100000; ++i)
+        r.addNode({1, 2, 3}, {0, 0, 1});
+    r.triangulate(false);
+    EXPECT_EQ(brokenInvariant(r), "");
+    EXPECT_FALSE(r.triangles.empty());
 }
