@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -43,6 +44,22 @@ std::vector<std::string> childEnvironment(const std::string& display)
     if (!display.empty())
         entries.push_back("DISPLAY=" + display);
     return entries;
+}
+
+// Every temporary path handed out, removed when the test program ends.
+std::vector<std::string>& temporaries()
+{
+    struct Paths {
+        std::vector<std::string> list;
+        ~Paths()
+        {
+            std::error_code ignored;
+            for (const std::string& path : list)
+                std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static Paths paths;
+    return paths.list;
 }
 
 int decode(int status)
@@ -288,6 +305,7 @@ std::string tempPath(const std::string& name)
     // ctest runs tests side by side, each in its own process.
     const std::string path = testing::TempDir() + "tri3d-" + std::to_string(getpid()) + "-" + name;
     std::remove(path.c_str());
+    temporaries().push_back(path);
     return path;
 }
 

@@ -103,7 +103,7 @@ bool isLineBlue(Pixel p);    // unlit sides: dark, blue above green above red
 bool isFaceBlue(Pixel p);    // lit faces: blue well above the others
 
 // A file name of this process's own in the temporary folder, removed first
-// if present.
+// if present and again, with anything below it, when the tests end.
 std::string tempPath(const std::string& name);
 
 // Writes text to a file in the test's temporary folder; returns its path.
