@@ -14,8 +14,16 @@ build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# With a display the window opens; without one (a server, a container) the
+# first frame goes to $(BUILD)/sample.png instead, so the run still shows
+# its result.
 run: build
-	$(BUILD)/tri3d file:$(SAMPLE)
+	@if xdpyinfo >/dev/null 2>&1; then \
+	  $(BUILD)/tri3d file:$(SAMPLE); \
+	else \
+	  $(BUILD)/tri3d file:$(SAMPLE) shot:$(BUILD)/sample.png && \
+	  echo "No display: the first frame is in $(BUILD)/sample.png"; \
+	fi
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A program started for a test, its standard output going to a file. It is
+// killed at the end of the scope if it is still running then.
+class TestProcess {
+public:
+    // display empty: the program sees no display at all; otherwise DISPLAY
+    // is set to it. extra holds more NAME=value entries for its environment.
+    TestProcess(const std::vector<std::string>& args, const std::string& display,
+                const std::vector<std::string>& extra = {});
+    ~TestProcess();
+
+    TestProcess(const TestProcess&) = delete;
+    TestProcess& operator=(const TestProcess&) = delete;
+
+    // True once the program has ended within the given time; exitCode is
+    // its exit status, or 128 plus the signal that ended it.
+    bool waitForExit(double seconds, int& exitCode);
+
+    bool running();
+
+    // Everything the program has written to its standard output so far.
+    std::string output() const;
+
+private:
+    pid_t pid = -1;
+    bool ended = false;
+    int status = 0;
+    std::string outputFile;
+};
+
+struct Finished {
+    bool exited = false;  // false: still running at the deadline, then killed
+    int exitCode = -1;
+    std::string output;
+};
+
+// Runs build/tri3d with the given words to its end.
+Finished runTri3d(const std::vector<std::string>& words, const std::string& display = "",
+                  const std::vector<std::string>& extra = {});
+
+// A private X server for one test, started on a free display number and
+// stopped at the end of the scope.
+class XvfbServer {
+public:
+    XvfbServer();
+    ~XvfbServer();
+
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    // Such as ":3"; empty when the server could not be started.
+    const std::string& display() const { return name; }
+
+private:
+    pid_t pid = -1;
+    std::string name;
+};
+
+// Sets DISPLAY for this process (unsets it for an empty name) and puts the
+// old value back at the end of the scope.
+class ScopedDisplay {
+public:
+    explicit ScopedDisplay(const std::string& display);
+    ~ScopedDisplay();
+
+    ScopedDisplay(const ScopedDisplay&) = delete;
+    ScopedDisplay& operator=(const ScopedDisplay&) = delete;
+
+private:
+    bool had = false;
+    std::string old;
+};
+
+struct Pixel {
+    unsigned char r, g, b;
+};
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;  // top row first
+
+    Pixel at(int x, int y) const;
+    std::size_t count(const std::function<bool(Pixel)>& wanted) const;
+};
+
+// Reads an 8-bit RGB or RGBA PNG; an empty image when it cannot.
+Image readPng(const std::string& fileName);
+
+// The colour classes the scene is drawn in.
+bool isWhite(Pixel p);
+bool isBlack(Pixel p);
+bool isPointGreen(Pixel p);  // lit spheres: green well above red and blue
+bool isLineBlue(Pixel p);    // unlit sides: dark, blue above green above red
+bool isFaceBlue(Pixel p);    // lit faces: blue well above the others
+
+// A file name of this process's own in the temporary folder, removed first
+// if present and again, with anything below it, when the tests end.
+std::string tempPath(const std::string& name);
+
+// Writes text to a file in the test's temporary folder; returns its path.
+std::string writeTempFile(const std::string& name, const std::string& text);

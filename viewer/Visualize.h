@@ -1,0 +1,86 @@
+#pragma once
+
+#include "geometry/CGVertex.h"
+#include "viewer/OffscreenSurface.h"
+
+#include <string>
+#include <vector>
+
+struct GLFWwindow;
+class GLUquadric;
+class Reconstruct;
+
+// Which parts of the result a frame shows.
+struct DrawSettings {
+    bool dots = true;   // every point as a small lit sphere
+    bool mesh = true;   // the three sides of every triangle as unlit lines
+    bool tri = false;   // every triangle filled and lit
+};
+
+// The viewer: one window (or one offscreen surface) with its GL context, the
+// quadric the points are drawn with, and the view that turns each frame.
+// Everything runs on the thread that created the window.
+class Visualize {
+public:
+    Visualize();
+    ~Visualize();
+
+    Visualize(const Visualize&) = delete;
+    Visualize& operator=(const Visualize&) = delete;
+
+    // Opens a shown window of outer size width by height, asking for bits
+    // colour and depth bits, with its context current and the GL state of
+    // initGL in place. False on failure, with the reason in lastError; false
+    // at once, lastError untouched, while a window or surface exists.
+    bool createGLWindow(int width, int height, int bits);
+
+    // As createGLWindow, but nothing appears on screen: the frame is drawn
+    // into a surface that needs no display server where the GL library can
+    // give one, otherwise into a window that is never shown.
+    bool createOffscreenGL(int width, int height, int bits);
+
+    // Sets the fixed GL state and resets the view. Needs a current context.
+    void initGL();
+
+    // Releases the context, the surface and the window; nothing without one.
+    void killGLWindow();
+
+    // Replaces the window's caption; nothing without a window.
+    void setCaption(const std::string& caption);
+
+    // Sets the colour every frame is cleared to, and clears once.
+    void setBackground(float red, float green, float blue, float alpha);
+
+    // Handles pending window events and draws a frame whenever none were
+    // pending, until the window is asked to close.
+    void runLoop(const Reconstruct& result, const DrawSettings& draw);
+
+    // Turns the view one step, draws the frame and presents it.
+    void renderFrame(const Reconstruct& result, const DrawSettings& draw);
+
+    // renderFrame without presenting, so the frame can still be read back.
+    void drawFrame(const Reconstruct& result, const DrawSettings& draw);
+
+    // The colour buffer being drawn into: width * height RGB triples, top
+    // row first. Empty without a context.
+    std::vector<unsigned char> readPixels() const;
+
+    int frameWidth() const { return width; }
+    int frameHeight() const { return height; }
+
+    double angle = 0.0;     // degrees about x, y and z; kept within one turn
+    CGVector translation;   // applied before the rotation
+    std::string lastError;  // why the last createGLWindow failed
+
+private:
+    bool openWindow(int width, int height, int bits, bool shown);
+    bool fail(const char* message);
+    void setView() const;
+
+    unsigned short bits = 0;
+    unsigned short width = 0;
+    unsigned short height = 0;
+    GLFWwindow* window = nullptr;  // the window and its context, owned
+    OffscreenSurface offscreen;    // the context when drawing without a window
+    GLUquadric* quadric = nullptr;  // owned
+};
