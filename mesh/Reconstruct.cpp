@@ -95,9 +95,10 @@ bool Reconstruct::triangulate(bool useKd)
                 continue;
             const Vector direction = outwardDirection(e->from->position, e->to->position, apex);
             ReconNode* c = closing;
-            // An edge whose ends share a place has zero-area triangles only,
-            // so the search is bound to fail; skipping it keeps heaps of
-            // coincident points from costing a full scan per edge.
+            // On an edge whose ends share a place every triangle has zero
+            // area, so the search is bound to fail (when no distance can
+            // overflow, the area test cannot be fooled); skipping it keeps
+            // heaps of coincident points from costing a full scan per edge.
             if (c == nullptr && !(moderate && samePosition(e->from->position, e->to->position)))
                 c = findCandidate(*this, *e, direction, useKd);
             if (c != nullptr)
@@ -106,7 +107,6 @@ bool Reconstruct::triangulate(bool useKd)
     }
     return true;
 }
-
 
 bool Reconstruct::findSeed()
 {
