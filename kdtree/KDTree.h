@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // A three-dimensional KD-tree over ReconNode points, one point per leaf.
 // Inner nodes split at a median point on an axis that cycles x, y, z with
@@ -81,6 +82,10 @@ public:
     BinaryTree* root = nullptr;  // owned; null until built
 
 private:
+    // The coordinates of each axis's key, most significant first. y and z
+    // break their ties on x, not on the next axis in the cycle.
+    static constexpr std::uint8_t kKeys[3][3] = {{0, 1, 2}, {1, 0, 2}, {2, 0, 1}};
+
     static T coordinate(const CGVertex& v, std::uint8_t axis);
     static void setCoordinate(CGVertex& v, std::uint8_t axis, T value);
     // Negative, zero or positive as a is before, equal to or after b.
@@ -104,8 +109,6 @@ void KDTree<T>::setCoordinate(CGVertex& v, std::uint8_t axis, T value)
 template <typename T>
 int KDTree<T>::keyOrder(const ReconNode* a, const ReconNode* b, std::uint8_t axis)
 {
-    // y and z break their ties on x first, not on the next axis in the cycle.
-    static constexpr std::uint8_t kKeys[3][3] = {{0, 1, 2}, {1, 0, 2}, {2, 0, 1}};
     for (std::uint8_t c : kKeys[axis]) {
         const T p = coordinate(a->position, c);
         const T q = coordinate(b->position, c);
@@ -132,10 +135,36 @@ void KDTree<T>::sortByAxis(Nodes& list, std::size_t first, std::size_t last, std
     if (first >= last)
         return;
     assert(last < list.size());
+
+    // The keys are copied out next to their nodes: comparing them in place
+    // would chase a pointer into a scattered node for every comparison.
+    struct Keyed {
+        T key[3];
+        std::size_t index;
+        ReconNode* node;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(last - first + 1);
+    for (std::size_t i = first; i <= last; ++i) {
+        const ReconNode* n = list[i];
+        keyed.push_back({{coordinate(n->position, kKeys[axis][0]), coordinate(n->position, kKeys[axis][1]),
+                          coordinate(n->position, kKeys[axis][2])},
+                         n->index,
+                         list[i]});
+    }
     // The key order is total, so any correct sort gives the same list; an
     // introsort keeps presorted and all-equal input at O(n log n).
-    std::sort(list.begin() + static_cast<std::ptrdiff_t>(first), list.begin() + static_cast<std::ptrdiff_t>(last) + 1,
-              [axis](const ReconNode* a, const ReconNode* b) { return keyOrder(a, b, axis) < 0; });
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        for (int c = 0; c < 3; ++c) {
+            if (a.key[c] < b.key[c])
+                return true;
+            if (b.key[c] < a.key[c])
+                return false;
+        }
+        return a.index < b.index;
+    });
+    for (std::size_t i = first; i <= last; ++i)
+        list[i] = keyed[i - first].node;
 }
 
 template <typename T>
