@@ -28,5 +28,11 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Speed is checked here, in a Release build, never by timed unit tests.
+bench: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTRI3D_BENCH=ON >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target tri3d_bench
+	$(BUILD)/tri3d_bench
+
 clean:
 	rm -rf $(BUILD)

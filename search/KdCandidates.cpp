@@ -1,9 +1,44 @@
 #include "search/KdCandidates.h"
 
+#include "kdtree/SphereSearch.h"
 #include "mesh/Reconstruct.h"
 
-// PLACEHOLDER until the tree lands: every node is a candidate.
-void gatherKdCandidates(const Reconstruct& triangulator, const Edge&, Nodes& out)
+#include <cmath>
+
+namespace {
+
+// The region the root stands for: all of space, as far as doubles go.
+constexpr double kFar = 1e300;
+
+std::size_t query(const Reconstruct& triangulator, const CGVertex& centre, double radius, Nodes& out)
 {
+    const SphereSearch sphere(centre, radius);
+    out.clear();
+    KDTree<double>::rangeSearch(out, triangulator.kdTree.root, CGVertex{-kFar, -kFar, -kFar},
+                                CGVertex{kFar, kFar, kFar}, &sphere);
+    return out.size();
+}
+
+}  // namespace
+
+void gatherKdCandidates(const Reconstruct& triangulator, const Edge& edge, Nodes& out)
+{
+    const CGVertex& a = edge.from->position;
+    const CGVertex& b = edge.to->position;
+    const double length = std::sqrt(squaredLength(b - a));
+    const CGVertex middle = {(a.x + b.x) * 0.5, (a.y + b.y) * 0.5, (a.z + b.z) * 0.5};
+
+    out.clear();
+    if (triangulator.kdTree.root == nullptr)
+        return;
+
+    // Both ends of the edge are always reported, so a count of exactly 2
+    // means the sphere found no other point. Grow it once; if that finds
+    // nothing either, every node is a candidate. The second radius is twice
+    // the edge length, not twice the first radius.
+    if (query(triangulator, middle, 1.5 * length, out) != 2)
+        return;
+    if (query(triangulator, middle, 2.0 * length, out) != 2)
+        return;
     out = triangulator.nodes;
 }

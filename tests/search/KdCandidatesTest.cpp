@@ -1,0 +1,186 @@
+#include "search/KdCandidates.h"
+
+#include "kdtree/SphereSearch.h"
+#include "kdtree/TreeFixture.h"
+#include "search/CandidateSearch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+
+namespace {
+
+Nodes gather(const Reconstruct& r, ReconNode* a, ReconNode* b)
+{
+    const Edge edge{a, b, 1};
+    Nodes out;
+    gatherKdCandidates(r, edge, out);
+    return out;
+}
+
+Nodes sorted(Nodes nodes)
+{
+    std::sort(nodes.begin(), nodes.end());
+    return nodes;
+}
+
+}  // namespace
+
+// Every case below uses the edge from (0, 0, 0) to (2, 0, 0): its length is
+// 2 and its midpoint (1, 0, 0), so the first sphere has radius 3 and the
+// second radius 4.
+
+TEST(GatherKdCandidates, WithoutATreeFindsNothing)
+{
+    Reconstruct r;
+    loadPoints(r, "0 0 0 0 0 1\n"
+                 "2 0 0 0 0 1\n"
+                 "1 1 0 0 0 1\n");
+    EXPECT_TRUE(gather(r, r.nodes[0], r.nodes[1]).empty());
+    EXPECT_EQ(findCandidate(r, Edge{r.nodes[0], r.nodes[1], 1}, CGVector{0.0, 1.0, 0.0}, true), nullptr);
+}
+
+TEST(GatherKdCandidates, AThirdPointInTheFirstSphereEndsTheSearch)
+{
+    // (1, 3, 0) lies on the first sphere; (1, 0, 3.9) only in the second,
+    // which is never asked for.
+    Reconstruct r;
+    loadPoints(r, "0 0 0 0 0 1\n"
+                 "2 0 0 0 0 1\n"
+                 "1 3 0 0 0 1\n"
+                 "1 0 3.9 0 0 1\n");
+    buildIndex(r);
+    EXPECT_EQ(sorted(gather(r, r.nodes[0], r.nodes[1])), sorted({r.nodes[0], r.nodes[1], r.nodes[2]}));
+}
+
+TEST(GatherKdCandidates, SecondSphereIsTwiceTheEdgeLength)
+{
+    // (1, 0, -4) is on the second sphere, (1, 0, 4.1) outside it; finding
+    // anything there means no fallback to all nodes.
+    Reconstruct r;
+    loadPoints(r, "0 0 0 0 0 1\n"
+                 "2 0 0 0 0 1\n"
+                 "1 0 3.9 0 0 1\n"
+                 "1 0 -4 0 0 1\n"
+                 "1 0 4.1 0 0 1\n");
+    buildIndex(r);
+    EXPECT_EQ(sorted(gather(r, r.nodes[0], r.nodes[1])), sorted({r.nodes[0], r.nodes[1], r.nodes[2], r.nodes[3]}));
+}
+
+TEST(GatherKdCandidates, TwoEmptySpheresFallBackToAllNodesInFileOrder)
+{
+    Reconstruct r;
+    loadPoints(r, "10 10 10 0 0 1\n"
+                 "0 0 0 0 0 1\n"
+                 "1 0 4.5 0 0 1\n"
+                 "2 0 0 0 0 1\n");
+    buildIndex(r);
+    EXPECT_EQ(gather(r, r.nodes[1], r.nodes[3]), r.nodes);
+}
+
+TEST(GatherKdCandidates, FewerThanTwoPointsIsTakenAsItIs)
+{
+    // The tree reflects the nodes it was built from; the edge's own ends,
+    // added later, are not in it, so the first sphere finds one point or
+    // none. Neither count leads to a second sphere or to all nodes.
+    Reconstruct one;
+    loadPoints(one, "1 0.5 0 0 0 1\n"
+                   "1 0 3.9 0 0 1\n");
+    buildIndex(one);
+    ReconNode* a = one.addNode(CGVertex{0.0, 0.0, 0.0}, CGVector{});
+    ReconNode* b = one.addNode(CGVertex{2.0, 0.0, 0.0}, CGVector{});
+    EXPECT_EQ(gather(one, a, b), Nodes{one.nodes[0]});
+
+    Reconstruct none;
+    loadPoints(none, "100 0 0 0 0 1\n");
+    buildIndex(none);
+    a = none.addNode(CGVertex{0.0, 0.0, 0.0}, CGVector{});
+    b = none.addNode(CGVertex{2.0, 0.0, 0.0}, CGVector{});
+    EXPECT_TRUE(gather(none, a, b).empty());
+}
+
+TEST(GatherKdCandidates, ZeroLengthEdgeFindsOnlyItsOwnPosition)
+{
+    Reconstruct r;
+    loadPoints(r, "1 1 1 0 0 1\n"
+                 "1 1 1 0 0 1\n"
+                 "1 1 1 0 0 1\n"
+                 "1 1 1.5 0 0 1\n");
+    buildIndex(r);
+    EXPECT_EQ(sorted(gather(r, r.nodes[0], r.nodes[1])), sorted({r.nodes[0], r.nodes[1], r.nodes[2]}));
+    EXPECT_EQ(findCandidate(r, Edge{r.nodes[0], r.nodes[1], 1}, CGVector{}, true), nullptr);
+}
+
+TEST(GatherKdCandidates, AgreesWithTheLinearScanWhenTheBestNodeIsNear)
+{
+    // When the node the linear scan picks lies in the first sphere, the
+    // sphere's points hold it and everything that scores better.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> coordinate(-10.0, 10.0);
+    std::uniform_real_distribution<double> component(-1.0, 1.0);
+    Reconstruct r;
+    for (int i = 0; i < 2000; ++i)
+        r.addNode(CGVertex{coordinate(random), coordinate(random), coordinate(random)}, CGVector{0.0, 0.0, 1.0});
+    buildIndex(r);
+
+    std::uniform_int_distribution<std::size_t> anyNode(0, r.nodes.size() - 1);
+    int compared = 0;
+    for (int i = 0; i < 2000; ++i) {
+        ReconNode* a = r.nodes[anyNode(random)];
+        ReconNode* b = r.nodes[anyNode(random)];
+        if (a == b)
+            continue;
+        const Edge edge{a, b, 1};
+        const CGVector n = {component(random), component(random), component(random)};
+        const ReconNode* linear = findCandidate(r, edge, n, false);
+        if (linear == nullptr)
+            continue;
+        const CGVertex& p = a->position;
+        const CGVertex& q = b->position;
+        const SphereSearch first(CGVertex{(p.x + q.x) * 0.5, (p.y + q.y) * 0.5, (p.z + q.z) * 0.5},
+                                 1.5 * std::sqrt(squaredLength(q - p)));
+        if (!first.contains(linear))
+            continue;
+        ++compared;
+        EXPECT_EQ(findCandidate(r, edge, n, true), linear);
+    }
+    EXPECT_GT(compared, 100);
+}
+
+TEST(KdRun, TenThousandCoincidentPointsFinish)
+{
+    // Every sphere around a zero-length edge holds all the points; the run
+    // must still end, with a consistent mesh.
+    Reconstruct r;
+    for (int i = 0; i < 10000; ++i)
+        r.addNode(CGVertex{1.0, 2.0, 3.0}, CGVector{0.0, 0.0, 1.0});
+    EXPECT_TRUE(r.triangulate(true));
+    ASSERT_NE(r.kdTree.root, nullptr);
+    EXPECT_EQ(testsupport::brokenInvariant(r), "");
+}
+
+TEST(KdRun, GridWrittenSortedByXFinishes)
+{
+    // Files written in ascending x are common; presorted input must not
+    // make the index quadratic.
+    const std::string file = testsupport::tempPath("grid_sorted_by_x.xyz");
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    constexpr int kSide = 316;
+    for (int i = 0; i < kSide; ++i)
+        for (int j = 0; j < kSide; ++j)
+            std::fprintf(out, "%d %d.25 0 0 0 1\n", i, j);
+    std::fclose(out);
+
+    Reconstruct r;
+    ASSERT_TRUE(r.loadNodes(file));
+    std::remove(file.c_str());
+    ASSERT_EQ(r.nodes.size(), static_cast<std::size_t>(kSide * kSide));
+    EXPECT_TRUE(r.triangulate(true));
+    EXPECT_EQ(testsupport::brokenInvariant(r), "");
+    EXPECT_FALSE(r.triangles.empty());
+}

@@ -1,0 +1,79 @@
+// The spatial index on its own: building it the way a KD run does, and the
+// sphere queries the candidate search makes.
+
+#include "kdtree/KDTree.h"
+#include "kdtree/SphereSearch.h"
+#include "mesh/Reconstruct.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstddef>
+#include <memory>
+#include <random>
+
+namespace {
+
+using Tree = KDTree<double>;
+
+// Uniform points in the unit cube, the same on every run.
+std::unique_ptr<Reconstruct> randomCloud(std::size_t count)
+{
+    auto r = std::make_unique<Reconstruct>();
+    std::mt19937_64 random(42);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    r->nodes.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        r->addNode(CGVertex{unit(random), unit(random), unit(random)}, CGVector{0.0, 0.0, 1.0});
+    return r;
+}
+
+BinaryTree* build(const Nodes& nodes)
+{
+    Nodes xs = nodes;
+    Nodes ys = nodes;
+    Nodes zs = nodes;
+    Tree::sortByAxis(xs, 0, xs.size() - 1, 0);
+    Tree::sortByAxis(ys, 0, ys.size() - 1, 1);
+    Tree::sortByAxis(zs, 0, zs.size() - 1, 2);
+    return Tree::buildTree(xs, ys, zs, 0);
+}
+
+// Presort and build; freeing the tree is not timed.
+void BM_BuildTree(benchmark::State& state)
+{
+    const auto r = randomCloud(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        BinaryTree* root = build(r->nodes);
+        benchmark::DoNotOptimize(root);
+        state.PauseTiming();
+        delete root;
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_BuildTree)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// A sphere around a random point holding about a dozen points, as for an
+// edge of ordinary length on a scan.
+void BM_SphereQuery(benchmark::State& state)
+{
+    const std::size_t count = static_cast<std::size_t>(state.range(0));
+    const auto r = randomCloud(count);
+    const std::unique_ptr<BinaryTree> root(build(r->nodes));
+    const double radius = 1.5 / std::cbrt(static_cast<double>(count));
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    Nodes out;
+    std::size_t found = 0;
+    for (auto _ : state) {
+        const SphereSearch sphere(CGVertex{unit(random), unit(random), unit(random)}, radius);
+        out.clear();
+        Tree::rangeSearch(out, root.get(), CGVertex{-1e300, -1e300, -1e300}, CGVertex{1e300, 1e300, 1e300}, &sphere);
+        found += out.size();
+    }
+    state.counters["points"] = benchmark::Counter(static_cast<double>(found), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_SphereQuery)->Arg(100000)->Arg(1000000);
+
+}  // namespace

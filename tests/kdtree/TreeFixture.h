@@ -1,0 +1,76 @@
+#pragma once
+
+// Shared by the tree and the candidate tests: a tree built over a node list
+// the way a KD run builds it, and ways to look inside it.
+
+#include "kdtree/KDTree.h"
+#include "mesh/Reconstruct.h"
+#include "support/TestSupport.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+using Tree = KDTree<double>;
+using testsupport::loadPoints;
+
+// Sorts three copies of nodes and builds the tree from them.
+inline BinaryTree* buildOver(const Nodes& nodes)
+{
+    Nodes xs = nodes;
+    Nodes ys = nodes;
+    Nodes zs = nodes;
+    if (nodes.size() > 1) {
+        Tree::sortByAxis(xs, 0, xs.size() - 1, 0);
+        Tree::sortByAxis(ys, 0, ys.size() - 1, 1);
+        Tree::sortByAxis(zs, 0, zs.size() - 1, 2);
+    }
+    return Tree::buildTree(xs, ys, zs, 0);
+}
+
+inline void buildIndex(Reconstruct& r)
+{
+    r.kdTree.root = buildOver(r.nodes);
+}
+
+inline ReconNode* pointOf(const BinaryTree* leaf)
+{
+    return static_cast<const Tree::KDReconNode*>(leaf->data)->node;
+}
+
+inline const CGSplane& planeOf(const BinaryTree* inner)
+{
+    return static_cast<const Tree::KDSplane*>(inner->data)->plane;
+}
+
+inline Nodes leavesOf(const BinaryTree* node)
+{
+    Nodes out;
+    Tree::reportSubtree(out, node);
+    return out;
+}
+
+// The depth of the deepest leaf, found without recursion so that a
+// degenerate tree fails the test instead of crashing it.
+inline std::size_t depthOf(const BinaryTree* root)
+{
+    std::size_t deepest = 0;
+    std::vector<std::pair<const BinaryTree*, std::size_t>> stack = {{root, 0}};
+    while (!stack.empty()) {
+        const auto [node, depth] = stack.back();
+        stack.pop_back();
+        if (node->isLeaf()) {
+            deepest = std::max(deepest, depth);
+            continue;
+        }
+        stack.push_back({node->left, depth + 1});
+        stack.push_back({node->right, depth + 1});
+    }
+    return deepest;
+}
+
+inline ReconNode* makeNode(double x, double y, double z, std::size_t index)
+{
+    return new ReconNode(CGVertex{x, y, z}, CGVector{0.0, 0.0, 1.0}, index);
+}
