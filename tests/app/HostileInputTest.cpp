@@ -38,6 +38,11 @@ constexpr bool kMeshExportLanded = false;
 // point, and the 300 x 300 grid takes over two minutes.
 constexpr bool kKdTreeLanded = false;
 
+// Flip to true when the reader refuses what is not a regular file. Until
+// then a FIFO blocks the program in open() and /dev/zero grows one line
+// until memory runs out and the program aborts.
+constexpr bool kOnlyRegularFilesRead = false;
+
 // Flip to true when the engine handles many coincident points quickly; until
 // then 100,000 copies of one point take hours.
 constexpr bool kCoincidentSpeedUpLanded = false;
@@ -391,6 +396,24 @@ TEST_F(HostileLoad, ReadErrorPartWayFails)
     // Opens for anyone, root included, but the first read fails: the start
     // of the address space is never mapped.
     expectLoadFailure(runOn("/proc/self/mem"), "/proc/self/mem");
+}
+
+TEST_F(HostileLoad, EndlessDeviceFails)
+{
+    // A file that never ends must not be read until memory runs out.
+    if (!kOnlyRegularFilesRead)
+        GTEST_SKIP() << "the reader reads /dev/zero until memory runs out";
+    expectLoadFailure(runOn("/dev/zero"), "/dev/zero");
+}
+
+TEST_F(HostileLoad, FifoFails)
+{
+    // Nobody writes into it, so opening it for reading would wait forever.
+    if (!kOnlyRegularFilesRead)
+        GTEST_SKIP() << "the reader waits forever in open() on a FIFO without writer";
+    const std::string path = tempPath("fifo");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    expectLoadFailure(runOn(path), path);
 }
 
 // --- Writing the mesh where it cannot go ----------------------------------
