@@ -3,15 +3,36 @@ BUILD  ?= build
 JOBS   ?= 2
 SAMPLE ?= samples/torus.xyz
 
-.PHONY: all deps build run test bench clean
+# CI (CI=true) treats every warning as an error. A user's build does not, so
+# that a newer compiler's new warning never stops `make run`.
+WERROR ?= $(if $(filter true 1,$(CI)),ON,OFF)
+
+# The checking builds. Debug keeps the engine's asserts; -O1 keeps the
+# sanitizer runs quick. Both always treat warnings as errors.
+ASAN_BUILD   ?= build-asan
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+CHECK_CONFIG  = -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" -DTRI3D_WERROR=ON
+
+# Any sanitizer report ends the process with this code; leaks count. Kept
+# apart from the program's own exit codes so a report can never pass for
+# an ordinary failure.
+SANITIZER_EXIT = 86
+SANITIZER_ENV  = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:exitcode=$(SANITIZER_EXIT):detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
+                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=$(SANITIZER_EXIT)
+
+.PHONY: all deps build run test test-plain test-asan fuzz memcheck lint bench clean
 
 all: build
+
+# The steps of `make test` build on each other's folders; run them in order.
+.NOTPARALLEL:
 
 deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTRI3D_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # With a display the window opens; without one (a server, a container) the
@@ -25,8 +46,37 @@ run: build
 	  echo "No display: the first frame is in $(BUILD)/sample.png"; \
 	fi
 
-test: build
+# Everything CI checks, in this order.
+test: test-plain test-asan fuzz memcheck lint
+
+# The whole suite on the Release build.
+test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Tests labelled `viewer` run in the plain build only: the software GL stack
+# they need is not built with the sanitizers.
+test-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) $(CHECK_CONFIG) -DTRI3D_SANITIZE=ON >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) -LE viewer
+
+# Each libFuzzer target for FUZZ_SECONDS, built with clang.
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DTRI3D_FUZZ=ON -DTRI3D_TESTS=OFF -DTRI3D_VIEWER=OFF $(CHECK_CONFIG) >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target reader_fuzzer pipeline_fuzzer
+	$(SANITIZER_ENV) scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# One end-to-end run under valgrind: no memory errors, no leaks.
+memcheck: build
+	valgrind --quiet --error-exitcode=1 --leak-check=full \
+	  --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
+	  $(BUILD)/tri3d file:samples/sphere.xyz view:0 >/dev/null
+	@echo "memcheck: clean"
+
+lint: deps
+	@scripts/lint
 
 # Speed is checked here, in a Release build, never by timed unit tests.
 bench: deps
@@ -35,4 +85,4 @@ bench: deps
 	$(BUILD)/tri3d_bench
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,6 +1,9 @@
 #include "io/PointFileReader.h"
 
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,9 +52,24 @@ bool parseLine(std::string_view line, CGVertex& position, CGVector& normal)
 
 bool readPointFile(const std::string& fileName, const PointSink& sink)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"), &std::fclose);
-    if (!file)
+    // Opened without blocking, so a FIFO nobody writes to reads as empty
+    // instead of holding the program in open() for ever.
+    const int descriptor = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
         return false;
+    struct stat status;
+    // Directories cannot be read as text; devices such as /dev/zero never
+    // end. Pipes are fine: their writer ends them.
+    if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode) || S_ISCHR(status.st_mode) ||
+        S_ISBLK(status.st_mode) || ::fcntl(descriptor, F_SETFL, 0) != 0) {
+        ::close(descriptor);
+        return false;
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(descriptor, "rb"), &std::fclose);
+    if (!file) {
+        ::close(descriptor);
+        return false;
+    }
 
     CGVertex position;
     CGVector normal;

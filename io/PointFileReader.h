@@ -17,5 +17,7 @@ using PointSink = std::function<void(const CGVertex& position, const CGVector& n
 
 // Hands every usable point of the file to sink, in file order. False when
 // the file cannot be opened or cannot be read to its end (a directory, a
-// read error); the sink may have been called before a read error.
+// device, a read error); the sink may have been called before a read error.
+// A pipe is read until its writer closes it; a FIFO without a writer reads
+// as empty.
 bool readPointFile(const std::string& fileName, const PointSink& sink);

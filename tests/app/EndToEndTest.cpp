@@ -1,13 +1,18 @@
+#include "support/RunProgram.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-using testsupport::runProgram;
 using testsupport::writeTempFile;
 
 namespace {
+
+ProgramResult run(const std::vector<std::string>& words)
+{
+    return runProgram(TRI3D_BINARY, words, std::chrono::seconds(60));
+}
 
 const std::string kBanner = "\nTriangulation in 3D  -  tri3d, surfaces from oriented points\n\n";
 
@@ -61,46 +66,46 @@ const char* kTriangle = "0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n";
 TEST(EndToEnd, UsageWithoutAPointFile)
 {
     for (auto words : {std::vector<std::string>{}, {"file:"}, {"kd:0", "Dots:0"}}) {
-        const auto run = runProgram(words);
-        EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.output, kBanner + kUsage);
+        const auto result = run(words);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out, kBanner + kUsage);
     }
 }
 
 TEST(EndToEnd, MissingFileFailsWithItsName)
 {
     const std::string name = testsupport::tempPath("no such file.xyz");
-    const auto run = runProgram({"file:" + name, "view:0"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.output,
+    const auto result = run({"file:" + name, "view:0"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out,
               kBanner + "  Adding vertices from file... Failed!\n  -  Error loading file \"" + name + "\"\n");
 }
 
 TEST(EndToEnd, DirectoryFailsLikeAMissingFile)
 {
-    const auto run = runProgram({"file:" + testing::TempDir(), "view:0"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.output.find("Failed!\n  -  Error loading file \""), std::string::npos);
+    const auto result = run({"file:" + testing::TempDir(), "view:0"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.out.find("Failed!\n  -  Error loading file \""), std::string::npos);
 }
 
 TEST(EndToEnd, SmallFileGivesTheFullReport)
 {
     const std::string file = writeTempFile("tri.xyz", kTriangle);
-    const auto run = runProgram({"file:" + file, "view:0"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(withoutTime(run.output), reportHead(3, "KD-tree"));
+    const auto result = run({"file:" + file, "view:0"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree"));
 }
 
 TEST(EndToEnd, KdValuesPickTheMethod)
 {
     const std::string file = writeTempFile("tri.xyz", kTriangle);
     for (const char* value : {"abc", "0x1", "0"}) {
-        const auto run = runProgram({"file:" + file, std::string("kd:") + value, "view:0"});
-        EXPECT_EQ(withoutTime(run.output), reportHead(3, "Linear")) << value;
+        const auto result = run({"file:" + file, std::string("kd:") + value, "view:0"});
+        EXPECT_EQ(withoutTime(result.out), reportHead(3, "Linear")) << value;
     }
     for (const char* value : {"-1", "2"}) {
-        const auto run = runProgram({"file:" + file, std::string("kd:") + value, "view:0"});
-        EXPECT_EQ(withoutTime(run.output), reportHead(3, "KD-tree")) << value;
+        const auto result = run({"file:" + file, std::string("kd:") + value, "view:0"});
+        EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree")) << value;
     }
 }
 
@@ -108,34 +113,34 @@ TEST(EndToEnd, LeftmostFileIsLoaded)
 {
     const std::string a = writeTempFile("a.xyz", kTriangle);
     const std::string b = writeTempFile("b.xyz", "0 0 0 0 0 1\n");
-    const auto run = runProgram({"file:" + a, "file:" + b, "view:0"});
-    EXPECT_EQ(withoutTime(run.output), reportHead(3, "KD-tree"));
+    const auto result = run({"file:" + a, "file:" + b, "view:0"});
+    EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree"));
 }
 
 TEST(EndToEnd, FileWithoutUsablePointsStillTriangulates)
 {
     const std::string file = writeTempFile("comments.xyz", "// nothing\n1 2 3\n");
-    const auto run = runProgram({"file:" + file, "view:0"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(withoutTime(run.output), reportHead(0, "KD-tree"));
+    const auto result = run({"file:" + file, "view:0"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(withoutTime(result.out), reportHead(0, "KD-tree"));
 }
 
 TEST(EndToEnd, MeshExportReportsTheTriangleCount)
 {
     const std::string file = writeTempFile("tri.xyz", kTriangle);
     const std::string mesh = testsupport::tempPath("tri.obj");
-    const auto run = runProgram({"file:" + file, "out:" + mesh, "view:0"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(withoutTime(run.output), reportHead(3, "KD-tree") + "  Writing mesh to file... Done!\n  |T| = 1\n");
+    const auto result = run({"file:" + file, "out:" + mesh, "view:0"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree") + "  Writing mesh to file... Done!\n  |T| = 1\n");
 }
 
 TEST(EndToEnd, MeshExportFailureIsReported)
 {
     const std::string file = writeTempFile("tri.xyz", kTriangle);
     for (const std::string& mesh : {testsupport::tempPath("no-such-folder/tri.ply"), testsupport::tempPath("tri.stl")}) {
-        const auto run = runProgram({"file:" + file, "out:" + mesh, "view:0"});
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(withoutTime(run.output), reportHead(3, "KD-tree") +
+        const auto result = run({"file:" + file, "out:" + mesh, "view:0"});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree") +
                                                "  Writing mesh to file... Failed!\n  -  Error writing file \"" +
                                                mesh + "\"\n");
     }

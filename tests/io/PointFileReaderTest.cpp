@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -159,8 +160,9 @@ TEST(LoadNodes, FailureKeepsWhatWasLoaded)
     Reconstruct r;
     ASSERT_TRUE(r.loadNodes(writeTempFile("one.xyz", "1 2 3 0 0 1\n")));
     EXPECT_FALSE(r.loadNodes(testsupport::tempPath("does-not-exist.xyz")));
-    // A directory opens but cannot be read as a file.
+    // A directory opens but cannot be read as a file; a device never ends.
     EXPECT_FALSE(r.loadNodes(testing::TempDir()));
+    EXPECT_FALSE(r.loadNodes("/dev/zero"));
     ASSERT_EQ(r.nodes.size(), 1u);
     EXPECT_EQ(r.nodes[0]->position.y, 2);
 }
@@ -173,4 +175,17 @@ TEST(LoadNodes, ReloadingReplacesNodesAndRenumbersThem)
     ASSERT_EQ(r.nodes.size(), 1u);
     EXPECT_EQ(r.nodes[0]->position.x, 3);
     EXPECT_EQ(r.nodes[0]->index, 0u);
+}
+
+TEST(LoadNodes, PipeIsReadUntilItsWriterCloses)
+{
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const std::string text = "1 2 3 0 0 1\n4 5 6 0 0 1\n";
+    ASSERT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(ends[1]);
+    Reconstruct r;
+    EXPECT_TRUE(r.loadNodes("/dev/fd/" + std::to_string(ends[0])));
+    ::close(ends[0]);
+    EXPECT_EQ(r.nodes.size(), 2u);
 }

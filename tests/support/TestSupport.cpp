@@ -3,16 +3,40 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace testsupport {
 
+namespace {
+
+// Every temporary path handed out, removed when the test program ends.
+std::vector<std::string>& temporaries()
+{
+    struct Paths {
+        std::vector<std::string> list;
+        ~Paths()
+        {
+            std::error_code ignored;
+            for (const std::string& path : list)
+                std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static Paths paths;
+    return paths.list;
+}
+
+}  // namespace
+
 std::string tempPath(const std::string& name)
 {
-    return testing::TempDir() + "tri3d_" + std::to_string(::getpid()) + "_" + name;
+    // ctest runs tests side by side, each in its own process.
+    const std::string path = testing::TempDir() + "tri3d-" + std::to_string(getpid()) + "-" + name;
+    std::remove(path.c_str());
+    temporaries().push_back(path);
+    return path;
 }
 
 std::string writeTempFile(const std::string& name, const std::string& text)
@@ -28,42 +52,6 @@ std::string readFile(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-ProgramRun runProgram(const std::vector<std::string>& words)
-{
-    ProgramRun run;
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0)
-        return run;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(pipeEnds[1], STDOUT_FILENO);
-        ::close(pipeEnds[0]);
-        ::close(pipeEnds[1]);
-        std::vector<char*> argv;
-        std::string program = TRI3D_BINARY;
-        argv.push_back(program.data());
-        std::vector<std::string> copies = words;
-        for (std::string& word : copies)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(pipeEnds[1]);
-    char buffer[4096];
-    ssize_t got;
-    while ((got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0)
-        run.output.append(buffer, static_cast<std::size_t>(got));
-    ::close(pipeEnds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (WIFEXITED(status))
-        run.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        run.signal = WTERMSIG(status);
-    return run;
 }
 
 void loadPoints(Reconstruct& r, const std::string& text)

@@ -7,22 +7,14 @@
 
 namespace testsupport {
 
-// A path for a scratch file of this test run.
+// A file name of this process's own in the temporary folder, removed first
+// if present and again, with anything below it, when the tests end.
 std::string tempPath(const std::string& name);
 
-// Writes text to a scratch file and returns its path.
+// Writes text to a file in the test's temporary folder; returns its path.
 std::string writeTempFile(const std::string& name, const std::string& text);
 
 std::string readFile(const std::string& path);
-
-struct ProgramRun {
-    int exitCode = -1;   // -1 when the program did not exit normally
-    int signal = 0;      // the signal that ended it, if any
-    std::string output;  // everything it wrote to standard output
-};
-
-// Runs the built tri3d with the given words and waits for it.
-ProgramRun runProgram(const std::vector<std::string>& words);
 
 // Loads points given as point-file text ("x y z nx ny nz" lines).
 void loadPoints(Reconstruct& r, const std::string& text);

@@ -46,22 +46,6 @@ std::vector<std::string> childEnvironment(const std::string& display)
     return entries;
 }
 
-// Every temporary path handed out, removed when the test program ends.
-std::vector<std::string>& temporaries()
-{
-    struct Paths {
-        std::vector<std::string> list;
-        ~Paths()
-        {
-            std::error_code ignored;
-            for (const std::string& path : list)
-                std::filesystem::remove_all(path, ignored);
-        }
-    };
-    static Paths paths;
-    return paths.list;
-}
-
 int decode(int status)
 {
     if (WIFEXITED(status))
@@ -300,18 +284,3 @@ bool isFaceBlue(Pixel p)
     return p.b > 60 && p.b > p.r + 40 && p.b > p.g + 20 && !isLineBlue(p);
 }
 
-std::string tempPath(const std::string& name)
-{
-    // ctest runs tests side by side, each in its own process.
-    const std::string path = testing::TempDir() + "tri3d-" + std::to_string(getpid()) + "-" + name;
-    std::remove(path.c_str());
-    temporaries().push_back(path);
-    return path;
-}
-
-std::string writeTempFile(const std::string& name, const std::string& text)
-{
-    const std::string path = tempPath(name);
-    std::ofstream(path) << text;
-    return path;
-}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestSupport.h"
+
 #include <sys/types.h>
 
 #include <cstddef>
@@ -102,9 +104,5 @@ bool isPointGreen(Pixel p);  // lit spheres: green well above red and blue
 bool isLineBlue(Pixel p);    // unlit sides: dark, blue above green above red
 bool isFaceBlue(Pixel p);    // lit faces: blue well above the others
 
-// A file name of this process's own in the temporary folder, removed first
-// if present and again, with anything below it, when the tests end.
-std::string tempPath(const std::string& name);
-
-// Writes text to a file in the test's temporary folder; returns its path.
-std::string writeTempFile(const std::string& name, const std::string& text);
+using testsupport::tempPath;
+using testsupport::writeTempFile;

@@ -1,0 +1,75 @@
+#include "fuzz/PipelineCheck.h"
+
+#include "fuzz/MemoryFile.h"
+#include "fuzz/MeshInvariants.h"
+#include "mesh/Reconstruct.h"
+
+#include <cstring>
+
+namespace {
+
+double gridValue(std::uint8_t byte)
+{
+    return static_cast<double>(static_cast<std::int8_t>(byte));
+}
+
+// False when the input has too many points to be worth a run.
+bool load(Reconstruct& engine, const std::uint8_t* data, std::size_t size, std::string& fault)
+{
+    if (size > 0 && data[0] == 0) {
+        const std::size_t count = (size - 1) / 6;
+        if (count > kMaxPipelinePoints)
+            return false;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* p = data + 1 + 6 * i;
+            engine.addNode({gridValue(p[0]), gridValue(p[1]), gridValue(p[2])},
+                           {gridValue(p[3]), gridValue(p[4]), gridValue(p[5])});
+        }
+        return true;
+    }
+    static MemoryFile file;
+    if (!file.assign(data, size) || !engine.loadNodes(file.path())) {
+        fault = "could not load a readable file";
+        return false;
+    }
+    return engine.nodes.size() <= kMaxPipelinePoints;
+}
+
+bool sameTriangles(const Triangles& a, const Triangles& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        for (int c = 0; c < 3; ++c)
+            if (a[i].source[c] != b[i].source[c] ||
+                std::memcmp(&a[i].corners[c], &b[i].corners[c], sizeof a[i].corners[c]) != 0)
+                return false;
+    return true;
+}
+
+}  // namespace
+
+std::string checkPipelineInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size > kMaxPipelineBytes)
+        return {};
+    for (const bool useKd : {false, true}) {
+        const std::string search = useKd ? "KD-tree search: " : "linear search: ";
+        Triangles first;
+        for (int run = 0; run < 2; ++run) {
+            Reconstruct engine;
+            std::string fault;
+            if (!load(engine, data, size, fault))
+                return fault;
+            engine.triangulate(useKd);
+            fault = findInvariantFault(engine);
+            if (!fault.empty())
+                return search + fault;
+            if (run == 0)
+                first = engine.triangles;
+            else if (!sameTriangles(first, engine.triangles))
+                return search + "a second run on the same points gave other triangles";
+        }
+    }
+    return {};
+}

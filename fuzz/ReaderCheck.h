@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Feeds arbitrary bytes to the point-file reader, both as a single line to
+// parseLine and as a whole file to readPointFile, and checks that reading
+// the file gives exactly the points its lines give one by one and that no
+// accepted point lies outside finite space. Returns a description of the
+// first fault found, or an empty string.
+std::string checkReaderInput(const std::uint8_t* data, std::size_t size);
