@@ -67,28 +67,4 @@ void loadPoints(Reconstruct& r, const std::string& text)
     }
 }
 
-std::string brokenInvariant(const Reconstruct& r)
-{
-    for (const ReconNode* node : r.nodes) {
-        for (const Edge* e : node->edges) {
-            if (e->from != node)
-                return "edge stored at a node it does not start from";
-            if (e->triangleCount != 1 && e->triangleCount != 2)
-                return "edge with a triangle count other than 1 or 2";
-            const Edge* back = findEdge(e->to, e->from);
-            if (back == nullptr)
-                return "edge without its reverse";
-            if (back->triangleCount != e->triangleCount)
-                return "edge and reverse with different counts";
-        }
-    }
-    for (const Triangle& t : r.triangles)
-        for (std::size_t source : t.source)
-            if (source >= r.nodes.size() || r.nodes[source]->isFree())
-                return "triangle corner at a free node";
-    if (!r.front.empty())
-        return "front not empty after the run";
-    return {};
-}
-
 }  // namespace testsupport

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fuzz/MeshInvariants.h"
 #include "mesh/Reconstruct.h"
 
 #include <string>
@@ -21,6 +22,6 @@ void loadPoints(Reconstruct& r, const std::string& text);
 
 // Checks the invariants every finished run must keep; returns a description
 // of the first one broken, or an empty string.
-std::string brokenInvariant(const Reconstruct& r);
+using ::findInvariantFault;
 
 }  // namespace testsupport
