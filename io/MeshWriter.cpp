@@ -17,11 +17,11 @@ enum class Format { Ply, Obj, Off, Unknown };
 
 Format formatOf(const std::string& fileName)
 {
-    const std::size_t dot = fileName.find_last_of('.');
+    const std::size_t period = fileName.find_last_of('.');
     const std::size_t slash = fileName.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    if (period == std::string::npos || (slash != std::string::npos && period < slash))
         return Format::Unknown;
-    std::string extension = fileName.substr(dot + 1);
+    std::string extension = fileName.substr(period + 1);
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension == "ply")
@@ -36,7 +36,7 @@ Format formatOf(const std::string& fileName)
 // Little-endian whatever the host, as the header promises.
 void putLittleEndian(std::FILE* file, std::uint64_t bits, int bytes)
 {
-    unsigned char buffer[8];
+    unsigned char buffer[8] = {};
     for (int i = 0; i < bytes; ++i)
         buffer[i] = static_cast<unsigned char>(bits >> (8 * i));
     std::fwrite(buffer, 1, static_cast<std::size_t>(bytes), file);
