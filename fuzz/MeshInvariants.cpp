@@ -2,6 +2,7 @@
 
 #include "mesh/Reconstruct.h"
 
+#include <cstdint>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -38,6 +39,9 @@ std::string findInvariantFault(const Reconstruct& result)
         place.emplace(result.nodes[i], i);
     }
 
+    // Marks, by node place, the ends already seen from the current node: a
+    // hub of many sides is checked for repeats in linear time.
+    std::vector<std::size_t> seenFrom(result.nodes.size(), SIZE_MAX);
     for (std::size_t i = 0; i < result.nodes.size(); ++i) {
         const ReconNode* node = result.nodes[i];
         for (std::size_t k = 0; k < node->edges.size(); ++k) {
@@ -51,9 +55,9 @@ std::string findInvariantFault(const Reconstruct& result)
                 return describe("edge from a node to itself", i);
             if (e->triangleCount != 1 && e->triangleCount != 2)
                 return describe("edge counts neither 1 nor 2 triangles", i, e->triangleCount);
-            for (std::size_t m = 0; m < k; ++m)
-                if (node->edges[m]->to == e->to)
-                    return describe("two edges between the same nodes", i, to->second);
+            if (seenFrom[to->second] == i)
+                return describe("two edges between the same nodes", i, to->second);
+            seenFrom[to->second] = i;
             const Edge* back = findEdge(e->to, node);
             if (back == nullptr)
                 return describe("edge without its reverse", i, to->second);
