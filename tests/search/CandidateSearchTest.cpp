@@ -96,10 +96,18 @@ TEST_F(CandidateSearch, FullSideFromAnEndpointIsSkipped)
     EXPECT_EQ(search(), far);
 }
 
-TEST_F(CandidateSearch, ScoreOfOneE300OrMoreIsNeverAccepted)
+TEST(FindCandidate, ScoreOfOneE300OrMoreIsNeverAccepted)
 {
-    add(1, 1e150, 0);  // score far above 1e300
-    EXPECT_EQ(search(), nullptr);
+    // An edge long enough that the area test passes far out (its product
+    // even overflows to infinity), so only the score can refuse.
+    Reconstruct r;
+    loadPoints(r, "0 0 0 0 0 1\n1e150 0 0 0 0 1\n5e149 -1e150 0 0 0 1\n");
+    r.addTriangle(r.nodes[0], r.nodes[1], r.nodes[2]);
+    const Edge& edge = *findEdge(r.nodes[0], r.nodes[1]);
+    r.addNode({5e149, 1e150, 0}, {0, 0, 1});  // score 1.25e300
+    EXPECT_EQ(findCandidate(r, edge, {0, 1, 0}, false), nullptr);
+    ReconNode* nearer = r.addNode({5e149, 8e149, 0}, {0, 0, 1});  // score 8.9e299
+    EXPECT_EQ(findCandidate(r, edge, {0, 1, 0}, false), nearer);
 }
 
 TEST_F(CandidateSearch, ZeroDirectionLetsEveryCandidateThrough)
