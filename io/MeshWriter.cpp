@@ -1,5 +1,6 @@
 #include "io/MeshWriter.h"
 
+#include "io/FileReplacement.h"
 #include "mesh/Reconstruct.h"
 
 #include <algorithm>
@@ -8,8 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -107,34 +106,16 @@ bool writeMesh(const std::string& fileName, const Reconstruct& result)
     if (format == Format::Ply && result.nodes.size() > 0x7fffffffu)
         return false;
 
-    // Written beside the target and renamed over it at the end, so a failed
-    // write never leaves a truncated mesh under the user's name.
-    std::string temporary = fileName + ".XXXXXX";
-    const int descriptor = ::mkstemp(temporary.data());
-    if (descriptor < 0)
+    // A failed write must never leave a truncated mesh under the user's name.
+    FileReplacement replacement(fileName);
+    std::FILE* file = replacement.file();
+    if (file == nullptr)
         return false;
-    // mkstemp makes the file private; a mesh is an ordinary document.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(descriptor, 0666 & ~mask);
-    std::FILE* file = ::fdopen(descriptor, "wb");
-    if (file == nullptr) {
-        ::close(descriptor);
-        std::remove(temporary.c_str());
-        return false;
-    }
-
     switch (format) {
     case Format::Ply: writePly(file, result); break;
     case Format::Obj: writeObj(file, result); break;
     case Format::Off: writeOff(file, result); break;
     case Format::Unknown: break;
     }
-
-    bool ok = std::fflush(file) == 0 && !std::ferror(file);
-    ok = std::fclose(file) == 0 && ok;
-    ok = ok && std::rename(temporary.c_str(), fileName.c_str()) == 0;
-    if (!ok)
-        std::remove(temporary.c_str());
-    return ok;
+    return replacement.commit();
 }

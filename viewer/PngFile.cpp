@@ -1,7 +1,8 @@
 #include "viewer/PngFile.h"
 
+#include "io/FileReplacement.h"
+
 #include <png.h>
-#include <unistd.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -44,16 +45,10 @@ bool writePng(const std::string& fileName, int width, int height, const std::vec
     for (std::size_t y = 0; y < rows.size(); ++y)
         rows[y] = const_cast<png_bytep>(rgb.data() + y * static_cast<std::size_t>(width) * 3);
 
-    const std::string temporary = fileName + ".tmp-" + std::to_string(getpid());
-    std::FILE* file = std::fopen(temporary.c_str(), "wbx");
-    if (file == nullptr)
+    FileReplacement replacement(fileName);
+    if (replacement.file() == nullptr)
         return false;
-    bool written = encode(file, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), rows.data());
-    written = std::fflush(file) == 0 && written;
-    written = std::fclose(file) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), fileName.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    if (!encode(replacement.file(), static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), rows.data()))
         return false;
-    }
-    return true;
+    return replacement.commit();
 }
