@@ -28,7 +28,7 @@ std::unique_ptr<Reconstruct> randomCloud(std::size_t count)
     return r;
 }
 
-BinaryTree* build(const Nodes& nodes)
+std::unique_ptr<Tree> build(const Nodes& nodes)
 {
     Nodes xs = nodes;
     Nodes ys = nodes;
@@ -36,7 +36,9 @@ BinaryTree* build(const Nodes& nodes)
     Tree::sortByAxis(xs, 0, xs.size() - 1, 0);
     Tree::sortByAxis(ys, 0, ys.size() - 1, 1);
     Tree::sortByAxis(zs, 0, zs.size() - 1, 2);
-    return Tree::buildTree(xs, ys, zs, 0);
+    auto tree = std::make_unique<Tree>();
+    tree->root = tree->buildTree(xs, ys, zs, 0);
+    return tree;
 }
 
 // Presort and build; freeing the tree is not timed.
@@ -44,10 +46,10 @@ void BM_BuildTree(benchmark::State& state)
 {
     const auto r = randomCloud(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        BinaryTree* root = build(r->nodes);
-        benchmark::DoNotOptimize(root);
+        std::unique_ptr<Tree> tree = build(r->nodes);
+        benchmark::DoNotOptimize(tree->root);
         state.PauseTiming();
-        delete root;
+        tree.reset();
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -60,7 +62,8 @@ void BM_SphereQuery(benchmark::State& state)
 {
     const std::size_t count = static_cast<std::size_t>(state.range(0));
     const auto r = randomCloud(count);
-    const std::unique_ptr<BinaryTree> root(build(r->nodes));
+    const std::unique_ptr<Tree> tree = build(r->nodes);
+    const BinaryTree* root = tree->root;
     const double radius = 1.5 / std::cbrt(static_cast<double>(count));
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -69,7 +72,7 @@ void BM_SphereQuery(benchmark::State& state)
     for (auto _ : state) {
         const SphereSearch sphere(CGVertex{unit(random), unit(random), unit(random)}, radius);
         out.clear();
-        Tree::rangeSearch(out, root.get(), CGVertex{-1e300, -1e300, -1e300}, CGVertex{1e300, 1e300, 1e300}, &sphere);
+        Tree::rangeSearch(out, root, CGVertex{-1e300, -1e300, -1e300}, CGVertex{1e300, 1e300, 1e300}, &sphere);
         found += out.size();
     }
     state.counters["points"] = benchmark::Counter(static_cast<double>(found), benchmark::Counter::kAvgIterations);

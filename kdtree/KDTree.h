@@ -4,6 +4,7 @@
 #include "geometry/CGVertex.h"
 #include "kdtree/BinaryTree.h"
 #include "kdtree/iBase.h"
+#include "mesh/Arena.h"
 #include "mesh/ReconNode.h"
 
 #include <algorithm>
@@ -11,12 +12,16 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 // A three-dimensional KD-tree over ReconNode points, one point per leaf.
 // Inner nodes split at a median point on an axis that cycles x, y, z with
 // the depth. The tree is built once from three presorted lists and never
-// changed; it owns its nodes and payloads, never the points.
+// changed; it owns its nodes and payloads, never the points. Nodes and
+// payloads live in the tree's own storage and go with it all at once: a
+// million-point tree is four million small records, and freeing them one by
+// one took longer than building them.
 //
 // Every axis orders points by a key: the axis coordinate first, then x (or
 // y for the x axis), then the remaining coordinate, then the node's index.
@@ -53,7 +58,7 @@ public:
     };
 
     KDTree() = default;
-    ~KDTree() { delete root; }
+    ~KDTree() = default;  // the storage takes root and everything under it
     KDTree(const KDTree&) = delete;
     KDTree& operator=(const KDTree&) = delete;
 
@@ -62,19 +67,28 @@ public:
     static bool compareOnAxis(const ReconNode* a, const ReconNode* b, std::uint8_t axis, int relation);
 
     // Sorts list[first..last] (both inclusive) ascending in the key order of
-    // axis, in place. O(n log n) on any input, with shallow recursion.
+    // axis, in place. Linear passes over the axis coordinate, then a
+    // comparison sort only among points that share it; never quadratic.
     static void sortByAxis(Nodes& list, std::size_t first, std::size_t last, std::uint8_t axis);
 
     // A new tree over the points of xs, ys and zs (the same nodes, sorted by
-    // sortByAxis on x, y and z), splitting first on axis. The caller owns the
-    // result; null for empty lists. The nodes' indices must be distinct and
-    // their positions finite, as they are in Reconstruct::nodes.
-    static BinaryTree* buildTree(const Nodes& xs, const Nodes& ys, const Nodes& zs, std::uint8_t axis);
+    // sortByAxis on x, y and z), splitting first on axis. The nodes are made
+    // in this tree's storage and live as long as the tree does, whether or
+    // not the result becomes root; null for empty lists. The nodes' indices
+    // must be distinct and their positions finite, as they are in
+    // Reconstruct::nodes.
+    BinaryTree* buildTree(const Nodes& xs, const Nodes& ys, const Nodes& zs, std::uint8_t axis);
 
     // Appends to out the points under node (not null) that range may hold:
     // every point inside range, and possibly others inside its box. low and
     // high bound node's region. Leaf order; out is only appended to.
     static void rangeSearch(Nodes& out, const BinaryTree* node, CGVertex low, CGVertex high, const SearchRange* range);
+
+    // rangeSearch for a range whose type is known here, so that its tests
+    // are compiled in rather than called through the base class.
+    template <typename Range>
+    static void rangeSearchIn(Nodes& out, const BinaryTree* node, const CGVertex& low, const CGVertex& high,
+                              const Range& range);
 
     // Appends every point under node (not null) to out, in leaf order.
     static void reportSubtree(Nodes& out, const BinaryTree* node);
@@ -91,7 +105,27 @@ private:
     // Negative, zero or positive as a is before, equal to or after b.
     static int keyOrder(const ReconNode* a, const ReconNode* b, std::uint8_t axis);
     static bool insideBox(const CGVertex& lo, const CGVertex& hi, const CGVertex& boxLow, const CGVertex& boxHigh);
-    static BinaryTree* buildRange(Nodes (&lists)[3], Nodes& spill, std::size_t begin, std::size_t end, std::uint8_t axis);
+
+    // A point of the build by its place in each of the three sorted lists.
+    // Comparing places is comparing keys, and the build then streams
+    // through compact records instead of chasing every point in memory.
+    struct Ranked {
+        std::uint32_t rank[3];
+    };
+    struct BuildLists {
+        const Nodes* sorted[3];   // xs, ys, zs
+        std::vector<Ranked> byAxis[3];
+        std::vector<Ranked> spill;
+    };
+    BinaryTree* buildRange(BuildLists& lists, std::size_t begin, std::size_t end, std::uint8_t axis);
+
+    // The box of the range is the same at every node, so it is asked for
+    // once per query.
+    template <typename Range>
+    static void searchBelow(Nodes& out, const BinaryTree* node, const CGVertex& low, const CGVertex& high,
+                            const Range& range, const CGVertex& boxLow, const CGVertex& boxHigh);
+
+    Arena storage_;
 };
 
 template <typename T>
@@ -136,61 +170,103 @@ void KDTree<T>::sortByAxis(Nodes& list, std::size_t first, std::size_t last, std
         return;
     assert(last < list.size());
 
-    // The keys are copied out next to their nodes: comparing them in place
-    // would chase a pointer into a scattered node for every comparison.
+    // The axis coordinate as an unsigned number in the same order: flip
+    // every bit of a negative double, only the sign bit of a positive one.
+    // Both zeros compare equal as doubles, so both become the same key.
     struct Keyed {
-        T key[3];
-        std::size_t index;
+        std::uint64_t key;
         ReconNode* node;
     };
-    std::vector<Keyed> keyed;
-    keyed.reserve(last - first + 1);
-    for (std::size_t i = first; i <= last; ++i) {
-        const ReconNode* n = list[i];
-        keyed.push_back({{coordinate(n->position, kKeys[axis][0]), coordinate(n->position, kKeys[axis][1]),
-                          coordinate(n->position, kKeys[axis][2])},
-                         n->index,
-                         list[i]});
+    auto keyOf = [axis](const ReconNode* n) {
+        const T value = coordinate(n->position, kKeys[axis][0]);
+        const double d = value == 0 ? 0.0 : static_cast<double>(value);
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+    };
+    const std::size_t n = last - first + 1;
+    std::vector<Keyed> keyed(n);
+    std::vector<Keyed> other(n);
+    for (std::size_t i = 0; i < n; ++i)
+        keyed[i] = {keyOf(list[first + i]), list[first + i]};
+
+    // Least significant byte first; each pass is stable, so after the last
+    // one the points are in the order of the whole coordinate. A byte that
+    // every key shares needs no pass.
+    for (int shift = 0; shift < 64; shift += 8) {
+        std::size_t count[257] = {};
+        for (const Keyed& k : keyed)
+            ++count[((k.key >> shift) & 0xff) + 1];
+        if (count[((keyed[0].key >> shift) & 0xff) + 1] == n)
+            continue;
+        for (int b = 0; b < 256; ++b)
+            count[b + 1] += count[b];
+        for (const Keyed& k : keyed)
+            other[count[(k.key >> shift) & 0xff]++] = k;
+        keyed.swap(other);
     }
-    // The key order is total, so any correct sort gives the same list; an
-    // introsort keeps presorted and all-equal input at O(n log n).
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        for (int c = 0; c < 3; ++c) {
-            if (a.key[c] < b.key[c])
-                return true;
-            if (b.key[c] < a.key[c])
-                return false;
-        }
-        return a.index < b.index;
-    });
-    for (std::size_t i = first; i <= last; ++i)
-        list[i] = keyed[i - first].node;
+
+    // Points that share the coordinate are put in order by the rest of the
+    // key; on scanned data such runs are short.
+    for (std::size_t i = 0; i < n;) {
+        std::size_t j = i + 1;
+        while (j < n && keyed[j].key == keyed[i].key)
+            ++j;
+        if (j - i > 1)
+            std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(i), keyed.begin() + static_cast<std::ptrdiff_t>(j),
+                      [axis](const Keyed& a, const Keyed& b) { return keyOrder(a.node, b.node, axis) < 0; });
+        i = j;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        list[first + i] = keyed[i].node;
 }
 
 template <typename T>
 BinaryTree* KDTree<T>::buildTree(const Nodes& xs, const Nodes& ys, const Nodes& zs, std::uint8_t axis)
 {
     assert(xs.size() == ys.size() && xs.size() == zs.size());
-    if (xs.empty())
+    const std::size_t n = xs.size();
+    if (n == 0)
         return nullptr;
-    // Each node's lists are a slice of these three working copies; the
-    // partitions rearrange within the slice, so no level allocates lists.
-    Nodes lists[3] = {xs, ys, zs};
-    Nodes spill(xs.size());
-    return buildRange(lists, spill, 0, xs.size(), axis);
+
+    // Each point's place in ys and zs, found through its index.
+    std::size_t highest = 0;
+    for (const ReconNode* node : xs)
+        highest = std::max(highest, node->index);
+    std::vector<std::uint32_t> placeInY(highest + 1);
+    std::vector<std::uint32_t> placeInZ(highest + 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        assert(ys[i]->index <= highest && zs[i]->index <= highest);
+        placeInY[ys[i]->index] = static_cast<std::uint32_t>(i);
+        placeInZ[zs[i]->index] = static_cast<std::uint32_t>(i);
+    }
+
+    BuildLists lists{{&xs, &ys, &zs}, {}, {}};
+    for (std::vector<Ranked>& list : lists.byAxis)
+        list.resize(n);
+    lists.spill.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Ranked point{{static_cast<std::uint32_t>(i), placeInY[xs[i]->index], placeInZ[xs[i]->index]}};
+        lists.byAxis[0][i] = point;
+        lists.byAxis[1][point.rank[1]] = point;
+        lists.byAxis[2][point.rank[2]] = point;
+    }
+    return buildRange(lists, 0, n, axis);
 }
 
 template <typename T>
-BinaryTree* KDTree<T>::buildRange(Nodes (&lists)[3], Nodes& spill, std::size_t begin, std::size_t end,
-                                  std::uint8_t axis)
+BinaryTree* KDTree<T>::buildRange(BuildLists& lists, std::size_t begin, std::size_t end, std::uint8_t axis)
 {
     const std::size_t n = end - begin;
-    if (n == 1)
-        return new BinaryTree(new KDReconNode(lists[0][begin]));
+    if (n == 1) {
+        ReconNode* point = (*lists.sorted[0])[lists.byAxis[0][begin].rank[0]];
+        return storage_.make<BinaryTree>(storage_.make<KDReconNode>(point));
+    }
 
     const std::size_t k = static_cast<std::size_t>(std::ceil(static_cast<double>(n) * 0.5)) - 1;
-    const ReconNode* m = lists[axis][begin + k];
-    BinaryTree* node = new BinaryTree(new KDSplane(CGSplane{coordinate(m->position, axis), axis}));
+    const Ranked m = lists.byAxis[axis][begin + k];
+    const ReconNode* median = (*lists.sorted[axis])[m.rank[axis]];
+    BinaryTree* node = storage_.make<BinaryTree>(storage_.make<KDSplane>(CGSplane{coordinate(median->position, axis), axis}));
 
     // The axis list splits by position; the other two are partitioned
     // against the median in the same key order, keeping their own order.
@@ -198,23 +274,28 @@ BinaryTree* KDTree<T>::buildRange(Nodes (&lists)[3], Nodes& spill, std::size_t b
     for (std::uint8_t other = 0; other < 3; ++other) {
         if (other == axis)
             continue;
-        Nodes& list = lists[other];
+        std::vector<Ranked>& list = lists.byAxis[other];
         std::size_t kept = begin;
         std::size_t spilled = 0;
+        // Which side a point goes to is a coin toss for the branch
+        // predictor, so each point is written to both places and only the
+        // right one advances.
         for (std::size_t i = begin; i < end; ++i) {
-            if (keyOrder(list[i], m, axis) <= 0)
-                list[kept++] = list[i];
-            else
-                spill[spilled++] = list[i];
+            const Ranked point = list[i];
+            const bool left = point.rank[axis] <= m.rank[axis];
+            list[kept] = point;
+            lists.spill[spilled] = point;
+            kept += left ? 1 : 0;
+            spilled += left ? 0 : 1;
         }
         assert(kept == begin + k + 1);
-        std::copy(spill.begin(), spill.begin() + static_cast<std::ptrdiff_t>(spilled),
+        std::copy(lists.spill.begin(), lists.spill.begin() + static_cast<std::ptrdiff_t>(spilled),
                   list.begin() + static_cast<std::ptrdiff_t>(kept));
     }
 
     const std::uint8_t next = static_cast<std::uint8_t>((axis + 1) % 3);
-    node->attachLeft(buildRange(lists, spill, begin, begin + k + 1, next));
-    node->attachRight(buildRange(lists, spill, begin + k + 1, end, next));
+    node->attachLeft(buildRange(lists, begin, begin + k + 1, next));
+    node->attachRight(buildRange(lists, begin + k + 1, end, next));
     return node;
 }
 
@@ -231,9 +312,28 @@ bool KDTree<T>::insideBox(const CGVertex& lo, const CGVertex& hi, const CGVertex
 template <typename T>
 void KDTree<T>::rangeSearch(Nodes& out, const BinaryTree* node, CGVertex low, CGVertex high, const SearchRange* range)
 {
+    rangeSearchIn(out, node, low, high, *range);
+}
+
+template <typename T>
+template <typename Range>
+void KDTree<T>::rangeSearchIn(Nodes& out, const BinaryTree* node, const CGVertex& low, const CGVertex& high,
+                              const Range& range)
+{
+    CGVertex boxLow;
+    CGVertex boxHigh;
+    range.bounds(boxLow, boxHigh);
+    searchBelow(out, node, low, high, range, boxLow, boxHigh);
+}
+
+template <typename T>
+template <typename Range>
+void KDTree<T>::searchBelow(Nodes& out, const BinaryTree* node, const CGVertex& low, const CGVertex& high,
+                            const Range& range, const CGVertex& boxLow, const CGVertex& boxHigh)
+{
     if (node->isLeaf()) {
         ReconNode* point = static_cast<const KDReconNode*>(node->data)->node;
-        if (range->contains(point))
+        if (range.contains(point))
             out.push_back(point);
         return;
     }
@@ -246,9 +346,6 @@ void KDTree<T>::rangeSearch(Nodes& out, const BinaryTree* node, CGVertex low, CG
     CGVertex rightLow = low;
     setCoordinate(rightLow, a, v);
 
-    CGVertex boxLow;
-    CGVertex boxHigh;
-    range->bounds(boxLow, boxHigh);
     const T boxLowA = coordinate(boxLow, a);
     const T boxHighA = coordinate(boxHigh, a);
     const bool boxIsValid = boxHighA >= boxLowA;
@@ -258,12 +355,12 @@ void KDTree<T>::rangeSearch(Nodes& out, const BinaryTree* node, CGVertex low, CG
     if (insideBox(low, leftHigh, boxLow, boxHigh))
         reportSubtree(out, node->left);
     else if (boxIsValid && boxLowA <= v)
-        rangeSearch(out, node->left, low, leftHigh, range);
+        searchBelow(out, node->left, low, leftHigh, range, boxLow, boxHigh);
 
     if (insideBox(rightLow, high, boxLow, boxHigh))
         reportSubtree(out, node->right);
     else if (boxIsValid && boxHighA >= v)
-        rangeSearch(out, node->right, rightLow, high, range);
+        searchBelow(out, node->right, rightLow, high, range, boxLow, boxHigh);
 }
 
 template <typename T>

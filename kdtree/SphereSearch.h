@@ -2,17 +2,35 @@
 
 #include "geometry/CGVertex.h"
 #include "kdtree/KDTree.h"
+#include "mesh/ReconNode.h"
 
-// A ball as a query range: the closed sphere of radius around centre.
-class SphereSearch : public KDTree<double>::SearchRange {
+// A ball as a query range: the closed sphere of radius around centre. Its
+// tests are defined here so that a query that knows it has a sphere can
+// have them compiled in.
+class SphereSearch final : public KDTree<double>::SearchRange {
 public:
-    SphereSearch(const CGVertex& centre, double radius);
+    SphereSearch(const CGVertex& at, double size) : centre(at), radius(size) {}
 
     // True when point's position lies in the ball or on its surface.
-    bool contains(const ReconNode* point) const override;
+    bool contains(const ReconNode* point) const override
+    {
+        const double dx = point->position.x - centre.x;
+        const double dy = point->position.y - centre.y;
+        const double dz = point->position.z - centre.z;
+        // Squares on both sides: no square root, and the surface counts as inside.
+        return radius * radius >= dx * dx + dy * dy + dz * dz;
+    }
 
     // The cube of edge 2 * radius around centre.
-    void bounds(CGVertex& min, CGVertex& max) const override;
+    void bounds(CGVertex& min, CGVertex& max) const override
+    {
+        min.x = centre.x - radius;
+        min.y = centre.y - radius;
+        min.z = centre.z - radius;
+        max.x = centre.x + radius;
+        max.y = centre.y + radius;
+        max.z = centre.z + radius;
+    }
 
     CGVertex centre;
     double radius;

@@ -81,7 +81,7 @@ bool Reconstruct::triangulate(bool useKd)
             KDTree<double>::sortByAxis(ys, 0, ys.size() - 1, 1);
             KDTree<double>::sortByAxis(zs, 0, zs.size() - 1, 2);
         }
-        kdTree.root = KDTree<double>::buildTree(xs, ys, zs, 0);
+        kdTree.root = kdTree.buildTree(xs, ys, zs, 0);
     }
 
     const bool moderate = coordinatesAreModerate(nodes);

@@ -14,8 +14,8 @@ std::size_t query(const Reconstruct& triangulator, const CGVertex& centre, doubl
 {
     const SphereSearch sphere(centre, radius);
     out.clear();
-    KDTree<double>::rangeSearch(out, triangulator.kdTree.root, CGVertex{-kFar, -kFar, -kFar},
-                                CGVertex{kFar, kFar, kFar}, &sphere);
+    KDTree<double>::rangeSearchIn(out, triangulator.kdTree.root, CGVertex{-kFar, -kFar, -kFar},
+                                  CGVertex{kFar, kFar, kFar}, sphere);
     return out.size();
 }
 

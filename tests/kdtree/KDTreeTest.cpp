@@ -134,6 +134,29 @@ TEST(SortByAxis, SortsSortedReversedAndEqualLists)
     EXPECT_EQ(equal, byIndex);
 }
 
+TEST(SortByAxis, OrdersSignsZerosAndMagnitudesOnEveryAxis)
+{
+    // The sort orders doubles by their bits; negative numbers, both zeros,
+    // tiny and huge magnitudes and repeated coordinates must still come out
+    // in the order the comparisons give.
+    const double values[] = {-1e300, -2.5, -1.0, -1e-300, -0.0, 0.0, 4.9e-324, 1e-300, 0.5, 1.0, 2.5, 3e200};
+    std::mt19937 random(5);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(values) - 1);
+    Reconstruct r;
+    for (int i = 0; i < 3000; ++i)
+        r.addNode(CGVertex{values[pick(random)], values[pick(random)], values[pick(random)]}, CGVector{});
+
+    for (std::uint8_t axis = 0; axis < 3; ++axis) {
+        Nodes expected = r.nodes;
+        std::sort(expected.begin(), expected.end(), [axis](const ReconNode* a, const ReconNode* b) {
+            return Tree::compareOnAxis(a, b, axis, Tree::kLessOrEqual) && !Tree::compareOnAxis(b, a, axis, Tree::kLessOrEqual);
+        });
+        Nodes list = r.nodes;
+        Tree::sortByAxis(list, 0, list.size() - 1, axis);
+        EXPECT_EQ(list, expected) << "axis " << int(axis);
+    }
+}
+
 TEST(SortByAxis, LeavesEntriesOutsideTheRangeAlone)
 {
     Reconstruct r;
@@ -151,9 +174,10 @@ TEST(BuildTree, OnePointIsALeaf)
 {
     Reconstruct r;
     loadPoints(r, "1 2 3 0 0 1\n");
-    const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
+    const auto tree = buildOver(r.nodes);
+    const BinaryTree* root = tree->root;
     ASSERT_TRUE(root->isLeaf());
-    EXPECT_EQ(pointOf(root.get()), r.nodes[0]);
+    EXPECT_EQ(pointOf(root), r.nodes[0]);
 }
 
 TEST(BuildTree, TwoPointsSplitOnXAtTheSmallerPoint)
@@ -162,10 +186,11 @@ TEST(BuildTree, TwoPointsSplitOnXAtTheSmallerPoint)
     Reconstruct r;
     loadPoints(r, "5 0 0 0 0 1\n"
                  "2 9 9 0 0 1\n");
-    const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
+    const auto tree = buildOver(r.nodes);
+    const BinaryTree* root = tree->root;
     ASSERT_FALSE(root->isLeaf());
-    EXPECT_EQ(planeOf(root.get()).axis, 0);
-    EXPECT_EQ(planeOf(root.get()).value, 2.0);
+    EXPECT_EQ(planeOf(root).axis, 0);
+    EXPECT_EQ(planeOf(root).value, 2.0);
     EXPECT_EQ(pointOf(root->left), r.nodes[1]);
     EXPECT_EQ(pointOf(root->right), r.nodes[0]);
 }
@@ -176,8 +201,9 @@ TEST(BuildTree, ThreePointsPutTwoOnTheLeftSplitOnY)
     loadPoints(r, "2 1 0 0 0 1\n"
                  "1 5 0 0 0 1\n"
                  "0 0 0 0 0 1\n");
-    const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
-    EXPECT_EQ(planeOf(root.get()).value, 1.0);
+    const auto tree = buildOver(r.nodes);
+    const BinaryTree* root = tree->root;
+    EXPECT_EQ(planeOf(root).value, 1.0);
     ASSERT_FALSE(root->left->isLeaf());
     EXPECT_EQ(planeOf(root->left).axis, 1);
     EXPECT_EQ(planeOf(root->left).value, 0.0);
@@ -195,8 +221,9 @@ TEST(BuildTree, EqualXSplitsByYThenZ)
                  "1 1 0 0 0 1\n"
                  "1 2 5 0 0 1\n"
                  "1 2 4 0 0 1\n");
-    const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
-    EXPECT_EQ(planeOf(root.get()).value, 1.0);
+    const auto tree = buildOver(r.nodes);
+    const BinaryTree* root = tree->root;
+    EXPECT_EQ(planeOf(root).value, 1.0);
     EXPECT_EQ(leavesOf(root->left), (Nodes{r.nodes[1], r.nodes[3]}));
     EXPECT_EQ(leavesOf(root->right), (Nodes{r.nodes[2], r.nodes[0]}));
 }
@@ -207,10 +234,11 @@ TEST(BuildTree, KeepsItsShapeForEveryCount)
         SCOPED_TRACE(n);
         Reconstruct r;
         addGridCloud(r, n, static_cast<unsigned>(n), 4);
-        const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
-        expectEveryPointOnce(root.get(), r.nodes);
-        expectWellFormed(root.get(), 0);
-        EXPECT_LE(depthOf(root.get()), static_cast<std::size_t>(std::ceil(std::log2(n))));
+        const auto tree = buildOver(r.nodes);
+        const BinaryTree* root = tree->root;
+        expectEveryPointOnce(root, r.nodes);
+        expectWellFormed(root, 0);
+        EXPECT_LE(depthOf(root), static_cast<std::size_t>(std::ceil(std::log2(n))));
     }
 }
 
@@ -219,10 +247,11 @@ TEST(BuildTree, KeepsItsShapeOnCloudsWithManyTies)
     for (unsigned seed = 1; seed <= 3; ++seed) {
         Reconstruct r;
         addGridCloud(r, 3000, seed, 6);
-        const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
-        expectEveryPointOnce(root.get(), r.nodes);
-        expectWellFormed(root.get(), 0);
-        EXPECT_EQ(depthOf(root.get()), 12u);
+        const auto tree = buildOver(r.nodes);
+        const BinaryTree* root = tree->root;
+        expectEveryPointOnce(root, r.nodes);
+        expectWellFormed(root, 0);
+        EXPECT_EQ(depthOf(root), 12u);
     }
 }
 
@@ -241,7 +270,7 @@ TEST(BuildTree, MillionCopiesOfOnePointStayShallow)
     }
 
     Tree tree;
-    tree.root = buildOver(nodes);
+    buildInto(tree, nodes);
     EXPECT_EQ(depthOf(tree.root), 20u);
 
     const CGVertex low = {-1e300, -1e300, -1e300};

@@ -30,9 +30,10 @@ TEST(RangeQuery, SingleLeafReportsOnlyAContainedPoint)
 {
     Reconstruct r;
     loadPoints(r, "1 1 1 0 0 1\n");
-    const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
-    EXPECT_EQ(query(root.get(), CGVertex{1.0, 1.0, 2.0}, 1.0), Nodes{r.nodes[0]});
-    EXPECT_TRUE(query(root.get(), CGVertex{1.0, 1.0, 2.5}, 1.0).empty());
+    const auto tree = buildOver(r.nodes);
+    const BinaryTree* root = tree->root;
+    EXPECT_EQ(query(root, CGVertex{1.0, 1.0, 2.0}, 1.0), Nodes{r.nodes[0]});
+    EXPECT_TRUE(query(root, CGVertex{1.0, 1.0, 2.5}, 1.0).empty());
 }
 
 TEST(RangeQuery, FindsPointsLyingOnASplitPlane)
@@ -44,9 +45,10 @@ TEST(RangeQuery, FindsPointsLyingOnASplitPlane)
                  "1 0 0 0 0 1\n"
                  "2 0 0 0 0 1\n"
                  "3 0 0 0 0 1\n");
-    const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
-    ASSERT_EQ(planeOf(root.get()).value, 1.0);
-    EXPECT_EQ(query(root.get(), CGVertex{2.0, 0.0, 0.0}, 1.0), (Nodes{r.nodes[1], r.nodes[2], r.nodes[3]}));
+    const auto tree = buildOver(r.nodes);
+    const BinaryTree* root = tree->root;
+    ASSERT_EQ(planeOf(root).value, 1.0);
+    EXPECT_EQ(query(root, CGVertex{2.0, 0.0, 0.0}, 1.0), (Nodes{r.nodes[1], r.nodes[2], r.nodes[3]}));
 }
 
 TEST(RangeQuery, ReportsInLeafOrder)
@@ -56,8 +58,9 @@ TEST(RangeQuery, ReportsInLeafOrder)
                  "2 0 0 0 0 1\n"
                  "3 0 0 0 0 1\n"
                  "1 0 0 0 0 1\n");
-    const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
-    EXPECT_EQ(query(root.get(), CGVertex{2.5, 0.0, 0.0}, 2.0), (Nodes{r.nodes[3], r.nodes[1], r.nodes[2], r.nodes[0]}));
+    const auto tree = buildOver(r.nodes);
+    const BinaryTree* root = tree->root;
+    EXPECT_EQ(query(root, CGVertex{2.5, 0.0, 0.0}, 2.0), (Nodes{r.nodes[3], r.nodes[1], r.nodes[2], r.nodes[0]}));
 }
 
 TEST(RangeQuery, OnlyAppendsToTheOutput)
@@ -66,14 +69,15 @@ TEST(RangeQuery, OnlyAppendsToTheOutput)
     loadPoints(r, "0 0 0 0 0 1\n"
                  "1 0 0 0 0 1\n"
                  "5 0 0 0 0 1\n");
-    const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
+    const auto tree = buildOver(r.nodes);
+    const BinaryTree* root = tree->root;
     const SphereSearch empty(CGVertex{10.0, 10.0, 10.0}, 1.0);
     const SphereSearch nearOrigin(CGVertex{0.0, 0.0, 0.0}, 1.0);
     Nodes out = {r.nodes[2]};
-    Tree::rangeSearch(out, root.get(), kLow, kHigh, &empty);
+    Tree::rangeSearch(out, root, kLow, kHigh, &empty);
     EXPECT_EQ(out, Nodes{r.nodes[2]});
-    Tree::rangeSearch(out, root.get(), kLow, kHigh, &nearOrigin);
-    Tree::rangeSearch(out, root.get(), kLow, kHigh, &nearOrigin);
+    Tree::rangeSearch(out, root, kLow, kHigh, &nearOrigin);
+    Tree::rangeSearch(out, root, kLow, kHigh, &nearOrigin);
     EXPECT_EQ(out, (Nodes{r.nodes[2], r.nodes[0], r.nodes[1], r.nodes[0], r.nodes[1]}));
 }
 
@@ -98,10 +102,11 @@ TEST(RangeQuery, InvertedBoxFindsNothing)
     Reconstruct r;
     loadPoints(r, "0 0 0 0 0 1\n"
                  "0.5 0 0 0 0 1\n");
-    const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
+    const auto tree = buildOver(r.nodes);
+    const BinaryTree* root = tree->root;
     for (const Inverted& range : {Inverted(-0.2, -0.3), Inverted(0.3, 0.2)}) {
         Nodes out;
-        Tree::rangeSearch(out, root.get(), kLow, kHigh, &range);
+        Tree::rangeSearch(out, root, kLow, kHigh, &range);
         EXPECT_TRUE(out.empty());
     }
 }
@@ -114,16 +119,17 @@ TEST(RangeQuery, RegionInsideTheBoxIsReportedWhole)
     loadPoints(r, "0 0 0 0 0 1\n"
                  "0.5 0.5 0.5 0 0 1\n"
                  "1 1 1 0 0 1\n");
-    const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
+    const auto tree = buildOver(r.nodes);
+    const BinaryTree* root = tree->root;
     const SphereSearch sphere(CGVertex{0.5, 0.5, 0.5}, 0.75);
     Nodes out;
-    Tree::rangeSearch(out, root.get(), CGVertex{0.0, 0.0, 0.0}, CGVertex{1.0, 1.0, 1.0}, &sphere);
+    Tree::rangeSearch(out, root, CGVertex{0.0, 0.0, 0.0}, CGVertex{1.0, 1.0, 1.0}, &sphere);
     EXPECT_EQ(out, r.nodes);
 
     // With the region's low x on the box's edge the test fails, and the
     // leaves are tested one by one.
     out.clear();
-    Tree::rangeSearch(out, root.get(), CGVertex{-0.25, 0.0, 0.0}, CGVertex{1.0, 1.0, 1.0}, &sphere);
+    Tree::rangeSearch(out, root, CGVertex{-0.25, 0.0, 0.0}, CGVertex{1.0, 1.0, 1.0}, &sphere);
     EXPECT_EQ(out, (Nodes{r.nodes[1], r.nodes[2]}));
 }
 
@@ -155,10 +161,11 @@ TEST(RangeQuery, InsideBoxTestKeepsItsStrictnessPerSide)
         Reconstruct r;
         ReconNode* p = r.addNode(CGVertex{c.px, 3.0, 3.0}, CGVector{});
         r.addNode(CGVertex{4.5, 0.0, 0.0}, CGVector{});
-        const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
+        const auto tree = buildOver(r.nodes);
+        const BinaryTree* root = tree->root;
         ASSERT_EQ(pointOf(root->left), p);
         Nodes out;
-        Tree::rangeSearch(out, root.get(), c.low, c.high, &sphere);
+        Tree::rangeSearch(out, root, c.low, c.high, &sphere);
         EXPECT_EQ(out, c.reported ? Nodes{p} : Nodes{});
     }
 }
@@ -178,9 +185,10 @@ TEST(RangeQuery, AgreesWithBruteForceOnRandomClouds)
         Reconstruct r;
         for (int i = 0; i < 600; ++i)
             r.addNode(CGVertex{pick(), pick(), pick()}, CGVector{});
-        const std::unique_ptr<BinaryTree> root(buildOver(r.nodes));
+        const auto tree = buildOver(r.nodes);
+        const BinaryTree* root = tree->root;
         std::map<const ReconNode*, std::size_t> leafPlace;
-        for (const ReconNode* n : leavesOf(root.get()))
+        for (const ReconNode* n : leavesOf(root))
             leafPlace.emplace(n, leafPlace.size());
 
         for (int q = 0; q < 100; ++q) {
@@ -189,7 +197,7 @@ TEST(RangeQuery, AgreesWithBruteForceOnRandomClouds)
             CGVertex boxHigh;
             sphere.bounds(boxLow, boxHigh);
             Nodes out;
-            Tree::rangeSearch(out, root.get(), kLow, kHigh, &sphere);
+            Tree::rangeSearch(out, root, kLow, kHigh, &sphere);
 
             const std::set<const ReconNode*> found(out.begin(), out.end());
             EXPECT_EQ(found.size(), out.size()) << "a point was reported twice";

@@ -9,14 +9,15 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <utility>
 #include <vector>
 
 using Tree = KDTree<double>;
 using testsupport::loadPoints;
 
-// Sorts three copies of nodes and builds the tree from them.
-inline BinaryTree* buildOver(const Nodes& nodes)
+// Sorts three copies of nodes and builds tree's root from them.
+inline void buildInto(Tree& tree, const Nodes& nodes)
 {
     Nodes xs = nodes;
     Nodes ys = nodes;
@@ -26,12 +27,19 @@ inline BinaryTree* buildOver(const Nodes& nodes)
         Tree::sortByAxis(ys, 0, ys.size() - 1, 1);
         Tree::sortByAxis(zs, 0, zs.size() - 1, 2);
     }
-    return Tree::buildTree(xs, ys, zs, 0);
+    tree.root = tree.buildTree(xs, ys, zs, 0);
+}
+
+inline std::unique_ptr<Tree> buildOver(const Nodes& nodes)
+{
+    auto tree = std::make_unique<Tree>();
+    buildInto(*tree, nodes);
+    return tree;
 }
 
 inline void buildIndex(Reconstruct& r)
 {
-    r.kdTree.root = buildOver(r.nodes);
+    buildInto(r.kdTree, r.nodes);
 }
 
 inline ReconNode* pointOf(const BinaryTree* leaf)
