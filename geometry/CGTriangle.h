@@ -2,7 +2,7 @@
 
 #include "geometry/CGVertex.h"
 
-#include <cstddef>
+#include <cstdint>
 #include <utility>
 
 // One output triangle, held by value. The corners run counter-clockwise
@@ -13,7 +13,7 @@ struct CGTriangle {
     using Corner = std::pair<CGVertex, CGVector>;
 
     Corner corners[3];
-    std::size_t source[3] = {0, 0, 0};
+    std::uint32_t source[3] = {0, 0, 0};
 };
 
 using Triangle = CGTriangle;

@@ -67,8 +67,8 @@ void writePly(std::FILE* file, const Reconstruct& result)
     }
     for (const Triangle& triangle : result.triangles) {
         putLittleEndian(file, 3, 1);
-        for (std::size_t source : triangle.source)
-            putLittleEndian(file, static_cast<std::uint32_t>(source), 4);
+        for (std::uint32_t source : triangle.source)
+            putLittleEndian(file, source, 4);
     }
 }
 
@@ -81,7 +81,9 @@ void writeObj(std::FILE* file, const Reconstruct& result)
         std::fprintf(file, "vn %.17g %.17g %.17g\n", node->normal.x, node->normal.y, node->normal.z);
     }
     for (const Triangle& triangle : result.triangles) {
-        const std::size_t a = triangle.source[0] + 1, b = triangle.source[1] + 1, c = triangle.source[2] + 1;
+        // OBJ counts from 1; widened first so the last possible index cannot wrap.
+        const std::size_t a = std::size_t{triangle.source[0]} + 1, b = std::size_t{triangle.source[1]} + 1,
+                          c = std::size_t{triangle.source[2]} + 1;
         std::fprintf(file, "f %zu//%zu %zu//%zu %zu//%zu\n", a, a, b, b, c, c);
     }
 }
@@ -92,7 +94,7 @@ void writeOff(std::FILE* file, const Reconstruct& result)
     for (const ReconNode* node : result.nodes)
         std::fprintf(file, "%.17g %.17g %.17g\n", node->position.x, node->position.y, node->position.z);
     for (const Triangle& triangle : result.triangles)
-        std::fprintf(file, "3 %zu %zu %zu\n", triangle.source[0], triangle.source[1], triangle.source[2]);
+        std::fprintf(file, "3 %u %u %u\n", triangle.source[0], triangle.source[1], triangle.source[2]);
 }
 
 }  // namespace

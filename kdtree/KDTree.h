@@ -232,7 +232,7 @@ BinaryTree* KDTree<T>::buildTree(const Nodes& xs, const Nodes& ys, const Nodes& 
     // Each point's place in ys and zs, found through its index.
     std::size_t highest = 0;
     for (const ReconNode* node : xs)
-        highest = std::max(highest, node->index);
+        highest = std::max<std::size_t>(highest, node->index);
     std::vector<std::uint32_t> placeInY(highest + 1);
     std::vector<std::uint32_t> placeInZ(highest + 1);
     for (std::size_t i = 0; i < n; ++i) {

@@ -18,13 +18,6 @@ using Edges = std::vector<Edge*>;
 // The first edge a -> b in a's own edge list, or null. Never looks at b's.
 Edge* findEdge(const ReconNode* a, const ReconNode* b);
 
-// Appends a new edge a -> b with no triangles to a's list; a owns it.
-Edge* newEdge(ReconNode* a, ReconNode* b);
-
-// Counts one more triangle on a -> b: creates the edge with count 1, or sets
-// an existing one to 2 (a side never counts more than two triangles).
-Edge* registerEdge(ReconNode* a, ReconNode* b);
-
 // True when n has edges and every one of them already carries two triangles.
 bool isClosed(const ReconNode* n);
 

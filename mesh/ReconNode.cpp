@@ -1,12 +1,10 @@
 #include "mesh/ReconNode.h"
 
-ReconNode::ReconNode(const CGVertex& at, const CGVector& facing, std::size_t place)
-    : position(at), normal(facing), index(place)
-{
-}
+#include <cassert>
+#include <limits>
 
-ReconNode::~ReconNode()
+ReconNode::ReconNode(const CGVertex& at, const CGVector& facing, std::size_t place)
+    : position(at), normal(facing), index(static_cast<std::uint32_t>(place))
 {
-    for (Edge* edge : edges)
-        delete edge;
+    assert(place <= std::numeric_limits<std::uint32_t>::max());
 }

@@ -3,7 +3,10 @@
 #include "io/PointFileReader.h"
 #include "search/CandidateSearch.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -21,6 +24,56 @@ bool coordinatesAreModerate(const Nodes& nodes)
     return true;
 }
 
+// The places of points in an order that follows space: by cells of a
+// 1024-per-side grid over their bounding box, the cells in Z order. Every
+// search walks a neighbourhood; with the records laid out like this it
+// finds them in memory it has just touched instead of all over the heap.
+std::vector<std::uint32_t> spatialOrder(const std::vector<std::pair<CGVertex, CGVector>>& points)
+{
+    CGVertex low = {0.0, 0.0, 0.0};
+    CGVertex high = {0.0, 0.0, 0.0};
+    if (!points.empty())
+        low = high = points.front().first;
+    for (const auto& point : points) {
+        const CGVertex& p = point.first;
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    auto cell = [](double value, double from, double to) -> std::uint32_t {
+        const double t = (value - from) / (to - from) * 1024.0;
+        return t >= 0.0 && t < 1024.0 ? static_cast<std::uint32_t>(t) : t >= 1024.0 ? 1023u : 0u;
+    };
+    // Spreads the ten bits of v three places apart.
+    auto spread = [](std::uint32_t v) {
+        v = (v | (v << 16)) & 0x030000FFu;
+        v = (v | (v << 8)) & 0x0300F00Fu;
+        v = (v | (v << 4)) & 0x030C30C3u;
+        v = (v | (v << 2)) & 0x09249249u;
+        return v;
+    };
+    std::vector<std::uint32_t> codes(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const CGVertex& p = points[i].first;
+        codes[i] = spread(cell(p.x, low.x, high.x)) | spread(cell(p.y, low.y, high.y)) << 1 |
+                   spread(cell(p.z, low.z, high.z)) << 2;
+    }
+    std::vector<std::uint32_t> order(points.size());
+    std::vector<std::uint32_t> other(points.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<std::uint32_t>(i);
+    for (int shift = 0; shift < 30; shift += 10) {
+        std::vector<std::size_t> count(1025, 0);
+        for (std::uint32_t i : order)
+            ++count[((codes[i] >> shift) & 1023u) + 1];
+        for (std::size_t b = 0; b < 1024; ++b)
+            count[b + 1] += count[b];
+        for (std::uint32_t i : order)
+            other[count[(codes[i] >> shift) & 1023u]++] = i;
+        order.swap(other);
+    }
+    return order;
+}
+
 double squaredDistance(const ReconNode* p, const ReconNode* q)
 {
     return squaredLength(p->position - q->position);
@@ -34,19 +87,45 @@ Reconstruct::~Reconstruct()
     clearNodes();
 }
 
+ReconNode* Reconstruct::makeNode(const CGVertex& position, const CGVector& normal, std::size_t index)
+{
+    return nodeStore_.make<ReconNode>(position, normal, index);
+}
+
 ReconNode* Reconstruct::addNode(const CGVertex& position, const CGVector& normal)
 {
-    ReconNode* node = new ReconNode(position, normal, nodes.size());
+    ReconNode* node = makeNode(position, normal, nodes.size());
     nodes.push_back(node);
     return node;
 }
 
 void Reconstruct::clearNodes()
 {
-    for (ReconNode* node : nodes)
-        delete node;
     nodes.clear();
+    edgeStore_.release();
+    nodeStore_.release();
     firstFreeHint_ = 0;
+    seedSkip_.clear();
+}
+
+Edge* Reconstruct::newEdge(ReconNode* a, ReconNode* b)
+{
+    Edge* edge = edgeStore_.append(a, b);
+    ++a->openEdgeCount;
+    return edge;
+}
+
+Edge* Reconstruct::registerEdge(ReconNode* a, ReconNode* b)
+{
+    Edge* edge = findEdge(a, b);
+    if (edge == nullptr) {
+        edge = newEdge(a, b);
+        edge->triangleCount = 1;
+    } else if (edge->triangleCount != 2) {
+        edge->triangleCount = 2;
+        --a->openEdgeCount;
+    }
+    return edge;
 }
 
 bool Reconstruct::loadNodes(const std::string& fileName)
@@ -57,12 +136,14 @@ bool Reconstruct::loadNodes(const std::string& fileName)
     const bool ok = readPointFile(fileName, [&points](const CGVertex& position, const CGVector& normal) {
         points.emplace_back(position, normal);
     });
-    if (!ok)
+    if (!ok || points.size() > std::numeric_limits<std::uint32_t>::max())
         return false;
     clearNodes();
-    nodes.reserve(points.size());
-    for (const auto& [position, normal] : points)
-        addNode(position, normal);
+    // The records are made in an order that keeps points near each other in
+    // space near each other in memory; nodes itself stays in file order.
+    nodes.assign(points.size(), nullptr);
+    for (std::uint32_t i : spatialOrder(points))
+        nodes[i] = makeNode(points[i].first, points[i].second, i);
     return true;
 }
 
@@ -138,12 +219,13 @@ bool Reconstruct::findSeed()
 
     // Nodes that can never join q are skipped for good: without this a hub
     // of coincident points is rescanned from the start for every seed.
-    while (q->seedSkip < nodes.size() && (nodes[q->seedSkip] == q || !canConnect(q, nodes[q->seedSkip])))
-        ++q->seedSkip;
+    std::size_t& skip = seedSkip_[q];
+    while (skip < nodes.size() && (nodes[skip] == q || !canConnect(q, nodes[skip])))
+        ++skip;
 
     ReconNode* r = nullptr;
     best = 1e300;
-    for (std::size_t i = q->seedSkip; i < nodes.size(); ++i) {
+    for (std::size_t i = skip; i < nodes.size(); ++i) {
         ReconNode* p = nodes[i];
         if (p == s || p == q)
             continue;

@@ -3,16 +3,22 @@
 #include "geometry/CGTriangle.h"
 #include "geometry/CGVertex.h"
 #include "kdtree/KDTree.h"
+#include "mesh/Arena.h"
 #include "mesh/Edge.h"
+#include "mesh/EdgeStore.h"
 #include "mesh/ReconNode.h"
 
+#include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 using Triangles = std::vector<Triangle>;
 
 // The engine: owns the points (and through them every edge), the triangles,
-// the open-edge front and the spatial index over the points.
+// the open-edge front and the spatial index over the points. Points and
+// edges live in the engine's own storage: a million-point surface is seven
+// million small records, and they go all at once.
 class Reconstruct {
 public:
     Reconstruct() = default;
@@ -29,8 +35,16 @@ public:
     void clearNodes();
 
     // Replaces nodes by the points of a point file. False when the file
-    // cannot be opened or read to its end; nothing is kept from it then.
+    // cannot be opened or read to its end, or holds more points than a node
+    // index can count; nothing is kept from it then.
     bool loadNodes(const std::string& fileName);
+
+    // Appends a new edge a -> b with no triangles to a's list; a owns it.
+    Edge* newEdge(ReconNode* a, ReconNode* b);
+
+    // Counts one more triangle on a -> b: creates the edge with count 1, or
+    // sets an existing one to 2 (a side never counts more than two).
+    Edge* registerEdge(ReconNode* a, ReconNode* b);
 
     // Grows the surface over all nodes; useKd picks the KD-tree candidate
     // search over the linear one. Always completes and returns true.
@@ -61,7 +75,18 @@ public:
     Edges front;  // not owned
 
 private:
+    ReconNode* makeNode(const CGVertex& position, const CGVector& normal, std::size_t index);
+
+    Arena nodeStore_;
+    EdgeStore edgeStore_;
+
     // No node before this one is free. Nodes never become free again while
     // they exist, so the seed search need not look at them twice.
     std::size_t firstFreeHint_ = 0;
+
+    // For a node that has been a seed's partner: no node of nodes before
+    // this place can ever be the third corner of a seed triangle with it.
+    // Each is the partner itself, closed, or joined to it by a full side,
+    // and all three stay so.
+    std::unordered_map<const ReconNode*, std::size_t> seedSkip_;
 };

@@ -67,7 +67,7 @@ TEST(MeshInvariants, CatchAnEdgeWithoutReverse)
 {
     Reconstruct engine;
     oneTriangle(engine);
-    newEdge(engine.nodes[0], engine.nodes[3])->triangleCount = 1;
+    engine.newEdge(engine.nodes[0], engine.nodes[3])->triangleCount = 1;
     EXPECT_TRUE(mentions(findInvariantFault(engine), "without its reverse"));
 }
 
@@ -95,7 +95,7 @@ TEST(MeshInvariants, CatchAnEdgeThatBelongsToNoTriangle)
 {
     Reconstruct engine;
     oneTriangle(engine);
-    newEdge(engine.nodes[3], engine.nodes[0])->triangleCount = 1;
-    newEdge(engine.nodes[0], engine.nodes[3])->triangleCount = 1;
+    engine.newEdge(engine.nodes[3], engine.nodes[0])->triangleCount = 1;
+    engine.newEdge(engine.nodes[0], engine.nodes[3])->triangleCount = 1;
     EXPECT_TRUE(mentions(findInvariantFault(engine), "no triangle's corner"));
 }

@@ -49,7 +49,7 @@ TEST_F(EdgeBookkeeping, SecondTriangleOnASideFinishesIt)
     for (const Edge* e : {findEdge(a, d), findEdge(d, a), findEdge(b, d), findEdge(d, b)})
         EXPECT_EQ(e->triangleCount, 1);
     // a third registration never counts past two
-    registerEdge(a, b);
+    r.registerEdge(a, b);
     EXPECT_EQ(findEdge(a, b)->triangleCount, 2);
 }
 
@@ -108,7 +108,11 @@ TEST(EdgeLookup, ManySidesAtOneNodeStillFindTheRightEdge)
     for (int i = 0; i < 100; ++i)
         spokes.push_back(r.addNode({double(i), 1, 0}, {0, 0, 1}));
     for (int i = 0; i < 100; i += 2)
-        registerEdge(hub, spokes[i]);
+        r.registerEdge(hub, spokes[i]);
+    // The list grew several times on the way; it keeps creation order.
+    ASSERT_EQ(hub->edges.size(), 50u);
+    for (std::size_t k = 0; k < hub->edges.size(); ++k)
+        EXPECT_EQ(hub->edges[k]->to, spokes[2 * k]);
     for (int i = 0; i < 100; ++i) {
         Edge* e = findEdge(hub, spokes[i]);
         if (i % 2 == 0) {
@@ -119,8 +123,8 @@ TEST(EdgeLookup, ManySidesAtOneNodeStillFindTheRightEdge)
         }
     }
     for (int i = 0; i < 100; i += 2)
-        registerEdge(hub, spokes[i]);
+        r.registerEdge(hub, spokes[i]);
     EXPECT_TRUE(isClosed(hub));
-    registerEdge(hub, spokes[1]);
+    r.registerEdge(hub, spokes[1]);
     EXPECT_FALSE(isClosed(hub));
 }
