@@ -13,6 +13,17 @@
 // first three are finite. A zero byte ends the line as a terminator would.
 bool parseLine(std::string_view line, CGVertex& position, CGVector& normal);
 
+// The value strtod gives for the token's text up to its first zero byte:
+// its longest numeric prefix, 0 when it has none.
+double tokenValue(std::string_view token);
+
+// True, with value set, when the token is plain decimal notation that
+// std::from_chars reads whole to exactly the double strtod gives; false for
+// everything else (a plus sign, leading white space, hex, inf, nan, a cut
+// exponent, trailing text, more than 19 digits, a result out of range),
+// which tokenValue then leaves to strtod.
+bool fastTokenValue(std::string_view token, double& value);
+
 using PointSink = std::function<void(const CGVertex& position, const CGVector& normal)>;
 
 // Hands every usable point of the file to sink, in file order. False when

@@ -6,6 +6,11 @@
 
 #include <cmath>
 #include <unistd.h>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -47,7 +52,112 @@ std::vector<CGVertex> loadPositions(const std::string& text)
     return positions;
 }
 
+bool sameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The reader's conversions against strtod on the same text, bit for bit;
+// false when the fast path took the token, so callers can see it is used.
+::testing::AssertionResult readsAsStrtod(const std::string& token, bool& fastTaken)
+{
+    const double expected = std::strtod(token.c_str(), nullptr);
+    double fast = 0;
+    fastTaken = fastTokenValue(token, fast);
+    if (fastTaken && !sameBits(fast, expected))
+        return ::testing::AssertionFailure() << "fast path on \"" << token << "\"";
+    if (!sameBits(tokenValue(token), expected))
+        return ::testing::AssertionFailure() << "tokenValue on \"" << token << "\"";
+    return ::testing::AssertionSuccess();
+}
+
+std::string printed(const char* format, double value)
+{
+    char text[512];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 }  // namespace
+
+TEST(TokenValue, TrickyTokensReadAsStrtodReadsThem)
+{
+    // Each is a place where from_chars and strtod part ways, or where a
+    // correctly rounded result is easy to miss.
+    const std::vector<std::string> tokens = {
+        "0", "-0", "+0", "+1", "+.5", "1", "-7.733206", "0.153741", "\t1", "\t-2.5", "\v3", "\f4", "\r5",
+        "1\t2", "1\r", "5.", "-5.", ".5", "-.5", ".", "-", "+", "-.", "..5", "1..5", "1.2.3", "--1", "e5",
+        ".e5", "1e", "1e+", "1e-", "1E5", "1e+5", "1e-5", "1e05", "1e00005", "1e+0400", "1e400", "-1e400",
+        "1e-400", "-1e-400", "1e-320", "4.9e-324", "5e-324", "2.4703282292062327e-324",
+        "2.4703282292062328e-324", "2.2250738585072011e-308", "2.2250738585072014e-308",
+        "1.7976931348623157e308", "1.7976931348623158e308", "1.7976931348623159e308", "9007199254740993",
+        "9007199254740993.0000000001", "1234567890123456789", "12345678901234567890", "0.1234567890123456789",
+        "00000000000000000001", "0000000000000000000.1", "0x1p3", "0X1P-3", "0x", "0x.8", "-0x10", "inf",
+        "-inf", "+inf", "INF", "Infinity", "infinit", "nan", "-nan", "NAN", "nan(123)", "nan(", "1.5xyz",
+        "1,5", "1_000", "0e0", "0e99999", "-0e-99999", "1e0000000000000000000001", std::string(400, '9'),
+        "1." + std::string(30, '0') + "1", "0." + std::string(400, '0') + "1e400"};
+    int fast = 0;
+    for (const std::string& token : tokens) {
+        bool taken = false;
+        EXPECT_TRUE(readsAsStrtod(token, taken));
+        fast += taken;
+    }
+    // Typical tokens must take the fast path, or this test checks nothing.
+    EXPECT_GT(fast, 10);
+}
+
+TEST(TokenValue, RandomTokensReadAsStrtodReadsThem)
+{
+    std::mt19937_64 random(2024);
+    const char* const formats[] = {"%.6f", "%.17g", "%.25e", "%.3e", "%a", "%g"};
+    const std::string alphabet = "0123456789.-+eExXpinfaN\t\r";
+    int total = 0;
+    int fast = 0;
+    auto check = [&](const std::string& token) {
+        bool taken = false;
+        EXPECT_TRUE(readsAsStrtod(token, taken));
+        ++total;
+        fast += taken;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        // Any double at all, subnormals, infinities and NaNs included.
+        std::uint64_t bits = random();
+        if (i % 4 == 0)
+            bits &= 0x800fffffffffffffULL;
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        for (const char* format : formats)
+            check(printed(format, value));
+
+        // Decimals that sit just beside a halfway point between two
+        // doubles, cut to 16 to 19 digits: the hardest to round.
+        const double a = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 600) - 300);
+        const long double half = (static_cast<long double>(a) + std::nextafter(a, HUGE_VAL)) / 2;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.*Le", 15 + static_cast<int>(random() % 4), half);
+        check(text);
+
+        // Digits, a point and an exponent in random amounts.
+        std::string token = i % 3 == 0 ? "-" : i % 7 == 0 ? "+" : "";
+        const int digits = 1 + static_cast<int>(random() % 24);
+        const int point = static_cast<int>(random() % (digits + 2));
+        for (int d = 0; d < digits; ++d) {
+            if (d == point)
+                token += '.';
+            token += static_cast<char>('0' + random() % 10);
+        }
+        if (random() % 2)
+            token += "e" + std::to_string(static_cast<int>(random() % 800) - 400);
+        check(token);
+
+        // Short runs of number characters in any order.
+        std::string junk;
+        for (int k = 1 + static_cast<int>(random() % 8); k > 0; --k)
+            junk += alphabet[random() % alphabet.size()];
+        check(junk);
+    }
+    EXPECT_GT(fast, total / 4);
+}
 
 TEST(ParseLine, SixNumbersMakeAPoint)
 {
@@ -147,6 +257,37 @@ TEST(LoadNodes, LongLinesStayWhole)
     const auto positions = loadPositions(comment + padded);
     ASSERT_EQ(positions.size(), 1u);
     EXPECT_EQ(positions[0].x, 1);
+}
+
+TEST(LoadNodes, LinesCutByTheReadBufferReadWhole)
+{
+    // Lines of uneven lengths, half of them ending in "\r\n", then a line
+    // longer than a read and a last line without a line feed. The leading
+    // comment shifts where reads end, so that over the shifts a read ends
+    // at every place in a line, between a carriage return and its line
+    // feed too.
+    std::string body;
+    std::vector<double> expected;
+    auto addPoint = [&](int i, const std::string& padding, const char* ending) {
+        body += std::to_string(i) + " 0.5 -" + std::to_string(i) + " 0 0 1" + padding + ending;
+        expected.push_back(i);
+    };
+    for (int i = 0; body.size() < 140000; ++i) {
+        addPoint(i, std::string(i % 23, ' '), i % 2 ? "\r\n" : "\n");
+        // Five numbers: a carriage return kept by mistake would be a sixth.
+        body += "7 7 7 7 7" + std::string(i % 5, ' ') + " \r\n";
+    }
+    addPoint(100000, std::string(150000, ' '), "\r\n");
+    addPoint(100001, "", "");
+    for (std::size_t shift = 0; shift < 60; ++shift) {
+        const auto positions = loadPositions("//" + std::string(shift, '-') + "\n" + body);
+        ASSERT_EQ(positions.size(), expected.size()) << "shift " << shift;
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            ASSERT_EQ(positions[i].x, expected[i]) << "shift " << shift << ", line " << i;
+            ASSERT_EQ(positions[i].y, 0.5) << "shift " << shift << ", line " << i;
+            ASSERT_EQ(positions[i].z, -expected[i]) << "shift " << shift << ", line " << i;
+        }
+    }
 }
 
 TEST(LoadNodes, EmptyOrCommentOnlyFilesLoadNothing)
