@@ -79,9 +79,15 @@ lint: deps
 	@scripts/lint
 
 # Speed is checked here, in a Release build, never by timed unit tests.
+# First whole runs of the real program against the targets (the table also
+# goes to bench/RESULTS.md, bench/scaling.png and README.md), then the
+# micro-benchmarks. Only what the runs need is built: the tests are not.
 bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTRI3D_BENCH=ON >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target tri3d_bench
+	@cmake --build $(BUILD) -j $(JOBS) --target tri3d make_samples stage_times tri3d_bench
+	scripts/bench $(BUILD)
+	@echo
+	@echo "Micro-benchmarks (Google Benchmark):"
 	$(BUILD)/tri3d_bench
 
 clean:

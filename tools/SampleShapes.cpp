@@ -1,5 +1,6 @@
 #include "SampleShapes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -52,6 +53,29 @@ std::vector<SamplePoint> torusSample(std::size_t count, double major, double min
             const double nx = std::cos(v) * std::cos(u), ny = std::cos(v) * std::sin(u), nz = std::sin(v);
             points.push_back({ringRadius * std::cos(u), ringRadius * std::sin(u), minor * nz, nx, ny, nz});
         }
+    }
+    return points;
+}
+
+std::vector<SamplePoint> copiesSample(std::size_t count)
+{
+    return std::vector<SamplePoint>(count, SamplePoint{1.0, 2.0, 3.0, 0.0, 0.0, 1.0});
+}
+
+std::vector<SamplePoint> gridSample(std::size_t count)
+{
+    const std::size_t perColumn = std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(std::sqrt(static_cast<double>(count)))));
+    // Halving keeps coordinates exact in binary; 80 units fit the viewer.
+    double spacing = 1.0;
+    while (static_cast<double>(perColumn) * spacing > 80.0)
+        spacing *= 0.5;
+    const double offset = static_cast<double>(perColumn / 2) * spacing;
+    std::vector<SamplePoint> points;
+    points.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = static_cast<double>(i / perColumn) * spacing - offset;
+        const double y = static_cast<double>(i % perColumn) * spacing - offset;
+        points.push_back({x, y, 0.0, 0.0, 0.0, 1.0});
     }
     return points;
 }

@@ -17,6 +17,16 @@ std::vector<SamplePoint> sphereSample(std::size_t count, double radius);
 // About count points spread evenly over a torus about the z axis.
 std::vector<SamplePoint> torusSample(std::size_t count, double major, double minor);
 
+// count copies of one point: the heap of coincident points a scanner
+// leaves when it stalls.
+std::vector<SamplePoint> copiesSample(std::size_t count);
+
+// count points of a square-ish grid around the origin in the plane z = 0,
+// ordered by x and then by y, as exported rasters often come. The spacing
+// is a power of two, so every coordinate is exact and many distances tie.
+// The last column may be short, so the count is exact.
+std::vector<SamplePoint> gridSample(std::size_t count);
+
 // Shuffles points in place with a fixed seed, so that a sample is never
 // ordered by a coordinate and is the same on every platform.
 void shuffleSample(std::vector<SamplePoint>& points);

@@ -2,11 +2,15 @@
 //
 //   make_samples torus <points> <file>
 //   make_samples sphere <points> <file>
+//   make_samples copies <points> <file>
+//   make_samples grid <points> <file>
 //
-// The points are shuffled with a fixed seed, so the file is never ordered by
-// a coordinate, and the same arguments always give the same bytes. Sizes fit
-// the viewer's default view: the models stay within about 40 units of the
-// origin.
+// The torus and sphere points are shuffled with a fixed seed, so the file is
+// never ordered by a coordinate. The copies (one point, repeated) and the
+// flat grid (written sorted by x) are hard cases for the benchmarks and are
+// left in their worst order on purpose. The same arguments always give the
+// same bytes. Sizes fit the viewer's default view: the models stay within
+// about 40 units of the origin.
 
 #include "SampleShapes.h"
 
@@ -19,7 +23,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: make_samples <torus|sphere> <points> <file>\n");
+    std::fprintf(stderr, "usage: make_samples <torus|sphere|copies|grid> <points> <file>\n");
     return 2;
 }
 
@@ -33,14 +37,21 @@ int main(int argc, char** argv)
     if (count < 1)
         return usage();
 
+    const std::size_t n = static_cast<std::size_t>(count);
     std::vector<SamplePoint> points;
-    if (std::strcmp(argv[1], "torus") == 0)
-        points = torusSample(static_cast<std::size_t>(count), 25.0, 10.0);
-    else if (std::strcmp(argv[1], "sphere") == 0)
-        points = sphereSample(static_cast<std::size_t>(count), 30.0);
-    else
+    if (std::strcmp(argv[1], "torus") == 0) {
+        points = torusSample(n, 25.0, 10.0);
+        shuffleSample(points);
+    } else if (std::strcmp(argv[1], "sphere") == 0) {
+        points = sphereSample(n, 30.0);
+        shuffleSample(points);
+    } else if (std::strcmp(argv[1], "copies") == 0) {
+        points = copiesSample(n);
+    } else if (std::strcmp(argv[1], "grid") == 0) {
+        points = gridSample(n);
+    } else {
         return usage();
-    shuffleSample(points);
+    }
 
     std::FILE* file = std::fopen(argv[3], "w");
     if (file == nullptr) {
