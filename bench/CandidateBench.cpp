@@ -16,6 +16,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -49,7 +50,7 @@ const Surface& torusSurface()
         constexpr std::size_t kSides = 1000;
         const std::size_t step = triangles.size() / kSides > 0 ? triangles.size() / kSides : 1;
         for (std::size_t t = 0; t < triangles.size() && s.sides.size() < kSides; t += step) {
-            const std::size_t* corner = triangles[t].source;
+            const std::uint32_t* corner = triangles[t].source;
             const ReconNode* a = s.mesh->nodes[corner[0]];
             const ReconNode* b = s.mesh->nodes[corner[1]];
             const ReconNode* c = s.mesh->nodes[corner[2]];
