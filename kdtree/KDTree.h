@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 // A three-dimensional KD-tree over ReconNode points, one point per leaf.
@@ -113,7 +114,8 @@ private:
         std::uint32_t rank[3];
     };
     struct BuildLists {
-        const Nodes* sorted[3];   // xs, ys, zs
+        const Nodes* sorted[3];       // xs, ys, zs
+        std::vector<T> alongAxis[3];  // each list's axis coordinates, in its order
         std::vector<Ranked> byAxis[3];
         std::vector<Ranked> spill;
     };
@@ -169,40 +171,54 @@ void KDTree<T>::sortByAxis(Nodes& list, std::size_t first, std::size_t last, std
     if (first >= last)
         return;
     assert(last < list.size());
+    const std::size_t n = last - first + 1;
+    assert(n <= std::numeric_limits<std::uint32_t>::max());
 
-    // The axis coordinate as an unsigned number in the same order: flip
-    // every bit of a negative double, only the sign bit of a positive one.
-    // Both zeros compare equal as doubles, so both become the same key.
-    struct Keyed {
-        std::uint64_t key;
-        ReconNode* node;
+    // Everything the order needs is copied out of the points once, in one
+    // pass the processor can run ahead on; the sort itself then never
+    // touches a point.
+    struct Tail {
+        T second;
+        T third;
+        std::size_t index;
     };
-    auto keyOf = [axis](const ReconNode* n) {
-        const T value = coordinate(n->position, kKeys[axis][0]);
+    struct Keyed {
+        std::uint64_t key;  // the axis coordinate as an unsigned number in the same order
+        std::uint32_t at;   // place in the input
+    };
+    const Nodes input(list.begin() + static_cast<std::ptrdiff_t>(first),
+                      list.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+    std::vector<Tail> tails(n);
+    std::vector<Keyed> keyed(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const ReconNode* node = input[i];
+        // Flip every bit of a negative double, only the sign bit of a
+        // positive one. Both zeros compare equal, so both get one key.
+        const T value = coordinate(node->position, kKeys[axis][0]);
         const double d = value == 0 ? 0.0 : static_cast<double>(value);
         std::uint64_t bits;
         std::memcpy(&bits, &d, sizeof bits);
-        return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
-    };
-    const std::size_t n = last - first + 1;
-    std::vector<Keyed> keyed(n);
-    std::vector<Keyed> other(n);
-    for (std::size_t i = 0; i < n; ++i)
-        keyed[i] = {keyOf(list[first + i]), list[first + i]};
+        keyed[i] = {(bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63), static_cast<std::uint32_t>(i)};
+        tails[i] = {coordinate(node->position, kKeys[axis][1]), coordinate(node->position, kKeys[axis][2]), node->index};
+    }
 
-    // Least significant byte first; each pass is stable, so after the last
-    // one the points are in the order of the whole coordinate. A byte that
+    // Least significant digit first; each pass is stable, so after the last
+    // one the points are in the order of the whole coordinate. A digit that
     // every key shares needs no pass.
-    for (int shift = 0; shift < 64; shift += 8) {
-        std::size_t count[257] = {};
+    constexpr int kDigitBits = 11;
+    constexpr std::uint64_t kDigitMask = (std::uint64_t{1} << kDigitBits) - 1;
+    std::vector<Keyed> other(n);
+    std::vector<std::size_t> count(kDigitMask + 2);
+    for (int shift = 0; shift < 64; shift += kDigitBits) {
+        std::fill(count.begin(), count.end(), 0);
         for (const Keyed& k : keyed)
-            ++count[((k.key >> shift) & 0xff) + 1];
-        if (count[((keyed[0].key >> shift) & 0xff) + 1] == n)
+            ++count[((k.key >> shift) & kDigitMask) + 1];
+        if (count[((keyed[0].key >> shift) & kDigitMask) + 1] == n)
             continue;
-        for (int b = 0; b < 256; ++b)
+        for (std::size_t b = 0; b <= kDigitMask; ++b)
             count[b + 1] += count[b];
         for (const Keyed& k : keyed)
-            other[count[(k.key >> shift) & 0xff]++] = k;
+            other[count[(k.key >> shift) & kDigitMask]++] = k;
         keyed.swap(other);
     }
 
@@ -214,11 +230,19 @@ void KDTree<T>::sortByAxis(Nodes& list, std::size_t first, std::size_t last, std
             ++j;
         if (j - i > 1)
             std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(i), keyed.begin() + static_cast<std::ptrdiff_t>(j),
-                      [axis](const Keyed& a, const Keyed& b) { return keyOrder(a.node, b.node, axis) < 0; });
+                      [&tails](const Keyed& a, const Keyed& b) {
+                          const Tail& p = tails[a.at];
+                          const Tail& q = tails[b.at];
+                          if (p.second != q.second)
+                              return p.second < q.second;
+                          if (p.third != q.third)
+                              return p.third < q.third;
+                          return p.index < q.index;
+                      });
         i = j;
     }
     for (std::size_t i = 0; i < n; ++i)
-        list[first + i] = keyed[i].node;
+        list[first + i] = input[keyed[i].at];
 }
 
 template <typename T>
@@ -241,9 +265,13 @@ BinaryTree* KDTree<T>::buildTree(const Nodes& xs, const Nodes& ys, const Nodes& 
         placeInZ[zs[i]->index] = static_cast<std::uint32_t>(i);
     }
 
-    BuildLists lists{{&xs, &ys, &zs}, {}, {}};
-    for (std::vector<Ranked>& list : lists.byAxis)
-        list.resize(n);
+    BuildLists lists{{&xs, &ys, &zs}, {}, {}, {}};
+    for (std::uint8_t a = 0; a < 3; ++a) {
+        lists.alongAxis[a].resize(n);
+        for (std::size_t i = 0; i < n; ++i)
+            lists.alongAxis[a][i] = coordinate((*lists.sorted[a])[i]->position, a);
+        lists.byAxis[a].resize(n);
+    }
     lists.spill.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         const Ranked point{{static_cast<std::uint32_t>(i), placeInY[xs[i]->index], placeInZ[xs[i]->index]}};
@@ -265,8 +293,8 @@ BinaryTree* KDTree<T>::buildRange(BuildLists& lists, std::size_t begin, std::siz
 
     const std::size_t k = static_cast<std::size_t>(std::ceil(static_cast<double>(n) * 0.5)) - 1;
     const Ranked m = lists.byAxis[axis][begin + k];
-    const ReconNode* median = (*lists.sorted[axis])[m.rank[axis]];
-    BinaryTree* node = storage_.make<BinaryTree>(storage_.make<KDSplane>(CGSplane{coordinate(median->position, axis), axis}));
+    const CGSplane plane{lists.alongAxis[axis][m.rank[axis]], axis};
+    BinaryTree* node = storage_.make<BinaryTree>(storage_.make<KDSplane>(plane));
 
     // The axis list splits by position; the other two are partitioned
     // against the median in the same key order, keeping their own order.
@@ -331,36 +359,66 @@ template <typename Range>
 void KDTree<T>::searchBelow(Nodes& out, const BinaryTree* node, const CGVertex& low, const CGVertex& high,
                             const Range& range, const CGVertex& boxLow, const CGVertex& boxHigh)
 {
-    if (node->isLeaf()) {
-        ReconNode* point = static_cast<const KDReconNode*>(node->data)->node;
-        if (range.contains(point))
-            out.push_back(point);
-        return;
+    // Depth first, left before right, as a recursion would go; the right
+    // sides still to do wait on a stack. A balanced tree over as many points
+    // as an index can count is never deeper than this.
+    struct Pending {
+        const BinaryTree* node;
+        CGVertex low;
+        CGVertex high;
+        bool whole;  // report every point under node without a test
+    };
+    Pending pending[40];
+    std::size_t waiting = 0;
+    Pending current = {node, low, high, false};
+    for (;;) {
+        const BinaryTree* at = current.node;
+        if (current.whole) {
+            reportSubtree(out, at);
+        } else if (at->isLeaf()) {
+            ReconNode* point = static_cast<const KDReconNode*>(at->data)->node;
+            if (range.contains(point))
+                out.push_back(point);
+        } else {
+            const CGSplane& plane = static_cast<const KDSplane*>(at->data)->plane;
+            const T v = plane.value;
+            const std::uint8_t a = plane.axis;
+            CGVertex leftHigh = current.high;
+            setCoordinate(leftHigh, a, v);
+            CGVertex rightLow = current.low;
+            setCoordinate(rightLow, a, v);
+
+            const T boxLowA = coordinate(boxLow, a);
+            const T boxHighA = coordinate(boxHigh, a);
+            const bool boxIsValid = boxHighA >= boxLowA;
+
+            // Both descents include the plane itself: points on it can lie
+            // on either side, and a point on the plane inside the range must
+            // not be missed.
+            const bool leftWhole = insideBox(current.low, leftHigh, boxLow, boxHigh);
+            const bool leftSearch = !leftWhole && boxIsValid && boxLowA <= v;
+            const bool rightWhole = insideBox(rightLow, current.high, boxLow, boxHigh);
+            const bool rightSearch = !rightWhole && boxIsValid && boxHighA >= v;
+
+            const bool left = leftWhole || leftSearch;
+            const bool right = rightWhole || rightSearch;
+            if (left && right) {
+                assert(waiting < std::size(pending));
+                pending[waiting++] = {at->right, rightLow, current.high, rightWhole};
+            }
+            if (left) {
+                current = {at->left, current.low, leftHigh, leftWhole};
+                continue;
+            }
+            if (right) {
+                current = {at->right, rightLow, current.high, rightWhole};
+                continue;
+            }
+        }
+        if (waiting == 0)
+            return;
+        current = pending[--waiting];
     }
-
-    const CGSplane& plane = static_cast<const KDSplane*>(node->data)->plane;
-    const T v = plane.value;
-    const std::uint8_t a = plane.axis;
-    CGVertex leftHigh = high;
-    setCoordinate(leftHigh, a, v);
-    CGVertex rightLow = low;
-    setCoordinate(rightLow, a, v);
-
-    const T boxLowA = coordinate(boxLow, a);
-    const T boxHighA = coordinate(boxHigh, a);
-    const bool boxIsValid = boxHighA >= boxLowA;
-
-    // Both descents include the plane itself: points on it can lie on either
-    // side, and a point on the plane inside the range must not be missed.
-    if (insideBox(low, leftHigh, boxLow, boxHigh))
-        reportSubtree(out, node->left);
-    else if (boxIsValid && boxLowA <= v)
-        searchBelow(out, node->left, low, leftHigh, range, boxLow, boxHigh);
-
-    if (insideBox(rightLow, high, boxLow, boxHigh))
-        reportSubtree(out, node->right);
-    else if (boxIsValid && boxHighA >= v)
-        searchBelow(out, node->right, rightLow, high, range, boxLow, boxHigh);
 }
 
 template <typename T>
