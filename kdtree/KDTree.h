@@ -94,6 +94,15 @@ public:
     // Appends every point under node (not null) to out, in leaf order.
     static void reportSubtree(Nodes& out, const BinaryTree* node);
 
+    // Appends to out exactly what rangeSearch from root over all of space
+    // appends, for a range whose type is known here. Successive queries
+    // mostly land close together; each starts below the deepest node of the
+    // previous one's path whose region still holds the range's box strictly
+    // inside, because from the root down to such a node the search only
+    // ever goes one way and reports nothing. root must not be null.
+    template <typename Range>
+    void searchFromRoot(Nodes& out, const Range& range) const;
+
     BinaryTree* root = nullptr;  // owned; null until built
 
 private:
@@ -128,6 +137,14 @@ private:
                             const Range& range, const CGVertex& boxLow, const CGVertex& boxHigh);
 
     Arena storage_;
+
+    // The path of the last searchFromRoot, from root down.
+    struct Step {
+        const BinaryTree* node;
+        CGVertex low;
+        CGVertex high;
+    };
+    mutable std::vector<Step> path_;
 };
 
 template <typename T>
@@ -352,6 +369,51 @@ void KDTree<T>::rangeSearchIn(Nodes& out, const BinaryTree* node, const CGVertex
     CGVertex boxHigh;
     range.bounds(boxLow, boxHigh);
     searchBelow(out, node, low, high, range, boxLow, boxHigh);
+}
+
+template <typename T>
+template <typename Range>
+void KDTree<T>::searchFromRoot(Nodes& out, const Range& range) const
+{
+    constexpr T kFar = static_cast<T>(1e300);
+    CGVertex boxLow;
+    CGVertex boxHigh;
+    range.bounds(boxLow, boxHigh);
+
+    if (path_.empty() || path_.front().node != root)
+        path_.assign(1, Step{root, CGVertex{-kFar, -kFar, -kFar}, CGVertex{kFar, kFar, kFar}});
+    // Strictly inside on every side: then at every node above, the box lies
+    // strictly on the side of this node's region, so the search from the
+    // root would only have gone this way, and no region it passed could lie
+    // inside the box. NaN fails every test and falls back to the root.
+    auto holds = [&boxLow, &boxHigh](const Step& step) {
+        return step.low.x < boxLow.x && step.low.y < boxLow.y && step.low.z < boxLow.z && boxHigh.x < step.high.x &&
+               boxHigh.y < step.high.y && boxHigh.z < step.high.z && boxLow.x <= boxHigh.x &&
+               boxLow.y <= boxHigh.y && boxLow.z <= boxHigh.z;
+    };
+    while (path_.size() > 1 && !holds(path_.back()))
+        path_.pop_back();
+    if (path_.size() > 1 || holds(path_.back())) {
+        for (;;) {
+            const Step& step = path_.back();
+            if (step.node->isLeaf())
+                break;
+            const CGSplane& plane = static_cast<const KDSplane*>(step.node->data)->plane;
+            Step next = step;
+            if (coordinate(boxHigh, plane.axis) < plane.value) {
+                next.node = step.node->left;
+                setCoordinate(next.high, plane.axis, plane.value);
+            } else if (plane.value < coordinate(boxLow, plane.axis)) {
+                next.node = step.node->right;
+                setCoordinate(next.low, plane.axis, plane.value);
+            } else {
+                break;
+            }
+            path_.push_back(next);
+        }
+    }
+    const Step& start = path_.back();
+    searchBelow(out, start.node, start.low, start.high, range, boxLow, boxHigh);
 }
 
 template <typename T>

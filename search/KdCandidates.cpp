@@ -7,15 +7,11 @@
 
 namespace {
 
-// The region the root stands for: all of space, as far as doubles go.
-constexpr double kFar = 1e300;
-
 std::size_t query(const Reconstruct& triangulator, const CGVertex& centre, double radius, Nodes& out)
 {
     const SphereSearch sphere(centre, radius);
     out.clear();
-    KDTree<double>::rangeSearchIn(out, triangulator.kdTree.root, CGVertex{-kFar, -kFar, -kFar},
-                                  CGVertex{kFar, kFar, kFar}, sphere);
+    triangulator.kdTree.searchFromRoot(out, sphere);
     return out.size();
 }
 
