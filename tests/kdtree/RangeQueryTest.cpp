@@ -217,3 +217,55 @@ TEST(RangeQuery, AgreesWithBruteForceOnRandomClouds)
         }
     }
 }
+
+TEST(SearchFromRoot, AppendsExactlyWhatTheSearchFromTheRootAppends)
+{
+    // A walk of queries that mostly step a little, sometimes jump, grow or
+    // shrink, and sometimes are odd (radius 0, huge, not a number), on a
+    // grid cloud whose split planes the boxes often touch exactly. Each
+    // must give the very list a search from the root over all of space
+    // gives, in the same order.
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> cell(-12, 12);
+    std::uniform_real_distribution<double> step(-0.4, 0.4);
+    std::uniform_int_distribution<int> kind(0, 19);
+    Reconstruct r;
+    for (int i = 0; i < 3000; ++i)
+        r.addNode(CGVertex{cell(random) * 0.25, cell(random) * 0.25, cell(random) * 0.25}, CGVector{});
+    Tree tree;
+    buildInto(tree, r.nodes);
+
+    CGVertex centre = {0.0, 0.0, 0.0};
+    double radius = 0.5;
+    for (int q = 0; q < 3000; ++q) {
+        switch (kind(random)) {
+        case 0:
+            centre = {cell(random) * 0.25, cell(random) * 0.25, cell(random) * 0.25};
+            break;
+        case 1:
+            radius = cell(random) * 0.125 + 1.5;
+            break;
+        case 2:
+            radius = 0.0;
+            break;
+        case 3:
+            radius = 1e301;
+            break;
+        case 4:
+            radius = std::nan("");
+            break;
+        default:
+            centre = {centre.x + step(random), centre.y + step(random), centre.z + step(random)};
+            if (!(radius >= 0.0 && radius < 10.0))
+                radius = 0.5;
+        }
+        const SphereSearch sphere(centre, radius);
+        Nodes fromRoot;
+        Tree::rangeSearch(fromRoot, tree.root, kLow, kHigh, &sphere);
+        Nodes fromPath = {r.nodes[0]};  // appended to, never cleared
+        tree.searchFromRoot(fromPath, sphere);
+        fromRoot.insert(fromRoot.begin(), r.nodes[0]);
+        ASSERT_EQ(fromPath, fromRoot) << "query " << q << " at " << centre.x << ' ' << centre.y << ' ' << centre.z
+                                      << " radius " << radius;
+    }
+}
