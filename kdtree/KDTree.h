@@ -110,6 +110,9 @@ private:
     // break their ties on x, not on the next axis in the cycle.
     static constexpr std::uint8_t kKeys[3][3] = {{0, 1, 2}, {1, 0, 2}, {2, 0, 1}};
 
+    // How far ahead a pass over scattered points asks for the next ones.
+    static constexpr std::size_t kAhead = 16;
+
     static T coordinate(const CGVertex& v, std::uint8_t axis);
     static void setCoordinate(CGVertex& v, std::uint8_t axis, T value);
     // Negative, zero or positive as a is before, equal to or after b.
@@ -208,6 +211,10 @@ void KDTree<T>::sortByAxis(Nodes& list, std::size_t first, std::size_t last, std
     std::vector<Tail> tails(n);
     std::vector<Keyed> keyed(n);
     for (std::size_t i = 0; i < n; ++i) {
+        // The points lie all over memory; asking for one a few steps ahead
+        // keeps several on their way at once.
+        if (i + kAhead < n)
+            __builtin_prefetch(&input[i + kAhead]->position);
         const ReconNode* node = input[i];
         // Flip every bit of a negative double, only the sign bit of a
         // positive one. Both zeros compare equal, so both get one key.
@@ -421,21 +428,37 @@ template <typename Range>
 void KDTree<T>::searchBelow(Nodes& out, const BinaryTree* node, const CGVertex& low, const CGVertex& high,
                             const Range& range, const CGVertex& boxLow, const CGVertex& boxHigh)
 {
+    // Which of the six comparisons of the inside-box test a region passes,
+    // one bit each in the order of the test. Going down one side changes
+    // one side of the region, so only that bit is worked out again; a
+    // region is inside the box when all six bits are set.
+    constexpr unsigned kAllInside = 0x3f;
+    auto lowSideInside = [&boxLow](std::uint8_t axis, T lo) {
+        return axis == 0 ? boxLow.x < lo : coordinate(boxLow, axis) <= lo;
+    };
+    auto highSideInside = [&boxHigh](std::uint8_t axis, T hi) {
+        return axis == 0 ? boxHigh.x >= hi : coordinate(boxHigh, axis) > hi;
+    };
+    unsigned inside = 0;
+    for (std::uint8_t axis = 0; axis < 3; ++axis) {
+        inside |= (lowSideInside(axis, coordinate(low, axis)) ? 1u : 0u) << axis;
+        inside |= (highSideInside(axis, coordinate(high, axis)) ? 1u : 0u) << (3 + axis);
+    }
+    assert((inside == kAllInside) == insideBox(low, high, boxLow, boxHigh));
+
     // Depth first, left before right, as a recursion would go; the right
     // sides still to do wait on a stack. A balanced tree over as many points
     // as an index can count is never deeper than this.
     struct Pending {
         const BinaryTree* node;
-        CGVertex low;
-        CGVertex high;
-        bool whole;  // report every point under node without a test
+        unsigned inside;
     };
     Pending pending[40];
     std::size_t waiting = 0;
-    Pending current = {node, low, high, false};
+    Pending current = {node, inside};
     for (;;) {
         const BinaryTree* at = current.node;
-        if (current.whole) {
+        if (current.inside == kAllInside) {
             reportSubtree(out, at);
         } else if (at->isLeaf()) {
             ReconNode* point = static_cast<const KDReconNode*>(at->data)->node;
@@ -445,35 +468,30 @@ void KDTree<T>::searchBelow(Nodes& out, const BinaryTree* node, const CGVertex& 
             const CGSplane& plane = static_cast<const KDSplane*>(at->data)->plane;
             const T v = plane.value;
             const std::uint8_t a = plane.axis;
-            CGVertex leftHigh = current.high;
-            setCoordinate(leftHigh, a, v);
-            CGVertex rightLow = current.low;
-            setCoordinate(rightLow, a, v);
-
             const T boxLowA = coordinate(boxLow, a);
             const T boxHighA = coordinate(boxHigh, a);
             const bool boxIsValid = boxHighA >= boxLowA;
 
+            // The left side's region ends at the plane above, the right
+            // side's begins at it below.
+            const unsigned leftInside =
+                (current.inside & ~(1u << (3 + a))) | (highSideInside(a, v) ? 1u : 0u) << (3 + a);
+            const unsigned rightInside = (current.inside & ~(1u << a)) | (lowSideInside(a, v) ? 1u : 0u) << a;
             // Both descents include the plane itself: points on it can lie
             // on either side, and a point on the plane inside the range must
             // not be missed.
-            const bool leftWhole = insideBox(current.low, leftHigh, boxLow, boxHigh);
-            const bool leftSearch = !leftWhole && boxIsValid && boxLowA <= v;
-            const bool rightWhole = insideBox(rightLow, current.high, boxLow, boxHigh);
-            const bool rightSearch = !rightWhole && boxIsValid && boxHighA >= v;
-
-            const bool left = leftWhole || leftSearch;
-            const bool right = rightWhole || rightSearch;
+            const bool left = leftInside == kAllInside || (boxIsValid && boxLowA <= v);
+            const bool right = rightInside == kAllInside || (boxIsValid && boxHighA >= v);
             if (left && right) {
                 assert(waiting < std::size(pending));
-                pending[waiting++] = {at->right, rightLow, current.high, rightWhole};
+                pending[waiting++] = {at->right, rightInside};
             }
             if (left) {
-                current = {at->left, current.low, leftHigh, leftWhole};
+                current = {at->left, leftInside};
                 continue;
             }
             if (right) {
-                current = {at->right, rightLow, current.high, rightWhole};
+                current = {at->right, rightInside};
                 continue;
             }
         }
