@@ -44,8 +44,8 @@ std::string findInvariantFault(const Reconstruct& result)
     std::vector<std::size_t> seenFrom(result.nodes.size(), SIZE_MAX);
     for (std::size_t i = 0; i < result.nodes.size(); ++i) {
         const ReconNode* node = result.nodes[i];
-        for (std::size_t k = 0; k < node->edges.size(); ++k) {
-            const Edge* e = node->edges[k];
+        std::size_t k = 0;
+        for (const Edge* e : node->edges) {
             if (e->from != node)
                 return describe("edge held by a node it does not start at", i, k);
             const auto to = place.find(e->to);
@@ -63,6 +63,7 @@ std::string findInvariantFault(const Reconstruct& result)
                 return describe("edge without its reverse", i, to->second);
             if (back->triangleCount != e->triangleCount)
                 return describe("edge and its reverse count differently", i, to->second);
+            ++k;
         }
     }
 

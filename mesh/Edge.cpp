@@ -4,9 +4,9 @@
 
 Edge* findEdge(const ReconNode* a, const ReconNode* b)
 {
-    if (const HubIndex* hub = a->edges.hubIndex()) {
-        const auto found = hub->find(b);
-        return found == hub->end() ? nullptr : a->edges[found->second];
+    if (const EdgeHub* hub = a->edges.hub()) {
+        const auto found = hub->byEnd.find(b);
+        return found == hub->byEnd.end() ? nullptr : found->second;
     }
     for (Edge* edge : a->edges)
         if (edge->to == b)

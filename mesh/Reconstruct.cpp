@@ -9,6 +9,8 @@
 #include <limits>
 #include <utility>
 
+#include <sys/stat.h>
+
 namespace {
 
 // True when no distance between two nodes can overflow, which is what lets
@@ -133,6 +135,14 @@ bool Reconstruct::loadNodes(const std::string& fileName)
     // Read everything first, so a file that fails part-way leaves the
     // points held before untouched.
     std::vector<std::pair<CGVertex, CGVector>> points;
+    // A point takes a few dozen characters; room for as many as the file
+    // could hold at 32 each spares copying the list while it grows, and
+    // room never written costs no memory. Only a hint: pipes have no size,
+    // and a huge or sparse file must not ask for more than a sane start.
+    constexpr std::size_t kMostReserved = std::size_t{1} << 24;
+    struct stat status;
+    if (::stat(fileName.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
+        points.reserve(std::min(static_cast<std::size_t>(status.st_size) / 32, kMostReserved));
     const bool ok = readPointFile(fileName, [&points](const CGVertex& position, const CGVector& normal) {
         points.emplace_back(position, normal);
     });

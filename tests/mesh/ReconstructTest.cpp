@@ -382,7 +382,7 @@ TEST(Triangulate, ShortcutsForCoincidentPointsChangeNoDecision)
         EXPECT_EQ(findInvariantFault(fast), "");
         bool sawHub = false;
         for (const ReconNode* n : fast.nodes)
-            sawHub = sawHub || n->edges.hubIndex() != nullptr;
+            sawHub = sawHub || n->edges.hub() != nullptr;
         EXPECT_TRUE(sawHub) << "round " << round << " never exercised the tables";
     }
 }
