@@ -126,12 +126,22 @@ private:
         std::uint32_t rank[3];
     };
     struct BuildLists {
-        const Nodes* sorted[3];       // xs, ys, zs
-        std::vector<T> alongAxis[3];  // each list's axis coordinates, in its order
         std::vector<Ranked> byAxis[3];
         std::vector<Ranked> spill;
     };
-    BinaryTree* buildRange(BuildLists& lists, std::size_t begin, std::size_t end, std::uint8_t axis);
+    // One node of the tree to be, in the order the tree is made: a leaf with
+    // the place of its point in xs, or a split on axis at the point with
+    // that place in the axis's list. Looked up afterwards, all at once.
+    struct Planned {
+        std::uint32_t place;
+        std::uint8_t axis;
+        bool leaf;
+        T value;
+        ReconNode* point;
+    };
+    static void planRange(BuildLists& lists, std::size_t begin, std::size_t end, std::uint8_t axis,
+                          std::vector<Planned>& plan);
+    BinaryTree* makeNodes(const std::vector<Planned>& plan, std::size_t& next);
 
     // The box of the range is the same at every node, so it is asked for
     // once per query.
@@ -276,6 +286,7 @@ BinaryTree* KDTree<T>::buildTree(const Nodes& xs, const Nodes& ys, const Nodes& 
     const std::size_t n = xs.size();
     if (n == 0)
         return nullptr;
+    assert(n <= std::numeric_limits<std::uint32_t>::max());
 
     // Each point's place in ys and zs, found through its index.
     std::size_t highest = 0;
@@ -284,41 +295,63 @@ BinaryTree* KDTree<T>::buildTree(const Nodes& xs, const Nodes& ys, const Nodes& 
     std::vector<std::uint32_t> placeInY(highest + 1);
     std::vector<std::uint32_t> placeInZ(highest + 1);
     for (std::size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) {
+            __builtin_prefetch(&ys[i + kAhead]->index);
+            __builtin_prefetch(&zs[i + kAhead]->index);
+        }
         assert(ys[i]->index <= highest && zs[i]->index <= highest);
         placeInY[ys[i]->index] = static_cast<std::uint32_t>(i);
         placeInZ[zs[i]->index] = static_cast<std::uint32_t>(i);
     }
 
-    BuildLists lists{{&xs, &ys, &zs}, {}, {}, {}};
-    for (std::uint8_t a = 0; a < 3; ++a) {
-        lists.alongAxis[a].resize(n);
-        for (std::size_t i = 0; i < n; ++i)
-            lists.alongAxis[a][i] = coordinate((*lists.sorted[a])[i]->position, a);
-        lists.byAxis[a].resize(n);
-    }
+    BuildLists lists;
+    for (std::vector<Ranked>& list : lists.byAxis)
+        list.resize(n);
     lists.spill.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n)
+            __builtin_prefetch(&xs[i + kAhead]->index);
         const Ranked point{{static_cast<std::uint32_t>(i), placeInY[xs[i]->index], placeInZ[xs[i]->index]}};
         lists.byAxis[0][i] = point;
         lists.byAxis[1][point.rank[1]] = point;
         lists.byAxis[2][point.rank[2]] = point;
     }
-    return buildRange(lists, 0, n, axis);
+
+    // The splits only need places; the points and split values behind them
+    // are looked up afterwards in one pass, where the lookups can overlap
+    // instead of each waiting for memory in the middle of the recursion.
+    std::vector<Planned> plan;
+    plan.reserve(2 * n - 1);
+    planRange(lists, 0, n, axis, plan);
+    const Nodes* sorted[3] = {&xs, &ys, &zs};
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        if (i + kAhead < plan.size()) {
+            const Planned& ahead = plan[i + kAhead];
+            __builtin_prefetch(&(*sorted[ahead.leaf ? 0 : ahead.axis])[ahead.place]);
+        }
+        Planned& step = plan[i];
+        if (step.leaf)
+            step.point = xs[step.place];
+        else
+            step.value = coordinate(((*sorted[step.axis])[step.place])->position, step.axis);
+    }
+    std::size_t next = 0;
+    return makeNodes(plan, next);
 }
 
 template <typename T>
-BinaryTree* KDTree<T>::buildRange(BuildLists& lists, std::size_t begin, std::size_t end, std::uint8_t axis)
+void KDTree<T>::planRange(BuildLists& lists, std::size_t begin, std::size_t end, std::uint8_t axis,
+                          std::vector<Planned>& plan)
 {
     const std::size_t n = end - begin;
     if (n == 1) {
-        ReconNode* point = (*lists.sorted[0])[lists.byAxis[0][begin].rank[0]];
-        return storage_.make<BinaryTree>(storage_.make<KDReconNode>(point));
+        plan.push_back({lists.byAxis[0][begin].rank[0], axis, true, T{}, nullptr});
+        return;
     }
 
     const std::size_t k = static_cast<std::size_t>(std::ceil(static_cast<double>(n) * 0.5)) - 1;
     const Ranked m = lists.byAxis[axis][begin + k];
-    const CGSplane plane{lists.alongAxis[axis][m.rank[axis]], axis};
-    BinaryTree* node = storage_.make<BinaryTree>(storage_.make<KDSplane>(plane));
+    plan.push_back({m.rank[axis], axis, false, T{}, nullptr});
 
     // The axis list splits by position; the other two are partitioned
     // against the median in the same key order, keeping their own order.
@@ -346,8 +379,20 @@ BinaryTree* KDTree<T>::buildRange(BuildLists& lists, std::size_t begin, std::siz
     }
 
     const std::uint8_t next = static_cast<std::uint8_t>((axis + 1) % 3);
-    node->attachLeft(buildRange(lists, begin, begin + k + 1, next));
-    node->attachRight(buildRange(lists, begin + k + 1, end, next));
+    planRange(lists, begin, begin + k + 1, next, plan);
+    planRange(lists, begin + k + 1, end, next, plan);
+}
+
+template <typename T>
+BinaryTree* KDTree<T>::makeNodes(const std::vector<Planned>& plan, std::size_t& next)
+{
+    const Planned& step = plan[next++];
+    if (step.leaf)
+        return storage_.make<BinaryTree>(storage_.make<KDReconNode>(step.point));
+    BinaryTree* node = storage_.make<BinaryTree>(storage_.make<KDSplane>(CGSplane{step.value, step.axis}));
+    // The whole left subtree is made before the right one, as it was planned.
+    node->attachLeft(makeNodes(plan, next));
+    node->attachRight(makeNodes(plan, next));
     return node;
 }
 

@@ -7,19 +7,11 @@ class ReconNode;
 
 // A directed side from -> to. Every side of the surface exists in both
 // directions, and both directions carry the same triangleCount (1 or 2).
-//
-// Edges are the most numerous records, six per point of a closed surface,
-// so the record is packed to 20 bytes instead of padded to 24. Pointers on
-// 4-byte boundaries cost nothing on the processors this runs on, and the
-// compiler knows the members' alignment, so every access stays defined.
-#pragma pack(push, 4)
 struct Edge {
     ReconNode* from = nullptr;
     ReconNode* to = nullptr;
     std::uint8_t triangleCount = 0;
 };
-#pragma pack(pop)
-static_assert(sizeof(Edge) == 20, "an edge is two pointers and a count");
 
 using Edges = std::vector<Edge*>;
 
