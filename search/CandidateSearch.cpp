@@ -79,10 +79,16 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
 
     CandidateScan scan(a, b, n);
     if (useKd) {
-        Nodes candidates;
+        // A run makes millions of searches; growing a fresh list for each
+        // cost more than the scan. The list is emptied on every use, and
+        // one that held every node of a large model is let go afterwards.
+        constexpr std::size_t kKept = 1 << 16;
+        thread_local Nodes candidates;
         gatherKdCandidates(triangulator, edge, candidates);
         for (ReconNode* c : candidates)
             scan.consider(c);
+        if (candidates.capacity() > kKept)
+            Nodes().swap(candidates);
     } else {
         for (ReconNode* c : triangulator.nodes)
             scan.consider(c);
