@@ -3,6 +3,7 @@
 #include "mesh/Reconstruct.h"
 #include "search/KdCandidates.h"
 
+#include <algorithm>
 #include <cmath>
 
 bool isCrowded(const ReconNode* v, const CGVector& n)
@@ -58,6 +59,7 @@ public:
     }
 
     ReconNode* best() const { return best_; }
+    double bestScore() const { return bestScore_; }
 
 private:
     const ReconNode* a_;
@@ -67,6 +69,46 @@ private:
     ReconNode* best_ = nullptr;
     double bestScore_ = 1e300;
 };
+
+// The result of scanning every node in file order, found without looking
+// at most of them. Boxes around the edge's midpoint are searched, growing
+// twice over each time, and a box's nodes are scanned in file order. Every
+// node outside a box of half-width R lies farther than R/2 from the
+// midpoint even after rounding, so its score is above (R/2)^2: when the
+// box's best scores at most that, no node outside could beat it or tie
+// with it, and it is the full scan's answer too. Used only where rounding
+// is far below the box sizes; otherwise, and once a box holds every node,
+// the full scan runs as it stands.
+ReconNode* scanEverywhere(const Reconstruct& triangulator, const ReconNode* a, const ReconNode* b, const CGVector& n)
+{
+    const CGVertex& p = a->position;
+    const CGVertex& q = b->position;
+    const CGVertex middle = {(p.x + q.x) * 0.5, (p.y + q.y) * 0.5, (p.z + q.z) * 0.5};
+    const double farthest = std::max({std::fabs(middle.x), std::fabs(middle.y), std::fabs(middle.z)});
+    constexpr double kLargest = 1e150;  // no square of a distance can overflow below this
+    constexpr double kFinest = 1e-6;    // box sizes against coordinates: rounding stays a billionth of a box
+
+    thread_local Nodes inBox;
+    for (double half = 4.0 * std::sqrt(squaredLength(q - p));
+         half >= kFinest * (1.0 + farthest) && half <= kLargest && farthest <= kLargest; half *= 2.0) {
+        inBox.clear();
+        gatherBoxCandidates(triangulator, CGVertex{middle.x - half, middle.y - half, middle.z - half},
+                            CGVertex{middle.x + half, middle.y + half, middle.z + half}, inBox);
+        if (inBox.size() >= triangulator.nodes.size())
+            break;
+        std::sort(inBox.begin(), inBox.end(), [](const ReconNode* u, const ReconNode* v) { return u->index < v->index; });
+        CandidateScan scan(a, b, n);
+        for (ReconNode* c : inBox)
+            scan.consider(c);
+        const double sure = (half * 0.5) * (half * 0.5) * (1.0 - 1e-9);
+        if (scan.best() != nullptr && scan.bestScore() <= sure)
+            return scan.best();
+    }
+    CandidateScan scan(a, b, n);
+    for (ReconNode* c : triangulator.nodes)
+        scan.consider(c);
+    return scan.best();
+}
 
 }  // namespace
 
@@ -84,7 +126,10 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
         // one that held every node of a large model is let go afterwards.
         constexpr std::size_t kKept = 1 << 16;
         thread_local Nodes candidates;
-        gatherKdCandidates(triangulator, edge, candidates);
+        // When the spheres hold nothing but the edge, every node is a
+        // candidate, exactly as on the linear path.
+        if (gatherNearCandidates(triangulator, edge, candidates))
+            return scanEverywhere(triangulator, a, b, n);
         for (ReconNode* c : candidates)
             scan.consider(c);
         if (candidates.capacity() > kKept)

@@ -1,5 +1,6 @@
 #include "search/KdCandidates.h"
 
+#include "kdtree/BoxSearch.h"
 #include "kdtree/SphereSearch.h"
 #include "mesh/Reconstruct.h"
 
@@ -19,6 +20,17 @@ std::size_t query(const Reconstruct& triangulator, const CGVertex& centre, doubl
 
 void gatherKdCandidates(const Reconstruct& triangulator, const Edge& edge, Nodes& out)
 {
+    if (gatherNearCandidates(triangulator, edge, out))
+        out = triangulator.nodes;
+}
+
+void gatherBoxCandidates(const Reconstruct& triangulator, const CGVertex& low, const CGVertex& high, Nodes& out)
+{
+    triangulator.kdTree.searchFromRoot(out, BoxSearch(low, high));
+}
+
+bool gatherNearCandidates(const Reconstruct& triangulator, const Edge& edge, Nodes& out)
+{
     const CGVertex& a = edge.from->position;
     const CGVertex& b = edge.to->position;
     const double length = std::sqrt(squaredLength(b - a));
@@ -26,15 +38,13 @@ void gatherKdCandidates(const Reconstruct& triangulator, const Edge& edge, Nodes
 
     out.clear();
     if (triangulator.kdTree.root == nullptr)
-        return;
+        return false;
 
     // Both ends of the edge are always reported, so a count of exactly 2
     // means the sphere found no other point. Grow it once; if that finds
     // nothing either, every node is a candidate. The second radius is twice
     // the edge length, not twice the first radius.
     if (query(triangulator, middle, 1.5 * length, out) != 2)
-        return;
-    if (query(triangulator, middle, 2.0 * length, out) != 2)
-        return;
-    out = triangulator.nodes;
+        return false;
+    return query(triangulator, middle, 2.0 * length, out) == 2;
 }

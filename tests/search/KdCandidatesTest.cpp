@@ -184,3 +184,58 @@ TEST(KdRun, GridWrittenSortedByXFinishes)
     EXPECT_EQ(findInvariantFault(r), "");
     EXPECT_FALSE(r.triangles.empty());
 }
+
+TEST(FindCandidate, EmptySpheresGiveTheLinearScansAnswer)
+{
+    // An edge between two points much closer to each other than to any
+    // other: both spheres hold only its ends, and the KD search must then
+    // return exactly what scanning every node in file order returns,
+    // however the clouds are scaled, placed or tied. Grid clouds give many
+    // equal scores; offset clouds put rounding in play; a few far points sit
+    // outside any box the search tries first.
+    struct Cloud {
+        double scale;
+        double offset;
+        bool onGrid;
+    };
+    const Cloud clouds[] = {{10.0, 0.0, false}, {10.0, 0.0, true}, {1e-3, 0.0, false}, {5.0, 1e6, false},
+                            {5.0, -3e4, true}, {1e4, 0.0, true}};
+    for (const Cloud& cloud : clouds) {
+        SCOPED_TRACE(cloud.scale);
+        std::mt19937 random(11);
+        std::uniform_real_distribution<double> unit(-1.0, 1.0);
+        std::uniform_int_distribution<int> cell(-6, 6);
+        auto pick = [&] { return cloud.offset + cloud.scale * (cloud.onGrid ? cell(random) / 6.0 : unit(random)); };
+        Reconstruct r;
+        for (int i = 0; i < 1500; ++i)
+            r.addNode(CGVertex{pick(), pick(), pick()}, CGVector{0.0, 0.0, 1.0});
+        for (int i = 0; i < 3; ++i)
+            r.addNode(CGVertex{cloud.offset + 40.0 * cloud.scale * (i + 1), cloud.offset, cloud.offset}, CGVector{});
+        // Each close pair: a point of the cloud and a partner a hair away.
+        std::vector<std::pair<ReconNode*, ReconNode*>> pairs;
+        for (int i = 0; i < 60; ++i) {
+            ReconNode* a = r.nodes[static_cast<std::size_t>(i * 7)];
+            const double hair = cloud.scale * 1e-4;
+            // On a grid the partner steps along x only, so that pairs of
+            // grid points mirrored in y score exactly alike.
+            const double sideways = cloud.onGrid ? 0.0 : hair * unit(random);
+            pairs.push_back({a, r.addNode(a->position + CGVector{hair, sideways, 0.0}, CGVector{})});
+        }
+        buildIndex(r);
+
+        int fellBack = 0;
+        for (const auto& [a, b] : pairs) {
+            for (int k = 0; k < 4; ++k) {
+                const Edge edge{a, b, 1};
+                // Half the directions keep mirrored points on the same side.
+                const CGVector n = {unit(random), k % 2 == 0 ? 0.0 : unit(random), unit(random)};
+                Nodes near;
+                if (!gatherNearCandidates(r, edge, near))
+                    continue;
+                ++fellBack;
+                EXPECT_EQ(findCandidate(r, edge, n, true), findCandidate(r, edge, n, false));
+            }
+        }
+        EXPECT_GT(fellBack, 50);
+    }
+}
