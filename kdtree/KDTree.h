@@ -80,6 +80,12 @@ public:
     // Reconstruct::nodes.
     BinaryTree* buildTree(const Nodes& xs, const Nodes& ys, const Nodes& zs, std::uint8_t axis);
 
+    // The same tree as sorting three copies of nodes with sortByAxis and
+    // handing them to buildTree, splitting first on axis 0, made in one go:
+    // each point is read once instead of once per list. Null when nodes is
+    // empty; the same conditions on the nodes hold.
+    BinaryTree* buildOver(const Nodes& nodes);
+
     // Appends to out the points under node (not null) that range may hold:
     // every point inside range, and possibly others inside its box. low and
     // high bound node's region. Leaf order; out is only appended to.
@@ -119,6 +125,15 @@ private:
     static int keyOrder(const ReconNode* a, const ReconNode* b, std::uint8_t axis);
     static bool insideBox(const CGVertex& lo, const CGVertex& hi, const CGVertex& boxLow, const CGVertex& boxHigh);
 
+    // The positions and indices of the points being ordered, read out once.
+    struct Keys {
+        std::vector<CGVertex> position;
+        std::vector<std::size_t> index;
+    };
+    static Keys keysOf(Nodes::const_iterator begin, Nodes::const_iterator end);
+    // The places of keys' points in the key order of axis.
+    static std::vector<std::uint32_t> orderOnAxis(const Keys& keys, std::uint8_t axis);
+
     // A point of the build by its place in each of the three sorted lists.
     // Comparing places is comparing keys, and the build then streams
     // through compact records instead of chasing every point in memory.
@@ -141,6 +156,9 @@ private:
     };
     static void planRange(BuildLists& lists, std::size_t begin, std::size_t end, std::uint8_t axis,
                           std::vector<Planned>& plan);
+    // Plans the tree over lists, whose first list must be filled with each
+    // point's places, in the order of the first axis's list.
+    static std::vector<Planned> plan(BuildLists& lists, std::uint8_t axis);
     BinaryTree* makeNodes(const std::vector<Planned>& plan, std::size_t& next);
 
     // The box of the range is the same at every node, so it is asked for
@@ -196,44 +214,42 @@ bool KDTree<T>::compareOnAxis(const ReconNode* a, const ReconNode* b, std::uint8
 }
 
 template <typename T>
-void KDTree<T>::sortByAxis(Nodes& list, std::size_t first, std::size_t last, std::uint8_t axis)
+typename KDTree<T>::Keys KDTree<T>::keysOf(Nodes::const_iterator begin, Nodes::const_iterator end)
 {
-    if (first >= last)
-        return;
-    assert(last < list.size());
-    const std::size_t n = last - first + 1;
-    assert(n <= std::numeric_limits<std::uint32_t>::max());
-
-    // Everything the order needs is copied out of the points once, in one
-    // pass the processor can run ahead on; the sort itself then never
-    // touches a point.
-    struct Tail {
-        T second;
-        T third;
-        std::size_t index;
-    };
-    struct Keyed {
-        std::uint64_t key;  // the axis coordinate as an unsigned number in the same order
-        std::uint32_t at;   // place in the input
-    };
-    const Nodes input(list.begin() + static_cast<std::ptrdiff_t>(first),
-                      list.begin() + static_cast<std::ptrdiff_t>(last) + 1);
-    std::vector<Tail> tails(n);
-    std::vector<Keyed> keyed(n);
+    const auto n = static_cast<std::size_t>(end - begin);
+    Keys keys;
+    keys.position.resize(n);
+    keys.index.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         // The points lie all over memory; asking for one a few steps ahead
         // keeps several on their way at once.
         if (i + kAhead < n)
-            __builtin_prefetch(&input[i + kAhead]->position);
-        const ReconNode* node = input[i];
+            __builtin_prefetch(begin[static_cast<std::ptrdiff_t>(i + kAhead)]);
+        const ReconNode* node = begin[static_cast<std::ptrdiff_t>(i)];
+        keys.position[i] = node->position;
+        keys.index[i] = node->index;
+    }
+    return keys;
+}
+
+template <typename T>
+std::vector<std::uint32_t> KDTree<T>::orderOnAxis(const Keys& keys, std::uint8_t axis)
+{
+    const std::size_t n = keys.position.size();
+    assert(n <= std::numeric_limits<std::uint32_t>::max());
+    struct Keyed {
+        std::uint64_t key;  // the axis coordinate as an unsigned number in the same order
+        std::uint32_t at;   // place in keys
+    };
+    std::vector<Keyed> keyed(n);
+    for (std::size_t i = 0; i < n; ++i) {
         // Flip every bit of a negative double, only the sign bit of a
         // positive one. Both zeros compare equal, so both get one key.
-        const T value = coordinate(node->position, kKeys[axis][0]);
+        const T value = coordinate(keys.position[i], kKeys[axis][0]);
         const double d = value == 0 ? 0.0 : static_cast<double>(value);
         std::uint64_t bits;
         std::memcpy(&bits, &d, sizeof bits);
         keyed[i] = {(bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63), static_cast<std::uint32_t>(i)};
-        tails[i] = {coordinate(node->position, kKeys[axis][1]), coordinate(node->position, kKeys[axis][2]), node->index};
     }
 
     // Least significant digit first; each pass is stable, so after the last
@@ -243,7 +259,7 @@ void KDTree<T>::sortByAxis(Nodes& list, std::size_t first, std::size_t last, std
     constexpr std::uint64_t kDigitMask = (std::uint64_t{1} << kDigitBits) - 1;
     std::vector<Keyed> other(n);
     std::vector<std::size_t> count(kDigitMask + 2);
-    for (int shift = 0; shift < 64; shift += kDigitBits) {
+    for (int shift = 0; shift < 64 && n > 0; shift += kDigitBits) {
         std::fill(count.begin(), count.end(), 0);
         for (const Keyed& k : keyed)
             ++count[((k.key >> shift) & kDigitMask) + 1];
@@ -257,26 +273,57 @@ void KDTree<T>::sortByAxis(Nodes& list, std::size_t first, std::size_t last, std
     }
 
     // Points that share the coordinate are put in order by the rest of the
-    // key; on scanned data such runs are short.
+    // key, gathered next to each other first: on scanned data such runs are
+    // short, on the rings of a lathe-turned shape thousands long.
+    struct Tied {
+        T second;
+        T third;
+        std::size_t index;
+        std::uint32_t at;
+    };
+    std::vector<Tied> tied;
+    std::vector<std::uint32_t> order(n);
     for (std::size_t i = 0; i < n;) {
         std::size_t j = i + 1;
         while (j < n && keyed[j].key == keyed[i].key)
             ++j;
-        if (j - i > 1)
-            std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(i), keyed.begin() + static_cast<std::ptrdiff_t>(j),
-                      [&tails](const Keyed& a, const Keyed& b) {
-                          const Tail& p = tails[a.at];
-                          const Tail& q = tails[b.at];
-                          if (p.second != q.second)
-                              return p.second < q.second;
-                          if (p.third != q.third)
-                              return p.third < q.third;
-                          return p.index < q.index;
-                      });
+        if (j - i == 1) {
+            order[i] = keyed[i].at;
+        } else {
+            tied.clear();
+            for (std::size_t t = i; t < j; ++t) {
+                const CGVertex& p = keys.position[keyed[t].at];
+                tied.push_back({coordinate(p, kKeys[axis][1]), coordinate(p, kKeys[axis][2]), keys.index[keyed[t].at],
+                                keyed[t].at});
+            }
+            std::sort(tied.begin(), tied.end(), [](const Tied& a, const Tied& b) {
+                if (a.second != b.second)
+                    return a.second < b.second;
+                if (a.third != b.third)
+                    return a.third < b.third;
+                return a.index < b.index;
+            });
+            for (std::size_t t = i; t < j; ++t)
+                order[t] = tied[t - i].at;
+        }
         i = j;
     }
-    for (std::size_t i = 0; i < n; ++i)
-        list[first + i] = input[keyed[i].at];
+    return order;
+}
+
+template <typename T>
+void KDTree<T>::sortByAxis(Nodes& list, std::size_t first, std::size_t last, std::uint8_t axis)
+{
+    if (first >= last)
+        return;
+    assert(last < list.size());
+    // Everything the order needs is copied out of the points once; the sort
+    // itself then never touches a point.
+    const auto begin = list.begin() + static_cast<std::ptrdiff_t>(first);
+    const Nodes input(begin, list.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+    const std::vector<std::uint32_t> order = orderOnAxis(keysOf(input.begin(), input.end()), axis);
+    for (std::size_t i = 0; i < order.size(); ++i)
+        list[first + i] = input[order[i]];
 }
 
 template <typename T>
@@ -305,24 +352,17 @@ BinaryTree* KDTree<T>::buildTree(const Nodes& xs, const Nodes& ys, const Nodes& 
     }
 
     BuildLists lists;
-    for (std::vector<Ranked>& list : lists.byAxis)
-        list.resize(n);
-    lists.spill.resize(n);
+    lists.byAxis[0].resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         if (i + kAhead < n)
             __builtin_prefetch(&xs[i + kAhead]->index);
-        const Ranked point{{static_cast<std::uint32_t>(i), placeInY[xs[i]->index], placeInZ[xs[i]->index]}};
-        lists.byAxis[0][i] = point;
-        lists.byAxis[1][point.rank[1]] = point;
-        lists.byAxis[2][point.rank[2]] = point;
+        lists.byAxis[0][i] = {{static_cast<std::uint32_t>(i), placeInY[xs[i]->index], placeInZ[xs[i]->index]}};
     }
 
-    // The splits only need places; the points and split values behind them
-    // are looked up afterwards in one pass, where the lookups can overlap
-    // instead of each waiting for memory in the middle of the recursion.
-    std::vector<Planned> plan;
-    plan.reserve(2 * n - 1);
-    planRange(lists, 0, n, axis, plan);
+    std::vector<Planned> plan = KDTree::plan(lists, axis);
+    // The points and split values behind the places are looked up in one
+    // pass, where the lookups can overlap instead of each waiting for memory
+    // in the middle of the recursion.
     const Nodes* sorted[3] = {&xs, &ys, &zs};
     for (std::size_t i = 0; i < plan.size(); ++i) {
         if (i + kAhead < plan.size()) {
@@ -334,6 +374,59 @@ BinaryTree* KDTree<T>::buildTree(const Nodes& xs, const Nodes& ys, const Nodes& 
             step.point = xs[step.place];
         else
             step.value = coordinate(((*sorted[step.axis])[step.place])->position, step.axis);
+    }
+    std::size_t next = 0;
+    return makeNodes(plan, next);
+}
+
+template <typename T>
+std::vector<typename KDTree<T>::Planned> KDTree<T>::plan(BuildLists& lists, std::uint8_t axis)
+{
+    const std::size_t n = lists.byAxis[0].size();
+    for (std::uint8_t a = 1; a < 3; ++a) {
+        lists.byAxis[a].resize(n);
+        for (const Ranked& point : lists.byAxis[0])
+            lists.byAxis[a][point.rank[a]] = point;
+    }
+    lists.spill.resize(n);
+    // The splits only need places; what stands behind them is looked up
+    // afterwards.
+    std::vector<Planned> plan;
+    plan.reserve(2 * n - 1);
+    planRange(lists, 0, n, axis, plan);
+    return plan;
+}
+
+template <typename T>
+BinaryTree* KDTree<T>::buildOver(const Nodes& nodes)
+{
+    const std::size_t n = nodes.size();
+    if (n == 0)
+        return nullptr;
+    const Keys keys = keysOf(nodes.begin(), nodes.end());
+    const std::vector<std::uint32_t> sorted[3] = {orderOnAxis(keys, 0), orderOnAxis(keys, 1), orderOnAxis(keys, 2)};
+
+    // Each point's place in each sorted list, by its place in nodes.
+    std::vector<std::uint32_t> placeIn[3];
+    for (std::uint8_t a = 0; a < 3; ++a) {
+        placeIn[a].resize(n);
+        for (std::size_t i = 0; i < n; ++i)
+            placeIn[a][sorted[a][i]] = static_cast<std::uint32_t>(i);
+    }
+    BuildLists lists;
+    lists.byAxis[0].resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t at = sorted[0][i];
+        lists.byAxis[0][i] = {{static_cast<std::uint32_t>(i), placeIn[1][at], placeIn[2][at]}};
+    }
+
+    std::vector<Planned> plan = KDTree::plan(lists, 0);
+    for (Planned& step : plan) {
+        const std::uint32_t at = sorted[step.leaf ? 0 : step.axis][step.place];
+        if (step.leaf)
+            step.point = nodes[at];
+        else
+            step.value = coordinate(keys.position[at], step.axis);
     }
     std::size_t next = 0;
     return makeNodes(plan, next);

@@ -69,7 +69,48 @@ void addGridCloud(Reconstruct& r, std::size_t count, unsigned seed, int cells)
         r.addNode(CGVertex{cell(random) * 0.5, cell(random) * 0.5, cell(random) * 0.5}, CGVector{0.0, 0.0, 1.0});
 }
 
+// Same shape, same planes, same points in the same leaves.
+void expectSameTree(const BinaryTree* a, const BinaryTree* b)
+{
+    ASSERT_EQ(a->isLeaf(), b->isLeaf());
+    if (a->isLeaf()) {
+        EXPECT_EQ(pointOf(a), pointOf(b));
+        return;
+    }
+    EXPECT_EQ(planeOf(a).axis, planeOf(b).axis);
+    EXPECT_EQ(planeOf(a).value, planeOf(b).value);
+    expectSameTree(a->left, b->left);
+    expectSameTree(a->right, b->right);
+}
+
 }  // namespace
+
+TEST(BuildOver, MakesTheTreeOfTheThreeSortedLists)
+{
+    // The one-pass build must give, node for node, the tree the sorted
+    // copies give: on scattered points, on coarse grids full of ties, on
+    // repeated points, and on the smallest cases.
+    for (std::size_t n : {1u, 2u, 3u, 4u, 5u, 17u, 1000u}) {
+        for (int kind = 0; kind < 3; ++kind) {
+            SCOPED_TRACE(testing::Message() << n << " points, kind " << kind);
+            Reconstruct r;
+            std::mt19937 random(static_cast<unsigned>(n) + 31u * static_cast<unsigned>(kind));
+            std::uniform_real_distribution<double> anywhere(-1.0, 1.0);
+            for (std::size_t i = 0; i < n; ++i) {
+                if (kind == 0)
+                    r.addNode(CGVertex{anywhere(random), anywhere(random), anywhere(random)}, CGVector{});
+                else if (kind == 1)
+                    addGridCloud(r, 1, static_cast<unsigned>(i), 3);
+                else
+                    r.addNode(CGVertex{-0.0, 0.0, i % 2 == 0 ? 1.0 : -0.0}, CGVector{});
+            }
+            const auto sorted = buildOver(r.nodes);
+            Tree tree;
+            tree.root = tree.buildOver(r.nodes);
+            expectSameTree(tree.root, sorted->root);
+        }
+    }
+}
 
 TEST(CompareOnAxis, YTiesBreakOnXBeforeZ)
 {
