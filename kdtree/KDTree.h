@@ -18,11 +18,12 @@
 
 // A three-dimensional KD-tree over ReconNode points, one point per leaf.
 // Inner nodes split at a median point on an axis that cycles x, y, z with
-// the depth. The tree is built once from three presorted lists and never
-// changed; it owns its nodes and payloads, never the points. Nodes and
-// payloads live in the tree's own storage and go with it all at once: a
+// the depth. The tree is built once from the points sorted on each axis and
+// never changed; it owns its nodes and payloads, never the points. Nodes
+// and payloads live in the tree's own storage and go with it all at once: a
 // million-point tree is four million small records, and freeing them one by
-// one took longer than building them.
+// one took longer than building them. So the tree's nodes, though they own
+// their children as every node does, are never destroyed one by one.
 //
 // Every axis orders points by a key: the axis coordinate first, then x (or
 // y for the x axis), then the remaining coordinate, then the node's index.
@@ -296,11 +297,16 @@ std::vector<std::uint32_t> KDTree<T>::orderOnAxis(const Keys& keys, std::uint8_t
                 tied.push_back({coordinate(p, kKeys[axis][1]), coordinate(p, kKeys[axis][2]), keys.index[keyed[t].at],
                                 keyed[t].at});
             }
+            // The same comparisons as keyOrder, in its order.
             std::sort(tied.begin(), tied.end(), [](const Tied& a, const Tied& b) {
-                if (a.second != b.second)
-                    return a.second < b.second;
-                if (a.third != b.third)
-                    return a.third < b.third;
+                if (a.second < b.second)
+                    return true;
+                if (b.second < a.second)
+                    return false;
+                if (a.third < b.third)
+                    return true;
+                if (b.third < a.third)
+                    return false;
                 return a.index < b.index;
             });
             for (std::size_t t = i; t < j; ++t)

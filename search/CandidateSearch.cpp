@@ -70,6 +70,10 @@ private:
     double bestScore_ = 1e300;
 };
 
+// Candidate lists are kept from one search to the next, but not once they
+// have held a large part of a large model.
+constexpr std::size_t kKeptCandidates = 1 << 16;
+
 // The result of scanning every node in file order, found without looking
 // at most of them. Boxes around the edge's midpoint are searched, growing
 // twice over each time, and a box's nodes are scanned in file order. Every
@@ -88,6 +92,7 @@ ReconNode* scanEverywhere(const Reconstruct& triangulator, const ReconNode* a, c
     constexpr double kLargest = 1e150;  // no square of a distance can overflow below this
     constexpr double kFinest = 1e-6;    // box sizes against coordinates: rounding stays a billionth of a box
 
+    ReconNode* found = nullptr;
     thread_local Nodes inBox;
     for (double half = 4.0 * std::sqrt(squaredLength(q - p));
          half >= kFinest * (1.0 + farthest) && half <= kLargest && farthest <= kLargest; half *= 2.0) {
@@ -100,10 +105,15 @@ ReconNode* scanEverywhere(const Reconstruct& triangulator, const ReconNode* a, c
         CandidateScan scan(a, b, n);
         for (ReconNode* c : inBox)
             scan.consider(c);
-        const double sure = (half * 0.5) * (half * 0.5) * (1.0 - 1e-9);
-        if (scan.best() != nullptr && scan.bestScore() <= sure)
-            return scan.best();
+        if (scan.best() != nullptr && scan.bestScore() <= (half * 0.5) * (half * 0.5) * (1.0 - 1e-9)) {
+            found = scan.best();
+            break;
+        }
     }
+    if (inBox.capacity() > kKeptCandidates)
+        Nodes().swap(inBox);
+    if (found != nullptr)
+        return found;
     CandidateScan scan(a, b, n);
     for (ReconNode* c : triangulator.nodes)
         scan.consider(c);
@@ -122,9 +132,7 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
     CandidateScan scan(a, b, n);
     if (useKd) {
         // A run makes millions of searches; growing a fresh list for each
-        // cost more than the scan. The list is emptied on every use, and
-        // one that held every node of a large model is let go afterwards.
-        constexpr std::size_t kKept = 1 << 16;
+        // cost more than the scan. The list is emptied on every use.
         thread_local Nodes candidates;
         // When the spheres hold nothing but the edge, every node is a
         // candidate, exactly as on the linear path.
@@ -132,7 +140,7 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
             return scanEverywhere(triangulator, a, b, n);
         for (ReconNode* c : candidates)
             scan.consider(c);
-        if (candidates.capacity() > kKept)
+        if (candidates.capacity() > kKeptCandidates)
             Nodes().swap(candidates);
     } else {
         for (ReconNode* c : triangulator.nodes)
