@@ -33,9 +33,6 @@ public:
     // Gives every block back; every record made so far is gone.
     void release();
 
-    // Bytes taken from the system, for the benchmarks.
-    std::size_t reservedBytes() const { return reserved_; }
-
 private:
     // Blocks start small, so a tiny model stays tiny, and grow up to a size
     // the system's allocator maps straight from the kernel.
@@ -45,6 +42,5 @@ private:
     std::vector<std::unique_ptr<std::byte[]>> blocks_;
     std::byte* next_ = nullptr;
     std::byte* end_ = nullptr;
-    std::size_t reserved_ = 0;
     std::size_t nextBlock_ = kFirstBlock;
 };
