@@ -159,7 +159,7 @@ private:
                           std::vector<Planned>& plan);
     // Plans the tree over lists, whose first list must be filled with each
     // point's places, in the order of the first axis's list.
-    static std::vector<Planned> plan(BuildLists& lists, std::uint8_t axis);
+    static std::vector<Planned> planTree(BuildLists& lists, std::uint8_t axis);
     BinaryTree* makeNodes(const std::vector<Planned>& plan, std::size_t& next);
 
     // The box of the range is the same at every node, so it is asked for
@@ -365,7 +365,7 @@ BinaryTree* KDTree<T>::buildTree(const Nodes& xs, const Nodes& ys, const Nodes& 
         lists.byAxis[0][i] = {{static_cast<std::uint32_t>(i), placeInY[xs[i]->index], placeInZ[xs[i]->index]}};
     }
 
-    std::vector<Planned> plan = KDTree::plan(lists, axis);
+    std::vector<Planned> plan = planTree(lists, axis);
     // The points and split values behind the places are looked up in one
     // pass, where the lookups can overlap instead of each waiting for memory
     // in the middle of the recursion.
@@ -386,7 +386,7 @@ BinaryTree* KDTree<T>::buildTree(const Nodes& xs, const Nodes& ys, const Nodes& 
 }
 
 template <typename T>
-std::vector<typename KDTree<T>::Planned> KDTree<T>::plan(BuildLists& lists, std::uint8_t axis)
+std::vector<typename KDTree<T>::Planned> KDTree<T>::planTree(BuildLists& lists, std::uint8_t axis)
 {
     const std::size_t n = lists.byAxis[0].size();
     for (std::uint8_t a = 1; a < 3; ++a) {
@@ -426,7 +426,7 @@ BinaryTree* KDTree<T>::buildOver(const Nodes& nodes)
         lists.byAxis[0][i] = {{static_cast<std::uint32_t>(i), placeIn[1][at], placeIn[2][at]}};
     }
 
-    std::vector<Planned> plan = KDTree::plan(lists, 0);
+    std::vector<Planned> plan = planTree(lists, 0);
     for (Planned& step : plan) {
         const std::uint32_t at = sorted[step.leaf ? 0 : step.axis][step.place];
         if (step.leaf)
