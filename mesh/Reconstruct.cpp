@@ -2,6 +2,7 @@
 
 #include "io/PointFileReader.h"
 #include "search/CandidateSearch.h"
+#include "search/KdCandidates.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,21 @@ bool coordinatesAreModerate(const Nodes& nodes)
             return false;
     }
     return true;
+}
+
+// The longest side of the box around all nodes.
+double largestExtent(const Nodes& nodes)
+{
+    if (nodes.empty())
+        return 0.0;
+    CGVertex low = nodes.front()->position;
+    CGVertex high = low;
+    for (const ReconNode* node : nodes) {
+        const CGVertex& p = node->position;
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    return std::max({high.x - low.x, high.y - low.y, high.z - low.z});
 }
 
 // The places of points in an order that follows space: by cells of a
@@ -80,6 +96,66 @@ double squaredDistance(const ReconNode* p, const ReconNode* q)
 {
     return squaredLength(p->position - q->position);
 }
+
+// The seed's partner: the nearest node that is not closed. Strict <
+// throughout, so equal distances go to the node met first; the cheap
+// distance test runs before the edge lookups. Nothing can be strictly
+// nearer than 0, so a scan that has found 0 is done.
+class PartnerScan {
+public:
+    explicit PartnerScan(const ReconNode* seed) : seed_(seed) {}
+
+    void consider(ReconNode* p)
+    {
+        if (p == seed_)
+            return;
+        const double d = squaredDistance(seed_, p);
+        if (d < best_ && canConnect(seed_, p)) {
+            best_ = d;
+            partner_ = p;
+        }
+    }
+    ReconNode* best() const { return partner_; }
+    double bestValue() const { return best_; }
+    bool done() const { return best_ == 0.0; }
+
+private:
+    const ReconNode* seed_;
+    ReconNode* partner_ = nullptr;
+    double best_ = 1e300;
+};
+
+// The seed's third node: the one that can join both the seed and its
+// partner with the smallest half sum of squared distances to them, by the
+// same rules. Nodes before first are known never to qualify.
+class ThirdScan {
+public:
+    ThirdScan(const ReconNode* seed, const ReconNode* partner, std::size_t first)
+        : seed_(seed), partner_(partner), first_(first)
+    {
+    }
+
+    void consider(ReconNode* p)
+    {
+        if (p == seed_ || p == partner_ || p->index < first_)
+            return;
+        const double value = (squaredDistance(p, seed_) + squaredDistance(p, partner_)) * 0.5;
+        if (value < best_ && canConnect(seed_, p) && canConnect(partner_, p)) {
+            best_ = value;
+            third_ = p;
+        }
+    }
+    ReconNode* best() const { return third_; }
+    double bestValue() const { return best_; }
+    bool done() const { return best_ == 0.0; }
+
+private:
+    const ReconNode* seed_;
+    const ReconNode* partner_;
+    std::size_t first_;
+    ReconNode* third_ = nullptr;
+    double best_ = 1e300;
+};
 
 }  // namespace
 
@@ -172,6 +248,8 @@ bool Reconstruct::triangulate(bool useKd)
     if (useKd && kdTree.root == nullptr && !nodes.empty())
         kdTree.root = kdTree.buildOver(nodes);
 
+    seedsNearby_ = useKd && kdTree.root != nullptr;
+    seedReach_ = largestExtent(nodes) / 1024.0;
     const bool moderate = coordinatesAreModerate(nodes);
     while (findSeed()) {
         while (Edge* e = popFront()) {
@@ -193,6 +271,7 @@ bool Reconstruct::triangulate(bool useKd)
                 addTriangle(e->from, e->to, c);
         }
     }
+    seedsNearby_ = false;
     return true;
 }
 
@@ -206,21 +285,12 @@ bool Reconstruct::findSeed()
         return false;
     ReconNode* s = nodes[firstFreeHint_];
 
-    // Strict < throughout, so equal distances go to the node met first; the
-    // cheap distance test runs before the edge lookups.
-    ReconNode* q = nullptr;
-    double best = 1e300;
-    for (ReconNode* p : nodes) {
-        if (p == s)
-            continue;
-        const double d = squaredDistance(s, p);
-        if (d < best && canConnect(s, p)) {
-            best = d;
-            q = p;
-            if (best == 0.0)
-                break;  // nothing later can be strictly nearer
-        }
-    }
+    // In a run with the tree, the nearest nodes are found through it, with
+    // the very answers the passes over all nodes give.
+    const bool nearby = seedsNearby_ && kdTree.root != nullptr;
+    PartnerScan partner(s);
+    ReconNode* q = nearby ? scanNearestFirst(*this, s->position, seedReach_, 0, partner)
+                          : scanInFileOrder(nodes, 0, partner);
     if (q == nullptr)
         return false;
 
@@ -230,20 +300,12 @@ bool Reconstruct::findSeed()
     while (skip < nodes.size() && (nodes[skip] == q || !canConnect(q, nodes[skip])))
         ++skip;
 
-    ReconNode* r = nullptr;
-    best = 1e300;
-    for (std::size_t i = skip; i < nodes.size(); ++i) {
-        ReconNode* p = nodes[i];
-        if (p == s || p == q)
-            continue;
-        const double value = (squaredDistance(p, s) + squaredDistance(p, q)) * 0.5;
-        if (value < best && canConnect(s, p) && canConnect(q, p)) {
-            best = value;
-            r = p;
-            if (best == 0.0)
-                break;  // nothing later can be strictly nearer
-        }
-    }
+    const CGVertex& a = s->position;
+    const CGVertex& b = q->position;
+    const CGVertex middle = {(a.x + b.x) * 0.5, (a.y + b.y) * 0.5, (a.z + b.z) * 0.5};
+    ThirdScan third(s, q, skip);
+    ReconNode* r = nearby ? scanNearestFirst(*this, middle, seedReach_, skip, third)
+                          : scanInFileOrder(nodes, skip, third);
     if (r == nullptr)
         return false;
 

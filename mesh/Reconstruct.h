@@ -80,6 +80,11 @@ private:
     Arena nodeStore_;
     EdgeStore edgeStore_;
 
+    // In a run with the KD-tree the seed search looks near the seed first,
+    // from boxes of this half-width up; other calls scan every node.
+    bool seedsNearby_ = false;
+    double seedReach_ = 0.0;
+
     // No node before this one is free. Nodes never become free again while
     // they exist, so the seed search need not look at them twice.
     std::size_t firstFreeHint_ = 0;

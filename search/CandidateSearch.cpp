@@ -59,7 +59,9 @@ public:
     }
 
     ReconNode* best() const { return best_; }
-    double bestScore() const { return bestScore_; }
+    double bestValue() const { return bestScore_; }
+    // Nothing ends a scan early: no candidate can score zero.
+    bool done() const { return false; }
 
 private:
     const ReconNode* a_;
@@ -73,52 +75,6 @@ private:
 // Candidate lists are kept from one search to the next, but not once they
 // have held a large part of a large model.
 constexpr std::size_t kKeptCandidates = 1 << 16;
-
-// The result of scanning every node in file order, found without looking
-// at most of them. Boxes around the edge's midpoint are searched, growing
-// twice over each time, and a box's nodes are scanned in file order. Every
-// node outside a box of half-width R lies farther than R/2 from the
-// midpoint even after rounding, so its score is above (R/2)^2: when the
-// box's best scores at most that, no node outside could beat it or tie
-// with it, and it is the full scan's answer too. Used only where rounding
-// is far below the box sizes; otherwise, and once a box holds every node,
-// the full scan runs as it stands.
-ReconNode* scanEverywhere(const Reconstruct& triangulator, const ReconNode* a, const ReconNode* b, const CGVector& n)
-{
-    const CGVertex& p = a->position;
-    const CGVertex& q = b->position;
-    const CGVertex middle = {(p.x + q.x) * 0.5, (p.y + q.y) * 0.5, (p.z + q.z) * 0.5};
-    const double farthest = std::max({std::fabs(middle.x), std::fabs(middle.y), std::fabs(middle.z)});
-    constexpr double kLargest = 1e150;  // no square of a distance can overflow below this
-    constexpr double kFinest = 1e-6;    // box sizes against coordinates: rounding stays a billionth of a box
-
-    ReconNode* found = nullptr;
-    thread_local Nodes inBox;
-    for (double half = 4.0 * std::sqrt(squaredLength(q - p));
-         half >= kFinest * (1.0 + farthest) && half <= kLargest && farthest <= kLargest; half *= 2.0) {
-        inBox.clear();
-        gatherBoxCandidates(triangulator, CGVertex{middle.x - half, middle.y - half, middle.z - half},
-                            CGVertex{middle.x + half, middle.y + half, middle.z + half}, inBox);
-        if (inBox.size() >= triangulator.nodes.size())
-            break;
-        std::sort(inBox.begin(), inBox.end(), [](const ReconNode* u, const ReconNode* v) { return u->index < v->index; });
-        CandidateScan scan(a, b, n);
-        for (ReconNode* c : inBox)
-            scan.consider(c);
-        if (scan.best() != nullptr && scan.bestScore() <= (half * 0.5) * (half * 0.5) * (1.0 - 1e-9)) {
-            found = scan.best();
-            break;
-        }
-    }
-    if (inBox.capacity() > kKeptCandidates)
-        Nodes().swap(inBox);
-    if (found != nullptr)
-        return found;
-    CandidateScan scan(a, b, n);
-    for (ReconNode* c : triangulator.nodes)
-        scan.consider(c);
-    return scan.best();
-}
 
 }  // namespace
 
@@ -136,8 +92,14 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
         thread_local Nodes candidates;
         // When the spheres hold nothing but the edge, every node is a
         // candidate, exactly as on the linear path.
-        if (gatherNearCandidates(triangulator, edge, candidates))
-            return scanEverywhere(triangulator, a, b, n);
+        if (gatherNearCandidates(triangulator, edge, candidates)) {
+            // A candidate's score is its squared distance from the edge's
+            // midpoint plus a quarter of the edge's squared length.
+            const CGVertex& p = a->position;
+            const CGVertex& q = b->position;
+            const CGVertex middle = {(p.x + q.x) * 0.5, (p.y + q.y) * 0.5, (p.z + q.z) * 0.5};
+            return scanNearestFirst(triangulator, middle, 4.0 * std::sqrt(squaredLength(q - p)), 0, scan);
+        }
         for (ReconNode* c : candidates)
             scan.consider(c);
         if (candidates.capacity() > kKeptCandidates)

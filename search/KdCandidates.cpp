@@ -4,6 +4,7 @@
 #include "kdtree/SphereSearch.h"
 #include "mesh/Reconstruct.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -27,6 +28,22 @@ void gatherKdCandidates(const Reconstruct& triangulator, const Edge& edge, Nodes
 void gatherBoxCandidates(const Reconstruct& triangulator, const CGVertex& low, const CGVertex& high, Nodes& out)
 {
     triangulator.kdTree.searchFromRoot(out, BoxSearch(low, high));
+}
+
+bool gatherBoxInFileOrder(const Reconstruct& triangulator, const CGVertex& centre, double half, Nodes& out)
+{
+    constexpr double kLargest = 1e150;  // no square of a distance can overflow below this
+    constexpr double kFinest = 1e-6;    // rounding stays a billionth of a box this size
+    const double farthest = std::max({std::fabs(centre.x), std::fabs(centre.y), std::fabs(centre.z)});
+    if (!(half >= kFinest * (1.0 + farthest) && half <= kLargest && farthest <= kLargest))
+        return false;
+    out.clear();
+    gatherBoxCandidates(triangulator, CGVertex{centre.x - half, centre.y - half, centre.z - half},
+                        CGVertex{centre.x + half, centre.y + half, centre.z + half}, out);
+    if (out.size() >= triangulator.nodes.size())
+        return false;
+    std::sort(out.begin(), out.end(), [](const ReconNode* u, const ReconNode* v) { return u->index < v->index; });
+    return true;
 }
 
 bool gatherNearCandidates(const Reconstruct& triangulator, const Edge& edge, Nodes& out)

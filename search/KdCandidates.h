@@ -1,9 +1,11 @@
 #pragma once
 
+#include "geometry/CGVertex.h"
 #include "mesh/Edge.h"
 #include "mesh/ReconNode.h"
+#include "mesh/Reconstruct.h"
 
-class Reconstruct;
+#include <cstddef>
 
 // Fills out with the nodes near edge, from sphere queries on the
 // triangulator's KD-tree; falls back to all nodes when the spheres hold only
@@ -18,3 +20,53 @@ bool gatherNearCandidates(const Reconstruct& triangulator, const Edge& edge, Nod
 // Appends to out, in the tree's leaf order, exactly the nodes whose
 // positions lie in the closed box [low, high]. The tree must be built.
 void gatherBoxCandidates(const Reconstruct& triangulator, const CGVertex& low, const CGVertex& high, Nodes& out);
+
+// The nodes in the closed box of half-width half around centre, in file
+// order. False, with out unspecified, when the box is of no use for
+// scanNearestFirst: so small against the coordinates that rounding could
+// matter, so large that squares of distances could overflow, or holding
+// every node. The tree must be built.
+bool gatherBoxInFileOrder(const Reconstruct& triangulator, const CGVertex& centre, double half, Nodes& out);
+
+// Scans nodes in file order from place first on with scan and returns its
+// best, stopping early once scan is done.
+template <typename Scan>
+ReconNode* scanInFileOrder(const Nodes& nodes, std::size_t first, Scan& scan)
+{
+    for (std::size_t i = first; i < nodes.size() && !scan.done(); ++i)
+        scan.consider(nodes[i]);
+    return scan.best();
+}
+
+// What scanInFileOrder over all of the triangulator's nodes from place
+// first returns, found without looking at most of them. Scan keeps the node
+// of strictly smallest value, and no node's value is below its squared
+// distance from centre. Boxes around centre, from half-width half and
+// growing twice over, are scanned in file order: a node outside a box lies
+// farther than half the box's half-width from centre even after rounding,
+// so when the box's best is worth no more than the square of that, no node
+// outside could beat it or tie with it. Scan must ignore nodes before
+// first itself.
+template <typename Scan>
+ReconNode* scanNearestFirst(const Reconstruct& triangulator, const CGVertex& centre, double half, std::size_t first,
+                            const Scan& fresh)
+{
+    constexpr std::size_t kKept = 1 << 16;
+    thread_local Nodes inBox;
+    ReconNode* found = nullptr;
+    for (; gatherBoxInFileOrder(triangulator, centre, half, inBox); half *= 2.0) {
+        Scan scan = fresh;
+        for (ReconNode* node : inBox)
+            scan.consider(node);
+        if (scan.best() != nullptr && scan.bestValue() <= (half * 0.5) * (half * 0.5) * (1.0 - 1e-9)) {
+            found = scan.best();
+            break;
+        }
+    }
+    if (inBox.capacity() > kKept)
+        Nodes().swap(inBox);
+    if (found != nullptr)
+        return found;
+    Scan scan = fresh;
+    return scanInFileOrder(triangulator.nodes, first, scan);
+}
