@@ -3,7 +3,6 @@
 #include "mesh/Reconstruct.h"
 #include "search/KdCandidates.h"
 
-#include <algorithm>
 #include <cmath>
 
 bool isCrowded(const ReconNode* v, const CGVector& n)
@@ -72,10 +71,6 @@ private:
     double bestScore_ = 1e300;
 };
 
-// Candidate lists are kept from one search to the next, but not once they
-// have held a large part of a large model.
-constexpr std::size_t kKeptCandidates = 1 << 16;
-
 }  // namespace
 
 ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, const CGVector& n, bool useKd)
@@ -104,9 +99,7 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
             scan.consider(c);
         if (candidates.capacity() > kKeptCandidates)
             Nodes().swap(candidates);
-    } else {
-        for (ReconNode* c : triangulator.nodes)
-            scan.consider(c);
+        return scan.best();
     }
-    return scan.best();
+    return scanInFileOrder(triangulator.nodes, 0, scan);
 }

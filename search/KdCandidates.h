@@ -21,6 +21,10 @@ bool gatherNearCandidates(const Reconstruct& triangulator, const Edge& edge, Nod
 // positions lie in the closed box [low, high]. The tree must be built.
 void gatherBoxCandidates(const Reconstruct& triangulator, const CGVertex& low, const CGVertex& high, Nodes& out);
 
+// Candidate lists are kept from one search to the next, but not once they
+// have held a large part of a large model.
+constexpr std::size_t kKeptCandidates = std::size_t{1} << 16;
+
 // The nodes in the closed box of half-width half around centre, in file
 // order. False, with out unspecified, when the box is of no use for
 // scanNearestFirst: so small against the coordinates that rounding could
@@ -51,7 +55,6 @@ template <typename Scan>
 ReconNode* scanNearestFirst(const Reconstruct& triangulator, const CGVertex& centre, double half, std::size_t first,
                             const Scan& fresh)
 {
-    constexpr std::size_t kKept = 1 << 16;
     thread_local Nodes inBox;
     ReconNode* found = nullptr;
     for (; gatherBoxInFileOrder(triangulator, centre, half, inBox); half *= 2.0) {
@@ -63,7 +66,7 @@ ReconNode* scanNearestFirst(const Reconstruct& triangulator, const CGVertex& cen
             break;
         }
     }
-    if (inBox.capacity() > kKept)
+    if (inBox.capacity() > kKeptCandidates)
         Nodes().swap(inBox);
     if (found != nullptr)
         return found;
