@@ -31,6 +31,13 @@ inline CGVertex operator+(const CGVertex& a, const CGVector& d)
     return {a.x + d.x, a.y + d.y, a.z + d.z};
 }
 
+// Halfway between a and b, each coordinate as (a + b) * 0.5: the one way
+// every search centres on an edge.
+inline CGVertex midpoint(const CGVertex& a, const CGVertex& b)
+{
+    return {(a.x + b.x) * 0.5, (a.y + b.y) * 0.5, (a.z + b.z) * 0.5};
+}
+
 inline CGVector operator-(const CGVector& a, const CGVector& b)
 {
     return {a.x - b.x, a.y - b.y, a.z - b.z};

@@ -300,9 +300,7 @@ bool Reconstruct::findSeed()
     while (skip < nodes.size() && (nodes[skip] == q || !canConnect(q, nodes[skip])))
         ++skip;
 
-    const CGVertex& a = s->position;
-    const CGVertex& b = q->position;
-    const CGVertex middle = {(a.x + b.x) * 0.5, (a.y + b.y) * 0.5, (a.z + b.z) * 0.5};
+    const CGVertex middle = midpoint(s->position, q->position);
     ThirdScan third(s, q, skip);
     ReconNode* r = nearby ? scanNearestFirst(*this, middle, seedReach_, skip, third)
                           : scanInFileOrder(nodes, skip, third);

@@ -90,10 +90,8 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
         if (gatherNearCandidates(triangulator, edge, candidates)) {
             // A candidate's score is its squared distance from the edge's
             // midpoint plus a quarter of the edge's squared length.
-            const CGVertex& p = a->position;
-            const CGVertex& q = b->position;
-            const CGVertex middle = {(p.x + q.x) * 0.5, (p.y + q.y) * 0.5, (p.z + q.z) * 0.5};
-            return scanNearestFirst(triangulator, middle, 4.0 * std::sqrt(squaredLength(q - p)), 0, scan);
+            const double length = std::sqrt(squaredLength(b->position - a->position));
+            return scanNearestFirst(triangulator, midpoint(a->position, b->position), 4.0 * length, 0, scan);
         }
         for (ReconNode* c : candidates)
             scan.consider(c);

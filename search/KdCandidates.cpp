@@ -51,7 +51,7 @@ bool gatherNearCandidates(const Reconstruct& triangulator, const Edge& edge, Nod
     const CGVertex& a = edge.from->position;
     const CGVertex& b = edge.to->position;
     const double length = std::sqrt(squaredLength(b - a));
-    const CGVertex middle = {(a.x + b.x) * 0.5, (a.y + b.y) * 0.5, (a.z + b.z) * 0.5};
+    const CGVertex middle = midpoint(a, b);
 
     out.clear();
     if (triangulator.kdTree.root == nullptr)
