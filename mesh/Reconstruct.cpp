@@ -14,32 +14,31 @@
 
 namespace {
 
-// True when no distance between two nodes can overflow, which is what lets
-// the driver skip searches that are bound to fail.
-bool coordinatesAreModerate(const Nodes& nodes)
+// What a run needs to know of where the nodes lie, from one pass over them.
+struct Spread {
+    // No distance between two nodes can overflow: that lets the driver skip
+    // searches that are bound to fail.
+    bool moderate = true;
+    double largestExtent = 0.0;  // the longest side of the box around them
+};
+
+Spread spreadOf(const Nodes& nodes)
 {
     constexpr double kLimit = 1e150;
-    for (const ReconNode* node : nodes) {
-        const CGVertex& p = node->position;
-        if (!(std::fabs(p.x) <= kLimit && std::fabs(p.y) <= kLimit && std::fabs(p.z) <= kLimit))
-            return false;
-    }
-    return true;
-}
-
-// The longest side of the box around all nodes.
-double largestExtent(const Nodes& nodes)
-{
+    Spread spread;
     if (nodes.empty())
-        return 0.0;
+        return spread;
     CGVertex low = nodes.front()->position;
     CGVertex high = low;
     for (const ReconNode* node : nodes) {
         const CGVertex& p = node->position;
+        if (!(std::fabs(p.x) <= kLimit && std::fabs(p.y) <= kLimit && std::fabs(p.z) <= kLimit))
+            spread.moderate = false;
         low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
         high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
     }
-    return std::max({high.x - low.x, high.y - low.y, high.z - low.z});
+    spread.largestExtent = std::max({high.x - low.x, high.y - low.y, high.z - low.z});
+    return spread;
 }
 
 // The places of points in an order that follows space: by cells of a
@@ -249,8 +248,9 @@ bool Reconstruct::triangulate(bool useKd)
         kdTree.root = kdTree.buildOver(nodes);
 
     seedsNearby_ = useKd && kdTree.root != nullptr;
-    seedReach_ = largestExtent(nodes) / 1024.0;
-    const bool moderate = coordinatesAreModerate(nodes);
+    const Spread spread = spreadOf(nodes);
+    seedReach_ = spread.largestExtent / 1024.0;
+    const bool moderate = spread.moderate;
     while (findSeed()) {
         while (Edge* e = popFront()) {
             if (e->triangleCount == 2)
