@@ -110,6 +110,15 @@ public:
     template <typename Range>
     void searchFromRoot(Nodes& out, const Range& range) const;
 
+    // Destroys every node and payload and sets root to null, for when the
+    // points the leaves stand for are gone.
+    void clear()
+    {
+        root = nullptr;
+        path_.clear();
+        storage_.release();
+    }
+
     BinaryTree* root = nullptr;  // owned; null until built
 
 private:

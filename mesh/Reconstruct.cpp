@@ -160,7 +160,7 @@ private:
 
 Reconstruct::~Reconstruct()
 {
-    // The tree's leaves only point at nodes, so the nodes may go first.
+    // The nodes, their edges and the tree over them go together.
     clearNodes();
 }
 
@@ -178,6 +178,9 @@ ReconNode* Reconstruct::addNode(const CGVertex& position, const CGVector& normal
 
 void Reconstruct::clearNodes()
 {
+    // A tree over destroyed nodes would hand them to the next run's
+    // searches; that run builds a new one instead.
+    kdTree.clear();
     nodes.clear();
     edgeStore_.release();
     nodeStore_.release();

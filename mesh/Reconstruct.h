@@ -30,8 +30,9 @@ public:
     // Appends a new point at the end of nodes and returns it; nodes owns it.
     ReconNode* addNode(const CGVertex& position, const CGVector& normal);
 
-    // Deletes every node with its edges and empties nodes. Leaves triangles,
-    // front and the tree alone; front must not be used until the next run.
+    // Deletes every node with its edges, empties nodes and drops the tree
+    // built over them. Leaves triangles and front alone; front must not be
+    // used until the next run.
     void clearNodes();
 
     // Replaces nodes by the points of a point file. False when the file

@@ -251,6 +251,23 @@ TEST(Triangulate, DecisionsMatchTheRecordedFaceLists)
     }
 }
 
+TEST(Triangulate, ASecondFileGetsATreeOfItsOwn)
+{
+    // Loading again destroys the nodes the first run's tree pointed at; a
+    // second run must index the new points, not read the freed ones.
+    Reconstruct fresh;
+    ASSERT_TRUE(fresh.loadNodes(samplePath("samples/sphere.xyz")));
+    fresh.triangulate(true);
+
+    Reconstruct reused;
+    ASSERT_TRUE(reused.loadNodes(samplePath("samples/torus.xyz")));
+    reused.triangulate(true);
+    ASSERT_TRUE(reused.loadNodes(samplePath("samples/sphere.xyz")));
+    reused.triangulate(true);
+    EXPECT_EQ(faceList(reused), faceList(fresh));
+    EXPECT_EQ(findInvariantFault(reused), "");
+}
+
 namespace {
 
 // The seed search, apex walk and driver exactly as the rules read, with
