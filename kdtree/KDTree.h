@@ -82,9 +82,11 @@ public:
     BinaryTree* buildTree(const Nodes& xs, const Nodes& ys, const Nodes& zs, std::uint8_t axis);
 
     // The same tree as sorting three copies of nodes with sortByAxis and
-    // handing them to buildTree, splitting first on axis 0, made in one go:
-    // each point is read once instead of once per list. Null when nodes is
-    // empty; the same conditions on the nodes hold.
+    // handing them to buildTree, splitting first on axis 0, made without
+    // sorting: each split only needs to know which ceil(n/2) points come
+    // first in its key order, and a selection in one array of the points'
+    // keys finds them in time linear in n. Null when nodes is empty; the
+    // same conditions on the nodes hold.
     BinaryTree* buildOver(const Nodes& nodes);
 
     // Appends to out the points under node (not null) that range may hold:
@@ -164,6 +166,20 @@ private:
         T value;
         ReconNode* point;
     };
+    // What the key order of every axis needs of a point, and where the
+    // point is in the list being built over.
+    struct PointKey {
+        T coordinate[3];
+        std::uint32_t index;
+        std::uint32_t place;
+    };
+    // Whether a comes before b in the key order of Axis: the same
+    // comparisons as keyOrder, in its order.
+    template <int Axis>
+    static bool keyBefore(const PointKey& a, const PointKey& b);
+    // The subtree over the points of [begin, end), splitting first on axis;
+    // the keys are reordered on the way.
+    BinaryTree* selectTree(const Nodes& nodes, PointKey* begin, PointKey* end, std::uint8_t axis);
     static void planRange(BuildLists& lists, std::size_t begin, std::size_t end, std::uint8_t axis,
                           std::vector<Planned>& plan);
     // Plans the tree over lists, whose first list must be filled with each
@@ -418,33 +434,72 @@ BinaryTree* KDTree<T>::buildOver(const Nodes& nodes)
     const std::size_t n = nodes.size();
     if (n == 0)
         return nullptr;
-    const Keys keys = keysOf(nodes.begin(), nodes.end());
-    const std::vector<std::uint32_t> sorted[3] = {orderOnAxis(keys, 0), orderOnAxis(keys, 1), orderOnAxis(keys, 2)};
-
-    // Each point's place in each sorted list, by its place in nodes.
-    std::vector<std::uint32_t> placeIn[3];
-    for (std::uint8_t a = 0; a < 3; ++a) {
-        placeIn[a].resize(n);
-        for (std::size_t i = 0; i < n; ++i)
-            placeIn[a][sorted[a][i]] = static_cast<std::uint32_t>(i);
-    }
-    BuildLists lists;
-    lists.byAxis[0].resize(n);
+    assert(n <= std::numeric_limits<std::uint32_t>::max());
+    std::vector<PointKey> keys(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint32_t at = sorted[0][i];
-        lists.byAxis[0][i] = {{static_cast<std::uint32_t>(i), placeIn[1][at], placeIn[2][at]}};
+        // The points lie all over memory; asking for one a few steps ahead
+        // keeps several on their way at once.
+        if (i + kAhead < n)
+            __builtin_prefetch(nodes[i + kAhead]);
+        const ReconNode* node = nodes[i];
+        assert(node->index <= std::numeric_limits<std::uint32_t>::max());
+        keys[i] = {{node->position.x, node->position.y, node->position.z}, static_cast<std::uint32_t>(node->index),
+                   static_cast<std::uint32_t>(i)};
     }
+    return selectTree(nodes, keys.data(), keys.data() + n, 0);
+}
 
-    std::vector<Planned> plan = planTree(lists, 0);
-    for (Planned& step : plan) {
-        const std::uint32_t at = sorted[step.leaf ? 0 : step.axis][step.place];
-        if (step.leaf)
-            step.point = nodes[at];
-        else
-            step.value = coordinate(keys.position[at], step.axis);
+template <typename T>
+template <int Axis>
+bool KDTree<T>::keyBefore(const PointKey& a, const PointKey& b)
+{
+    constexpr std::uint8_t first = kKeys[Axis][0];
+    constexpr std::uint8_t second = kKeys[Axis][1];
+    constexpr std::uint8_t third = kKeys[Axis][2];
+    if (a.coordinate[first] < b.coordinate[first])
+        return true;
+    if (b.coordinate[first] < a.coordinate[first])
+        return false;
+    if (a.coordinate[second] < b.coordinate[second])
+        return true;
+    if (b.coordinate[second] < a.coordinate[second])
+        return false;
+    if (a.coordinate[third] < b.coordinate[third])
+        return true;
+    if (b.coordinate[third] < a.coordinate[third])
+        return false;
+    return a.index < b.index;
+}
+
+template <typename T>
+BinaryTree* KDTree<T>::selectTree(const Nodes& nodes, PointKey* begin, PointKey* end, std::uint8_t axis)
+{
+    const auto n = static_cast<std::size_t>(end - begin);
+    if (n == 1)
+        return storage_.make<BinaryTree>(storage_.make<KDReconNode>(nodes[begin->place]));
+
+    // After the selection the first k + 1 keys are the ceil(n/2) points of
+    // the left side and begin[k] is the median, exactly the split of the
+    // sorted lists; the order within each side does not matter.
+    const std::size_t k = (n + 1) / 2 - 1;
+    PointKey* median = begin + k;
+    switch (axis) {
+    case 0:
+        std::nth_element(begin, median, end, [](const PointKey& a, const PointKey& b) { return keyBefore<0>(a, b); });
+        break;
+    case 1:
+        std::nth_element(begin, median, end, [](const PointKey& a, const PointKey& b) { return keyBefore<1>(a, b); });
+        break;
+    default:
+        std::nth_element(begin, median, end, [](const PointKey& a, const PointKey& b) { return keyBefore<2>(a, b); });
+        break;
     }
-    std::size_t next = 0;
-    return makeNodes(plan, next);
+    BinaryTree* node = storage_.make<BinaryTree>(storage_.make<KDSplane>(CGSplane{median->coordinate[axis], axis}));
+    // The whole left subtree is made before the right one, as buildTree does.
+    const std::uint8_t next = static_cast<std::uint8_t>((axis + 1) % 3);
+    node->attachLeft(selectTree(nodes, begin, median + 1, next));
+    node->attachRight(selectTree(nodes, median + 1, end, next));
+    return node;
 }
 
 template <typename T>

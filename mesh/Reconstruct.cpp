@@ -246,7 +246,7 @@ bool Reconstruct::triangulate(bool useKd)
 
     // With no points there is nothing to index; the run then ends at once.
     // The tree of three copies of nodes sorted on x, y and z, split first on
-    // x; buildOver makes it reading each point once instead of three times.
+    // x; buildOver makes the same tree without the sorting.
     if (useKd && kdTree.root == nullptr && !nodes.empty())
         kdTree.root = kdTree.buildOver(nodes);
 

@@ -87,11 +87,12 @@ void expectSameTree(const BinaryTree* a, const BinaryTree* b)
 
 TEST(BuildOver, MakesTheTreeOfTheThreeSortedLists)
 {
-    // The one-pass build must give, node for node, the tree the sorted
+    // The build by selection must give, node for node, the tree the sorted
     // copies give: on scattered points, on coarse grids full of ties, on
-    // repeated points, and on the smallest cases.
+    // repeated points, on points written in reverse order, and on the
+    // smallest cases.
     for (std::size_t n : {1u, 2u, 3u, 4u, 5u, 17u, 1000u}) {
-        for (int kind = 0; kind < 3; ++kind) {
+        for (int kind = 0; kind < 4; ++kind) {
             SCOPED_TRACE(testing::Message() << n << " points, kind " << kind);
             Reconstruct r;
             std::mt19937 random(static_cast<unsigned>(n) + 31u * static_cast<unsigned>(kind));
@@ -101,8 +102,10 @@ TEST(BuildOver, MakesTheTreeOfTheThreeSortedLists)
                     r.addNode(CGVertex{anywhere(random), anywhere(random), anywhere(random)}, CGVector{});
                 else if (kind == 1)
                     addGridCloud(r, 1, static_cast<unsigned>(i), 3);
-                else
+                else if (kind == 2)
                     r.addNode(CGVertex{-0.0, 0.0, i % 2 == 0 ? 1.0 : -0.0}, CGVector{});
+                else
+                    r.addNode(CGVertex{static_cast<double>(n - i), static_cast<double>(i % 3), 0.0}, CGVector{});
             }
             const auto sorted = buildOver(r.nodes);
             Tree tree;
