@@ -453,21 +453,12 @@ template <typename T>
 template <int Axis>
 bool KDTree<T>::keyBefore(const PointKey& a, const PointKey& b)
 {
-    constexpr std::uint8_t first = kKeys[Axis][0];
-    constexpr std::uint8_t second = kKeys[Axis][1];
-    constexpr std::uint8_t third = kKeys[Axis][2];
-    if (a.coordinate[first] < b.coordinate[first])
-        return true;
-    if (b.coordinate[first] < a.coordinate[first])
-        return false;
-    if (a.coordinate[second] < b.coordinate[second])
-        return true;
-    if (b.coordinate[second] < a.coordinate[second])
-        return false;
-    if (a.coordinate[third] < b.coordinate[third])
-        return true;
-    if (b.coordinate[third] < a.coordinate[third])
-        return false;
+    for (std::uint8_t c : kKeys[Axis]) {
+        if (a.coordinate[c] < b.coordinate[c])
+            return true;
+        if (b.coordinate[c] < a.coordinate[c])
+            return false;
+    }
     return a.index < b.index;
 }
 
