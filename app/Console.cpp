@@ -30,3 +30,12 @@ void printUsage(std::ostream& out)
            "\n"
         << std::flush;
 }
+
+void printMoreOptions(std::ostream& err)
+{
+    err << "more options (see README.md):\n"
+           "  out:<file>       - save the surface: .ply, .obj or .off, by extension\n"
+           "  view:<0|1>       - 0: no window; end after the report (default: 1)\n"
+           "  shot:<file.png>  - render the first frame into a PNG instead of a window\n"
+        << std::flush;
+}

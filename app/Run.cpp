@@ -7,10 +7,11 @@
 
 #include <ostream>
 
-int run(const Settings& settings, std::ostream& out)
+int run(const Settings& settings, std::ostream& out, std::ostream& err)
 {
     if (settings.file.empty()) {
         printUsage(out);
+        printMoreOptions(err);
         return 0;
     }
 
@@ -43,5 +44,5 @@ int run(const Settings& settings, std::ostream& out)
         out << "  |T| = " << reconstruct.triangles.size() << std::endl;
     }
 
-    return showResult(reconstruct, settings, out);
+    return showResult(reconstruct, settings, out, err);
 }

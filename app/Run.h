@@ -7,9 +7,10 @@
 class Reconstruct;
 
 // The whole job after the banner: usage text, load, triangulate, report,
-// export and viewer. Returns the process exit code.
-int run(const Settings& settings, std::ostream& out);
+// export and viewer. The report goes to out; notes beyond it (hints,
+// warnings, progress) go to err. Returns the process exit code.
+int run(const Settings& settings, std::ostream& out, std::ostream& err);
 
 // Shows the finished result: the window, or the snapshot, or nothing with
 // view:0. Returns the process exit code.
-int showResult(const Reconstruct& result, const Settings& settings, std::ostream& out);
+int showResult(const Reconstruct& result, const Settings& settings, std::ostream& out, std::ostream& err);

@@ -76,7 +76,7 @@ int writeSnapshot(const Reconstruct& result, const Settings& settings, std::ostr
 
 }  // namespace
 
-int showResult(const Reconstruct& result, const Settings& settings, std::ostream& out)
+int showResult(const Reconstruct& result, const Settings& settings, std::ostream& out, std::ostream& /*err*/)
 {
     if (!settings.shot.empty())
         return writeSnapshot(result, settings, out);

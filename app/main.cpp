@@ -7,5 +7,5 @@
 int main(int argc, char** argv)
 {
     printBanner(std::cout);
-    return run(scanCommandLine(argc, argv), std::cout);
+    return run(scanCommandLine(argc, argv), std::cout, std::cerr);
 }
