@@ -33,9 +33,13 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
     out << "Done!" << std::endl;
     out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
 
+    // Without a file, a window or a picture to make, nothing reads the surface.
+    if (settings.out.empty() && settings.shot.empty() && !settings.view)
+        return 0;
+    const Surface surface = reconstruct.surface();
     if (!settings.out.empty()) {
         out << "  Writing mesh to file... " << std::flush;
-        if (!writeMesh(settings.out, reconstruct)) {
+        if (!writeMesh(settings.out, surface)) {
             out << "Failed!" << std::endl;
             out << "  -  Error writing file \"" << settings.out << '"' << std::endl;
             return 1;
@@ -44,5 +48,5 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
         out << "  |T| = " << reconstruct.triangles.size() << std::endl;
     }
 
-    return showResult(reconstruct, settings, out, err);
+    return showResult(surface, settings, out, err);
 }

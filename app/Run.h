@@ -4,7 +4,7 @@
 
 #include <iosfwd>
 
-class Reconstruct;
+struct Surface;
 
 // The whole job after the banner: usage text, load, triangulate, report,
 // export and viewer. The report goes to out; notes beyond it (hints,
@@ -13,4 +13,4 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err);
 
 // Shows the finished result: the window, or the snapshot, or nothing with
 // view:0. Returns the process exit code.
-int showResult(const Reconstruct& result, const Settings& settings, std::ostream& out, std::ostream& err);
+int showResult(const Surface& result, const Settings& settings, std::ostream& out, std::ostream& err);

@@ -1,6 +1,6 @@
 #include "app/Run.h"
 
-#include "mesh/Reconstruct.h"
+#include "geometry/Surface.h"
 #include "viewer/PngFile.h"
 #include "viewer/Visualize.h"
 
@@ -37,7 +37,7 @@ void chooseBackground(Visualize& visualize, const Settings& settings)
         visualize.setBackground(1.0f, 1.0f, 1.0f, 0.0f);
 }
 
-int showWindow(const Reconstruct& result, const Settings& settings, std::ostream& out)
+int showWindow(const Surface& result, const Settings& settings, std::ostream& out)
 {
     Visualize visualize;
     if (!visualize.createGLWindow(kWidth, kHeight, kBits)) {
@@ -53,7 +53,7 @@ int showWindow(const Reconstruct& result, const Settings& settings, std::ostream
 }
 
 // The window's first frame, drawn where no one needs to see a window.
-int writeSnapshot(const Reconstruct& result, const Settings& settings, std::ostream& out)
+int writeSnapshot(const Surface& result, const Settings& settings, std::ostream& out)
 {
     Visualize visualize;
     if (!visualize.createOffscreenGL(kWidth, kHeight, kBits)) {
@@ -76,7 +76,7 @@ int writeSnapshot(const Reconstruct& result, const Settings& settings, std::ostr
 
 }  // namespace
 
-int showResult(const Reconstruct& result, const Settings& settings, std::ostream& out, std::ostream& /*err*/)
+int showResult(const Surface& result, const Settings& settings, std::ostream& out, std::ostream& /*err*/)
 {
     if (!settings.shot.empty())
         return writeSnapshot(result, settings, out);

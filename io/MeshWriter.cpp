@@ -1,7 +1,7 @@
 #include "io/MeshWriter.h"
 
 #include "io/FileReplacement.h"
-#include "mesh/Reconstruct.h"
+#include "geometry/Surface.h"
 
 #include <algorithm>
 #include <cctype>
@@ -48,7 +48,7 @@ void putDouble(std::FILE* file, double value)
     putLittleEndian(file, bits, 8);
 }
 
-void writePly(std::FILE* file, const Reconstruct& result)
+void writePly(std::FILE* file, const Surface& result)
 {
     std::fprintf(file,
                  "ply\nformat binary_little_endian 1.0\ncomment written by tri3d\n"
@@ -56,56 +56,59 @@ void writePly(std::FILE* file, const Reconstruct& result)
                  "property double x\nproperty double y\nproperty double z\n"
                  "property double nx\nproperty double ny\nproperty double nz\n"
                  "element face %zu\nproperty list uchar int vertex_indices\nend_header\n",
-                 result.nodes.size(), result.triangles.size());
-    for (const ReconNode* node : result.nodes) {
-        putDouble(file, node->position.x);
-        putDouble(file, node->position.y);
-        putDouble(file, node->position.z);
-        putDouble(file, node->normal.x);
-        putDouble(file, node->normal.y);
-        putDouble(file, node->normal.z);
+                 result.positions.size(), result.faces.size());
+    for (std::size_t i = 0; i < result.positions.size(); ++i) {
+        const CGVertex& p = result.positions[i];
+        const CGVector& n = result.normals[i];
+        putDouble(file, p.x);
+        putDouble(file, p.y);
+        putDouble(file, p.z);
+        putDouble(file, n.x);
+        putDouble(file, n.y);
+        putDouble(file, n.z);
     }
-    for (const Triangle& triangle : result.triangles) {
+    for (const Face& face : result.faces) {
         putLittleEndian(file, 3, 1);
-        for (std::uint32_t source : triangle.source)
-            putLittleEndian(file, source, 4);
+        for (std::uint32_t corner : face)
+            putLittleEndian(file, corner, 4);
     }
 }
 
-void writeObj(std::FILE* file, const Reconstruct& result)
+void writeObj(std::FILE* file, const Surface& result)
 {
-    std::fprintf(file, "# written by tri3d: %zu points, %zu triangles\n", result.nodes.size(),
-                 result.triangles.size());
-    for (const ReconNode* node : result.nodes) {
-        std::fprintf(file, "v %.17g %.17g %.17g\n", node->position.x, node->position.y, node->position.z);
-        std::fprintf(file, "vn %.17g %.17g %.17g\n", node->normal.x, node->normal.y, node->normal.z);
+    std::fprintf(file, "# written by tri3d: %zu points, %zu triangles\n", result.positions.size(),
+                 result.faces.size());
+    for (std::size_t i = 0; i < result.positions.size(); ++i) {
+        const CGVertex& p = result.positions[i];
+        const CGVector& n = result.normals[i];
+        std::fprintf(file, "v %.17g %.17g %.17g\n", p.x, p.y, p.z);
+        std::fprintf(file, "vn %.17g %.17g %.17g\n", n.x, n.y, n.z);
     }
-    for (const Triangle& triangle : result.triangles) {
+    for (const Face& face : result.faces) {
         // OBJ counts from 1; widened first so the last possible index cannot wrap.
-        const std::size_t a = std::size_t{triangle.source[0]} + 1, b = std::size_t{triangle.source[1]} + 1,
-                          c = std::size_t{triangle.source[2]} + 1;
+        const std::size_t a = std::size_t{face[0]} + 1, b = std::size_t{face[1]} + 1, c = std::size_t{face[2]} + 1;
         std::fprintf(file, "f %zu//%zu %zu//%zu %zu//%zu\n", a, a, b, b, c, c);
     }
 }
 
-void writeOff(std::FILE* file, const Reconstruct& result)
+void writeOff(std::FILE* file, const Surface& result)
 {
-    std::fprintf(file, "OFF\n%zu %zu 0\n", result.nodes.size(), result.triangles.size());
-    for (const ReconNode* node : result.nodes)
-        std::fprintf(file, "%.17g %.17g %.17g\n", node->position.x, node->position.y, node->position.z);
-    for (const Triangle& triangle : result.triangles)
-        std::fprintf(file, "3 %u %u %u\n", triangle.source[0], triangle.source[1], triangle.source[2]);
+    std::fprintf(file, "OFF\n%zu %zu 0\n", result.positions.size(), result.faces.size());
+    for (const CGVertex& p : result.positions)
+        std::fprintf(file, "%.17g %.17g %.17g\n", p.x, p.y, p.z);
+    for (const Face& face : result.faces)
+        std::fprintf(file, "3 %u %u %u\n", face[0], face[1], face[2]);
 }
 
 }  // namespace
 
-bool writeMesh(const std::string& fileName, const Reconstruct& result)
+bool writeMesh(const std::string& fileName, const Surface& result)
 {
     const Format format = formatOf(fileName);
     if (format == Format::Unknown)
         return false;
     // PLY indices are 32-bit.
-    if (format == Format::Ply && result.nodes.size() > 0x7fffffffu)
+    if (format == Format::Ply && result.positions.size() > 0x7fffffffu)
         return false;
 
     // A failed write must never leave a truncated mesh under the user's name.

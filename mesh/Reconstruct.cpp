@@ -164,6 +164,21 @@ Reconstruct::~Reconstruct()
     clearNodes();
 }
 
+Surface Reconstruct::surface() const
+{
+    Surface result;
+    result.positions.reserve(nodes.size());
+    result.normals.reserve(nodes.size());
+    for (const ReconNode* node : nodes) {
+        result.positions.push_back(node->position);
+        result.normals.push_back(node->normal);
+    }
+    result.faces.reserve(triangles.size());
+    for (const Triangle& triangle : triangles)
+        result.faces.push_back({triangle.source[0], triangle.source[1], triangle.source[2]});
+    return result;
+}
+
 ReconNode* Reconstruct::makeNode(const CGVertex& position, const CGVector& normal, std::size_t index)
 {
     return nodeStore_.make<ReconNode>(position, normal, index);

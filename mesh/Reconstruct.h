@@ -2,6 +2,7 @@
 
 #include "geometry/CGTriangle.h"
 #include "geometry/CGVertex.h"
+#include "geometry/Surface.h"
 #include "kdtree/KDTree.h"
 #include "mesh/Arena.h"
 #include "mesh/Edge.h"
@@ -69,6 +70,11 @@ public:
     // Records the triangle a, b, c: counts its six directed sides, pushes
     // a->c then b->c onto the front, and appends it oriented by its normals.
     void addTriangle(ReconNode* a, ReconNode* b, ReconNode* c);
+
+    // The points and triangles as plain arrays, for whatever reads the
+    // result: every point in file order, every triangle by its corners'
+    // places, in the order made.
+    Surface surface() const;
 
     KDTree<double> kdTree;
     Nodes nodes;  // owned, in file order

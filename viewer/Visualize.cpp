@@ -1,6 +1,6 @@
 #include "viewer/Visualize.h"
 
-#include "mesh/Reconstruct.h"
+#include "geometry/Surface.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -210,7 +210,7 @@ void Visualize::setBackground(float red, float green, float blue, float alpha)
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-void Visualize::runLoop(const Reconstruct& result, const DrawSettings& draw)
+void Visualize::runLoop(const Surface& result, const DrawSettings& draw)
 {
     if (window == nullptr)
         return;
@@ -228,7 +228,7 @@ void Visualize::runLoop(const Reconstruct& result, const DrawSettings& draw)
     }
 }
 
-void Visualize::renderFrame(const Reconstruct& result, const DrawSettings& draw)
+void Visualize::renderFrame(const Surface& result, const DrawSettings& draw)
 {
     drawFrame(result, draw);
     if (window != nullptr)
@@ -249,7 +249,7 @@ void Visualize::setView() const
     glRotatef(turn, 0.0f, 0.0f, 1.0f);
 }
 
-void Visualize::drawFrame(const Reconstruct& result, const DrawSettings& draw)
+void Visualize::drawFrame(const Surface& result, const DrawSettings& draw)
 {
     // Wrapped so the angle never grows past what a float can step by 0.2:
     // unbounded, the turning would stutter and stop after hours of frames.
@@ -258,25 +258,25 @@ void Visualize::drawFrame(const Reconstruct& result, const DrawSettings& draw)
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
     if (draw.dots)
-        for (const ReconNode* node : result.nodes) {
+        for (const CGVertex& position : result.positions) {
             glColor3d(0.15, 0.95, 0.45);
             setView();
-            glTranslatef(static_cast<float>(node->position.x), static_cast<float>(node->position.y),
-                         static_cast<float>(node->position.z));
+            glTranslatef(static_cast<float>(position.x), static_cast<float>(position.y),
+                         static_cast<float>(position.z));
             gluQuadricDrawStyle(quadric, GLU_FILL);
             gluSphere(quadric, kPointRadius, kPointSlices, kPointStacks);
         }
 
-    for (const Triangle& triangle : result.triangles) {
-        const CGTriangle::Corner* c = triangle.corners;
+    for (const Face& face : result.faces) {
         if (draw.tri) {
             glColor3d(0.2, 0.4, 0.8);
             setView();
             glBegin(GL_TRIANGLES);
-            for (int i = 0; i < 3; ++i) {
+            for (std::uint32_t corner : face) {
                 // As stored: the normals are neither normalised here nor by GL.
-                glNormal3d(c[i].second.x, c[i].second.y, c[i].second.z);
-                vertex(c[i].first);
+                const CGVector& n = result.normals[corner];
+                glNormal3d(n.x, n.y, n.z);
+                vertex(result.positions[corner]);
             }
             glEnd();
         }
@@ -286,8 +286,8 @@ void Visualize::drawFrame(const Reconstruct& result, const DrawSettings& draw)
                 setView();
                 glDisable(GL_LIGHTING);
                 glBegin(GL_LINES);
-                vertex(c[i].first);
-                vertex(c[(i + 1) % 3].first);
+                vertex(result.positions[face[i]]);
+                vertex(result.positions[face[(i + 1) % 3]]);
                 glEnd();
                 glEnable(GL_LIGHTING);
             }

@@ -8,7 +8,7 @@
 
 struct GLFWwindow;
 class GLUquadric;
-class Reconstruct;
+struct Surface;
 
 // Which parts of the result a frame shows.
 struct DrawSettings {
@@ -53,13 +53,13 @@ public:
 
     // Handles pending window events and draws a frame whenever none were
     // pending, until the window is asked to close.
-    void runLoop(const Reconstruct& result, const DrawSettings& draw);
+    void runLoop(const Surface& result, const DrawSettings& draw);
 
     // Turns the view one step, draws the frame and presents it.
-    void renderFrame(const Reconstruct& result, const DrawSettings& draw);
+    void renderFrame(const Surface& result, const DrawSettings& draw);
 
     // renderFrame without presenting, so the frame can still be read back.
-    void drawFrame(const Reconstruct& result, const DrawSettings& draw);
+    void drawFrame(const Surface& result, const DrawSettings& draw);
 
     // The colour buffer being drawn into: width * height RGB triples, top
     // row first. Empty without a context.

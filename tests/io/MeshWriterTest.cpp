@@ -158,21 +158,21 @@ std::vector<std::string> filesIn(const std::string& folder)
 TEST_F(MeshWriter, PlyRoundTripsExactly)
 {
     const std::string path = tempPath("square.ply");
-    ASSERT_TRUE(writeMesh(path, r));
+    ASSERT_TRUE(writeMesh(path, r.surface()));
     expectSameMesh(readPly(readFile(path)));
 }
 
 TEST_F(MeshWriter, ObjRoundTripsExactly)
 {
     const std::string path = tempPath("square.OBJ");  // extensions in any case
-    ASSERT_TRUE(writeMesh(path, r));
+    ASSERT_TRUE(writeMesh(path, r.surface()));
     expectSameMesh(readObj(readFile(path)));
 }
 
 TEST_F(MeshWriter, OffRoundTripsExactly)
 {
     const std::string path = tempPath("square.Off");
-    ASSERT_TRUE(writeMesh(path, r));
+    ASSERT_TRUE(writeMesh(path, r.surface()));
     expectSameMesh(readOff(readFile(path)));
 }
 
@@ -180,13 +180,13 @@ TEST_F(MeshWriter, FailuresLeaveNothingBehind)
 {
     const std::string folder = tempPath("export-folder");
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    EXPECT_FALSE(writeMesh(folder + "/mesh.stl", r));
-    EXPECT_FALSE(writeMesh(folder + "/mesh", r));
-    EXPECT_FALSE(writeMesh(folder + ".d/mesh.ply", r));
-    EXPECT_FALSE(writeMesh(folder + "/missing/mesh.ply", r));
+    EXPECT_FALSE(writeMesh(folder + "/mesh.stl", r.surface()));
+    EXPECT_FALSE(writeMesh(folder + "/mesh", r.surface()));
+    EXPECT_FALSE(writeMesh(folder + ".d/mesh.ply", r.surface()));
+    EXPECT_FALSE(writeMesh(folder + "/missing/mesh.ply", r.surface()));
     // A directory standing where the file should go cannot be replaced.
     ASSERT_EQ(::mkdir((folder + "/taken.ply").c_str(), 0755), 0);
-    EXPECT_FALSE(writeMesh(folder + "/taken.ply", r));
+    EXPECT_FALSE(writeMesh(folder + "/taken.ply", r.surface()));
     std::vector<std::string> left = filesIn(folder);
     EXPECT_EQ(left.size(), 3u) << "only ., .. and taken.ply should remain";
 }
@@ -195,6 +195,6 @@ TEST_F(MeshWriter, ExistingFileIsReplacedWhole)
 {
     const std::string path = tempPath("replace.obj");
     testsupport::writeTempFile("replace.obj", std::string(100000, 'x'));
-    ASSERT_TRUE(writeMesh(path, r));
+    ASSERT_TRUE(writeMesh(path, r.surface()));
     expectSameMesh(readObj(readFile(path)));
 }

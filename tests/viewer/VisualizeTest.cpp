@@ -1,22 +1,23 @@
 #include "viewer/Visualize.h"
 
-#include "mesh/Reconstruct.h"
+#include "geometry/Surface.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-Triangle triangle(CGVertex a, CGVertex b, CGVertex c)
+void addTriangle(Surface& surface, CGVertex a, CGVertex b, CGVertex c)
 {
     // Tilted away from the light, so the face is lit blue, not white with
     // the highlight a normal straight at the viewer would give.
     const CGVector normal{0.0, 0.6, 0.8};
-    Triangle t;
-    t.corners[0] = {a, normal};
-    t.corners[1] = {b, normal};
-    t.corners[2] = {c, normal};
-    return t;
+    const auto first = static_cast<std::uint32_t>(surface.positions.size());
+    for (const CGVertex& corner : {a, b, c}) {
+        surface.positions.push_back(corner);
+        surface.normals.push_back(normal);
+    }
+    surface.faces.push_back({first, first + 1, first + 2});
 }
 
 Image frameOf(Visualize& visualize)
@@ -58,7 +59,7 @@ TEST(RenderFrame, AngleStaysWithinOneTurn)
 {
     Visualize visualize;
     ASSERT_TRUE(visualize.createOffscreenGL(64, 48, 32)) << visualize.lastError;
-    const Reconstruct nothing;
+    const Surface nothing;
     for (int frame = 1; frame <= 1801; ++frame) {
         visualize.renderFrame(nothing, DrawSettings{});
         ASSERT_GT(visualize.angle, -360.0) << "frame " << frame;
@@ -72,10 +73,10 @@ TEST(DrawFrame, ClockwiseTrianglesAreCulled)
     Visualize visualize;
     ASSERT_TRUE(visualize.createOffscreenGL(800, 600, 32)) << visualize.lastError;
     visualize.setBackground(0.0f, 0.0f, 0.0f, 0.0f);
-    Reconstruct scene;
+    Surface scene;
     // Seen from the viewer the left one runs counter-clockwise, the right one clockwise.
-    scene.triangles.push_back(triangle({-30, -10, 0}, {-10, -10, 0}, {-20, 10, 0}));
-    scene.triangles.push_back(triangle({10, -10, 0}, {20, 10, 0}, {30, -10, 0}));
+    addTriangle(scene, {-30, -10, 0}, {-10, -10, 0}, {-20, 10, 0});
+    addTriangle(scene, {10, -10, 0}, {20, 10, 0}, {30, -10, 0});
     DrawSettings draw;
     draw.dots = false;
     draw.mesh = false;
@@ -93,8 +94,9 @@ TEST(ReadPixels, TopRowComesFirst)
     Visualize visualize;
     ASSERT_TRUE(visualize.createOffscreenGL(800, 600, 32)) << visualize.lastError;
     visualize.setBackground(1.0f, 1.0f, 1.0f, 0.0f);
-    Reconstruct scene;
-    scene.addNode({0.0, 20.0, 0.0}, {0.0, 0.0, 1.0});  // above the middle
+    Surface scene;
+    scene.positions.push_back({0.0, 20.0, 0.0});  // above the middle
+    scene.normals.push_back({0.0, 0.0, 1.0});
     visualize.drawFrame(scene, DrawSettings{});
 
     const Image image = frameOf(visualize);
