@@ -11,6 +11,7 @@ WERROR ?= $(if $(filter true 1,$(CI)),ON,OFF)
 # sanitizer runs quick. Both always treat warnings as errors.
 ASAN_BUILD   ?= build-asan
 FUZZ_BUILD   ?= build-fuzz
+DEPS_BUILD   ?= build-deps
 FUZZ_SECONDS ?= 60
 CHECK_CONFIG  = -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" -DTRI3D_WERROR=ON
 
@@ -21,7 +22,7 @@ SANITIZER_EXIT = 86
 SANITIZER_ENV  = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:exitcode=$(SANITIZER_EXIT):detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=$(SANITIZER_EXIT)
 
-.PHONY: all deps build run test test-plain test-asan fuzz memcheck lint bench clean
+.PHONY: all deps build run test test-plain test-asan fuzz memcheck lint check-deps bench clean
 
 all: build
 
@@ -47,7 +48,7 @@ run: build
 	fi
 
 # Everything CI checks, in this order.
-test: test-plain test-asan fuzz memcheck lint
+test: check-deps test-plain test-asan fuzz memcheck lint
 
 # The whole suite on the Release build.
 test-plain: build
@@ -78,6 +79,11 @@ memcheck: build
 lint: deps
 	@scripts/lint
 
+# Every header the build reads must come from a package that
+# scripts/install-deps installs, or a fresh machine cannot build.
+check-deps: deps
+	@scripts/check-deps $(DEPS_BUILD)
+
 # Speed is checked here, in a Release build, never by timed unit tests.
 # First whole runs of the real program against the targets (the table also
 # goes to bench/RESULTS.md, bench/scaling.png and README.md), then the
@@ -91,4 +97,4 @@ bench: deps
 	$(BUILD)/tri3d_bench
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(DEPS_BUILD)
