@@ -18,6 +18,26 @@ std::uint64_t nextRandom(std::uint64_t& state)
     return z ^ (z >> 31);
 }
 
+// A uniform double in [0, 1), from the top 53 bits.
+double nextUnit(std::uint64_t& state)
+{
+    return static_cast<double>(nextRandom(state) >> 11) * (1.0 / 9007199254740992.0);
+}
+
+SamplePoint torusPoint(double u, double v, double major, double minor)
+{
+    const double ringRadius = major + minor * std::cos(v);
+    const double nx = std::cos(v) * std::cos(u), ny = std::cos(v) * std::sin(u), nz = std::sin(v);
+    return {ringRadius * std::cos(u), ringRadius * std::sin(u), minor * nz, nx, ny, nz};
+}
+
+SamplePoint spherePoint(double y, double phi, double radius)
+{
+    const double r = std::sqrt(std::max(0.0, 1.0 - y * y));
+    const double nx = r * std::cos(phi), nz = r * std::sin(phi);
+    return {radius * nx, radius * y, radius * nz, nx, y, nz};
+}
+
 }  // namespace
 
 // Points spread evenly by the golden angle.
@@ -53,6 +73,95 @@ std::vector<SamplePoint> torusSample(std::size_t count, double major, double min
             const double nx = std::cos(v) * std::cos(u), ny = std::cos(v) * std::sin(u), nz = std::sin(v);
             points.push_back({ringRadius * std::cos(u), ringRadius * std::sin(u), minor * nz, nx, ny, nz});
         }
+    }
+    return points;
+}
+
+std::vector<SamplePoint> jitteredTorusSample(std::size_t count, double major, double minor, std::uint64_t seed)
+{
+    // The rings of torusSample, each cell of a ring taking its point at a
+    // random place inside it rather than at its corner.
+    const double area = 4.0 * kPi * kPi * major * minor;
+    const double spacing = std::sqrt(area / static_cast<double>(count));
+    const int rings = static_cast<int>(std::lround(2.0 * kPi * minor / spacing));
+    std::uint64_t state = seed;
+    std::vector<SamplePoint> points;
+    points.reserve(count + count / 16);
+    for (int j = 0; j < rings; ++j) {
+        const double ringRadius = major + minor * std::cos(2.0 * kPi * (j + 0.5) / rings);
+        const int perRing = static_cast<int>(std::lround(2.0 * kPi * ringRadius / spacing));
+        for (int i = 0; i < perRing; ++i) {
+            const double v = 2.0 * kPi * (j + nextUnit(state)) / rings;
+            const double u = 2.0 * kPi * (i + nextUnit(state)) / perRing;
+            points.push_back(torusPoint(u, v, major, minor));
+        }
+    }
+    return points;
+}
+
+std::vector<SamplePoint> randomTorusSample(std::size_t count, double major, double minor, std::uint64_t seed)
+{
+    // The area element grows with the distance from the axis: keep a
+    // uniform (u, v) in proportion to it.
+    std::uint64_t state = seed;
+    std::vector<SamplePoint> points;
+    points.reserve(count);
+    while (points.size() < count) {
+        const double u = 2.0 * kPi * nextUnit(state);
+        const double v = 2.0 * kPi * nextUnit(state);
+        if (nextUnit(state) * (major + minor) < major + minor * std::cos(v))
+            points.push_back(torusPoint(u, v, major, minor));
+    }
+    return points;
+}
+
+std::vector<SamplePoint> jitteredSphereSample(std::size_t count, double radius, std::uint64_t seed)
+{
+    // Bands of equal width in latitude, each cut into cells about as long
+    // as they are wide; a point at a place uniform over each cell's area
+    // (uniform in height and angle, as Archimedes has it).
+    const double spacing = std::sqrt(4.0 * kPi / static_cast<double>(count));
+    const int bands = std::max(1, static_cast<int>(std::lround(kPi / spacing)));
+    std::uint64_t state = seed;
+    std::vector<SamplePoint> points;
+    points.reserve(count + count / 16);
+    for (int j = 0; j < bands; ++j) {
+        const double top = std::cos(kPi * j / bands);
+        const double bottom = std::cos(kPi * (j + 1) / bands);
+        const double area = 2.0 * kPi * (top - bottom);
+        const int cells = std::max(1, static_cast<int>(std::lround(area / (spacing * spacing))));
+        for (int i = 0; i < cells; ++i) {
+            const double y = top - (top - bottom) * nextUnit(state);
+            const double phi = 2.0 * kPi * (i + nextUnit(state)) / cells;
+            points.push_back(spherePoint(y, phi, radius));
+        }
+    }
+    return points;
+}
+
+std::vector<SamplePoint> randomSphereSample(std::size_t count, double radius, std::uint64_t seed)
+{
+    // Uniform height and angle are uniform over the area (Archimedes).
+    std::uint64_t state = seed;
+    std::vector<SamplePoint> points;
+    points.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double y = 1.0 - 2.0 * nextUnit(state);
+        points.push_back(spherePoint(y, 2.0 * kPi * nextUnit(state), radius));
+    }
+    return points;
+}
+
+std::vector<SamplePoint> noisySphereSample(std::size_t count, double radius, double noise, std::uint64_t seed)
+{
+    std::vector<SamplePoint> points = jitteredSphereSample(count, radius, seed);
+    const double spacing = radius * std::sqrt(4.0 * kPi / static_cast<double>(count));
+    std::uint64_t state = seed ^ 0x5DEECE66DULL;
+    for (SamplePoint& p : points) {
+        const double shift = (2.0 * nextUnit(state) - 1.0) * noise * spacing;
+        p.x += shift * p.nx;
+        p.y += shift * p.ny;
+        p.z += shift * p.nz;
     }
     return points;
 }

@@ -4,6 +4,7 @@
 // the sample writer and the benchmarks.
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 struct SamplePoint {
@@ -16,6 +17,28 @@ std::vector<SamplePoint> sphereSample(std::size_t count, double radius);
 
 // About count points spread evenly over a torus about the z axis.
 std::vector<SamplePoint> torusSample(std::size_t count, double major, double minor);
+
+// About count points over a torus about the z axis, one at a random place
+// in each cell of an even grid over the surface (jittered sampling), as a
+// scanner's points lie: neighbours at uneven distances, degrees from three
+// to over a dozen. Deterministic for a given seed.
+std::vector<SamplePoint> jitteredTorusSample(std::size_t count, double major, double minor, std::uint64_t seed);
+
+// Exactly count points placed independently and uniformly over the torus's
+// area: clumps and gaps, the worst spacing a cloud of points can have.
+std::vector<SamplePoint> randomTorusSample(std::size_t count, double major, double minor, std::uint64_t seed);
+
+// About count points over a sphere, one at a random place in each cell of
+// bands of equal area.
+std::vector<SamplePoint> jitteredSphereSample(std::size_t count, double radius, std::uint64_t seed);
+
+// Exactly count points placed independently and uniformly over a sphere.
+std::vector<SamplePoint> randomSphereSample(std::size_t count, double radius, std::uint64_t seed);
+
+// The jittered sphere with every point moved along its normal by up to
+// noise times the mean spacing either way; the normals stay exact, as an
+// estimator over a noisy scan would make them nearly.
+std::vector<SamplePoint> noisySphereSample(std::size_t count, double radius, double noise, std::uint64_t seed);
 
 // count copies of one point: the heap of coincident points a scanner
 // leaves when it stalls.

@@ -2,10 +2,20 @@
 //
 //   make_samples torus <points> <file>
 //   make_samples sphere <points> <file>
+//   make_samples jittered-torus <points> <file>
+//   make_samples random-torus <points> <file>
+//   make_samples jittered-sphere <points> <file>
+//   make_samples random-sphere <points> <file>
+//   make_samples noisy-sphere <points> <file>
 //   make_samples copies <points> <file>
 //   make_samples grid <points> <file>
 //
-// The torus and sphere points are shuffled with a fixed seed, so the file is
+// The lattice torus and sphere place their points on rings and a spiral,
+// every point with neighbours at nearly equal distances; the jittered ones
+// put one point at a random place in each cell of an even grid over the
+// surface, the random ones place every point independently, and the noisy
+// sphere moves the jittered sphere's points off the surface by up to a
+// quarter of the spacing. The torus and sphere points are shuffled with a fixed seed, so the file is
 // never ordered by a coordinate. The copies (one point, repeated) and the
 // flat grid (written sorted by x) are hard cases for the benchmarks and are
 // left in their worst order on purpose. The same arguments always give the
@@ -14,6 +24,7 @@
 
 #include "SampleShapes.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +32,11 @@
 
 namespace {
 
+constexpr std::uint64_t kSeed = 16;
+
 int usage()
 {
-    std::fprintf(stderr, "usage: make_samples <torus|sphere|copies|grid> <points> <file>\n");
+    std::fprintf(stderr, "usage: make_samples <torus|sphere|jittered-torus|random-torus|jittered-sphere|random-sphere|noisy-sphere|copies|grid> <points> <file>\n");
     return 2;
 }
 
@@ -44,6 +57,19 @@ int main(int argc, char** argv)
         shuffleSample(points);
     } else if (std::strcmp(argv[1], "sphere") == 0) {
         points = sphereSample(n, 30.0);
+        shuffleSample(points);
+    } else if (std::strcmp(argv[1], "jittered-torus") == 0) {
+        points = jitteredTorusSample(n, 25.0, 10.0, kSeed);
+        shuffleSample(points);
+    } else if (std::strcmp(argv[1], "random-torus") == 0) {
+        points = randomTorusSample(n, 25.0, 10.0, kSeed);
+    } else if (std::strcmp(argv[1], "jittered-sphere") == 0) {
+        points = jitteredSphereSample(n, 30.0, kSeed);
+        shuffleSample(points);
+    } else if (std::strcmp(argv[1], "random-sphere") == 0) {
+        points = randomSphereSample(n, 30.0, kSeed);
+    } else if (std::strcmp(argv[1], "noisy-sphere") == 0) {
+        points = noisySphereSample(n, 30.0, 0.25, kSeed);
         shuffleSample(points);
     } else if (std::strcmp(argv[1], "copies") == 0) {
         points = copiesSample(n);
