@@ -22,7 +22,7 @@ SANITIZER_EXIT = 86
 SANITIZER_ENV  = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:exitcode=$(SANITIZER_EXIT):detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=$(SANITIZER_EXIT)
 
-.PHONY: all deps build run test test-plain test-asan fuzz memcheck lint check-deps bench clean
+.PHONY: all deps build run test test-plain test-asan fuzz memcheck lint check-deps bench bench-record clean
 
 all: build
 
@@ -85,9 +85,13 @@ check-deps: deps
 	@scripts/check-deps $(DEPS_BUILD)
 
 # Speed is checked here, in a Release build, never by timed unit tests.
-# First whole runs of the real program against the targets (the table also
-# goes to bench/RESULTS.md, bench/scaling.png and README.md), then the
-# micro-benchmarks. Only what the runs need is built: the tests are not.
+# First whole runs of the real program against the targets (the table goes
+# to $(BUILD)/bench-results.md), then the micro-benchmarks. Only what the
+# runs need is built: the tests are not. `make bench-record` also writes the
+# table into bench/RESULTS.md, bench/scaling.png and README.md.
+bench-record: export BENCH_RECORD = 1
+bench-record: bench
+
 bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTRI3D_BENCH=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target tri3d make_samples stage_times tri3d_bench
