@@ -12,11 +12,14 @@ public:
     SphereSearch(const CGVertex& at, double size) : centre(at), radius(size) {}
 
     // True when point's position lies in the ball or on its surface.
-    bool contains(const ReconNode* point) const override
+    bool contains(const ReconNode* point) const override { return holds(point->position); }
+
+    // contains for a position alone, with the very same arithmetic.
+    bool holds(const CGVertex& p) const
     {
-        const double dx = point->position.x - centre.x;
-        const double dy = point->position.y - centre.y;
-        const double dz = point->position.z - centre.z;
+        const double dx = p.x - centre.x;
+        const double dy = p.y - centre.y;
+        const double dz = p.z - centre.z;
         // Squares on both sides: no square root, and the surface counts as inside.
         return radius * radius >= dx * dx + dy * dy + dz * dz;
     }

@@ -196,6 +196,7 @@ void Reconstruct::clearNodes()
     // A tree over destroyed nodes would hand them to the next run's
     // searches; that run builds a new one instead.
     kdTree.clear();
+    leafBuckets.clear();
     nodes.clear();
     edgeStore_.release();
     nodeStore_.release();
@@ -264,6 +265,8 @@ bool Reconstruct::triangulate(bool useKd)
     // x; buildOver makes the same tree without the sorting.
     if (useKd && kdTree.root == nullptr && !nodes.empty())
         kdTree.root = kdTree.buildOver(nodes);
+    if (useKd && sphereShortcut && leafBuckets.empty())
+        leafBuckets.build(kdTree.root, nodes.size());
 
     seedsNearby_ = useKd && kdTree.root != nullptr;
     const Spread spread = spreadOf(nodes);

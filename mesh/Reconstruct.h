@@ -4,6 +4,7 @@
 #include "geometry/CGVertex.h"
 #include "geometry/Surface.h"
 #include "kdtree/KDTree.h"
+#include "kdtree/LeafBuckets.h"
 #include "mesh/Arena.h"
 #include "mesh/Edge.h"
 #include "mesh/EdgeStore.h"
@@ -77,6 +78,11 @@ public:
     Surface surface() const;
 
     KDTree<double> kdTree;
+    // The tree's points in leaf order, for the candidate search's shortcut.
+    LeafBuckets leafBuckets;
+    // False: every candidate search walks the tree, as the shortcut must
+    // never change a result; for checking exactly that.
+    bool sphereShortcut = true;
     Nodes nodes;  // owned, in file order
     Triangles triangles;
     Edges front;  // not owned

@@ -1,6 +1,8 @@
 #include "search/CandidateSearch.h"
 
 #include "mesh/Reconstruct.h"
+#include "kdtree/LeafBuckets.h"
+#include "kdtree/SphereSearch.h"
 #include "search/KdCandidates.h"
 
 #include <cmath>
@@ -71,6 +73,52 @@ private:
     double bestScore_ = 1e300;
 };
 
+// What the scan over the first sphere query's list picks, found from the
+// points inside the sphere alone; null when that cannot be told for sure,
+// and the tree must be walked. The walk reports, in leaf order, every
+// point inside the sphere and, from regions inside the sphere's box,
+// points outside it. The scan's tests do not depend on what it has seen,
+// so it picks the acceptable point of smallest score, the first in leaf
+// order among equals; when the best point inside scores below every
+// score an outside point can have, nothing the walk adds changes that,
+// and its count is not the two that sends it to a second query. scan
+// must be fresh; it is used up either way.
+ReconNode* pickInsideSphere(const Reconstruct& triangulator, const ReconNode* a, const ReconNode* b,
+                            CandidateScan& scan)
+{
+    const LeafBuckets& buckets = triangulator.leafBuckets;
+    if (buckets.empty() || !triangulator.sphereShortcut)
+        return nullptr;
+    // The same numbers the sphere query is made of.
+    const double squared = squaredLength(b->position - a->position);
+    const double length = std::sqrt(squared);
+    const SphereSearch sphere(midpoint(a->position, b->position), 1.5 * length);
+    const double floor = outsideScoreFloor(sphere.centre, sphere.radius, squared);
+    if (!(floor > 0.0))
+        return nullptr;
+    CGVertex low;
+    CGVertex high;
+    sphere.bounds(low, high);
+    std::size_t inside = 0;
+    bool sure = true;
+    buckets.visitBox(low, high, [&](const LeafBuckets::Entry& entry) {
+        const CGVertex& p = entry.position;
+        if (!sphere.holds(p))
+            return;
+        ++inside;
+        // A point inside the closed box is one the walk reaches; one
+        // outside it (rounding at the sphere's edge, far from the origin)
+        // the walk may have passed by.
+        if (low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z)
+            scan.consider(entry.node);
+        else
+            sure = false;
+    });
+    if (!sure || inside < 3 || scan.best() == nullptr || !(scan.bestValue() < floor))
+        return nullptr;
+    return scan.best();
+}
+
 }  // namespace
 
 ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, const CGVector& n, bool useKd)
@@ -82,6 +130,9 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
 
     CandidateScan scan(a, b, n);
     if (useKd) {
+        CandidateScan quick = scan;
+        if (ReconNode* found = pickInsideSphere(triangulator, a, b, quick))
+            return found;
         // A run makes millions of searches; growing a fresh list for each
         // cost more than the scan. The list is emptied on every use.
         thread_local Nodes candidates;

@@ -46,6 +46,26 @@ bool gatherBoxInFileOrder(const Reconstruct& triangulator, const CGVertex& centr
     return true;
 }
 
+double outsideScoreFloor(const CGVertex& middle, double radius, double squaredEdge)
+{
+    // A point outside the sphere, as its test rounds, lies farther than
+    // radius (1 - 4u) from the rounded midpoint; that lies within
+    // 2u (|x| + |y| + |z|) of the true one. By the parallelogram law the
+    // true score is the squared distance from the true midpoint plus a
+    // quarter of the true squared length, and the scan's doubles come
+    // within 6u below it. The error is absolute in the coordinates, not
+    // relative to the edge: far from the origin a short edge's bound
+    // shrinks to the quarter square alone. Margins are taken generously.
+    constexpr double u = 0x1p-53;
+    const double sum = std::fabs(middle.x) + std::fabs(middle.y) + std::fabs(middle.z);
+    // Away from underflow and overflow every rounding is relative.
+    if (!(squaredEdge >= 1e-200 && radius <= 1e100 && sum <= 1e150))
+        return 0.0;
+    const double shift = 4.0 * u * (sum + radius);
+    const double reach = std::max(radius * (1.0 - 16.0 * u) - shift, 0.0);
+    return (reach * reach + squaredEdge * 0.25) * (1.0 - 64.0 * u) * (1.0 - 1e-9);
+}
+
 bool gatherNearCandidates(const Reconstruct& triangulator, const Edge& edge, Nodes& out)
 {
     const CGVertex& a = edge.from->position;

@@ -21,6 +21,13 @@ bool gatherNearCandidates(const Reconstruct& triangulator, const Edge& edge, Nod
 // positions lie in the closed box [low, high]. The tree must be built.
 void gatherBoxCandidates(const Reconstruct& triangulator, const CGVertex& low, const CGVertex& high, Nodes& out);
 
+// The lowest score, as the candidate scan works it out in doubles, that a
+// point can have when it lies outside the sphere query of radius around
+// middle, where middle is the rounded midpoint of an edge whose squared
+// length came out as squaredEdge. Zero when no useful bound is known (the
+// numbers too small or too large for the rounding bounds to hold).
+double outsideScoreFloor(const CGVertex& middle, double radius, double squaredEdge);
+
 // Candidate lists are kept from one search to the next, but not once they
 // have held a large part of a large model.
 constexpr std::size_t kKeptCandidates = std::size_t{1} << 16;

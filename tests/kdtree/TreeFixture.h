@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cmath>
 #include <memory>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -81,4 +83,49 @@ inline std::size_t depthOf(const BinaryTree* root)
 inline ReconNode* makeNode(double x, double y, double z, std::size_t index)
 {
     return new ReconNode(CGVertex{x, y, z}, CGVector{0.0, 0.0, 1.0}, index);
+}
+
+// A cloud of awkward kind (0 to kCloudKinds - 1) from seed, appended to r's
+// nodes: scattered points, a sphere's surface, a grid of exact ties with
+// coincident points, and those again far from the origin (1e6, 2^40, 2^52)
+// and at tiny and huge scales. Far from the origin the rounding of a
+// query's midpoint is large against the spacing; that is where a search
+// that trusts rounding too far goes wrong.
+constexpr int kCloudKinds = 9;
+
+inline void addCloud(Reconstruct& r, int kind, unsigned seed)
+{
+    std::mt19937_64 random(seed);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const double offsets[kCloudKinds] = {0.0, 0.0, 0.0, 1e6, 1099511627776.0, 4503599627370496.0, 0.0, 0.0, 0.0};
+    const double scales[kCloudKinds] = {1.0, 1.0, 1.0, 1e-3, 1e-3, 1.0, 1e-90, 1e90, 1e-160};
+    const double offset = offsets[kind];
+    const double scale = scales[kind];
+    const int count = 150 + static_cast<int>(random() % 150);
+    for (int i = 0; i < count; ++i) {
+        CGVertex p;
+        CGVector n;
+        if (kind == 0) {
+            p = {unit(random), unit(random), unit(random)};
+            n = {unit(random), unit(random), unit(random)};
+        } else if (kind == 2 || kind == 5) {
+            // Integer places: distances tie exactly, and every fifth point
+            // lands on one taken before.
+            const int side = 12;
+            const int at = (i % 5 == 4 && i > 0) ? static_cast<int>(random() % static_cast<unsigned>(i)) : i;
+            p = {static_cast<double>(at % side), static_cast<double>(at / side % side), static_cast<double>(at / 144)};
+            n = {0.0, 0.0, 1.0};
+        } else {
+            double x = unit(random), y = unit(random), z = unit(random);
+            const double length = std::sqrt(x * x + y * y + z * z);
+            if (length < 1e-3) {
+                --i;
+                continue;
+            }
+            x /= length, y /= length, z /= length;
+            p = {x * 10.0, y * 10.0, z * 10.0};
+            n = {x, y, z};
+        }
+        r.addNode(CGVertex{p.x * scale + offset, p.y * scale + offset, p.z * scale + offset}, n);
+    }
 }

@@ -239,3 +239,52 @@ TEST(FindCandidate, EmptySpheresGiveTheLinearScansAnswer)
         EXPECT_GT(fellBack, 50);
     }
 }
+
+// Every point the walk reports from outside the first sphere scores at
+// least the floor, as the scan works scores out, on clouds where the
+// midpoint's rounding is large against the spacing; a floor relative to
+// the edge alone fails far from the origin.
+TEST(OutsideScoreFloor, NoPointTheWalkReportsOutsideTheSphereScoresBelowIt)
+{
+    std::size_t outside = 0;
+    for (int kind = 0; kind < kCloudKinds; ++kind) {
+        for (unsigned seed = 1; seed <= 6; ++seed) {
+            Reconstruct r;
+            addCloud(r, kind, seed);
+            r.kdTree.root = r.kdTree.buildOver(r.nodes);
+            std::mt19937_64 random(seed);
+            Nodes out;
+            for (int query = 0; query < 300; ++query) {
+                const ReconNode* a = r.nodes[random() % r.nodes.size()];
+                const ReconNode* b = r.nodes[random() % r.nodes.size()];
+                const double squared = squaredLength(b->position - a->position);
+                const SphereSearch sphere(midpoint(a->position, b->position), 1.5 * std::sqrt(squared));
+                const double floor = outsideScoreFloor(sphere.centre, sphere.radius, squared);
+                out.clear();
+                r.kdTree.searchFromRoot(out, sphere);
+                for (const ReconNode* c : out) {
+                    if (sphere.contains(c))
+                        continue;
+                    ++outside;
+                    const double score =
+                        (squaredLength(c->position - a->position) + squaredLength(c->position - b->position)) * 0.5;
+                    ASSERT_GE(score, floor) << "kind " << kind << ", seed " << seed;
+                }
+            }
+        }
+    }
+    EXPECT_GT(outside, 1000u);  // the case is met, not only allowed
+}
+
+// Far beyond the rounding's reach the floor is what geometry says: the
+// nearest a point outside the sphere can be, plus the quarter square.
+TEST(OutsideScoreFloor, IsNearlyExactNearTheOriginAndZeroOutOfRange)
+{
+    const double floor = outsideScoreFloor(CGVertex{1.0, 0.0, 0.0}, 3.0, 4.0);
+    EXPECT_LT(floor, 9.0 + 1.0);
+    EXPECT_GT(floor, (9.0 + 1.0) * (1.0 - 1e-8));
+    EXPECT_EQ(outsideScoreFloor(CGVertex{1.0, 0.0, 0.0}, 1.5e-101, 1e-202), 0.0);
+    EXPECT_EQ(outsideScoreFloor(CGVertex{1e151, 0.0, 0.0}, 3.0, 4.0), 0.0);
+    EXPECT_EQ(outsideScoreFloor(CGVertex{1.0, 0.0, 0.0}, 1.5e101, 1e202), 0.0);
+    EXPECT_EQ(outsideScoreFloor(CGVertex{1.0, 0.0, 0.0}, 3.0, std::nan("")), 0.0);
+}

@@ -1,0 +1,68 @@
+#include "kdtree/LeafBuckets.h"
+
+#include "kdtree/KDTree.h"
+
+#include <limits>
+
+bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
+{
+    clear();
+    if (root == nullptr || count == 0)
+        return false;
+    // Deep enough that every bucket holds at least kBucket points: the
+    // sides of a split differ by one point at most, so the smallest node
+    // at a depth holds at least count / 2^depth points, rounded down.
+    depth_ = 0;
+    while ((count >> (depth_ + 1)) >= kBucket)
+        ++depth_;
+    entries_.reserve(count);
+    splits_.assign((std::size_t{1} << depth_) - 1, 0.0);
+    starts_.assign((std::size_t{1} << depth_) + 1, 0);
+    shaped_ = true;
+    if (count > std::numeric_limits<std::uint32_t>::max() || copy(root, 0, 0) != count || !shaped_ ||
+        entries_.size() != count) {
+        clear();
+        return false;
+    }
+    return true;
+}
+
+void LeafBuckets::clear()
+{
+    std::vector<Entry>().swap(entries_);
+    std::vector<double>().swap(splits_);
+    std::vector<std::uint32_t>().swap(starts_);
+    depth_ = 0;
+}
+
+std::size_t LeafBuckets::copy(const BinaryTree* node, unsigned depth, std::size_t heap)
+{
+    using Tree = KDTree<double>;
+    if (depth == depth_)
+        starts_[heap - splits_.size()] = static_cast<std::uint32_t>(entries_.size());
+    if (node->isLeaf()) {
+        ReconNode* point = static_cast<const Tree::KDReconNode*>(node->data)->node;
+        entries_.push_back({point->position, point});
+        // A leaf above the buckets' depth would leave a bucket empty.
+        if (depth < depth_)
+            shaped_ = false;
+        return 1;
+    }
+    if (node->left == nullptr || node->right == nullptr) {
+        shaped_ = false;
+        return 0;
+    }
+    const std::size_t left = copy(node->left, depth + 1, 2 * heap + 1);
+    const std::size_t right = copy(node->right, depth + 1, 2 * heap + 2);
+    if (depth < depth_) {
+        const CGSplane& plane = static_cast<const Tree::KDSplane*>(node->data)->plane;
+        splits_[heap] = plane.value;
+        // The descent works the sides' ranges and axes out from the depth
+        // alone; a tree of any other shape is not copied.
+        if (plane.axis != depth % 3 || left != (left + right + 1) / 2)
+            shaped_ = false;
+    }
+    if (depth == 0)
+        starts_.back() = static_cast<std::uint32_t>(entries_.size());
+    return left + right;
+}
