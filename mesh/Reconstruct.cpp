@@ -254,10 +254,10 @@ bool Reconstruct::loadNodes(const std::string& fileName)
 bool Reconstruct::triangulate(bool useKd)
 {
     triangles.clear();
-    // A closed surface has two triangles per point; room for that up front
-    // spares copying the list as it grows, and pages never written cost no
-    // memory.
-    triangles.reserve(2 * nodes.size());
+    // A closed surface has about two triangles per point, a little more on
+    // scanned points; room for that up front spares copying the list as it
+    // grows, and pages never written cost no memory.
+    triangles.reserve(2 * nodes.size() + nodes.size() / 8);
     front.clear();
 
     // With no points there is nothing to index; the run then ends at once.
@@ -416,9 +416,7 @@ void Reconstruct::addTriangle(ReconNode* a, ReconNode* b, ReconNode* c)
     if (dot(f, m) < 0.0)
         std::swap(corners[1], corners[2]);
     Triangle triangle;
-    for (int i = 0; i < 3; ++i) {
-        triangle.corners[i] = {corners[i]->position, corners[i]->normal};
+    for (int i = 0; i < 3; ++i)
         triangle.source[i] = corners[i]->index;
-    }
     triangles.push_back(triangle);
 }

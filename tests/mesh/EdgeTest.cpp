@@ -80,8 +80,8 @@ TEST_F(EdgeBookkeeping, CornersFollowTheMeanNormal)
     EXPECT_EQ(r.triangles[1].source[1], d->index);
     EXPECT_EQ(r.triangles[1].source[2], c->index);
     for (const Triangle& t : r.triangles) {
-        const CGVector u = t.corners[1].first - t.corners[0].first;
-        const CGVector w = t.corners[2].first - t.corners[0].first;
+        const CGVector u = r.nodes[t.source[1]]->position - r.nodes[t.source[0]]->position;
+        const CGVector w = r.nodes[t.source[2]]->position - r.nodes[t.source[0]]->position;
         EXPECT_GT(u.x * w.y - u.y * w.x, 0.0);
     }
 }

@@ -171,10 +171,11 @@ std::string samplePath(const std::string& name)
 bool allOriented(const Reconstruct& r)
 {
     for (const Triangle& t : r.triangles) {
-        const CGVector u = t.corners[1].first - t.corners[0].first;
-        const CGVector w = t.corners[2].first - t.corners[0].first;
+        const ReconNode* c[3] = {r.nodes[t.source[0]], r.nodes[t.source[1]], r.nodes[t.source[2]]};
+        const CGVector u = c[1]->position - c[0]->position;
+        const CGVector w = c[2]->position - c[0]->position;
         const CGVector f = {u.y * w.z - u.z * w.y, u.z * w.x - u.x * w.z, u.x * w.y - u.y * w.x};
-        const CGVector m = t.corners[0].second + t.corners[1].second + t.corners[2].second;
+        const CGVector m = c[0]->normal + c[1]->normal + c[2]->normal;
         if (dot(f, m) < 0.0)
             return false;
     }
