@@ -1,8 +1,8 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
-#include "mesh/Edge.h"
-#include "mesh/ReconNode.h"
+#include "records/Edge.h"
+#include "records/ReconNode.h"
 #include "mesh/Reconstruct.h"
 
 #include <cstddef>
