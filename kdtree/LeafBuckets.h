@@ -2,7 +2,7 @@
 
 #include "geometry/CGVertex.h"
 #include "kdtree/BinaryTree.h"
-#include "mesh/ReconNode.h"
+#include "records/ReconNode.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,5 @@
 #include "search/CandidateSearch.h"
 
-#include "mesh/Reconstruct.h"
 #include "kdtree/LeafBuckets.h"
 #include "kdtree/SphereSearch.h"
 #include "search/KdCandidates.h"
@@ -83,11 +82,9 @@ private:
 // score an outside point can have, nothing the walk adds changes that,
 // and its count is not the two that sends it to a second query. scan
 // must be fresh; it is used up either way.
-ReconNode* pickInsideSphere(const Reconstruct& triangulator, const ReconNode* a, const ReconNode* b,
-                            CandidateScan& scan)
+ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, const ReconNode* b, CandidateScan& scan)
 {
-    const LeafBuckets& buckets = triangulator.leafBuckets;
-    if (buckets.empty() || !triangulator.sphereShortcut)
+    if (buckets.empty())
         return nullptr;
     // The same numbers the sphere query is made of.
     const double squared = squaredLength(b->position - a->position);
@@ -121,7 +118,8 @@ ReconNode* pickInsideSphere(const Reconstruct& triangulator, const ReconNode* a,
 
 }  // namespace
 
-ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, const CGVector& n, bool useKd)
+ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const Edge& edge, const CGVector& n,
+                         bool useKd, const LeafBuckets* buckets)
 {
     const ReconNode* a = edge.from;
     const ReconNode* b = edge.to;
@@ -131,18 +129,18 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
     CandidateScan scan(a, b, n);
     if (useKd) {
         CandidateScan quick = scan;
-        if (ReconNode* found = pickInsideSphere(triangulator, a, b, quick))
+        if (ReconNode* found = buckets != nullptr ? pickInsideSphere(*buckets, a, b, quick) : nullptr)
             return found;
         // A run makes millions of searches; growing a fresh list for each
         // cost more than the scan. The list is emptied on every use.
         thread_local Nodes candidates;
         // When the spheres hold nothing but the edge, every node is a
         // candidate, exactly as on the linear path.
-        if (gatherNearCandidates(triangulator, edge, candidates)) {
+        if (gatherNearCandidates(tree, edge, candidates)) {
             // A candidate's score is its squared distance from the edge's
             // midpoint plus a quarter of the edge's squared length.
             const double length = std::sqrt(squaredLength(b->position - a->position));
-            return scanNearestFirst(triangulator, midpoint(a->position, b->position), 4.0 * length, 0, scan);
+            return scanNearestFirst(nodes, tree, midpoint(a->position, b->position), 4.0 * length, 0, scan);
         }
         for (ReconNode* c : candidates)
             scan.consider(c);
@@ -150,5 +148,5 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
             Nodes().swap(candidates);
         return scan.best();
     }
-    return scanInFileOrder(triangulator.nodes, 0, scan);
+    return scanInFileOrder(nodes, 0, scan);
 }
