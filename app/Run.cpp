@@ -36,6 +36,8 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
     // Without a file, a window or a picture to make, nothing reads the surface.
     if (settings.out.empty() && settings.shot.empty() && !settings.view)
         return 0;
+    // The surface's arrays take the place of the search index, not more.
+    reconstruct.releaseIndex();
     const Surface surface = reconstruct.surface();
     if (!settings.out.empty()) {
         out << "  Writing mesh to file... " << std::flush;

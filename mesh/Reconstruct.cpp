@@ -195,13 +195,18 @@ void Reconstruct::clearNodes()
 {
     // A tree over destroyed nodes would hand them to the next run's
     // searches; that run builds a new one instead.
-    kdTree.clear();
-    leafBuckets.clear();
+    releaseIndex();
     nodes.clear();
     edgeStore_.release();
     nodeStore_.release();
     firstFreeHint_ = 0;
     seedSkip_.clear();
+}
+
+void Reconstruct::releaseIndex()
+{
+    kdTree.clear();
+    leafBuckets.clear();
 }
 
 Edge* Reconstruct::newEdge(ReconNode* a, ReconNode* b)

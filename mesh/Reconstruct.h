@@ -37,6 +37,11 @@ public:
     // used until the next run.
     void clearNodes();
 
+    // Drops the tree and its leaf copy, which only the searches of a run
+    // read, so that what reads the result has their memory; the next KD
+    // run builds them again.
+    void releaseIndex();
+
     // Replaces nodes by the points of a point file. False when the file
     // cannot be opened or read to its end, or holds more points than a node
     // index can count; nothing is kept from it then.
