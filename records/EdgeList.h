@@ -9,18 +9,29 @@
 
 class ReconNode;
 
-// A run of edge records of one node. A node of a closed surface has about
-// six edges, so one run usually holds them all, side by side in memory.
+// The later runs of a node's edge records. On scanned points a node has
+// anything from three to over twenty edges, most of them six or seven:
+// the few past the first run come two at a time, so a node of seven does
+// not carry five empty records.
+struct EdgeSpill {
+    static constexpr std::uint32_t kEdges = 2;
+    Edge edges[kEdges];
+    EdgeSpill* next = nullptr;
+};
+
+// The first run of edge records of one node. A node of a closed surface has
+// about six edges, so this run usually holds them all, side by side in
+// memory.
 struct EdgeChunk {
     static constexpr std::uint32_t kEdges = 6;
     Edge edges[kEdges];
-    EdgeChunk* next = nullptr;
+    EdgeSpill* next = nullptr;
 };
 
 // Where each edge of a busy node is, by end node, and its last run.
 struct EdgeHub {
     std::unordered_map<const ReconNode*, Edge*> byEnd;
-    EdgeChunk* last = nullptr;
+    EdgeSpill* last = nullptr;  // a hub is past its first run
 };
 
 // The directed edges that start at one node, in order of creation. The
@@ -38,14 +49,18 @@ public:
         using pointer = Edge* const*;
         using reference = Edge*;
 
-        Iterator(EdgeChunk* chunk, std::uint32_t left) : chunk_(chunk), left_(left) {}
-        Edge* operator*() const { return &chunk_->edges[slot_]; }
+        Iterator(Edge* at, Edge* runEnd, EdgeSpill* next, std::uint32_t left)
+            : at_(at), runEnd_(runEnd), next_(next), left_(left)
+        {
+        }
+        Edge* operator*() const { return at_; }
         Iterator& operator++()
         {
             --left_;
-            if (++slot_ == EdgeChunk::kEdges) {
-                chunk_ = chunk_->next;
-                slot_ = 0;
+            if (++at_ == runEnd_ && next_ != nullptr) {
+                at_ = next_->edges;
+                runEnd_ = at_ + EdgeSpill::kEdges;
+                next_ = next_->next;
             }
             return *this;
         }
@@ -53,13 +68,19 @@ public:
         bool operator!=(const Iterator& other) const { return left_ != other.left_; }
 
     private:
-        EdgeChunk* chunk_;
-        std::uint32_t slot_ = 0;
+        Edge* at_;
+        Edge* runEnd_;
+        EdgeSpill* next_;
         std::uint32_t left_;  // edges from here to the end
     };
 
-    Iterator begin() const { return {first_, size_}; }
-    Iterator end() const { return {nullptr, 0}; }
+    Iterator begin() const
+    {
+        if (first_ == nullptr)
+            return end();
+        return {first_->edges, first_->edges + EdgeChunk::kEdges, first_->next, size_};
+    }
+    Iterator end() const { return {nullptr, nullptr, nullptr, 0}; }
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
     // The i-th edge; walks the runs, so meant for short lists and tests.
@@ -83,8 +104,10 @@ private:
 
 inline Edge* EdgeList::operator[](std::size_t i) const
 {
-    EdgeChunk* chunk = first_;
-    for (; i >= EdgeChunk::kEdges; i -= EdgeChunk::kEdges)
-        chunk = chunk->next;
-    return &chunk->edges[i];
+    if (i < EdgeChunk::kEdges)
+        return &first_->edges[i];
+    EdgeSpill* spill = first_->next;
+    for (i -= EdgeChunk::kEdges; i >= EdgeSpill::kEdges; i -= EdgeSpill::kEdges)
+        spill = spill->next;
+    return &spill->edges[i];
 }

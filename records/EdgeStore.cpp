@@ -9,24 +9,32 @@ Edge* EdgeStore::append(ReconNode* from, ReconNode* to)
 {
     EdgeList& list = from->edges;
     assert(list.size_ < std::numeric_limits<std::uint32_t>::max());
-    // An ordinary list is short enough to walk to its last run; a hub
-    // remembers it.
-    EdgeChunk* last = list.first_;
-    if (list.hub_ != nullptr)
-        last = list.hub_->last;
-    else
-        while (last != nullptr && last->next != nullptr)
-            last = last->next;
-
-    const std::uint32_t slot = list.size_ % EdgeChunk::kEdges;
-    if (slot == 0) {
-        EdgeChunk* chunk = storage_.make<EdgeChunk>();
-        (last == nullptr ? list.first_ : last->next) = chunk;
-        last = chunk;
-        if (list.hub_ != nullptr)
-            list.hub_->last = chunk;
+    Edge* edge;
+    EdgeSpill* last = nullptr;
+    if (list.size_ < EdgeChunk::kEdges) {
+        if (list.size_ == 0)
+            list.first_ = storage_.make<EdgeChunk>();
+        edge = &list.first_->edges[list.size_];
+    } else {
+        // An ordinary list is short enough to walk to its last run; a hub
+        // remembers it.
+        if (list.hub_ != nullptr) {
+            last = list.hub_->last;
+        } else {
+            last = list.first_->next;
+            while (last != nullptr && last->next != nullptr)
+                last = last->next;
+        }
+        const std::uint32_t slot = (list.size_ - EdgeChunk::kEdges) % EdgeSpill::kEdges;
+        if (slot == 0) {
+            EdgeSpill* spill = storage_.make<EdgeSpill>();
+            (last == nullptr ? list.first_->next : last->next) = spill;
+            last = spill;
+            if (list.hub_ != nullptr)
+                list.hub_->last = spill;
+        }
+        edge = &last->edges[slot];
     }
-    Edge* edge = &last->edges[slot];
     *edge = Edge{from, to, 0};
     ++list.size_;
 

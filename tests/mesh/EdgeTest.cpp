@@ -128,3 +128,26 @@ TEST(EdgeLookup, ManySidesAtOneNodeStillFindTheRightEdge)
     r.registerEdge(hub, spokes[1]);
     EXPECT_FALSE(isClosed(hub));
 }
+
+// A node's records sit in a first run of six and later runs of two; at
+// every length the walk over the list and the lookup by place must agree,
+// including the lengths that end exactly at a run's end.
+TEST(EdgeLookup, EveryLengthWalksInCreationOrder)
+{
+    Reconstruct r;
+    ReconNode* centre = r.addNode({0, 0, 0}, {0, 0, 1});
+    std::vector<ReconNode*> spokes;
+    for (int i = 0; i < 40; ++i) {
+        spokes.push_back(r.addNode({double(i), 1, 0}, {0, 0, 1}));
+        r.registerEdge(centre, spokes.back());
+        std::size_t k = 0;
+        for (Edge* e : centre->edges) {
+            ASSERT_EQ(e, centre->edges[k]);
+            ASSERT_EQ(e->to, spokes[k]);
+            ++k;
+        }
+        ASSERT_EQ(k, spokes.size());
+        ASSERT_EQ(findEdge(centre, spokes.front()), centre->edges[0]);
+        ASSERT_EQ(findEdge(centre, spokes.back()), centre->edges.back());
+    }
+}
