@@ -29,7 +29,7 @@ bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
 
 void LeafBuckets::clear()
 {
-    std::vector<Entry>().swap(entries_);
+    std::vector<ReconNode*>().swap(entries_);
     std::vector<double>().swap(splits_);
     std::vector<std::uint32_t>().swap(starts_);
     depth_ = 0;
@@ -42,7 +42,7 @@ std::size_t LeafBuckets::copy(const BinaryTree* node, unsigned depth, std::size_
         starts_[heap - splits_.size()] = static_cast<std::uint32_t>(entries_.size());
     if (node->isLeaf()) {
         ReconNode* point = static_cast<const Tree::KDReconNode*>(node->data)->node;
-        entries_.push_back({point->position, point});
+        entries_.push_back(point);
         // A leaf above the buckets' depth would leave a bucket empty.
         if (depth < depth_)
             shaped_ = false;

@@ -98,8 +98,8 @@ ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, cons
     sphere.bounds(low, high);
     std::size_t inside = 0;
     bool sure = true;
-    buckets.visitBox(low, high, [&](const LeafBuckets::Entry& entry) {
-        const CGVertex& p = entry.position;
+    buckets.visitBox(low, high, [&](ReconNode* node) {
+        const CGVertex& p = node->position;
         if (!sphere.holds(p))
             return;
         ++inside;
@@ -107,7 +107,7 @@ ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, cons
         // outside it (rounding at the sphere's edge, far from the origin)
         // the walk may have passed by.
         if (low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z)
-            scan.consider(entry.node);
+            scan.consider(node);
         else
             sure = false;
     });

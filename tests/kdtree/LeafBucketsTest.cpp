@@ -38,14 +38,14 @@ TEST(LeafBuckets, VisitEveryPointTheQueryReportsInsideTheSphereInLeafOrder)
                 CGVertex high;
                 sphere.bounds(low, high);
                 Nodes visited;
-                buckets.visitBox(low, high, [&](const LeafBuckets::Entry& e) {
-                    if (!sphere.holds(e.position))
+                buckets.visitBox(low, high, [&](ReconNode* node) {
+                    if (!sphere.holds(node->position))
                         return;
-                    const CGVertex& p = e.position;
+                    const CGVertex& p = node->position;
                     const bool inBox =
                         low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z;
-                    if (inBox || std::find(inside.begin(), inside.end(), e.node) != inside.end())
-                        visited.push_back(e.node);
+                    if (inBox || std::find(inside.begin(), inside.end(), node) != inside.end())
+                        visited.push_back(node);
                 });
                 ASSERT_EQ(visited, inside) << "kind " << kind << ", seed " << seed << ", query " << query;
             }
