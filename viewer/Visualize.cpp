@@ -304,19 +304,21 @@ void Visualize::onKey(int key, int scancode, int action)
 
 void Visualize::onButton(int button, int action)
 {
-    if (action == GLFW_PRESS && dragButton < 0) {
+    if (action == GLFW_PRESS && dragButton < 0)
         dragButton = button;
-        glfwGetCursorPos(window, &cursorX, &cursorY);
-    } else if (action == GLFW_RELEASE && button == dragButton)
+    else if (action == GLFW_RELEASE && button == dragButton)
         dragButton = -1;
 }
 
 void Visualize::onCursor(double x, double y)
 {
-    const double right = x - cursorX;
-    const double down = y - cursorY;
+    // Each move is measured from the one before it, in the order the events
+    // came, not from where the pointer is by the time they are handled.
+    const double right = cursorKnown ? x - cursorX : 0.0;
+    const double down = cursorKnown ? y - cursorY : 0.0;
     cursorX = x;
     cursorY = y;
+    cursorKnown = true;
     if (dragButton == GLFW_MOUSE_BUTTON_LEFT) {
         turning = false;
         turnBy(right, down);

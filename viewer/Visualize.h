@@ -99,8 +99,9 @@ private:
     double heldMatrix[16] = {};
     bool holding = false;
     int dragButton = -1;  // the button held down since the last press, or -1
-    double cursorX = 0.0;
+    double cursorX = 0.0;  // where the last pointer event left the pointer
     double cursorY = 0.0;
+    bool cursorKnown = false;
     bool changed = false;  // the view changed since the last frame
     double homeAngle = 0.0;
     CGVector homeTranslation;
