@@ -62,6 +62,7 @@ TestProcess::TestProcess(const std::vector<std::string>& args, const std::string
 {
     static int serial = 0;
     outputFile = tempPath("process-" + std::to_string(++serial) + ".out");
+    errorFile = tempPath("process-" + std::to_string(serial) + ".err");
 
     // Everything exec needs is built before fork: the child may only make
     // async-signal-safe calls, as GL may have started threads here.
@@ -71,18 +72,21 @@ TestProcess::TestProcess(const std::vector<std::string>& args, const std::string
     std::vector<char*> argv = pointers(argText);
     std::vector<char*> envp = pointers(envText);
     const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (out < 0 || in < 0)
+    if (out < 0 || err < 0 || in < 0)
         return;
 
     pid = fork();
     if (pid == 0) {
         dup2(in, 0);
         dup2(out, 1);
+        dup2(err, 2);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(out);
+    close(err);
     close(in);
 }
 
@@ -93,6 +97,7 @@ TestProcess::~TestProcess()
         waitpid(pid, nullptr, 0);
     }
     std::remove(outputFile.c_str());
+    std::remove(errorFile.c_str());
 }
 
 bool TestProcess::running()
@@ -115,12 +120,26 @@ bool TestProcess::waitForExit(double seconds, int& exitCode)
     return true;
 }
 
-std::string TestProcess::output() const
+namespace {
+
+std::string contents(const std::string& fileName)
 {
-    std::ifstream in(outputFile);
+    std::ifstream in(fileName);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+}  // namespace
+
+std::string TestProcess::output() const
+{
+    return contents(outputFile);
+}
+
+std::string TestProcess::errors() const
+{
+    return contents(errorFile);
 }
 
 Finished runTri3d(const std::vector<std::string>& words, const std::string& display,
@@ -132,6 +151,7 @@ Finished runTri3d(const std::vector<std::string>& words, const std::string& disp
     Finished finished;
     finished.exited = process.waitForExit(60.0, finished.exitCode);
     finished.output = process.output();
+    finished.errors = process.errors();
     return finished;
 }
 

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-// A program started for a test, its standard output going to a file. It is
-// killed at the end of the scope if it is still running then.
+// A program started for a test, its standard output and standard error each
+// going to a file. It is killed at the end of the scope if it is still
+// running then.
 class TestProcess {
 public:
     // display empty: the program sees no display at all; otherwise DISPLAY
@@ -31,17 +32,22 @@ public:
     // Everything the program has written to its standard output so far.
     std::string output() const;
 
+    // ... and to its standard error.
+    std::string errors() const;
+
 private:
     pid_t pid = -1;
     bool ended = false;
     int status = 0;
     std::string outputFile;
+    std::string errorFile;
 };
 
 struct Finished {
     bool exited = false;  // false: still running at the deadline, then killed
     int exitCode = -1;
     std::string output;
+    std::string errors;  // standard error
 };
 
 // Runs build/tri3d with the given words to its end.
