@@ -42,7 +42,7 @@ TEST(BinaryTree, DestroyingATreeLeavesItsPointsAlone)
                  "1 0 0 0 0 1\n"
                  "0 1 0 0 0 1\n"
                  "0 0 1 0 0 1\n");
-    buildOver(r.nodes).reset();
+    treeOver(r.nodes).reset();
     for (const ReconNode* n : r.nodes)
         EXPECT_TRUE(n->isFree());
 }
