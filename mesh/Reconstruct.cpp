@@ -260,8 +260,6 @@ bool Reconstruct::triangulate(bool useKd)
     front.clear();
 
     // With no points there is nothing to index; the run then ends at once.
-    // The tree of three copies of nodes sorted on x, y and z, split first on
-    // x; buildOver makes the same tree without the sorting.
     if (useKd && kdTree.root == nullptr && !nodes.empty())
         kdTree.root = kdTree.buildOver(nodes);
 
