@@ -18,14 +18,6 @@
 
 namespace {
 
-std::uint64_t nextRandom(std::uint64_t& state)
-{
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
 // Uniform in [-1, 1), exact in binary.
 double jitter(std::uint64_t& state)
 {
