@@ -5,7 +5,7 @@
 // the real program on a file written for it, without a window.
 
 #include "app/Console.h"
-#include "support/RunProgram.h"
+#include "support/Process.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
