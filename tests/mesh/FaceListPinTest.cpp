@@ -1,8 +1,7 @@
 // Pins the exact face lists of a few generated inputs of a few thousand
-// points, for both searches. The checksums were recorded with the plain,
-// unoptimised engine; any speed-up that changes a single decision (a tie
-// broken the other way, a candidate missed, a corner order flipped) changes
-// a checksum.
+// points, for both searches. Any change that alters a single decision (a
+// tie broken the other way, a candidate missed, a corner order flipped)
+// changes a checksum.
 
 #include "mesh/Reconstruct.h"
 #include "support/TestSupport.h"
