@@ -1,18 +1,16 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
-#include "kdtree/KDTree.h"
 #include "records/ReconNode.h"
 
-// A ball as a query range: the closed sphere of radius around centre. Its
-// tests are defined here so that a query that knows it has a sphere can
-// have them compiled in.
-class SphereSearch final : public KDTree<double>::SearchRange {
+// A ball as a query range for KDTree::searchFromRoot: the closed sphere of
+// radius around centre.
+class SphereSearch {
 public:
     SphereSearch(const CGVertex& at, double size) : centre(at), radius(size) {}
 
     // True when point's position lies in the ball or on its surface.
-    bool contains(const ReconNode* point) const override { return holds(point->position); }
+    bool contains(const ReconNode* point) const { return holds(point->position); }
 
     // contains for a position alone, with the very same arithmetic.
     bool holds(const CGVertex& p) const
@@ -25,7 +23,7 @@ public:
     }
 
     // The cube of edge 2 * radius around centre.
-    void bounds(CGVertex& min, CGVertex& max) const override
+    void bounds(CGVertex& min, CGVertex& max) const
     {
         min.x = centre.x - radius;
         min.y = centre.y - radius;

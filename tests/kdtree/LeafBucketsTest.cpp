@@ -67,10 +67,10 @@ TEST(LeafBuckets, RefuseATreeOfAnotherShape)
     // Split first on y: the axes no longer cycle from x at the root.
     Tree other;
     Nodes xs = r.nodes, ys = r.nodes, zs = r.nodes;
-    Tree::sortByAxis(xs, 0, 7, 0);
-    Tree::sortByAxis(ys, 0, 7, 1);
-    Tree::sortByAxis(zs, 0, 7, 2);
-    other.root = other.buildTree(xs, ys, zs, 1);
+    reference::sortByAxis(xs, 0, 7, 0);
+    reference::sortByAxis(ys, 0, 7, 1);
+    reference::sortByAxis(zs, 0, 7, 2);
+    other.root = reference::buildTree(other, xs, ys, zs, 1);
     EXPECT_FALSE(buckets.build(other.root, 8));
     EXPECT_TRUE(buckets.empty());
 }
