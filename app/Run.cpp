@@ -4,6 +4,8 @@
 #include "app/Stopwatch.h"
 #include "io/MeshWriter.h"
 #include "mesh/Reconstruct.h"
+#include "repair/SurfaceRepair.h"
+#include "repair/SurfaceReport.h"
 
 #include <ostream>
 
@@ -33,10 +35,18 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
     out << "Done!" << std::endl;
     out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
 
-    // Without a file, a window or a picture to make, nothing reads the surface.
-    if (settings.out.empty() && settings.shot.empty() && !settings.view)
+    // Without a file, a window, a picture or a report to make, nothing
+    // reads the surface.
+    if (settings.out.empty() && settings.shot.empty() && !settings.view && !settings.report)
         return 0;
-    const Surface surface = reconstruct.surface();
+    Surface surface = reconstruct.surface();
+    RepairCounts repaired;
+    std::uint64_t repairMilliseconds = 0;
+    if (settings.clean) {
+        startTimer();
+        repaired = repairSurface(surface, settings.holes);
+        repairMilliseconds = elapsedMilliseconds();
+    }
     if (!settings.out.empty()) {
         out << "  Writing mesh to file... " << std::flush;
         if (!writeMesh(settings.out, surface)) {
@@ -45,7 +55,12 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
             return 1;
         }
         out << "Done!" << std::endl;
-        out << "  |T| = " << reconstruct.triangles.size() << std::endl;
+        out << "  |T| = " << surface.faces.size() << std::endl;
+    }
+    if (settings.report) {
+        printSurfaceReport(out, reportOn(surface));
+        if (settings.clean)
+            printRepair(out, repaired, repairMilliseconds);
     }
 
     return showResult(surface, settings, out, err);
