@@ -70,6 +70,7 @@ void printRepair(std::ostream& out, const RepairCounts& counts, std::uint64_t mi
 {
     out << "  removed duplicate faces: " << counts.removedDuplicates << '\n'
         << "  removed fold-overs: " << counts.removedFoldOvers << '\n'
+        << "  removed small pieces: " << counts.removedPieces << '\n'
         << "  flipped faces: " << counts.flippedFaces << '\n'
         << "  filled holes: " << counts.filledHoles << '\n'
         << "  faces added: " << counts.facesAdded << '\n'

@@ -63,6 +63,17 @@ std::uint64_t removeDuplicates(Faces& faces, const EdgeTable& table)
     return any ? keepMarked(faces, keep) : 0;
 }
 
+bool windsOneWay(const Faces& faces, const EdgeTable& table)
+{
+    for (std::size_t e = 0; e < table.edgeCount(); ++e) {
+        if (table.uses(e) > 2)
+            return false;
+        if (table.uses(e) == 2 && EdgeTable::from(faces, table.use(e, 0)) == EdgeTable::from(faces, table.use(e, 1)))
+            return false;
+    }
+    return true;
+}
+
 // How well the face's plane fits its corners' normals: the sum of the
 // cosines between the face normal and each usable corner normal.
 double agreement(const Surface& surface, const Face& face)
@@ -148,74 +159,351 @@ std::uint64_t removeFoldOvers(const Surface& surface, Faces& faces, const EdgeTa
     return any ? keepMarked(faces, keep) : 0;
 }
 
-// Winds every component that has an edge run the same way by both its
-// faces one way: the orientation spreads from the component's first face
-// across edges of two faces, then the whole component turns over if most
-// of its area disagrees with the point normals. Components already wound
-// one way are left as they are.
-std::uint64_t orientComponents(const Surface& surface, Faces& faces, const EdgeTable& table)
-{
-    const std::uint32_t noComponent = kNone;
-    std::vector<std::uint32_t> component(faces.size(), noComponent);
-    std::vector<bool> flip(faces.size(), false);
-    std::vector<std::uint32_t> members;
-    std::uint64_t flipped = 0;
-    for (std::uint32_t seed = 0; seed < faces.size(); ++seed) {
-        if (component[seed] != noComponent)
-            continue;
-        members.assign(1, seed);
-        component[seed] = seed;
-        bool mixed = false;
-        for (std::size_t next = 0; next < members.size(); ++next) {
-            const std::uint32_t f = members[next];
-            for (std::uint32_t k = 0; k < 3; ++k) {
-                const std::uint32_t h = 3 * f + k;
-                const std::uint32_t e = table.edgeOf(h);
-                if (table.uses(e) != 2)
-                    continue;
-                const std::uint32_t g = table.use(e, 0) == h ? table.use(e, 1) : table.use(e, 0);
-                const std::uint32_t o = EdgeTable::faceOf(g);
-                const bool sameWay = EdgeTable::from(faces, g) == EdgeTable::from(faces, h);
-                mixed = mixed || sameWay;
-                if (component[o] != noComponent)
-                    continue;
-                component[o] = seed;
-                flip[o] = flip[f] != sameWay;
-                members.push_back(o);
-            }
-        }
-        if (!mixed)
-            continue;
+// Where a face lies around one of its corners: the angle it spans there,
+// seen along the corner's normal, as a start and a width below pi.
+struct Sector {
+    double start = 0.0;
+    double width = 0.0;
+};
 
-        double agreeing = 0.0, disagreeing = 0.0;
-        for (std::uint32_t f : members) {
-            const Face& face = faces[f];
-            const CGVector n = faceCross(surface.positions, face);
-            CGVector sum;
-            for (std::uint32_t corner : face) {
-                const CGVector& m = surface.normals[corner];
-                const double ml = length(m);
-                if (ml > 0.0 && std::isfinite(ml))
-                    sum = sum + m * (1.0 / ml);
-            }
-            const double area = 0.5 * length(n);
-            const double d = dot(n, sum);
-            if (d == 0.0 || std::isnan(d))
-                continue;
-            if ((d > 0.0) != flip[f])
-                agreeing += area;
-            else
-                disagreeing += area;
+constexpr double kTwoPi = 2.0 * kPi;
+constexpr double kAngleSlack = 1e-9;  // faces that only touch along a side do not overlap
+
+bool overlap(const Sector& p, const Sector& q)
+{
+    double d = q.start - p.start;
+    if (d < 0.0)
+        d += kTwoPi;
+    return d < p.width - kAngleSlack || d > kTwoPi - q.width + kAngleSlack;
+}
+
+// Two directions across a normal; false when the normal gives no plane.
+bool tangentFrame(const CGVector& normal, CGVector& t1, CGVector& t2)
+{
+    const double l = length(normal);
+    if (!(l > 0.0) || !std::isfinite(l))
+        return false;
+    const CGVector n = normal * (1.0 / l);
+    const CGVector helper = std::fabs(n.x) < 0.6 ? CGVector{1.0, 0.0, 0.0} : CGVector{0.0, 1.0, 0.0};
+    t1 = cross(n, helper);
+    t1 = t1 * (1.0 / length(t1));
+    t2 = cross(n, t1);
+    return true;
+}
+
+// Grows a surface that is a manifold wound one way out of the faces, and
+// drops the rest. Faces join in order of how well they fit the point
+// normals, each across an edge of the grown part, turned to run that edge
+// against the face already there. A face stays out while it would give an
+// edge a third face, cover an angle around a corner that a kept face
+// covers (a fold-over, whether or not the two share an edge), or touch the
+// grown part at a corner alone, which would pinch the surface there. When
+// no face can join, the best face on three untouched points starts a new
+// part. Each part is then wound the way most of its area agrees with the
+// point normals. Returns how many faces went; flipped counts the faces
+// whose winding changed.
+class ManifoldGrowth {
+public:
+    ManifoldGrowth(const Surface& surface, Faces& faces, const EdgeTable& table)
+        : surface_(surface), faces_(faces), table_(table)
+    {
+        const std::size_t pointCount = surface.positions.size();
+        firstSector_.assign(pointCount + 1, 0);
+        for (const Face& face : faces)
+            for (std::uint32_t corner : face)
+                ++firstSector_[corner + 1];
+        for (std::size_t p = 0; p < pointCount; ++p)
+            firstSector_[p + 1] += firstSector_[p];
+        taken_.assign(pointCount, 0);
+        sectors_.resize(3 * faces.size());
+        edgeUses_.assign(table.edgeCount(), 0);
+        state_.assign(faces.size(), kOut);
+        framed_.assign(pointCount, false);
+        t1_.resize(pointCount);
+        t2_.resize(pointCount);
+        for (std::size_t p = 0; p < pointCount; ++p)
+            framed_[p] = tangentFrame(surface.normals[p], t1_[p], t2_[p]);
+        fit_.resize(faces.size());
+        for (std::size_t f = 0; f < faces.size(); ++f)
+            fit_[f] = agreement(surface, faces[f]);
+    }
+
+    std::uint64_t run(std::uint64_t& flipped);
+
+private:
+    enum : std::uint8_t { kOut, kIn, kInTurned };
+
+    struct Candidate {
+        double fit;
+        std::uint32_t face;
+        bool operator<(const Candidate& other) const  // best fit on top; ties to the earlier face
+        {
+            return fit < other.fit || (fit == other.fit && face > other.face);
         }
-        const bool turnOver = disagreeing > agreeing;
+    };
+
+    // The face as it would join: its corners, turned where needed. False
+    // when it cannot join now.
+    bool fits(std::uint32_t f, bool seed, Face& corners, Sector sector[3]) const;
+    void take(std::uint32_t f, const Face& corners, const Sector sector[3], bool turned);
+    void offerNeighbours(std::uint32_t f);
+
+    const Surface& surface_;
+    Faces& faces_;
+    const EdgeTable& table_;
+    std::vector<std::uint32_t> firstSector_;
+    std::vector<std::uint32_t> taken_;
+    std::vector<Sector> sectors_;
+    std::vector<std::uint8_t> edgeUses_;
+    std::vector<std::uint8_t> state_;
+    std::vector<bool> framed_;
+    std::vector<CGVector> t1_, t2_;
+    std::vector<double> fit_;
+    std::vector<Candidate> heap_;
+};
+
+bool ManifoldGrowth::fits(std::uint32_t f, bool seed, Face& corners, Sector sector[3]) const
+{
+    // The winding comes from the edges the face shares with the grown
+    // part: each must run against the face already there.
+    int turn = 0;  // +1: as it is, -1: turned, 0: no shared edge yet
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        const std::uint32_t h = 3 * f + k;
+        const std::uint32_t e = table_.edgeOf(h);
+        if (edgeUses_[e] >= 2)
+            return false;
+        if (edgeUses_[e] == 0)
+            continue;
+        std::uint32_t other = kNone;
+        for (std::uint32_t i = 0; i < table_.uses(e); ++i)
+            if (state_[EdgeTable::faceOf(table_.use(e, i))] != kOut)
+                other = table_.use(e, i);
+        const Face& o = faces_[EdgeTable::faceOf(other)];
+        const bool otherTurned = state_[EdgeTable::faceOf(other)] == kInTurned;
+        // where the kept face starts this edge, as it is kept
+        const std::uint32_t otherFrom = otherTurned ? o[(other % 3 + 1) % 3] : o[other % 3];
+        const int want = otherFrom == EdgeTable::from(faces_, h) ? -1 : 1;
+        if (turn != 0 && turn != want)
+            return false;
+        turn = want;
+    }
+    if (turn == 0 && !seed)
+        return false;
+    corners = faces_[f];
+    if (turn == -1)
+        std::swap(corners[1], corners[2]);
+
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        const std::uint32_t v = corners[k], next = corners[(k + 1) % 3], prev = corners[(k + 2) % 3];
+        if (!framed_[v]) {
+            sector[k] = Sector{};
+            continue;
+        }
+        const CGVector a = surface_.positions[next] - surface_.positions[v];
+        const CGVector b = surface_.positions[prev] - surface_.positions[v];
+        const double angleA = std::atan2(dot(a, t2_[v]), dot(a, t1_[v]));
+        const double angleB = std::atan2(dot(b, t2_[v]), dot(b, t1_[v]));
+        double width = angleB - angleA;
+        if (width < 0.0)
+            width += kTwoPi;
+        sector[k] = width <= kPi ? Sector{angleA < 0.0 ? angleA + kTwoPi : angleA, width}
+                                 : Sector{angleB < 0.0 ? angleB + kTwoPi : angleB, kTwoPi - width};
+        for (std::uint32_t i = firstSector_[v]; i < firstSector_[v] + taken_[v]; ++i)
+            if (overlap(sectors_[i], sector[k]) || overlap(sector[k], sectors_[i]))
+                return false;
+    }
+    return true;
+}
+
+void ManifoldGrowth::take(std::uint32_t f, const Face& corners, const Sector sector[3], bool turned)
+{
+    state_[f] = turned ? kInTurned : kIn;
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        ++edgeUses_[table_.edgeOf(3 * f + k)];
+        sectors_[firstSector_[corners[k]] + taken_[corners[k]]++] = sector[k];
+    }
+}
+
+void ManifoldGrowth::offerNeighbours(std::uint32_t f)
+{
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        const std::uint32_t e = table_.edgeOf(3 * f + k);
+        for (std::uint32_t i = 0; i < table_.uses(e); ++i) {
+            const std::uint32_t o = EdgeTable::faceOf(table_.use(e, i));
+            if (state_[o] == kOut) {
+                heap_.push_back({fit_[o], o});
+                std::push_heap(heap_.begin(), heap_.end());
+            }
+        }
+    }
+}
+
+std::uint64_t ManifoldGrowth::run(std::uint64_t& flipped)
+{
+    std::vector<std::uint32_t> order(faces_.size());
+    for (std::uint32_t f = 0; f < faces_.size(); ++f)
+        order[f] = f;
+    std::stable_sort(order.begin(), order.end(),
+                     [this](std::uint32_t a, std::uint32_t b) { return fit_[a] > fit_[b]; });
+
+    Face corners;
+    Sector sector[3];
+    std::vector<std::uint32_t> members;
+    for (std::uint32_t seed : order) {
+        if (state_[seed] != kOut || taken_[faces_[seed][0]] > 0 || taken_[faces_[seed][1]] > 0 ||
+            taken_[faces_[seed][2]] > 0 || !fits(seed, true, corners, sector))
+            continue;
+        take(seed, corners, sector, false);
+        members.assign(1, seed);
+
+        offerNeighbours(seed);
+        while (!heap_.empty()) {
+            std::pop_heap(heap_.begin(), heap_.end());
+            const std::uint32_t f = heap_.back().face;
+            heap_.pop_back();
+            if (state_[f] != kOut || !fits(f, false, corners, sector))
+                continue;
+            take(f, corners, sector, corners != faces_[f]);
+            members.push_back(f);
+
+            offerNeighbours(f);
+        }
+
+        // A part kept as it was stays as it was; otherwise most of its
+        // area decides which way it faces.
+        double agreeing = 0.0, disagreeing = 0.0;
+        bool anyTurned = false;
         for (std::uint32_t f : members) {
-            if (flip[f] != turnOver) {
-                std::swap(faces[f][1], faces[f][2]);
+            anyTurned = anyTurned || state_[f] == kInTurned;
+            const double d = fit_[f];
+            const double area = 0.5 * length(faceCross(surface_.positions, faces_[f]));
+            if (d > 0.0)
+                (state_[f] == kInTurned ? disagreeing : agreeing) += area;
+            else if (d < 0.0)
+                (state_[f] == kInTurned ? agreeing : disagreeing) += area;
+        }
+        const bool turnAll = anyTurned && disagreeing > agreeing;
+        for (std::uint32_t f : members) {
+            if ((state_[f] == kInTurned) != turnAll) {
+                std::swap(faces_[f][1], faces_[f][2]);
                 ++flipped;
             }
         }
     }
-    return flipped;
+
+    std::vector<bool> keep(faces_.size());
+    for (std::size_t f = 0; f < faces_.size(); ++f)
+        keep[f] = state_[f] != kOut;
+    return keepMarked(faces_, keep);
+}
+
+// Where a point is a corner of faces that only meet there (two fans
+// touching at a point), keeps the fan with the most faces and drops the
+// others: the holes they leave are closed later without the pinch. Dropping
+// faces can split a fan elsewhere, so this repeats until no point has two.
+std::uint64_t removePinches(Faces& faces, std::size_t pointCount)
+{
+    std::uint64_t removed = 0;
+    for (;;) {
+        const EdgeTable table(faces, pointCount);
+        std::vector<std::uint32_t> first(pointCount + 1, 0);
+        for (const Face& face : faces)
+            for (std::uint32_t corner : face)
+                ++first[corner + 1];
+        for (std::size_t p = 0; p < pointCount; ++p)
+            first[p + 1] += first[p];
+        std::vector<std::uint32_t> around(3 * faces.size());  // half-edges leaving each point
+        {
+            std::vector<std::uint32_t> next(first.begin(), first.end() - 1);
+            for (std::uint32_t h = 0; h < around.size(); ++h)
+                around[next[EdgeTable::from(faces, h)]++] = h;
+        }
+
+        std::vector<bool> keep(faces.size(), true);
+        bool any = false;
+        std::vector<std::uint32_t> fan;
+        std::vector<std::uint32_t> sizes;
+        for (std::size_t v = 0; v < pointCount; ++v) {
+            const std::uint32_t begin = first[v], count = first[v + 1] - first[v];
+            if (count < 2)
+                continue;
+            // fan[i]: the first of the faces around v that face i is joined
+            // to through edges at v
+            fan.resize(count);
+            for (std::uint32_t i = 0; i < count; ++i)
+                fan[i] = i;
+            auto rootOf = [&fan](std::uint32_t i) {
+                while (fan[i] != i)
+                    i = fan[i] = fan[fan[i]];
+                return i;
+            };
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const std::uint32_t h = around[begin + i];
+                // the two edges of the face at v: the one it leaves by and the one it comes in by
+                for (const std::uint32_t g : {h, 3 * (h / 3) + (h % 3 + 2) % 3}) {
+                    const std::uint32_t e = table.edgeOf(g);
+                    for (std::uint32_t u = 0; u < table.uses(e); ++u) {
+                        const std::uint32_t o = table.use(e, u) / 3;
+                        for (std::uint32_t j = 0; j < count; ++j) {
+                            if (around[begin + j] / 3 == o) {
+                                const std::uint32_t a = rootOf(i), b = rootOf(j);
+                                fan[std::max(a, b)] = std::min(a, b);
+                            }
+                        }
+                    }
+                }
+            }
+            sizes.assign(count, 0);
+            for (std::uint32_t i = 0; i < count; ++i)
+                ++sizes[rootOf(i)];
+            std::uint32_t best = 0;
+            for (std::uint32_t i = 1; i < count; ++i)
+                if (sizes[i] > sizes[best])
+                    best = i;
+            for (std::uint32_t i = 0; i < count; ++i) {
+                if (rootOf(i) != best && keep[around[begin + i] / 3]) {
+                    keep[around[begin + i] / 3] = false;
+                    any = true;
+                }
+            }
+        }
+        if (!any)
+            return removed;
+        removed += keepMarked(faces, keep);
+    }
+}
+
+// Drops every component of less than a hundredth of the largest one's
+// faces: such a shred lies in a gap of a larger part, where the hole
+// filling would otherwise cover it over.
+std::uint64_t removeShreds(Faces& faces, std::size_t pointCount)
+{
+    const EdgeTable table(faces, pointCount);
+    std::vector<std::uint32_t> part(faces.size());
+    for (std::uint32_t f = 0; f < faces.size(); ++f)
+        part[f] = f;
+    auto rootOf = [&part](std::uint32_t i) {
+        while (part[i] != i)
+            i = part[i] = part[part[i]];
+        return i;
+    };
+    for (std::size_t e = 0; e < table.edgeCount(); ++e) {
+        for (std::uint32_t i = 1; i < table.uses(e); ++i) {
+            const std::uint32_t a = rootOf(table.use(e, 0) / 3), b = rootOf(table.use(e, i) / 3);
+            part[std::max(a, b)] = std::min(a, b);
+        }
+    }
+    std::vector<std::size_t> size(faces.size(), 0);
+    std::size_t largest = 0;
+    for (std::uint32_t f = 0; f < faces.size(); ++f)
+        largest = std::max(largest, ++size[rootOf(f)]);
+    std::vector<bool> keep(faces.size());
+    bool any = false;
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        keep[f] = 100 * size[rootOf(f)] >= largest;
+        any = any || !keep[f];
+    }
+    return any ? keepMarked(faces, keep) : 0;
 }
 
 std::uint64_t edgeKey(std::uint32_t a, std::uint32_t b)
@@ -427,12 +715,17 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges)
     counts.removedDuplicates = removeDuplicates(faces, table);
     if (counts.removedDuplicates > 0)
         table = EdgeTable(faces, pointCount);
-    counts.removedFoldOvers = removeFoldOvers(surface, faces, table);
-    if (counts.removedFoldOvers > 0)
+    // A surface whose every edge has at most two faces, run opposite ways,
+    // needs no faces taken away: at most its holes want closing.
+    if (!windsOneWay(faces, table)) {
+        counts.removedFoldOvers = removeFoldOvers(surface, faces, table);
+        if (counts.removedFoldOvers > 0)
+            table = EdgeTable(faces, pointCount);
+        counts.removedFoldOvers += ManifoldGrowth(surface, faces, table).run(counts.flippedFaces);
+        counts.removedPieces += removePinches(faces, pointCount);
+        counts.removedPieces += removeShreds(faces, pointCount);
         table = EdgeTable(faces, pointCount);
-    counts.flippedFaces = orientComponents(surface, faces, table);
-    if (counts.flippedFaces > 0)
-        table = EdgeTable(faces, pointCount);
+    }
 
     const Loops loops = findLoops(faces, table);
     Faces added;
