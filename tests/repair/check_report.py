@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Counts what report:1 prints with code of its own, over the mesh the same
-run exported, and checks the two agree.
+run exported, and checks the two agree; then checks that clean:1 makes a
+closed torus and a closed sphere of random samples.
 
-usage: check_report.py <tri3d> <points file> <scratch folder> [words...]
+usage: check_report.py <tri3d> <scratch folder>
        check_report.py --count <mesh.ply|mesh.off>   (prints the figures)
 """
 import math
+import random
 import re
 import struct
 import subprocess
@@ -112,16 +114,32 @@ def reported(output):
     return figures
 
 
-def main():
-    if sys.argv[1] == "--count":
-        path = sys.argv[2]
-        mesh = read_ply(path) if path.endswith(".ply") else read_off(path)
-        for name, value in count(*mesh).items():
-            print("  %s: %s" % (name, value))
-        return
-    tri3d, points, scratch = sys.argv[1:4]
+def sample(shape, n, seed, path):
+    """Points drawn uniformly over the area of a torus (radii 3 and 1) or a
+    sphere (radius 2), with exact normals: the gaps and clusters of random
+    samples are what leaves the marks the repair must remove."""
+    rng = random.Random(seed)
+    with open(path, "w") as out:
+        made = 0
+        while made < n:
+            if shape == "torus":
+                u, v = rng.uniform(0, 2 * math.pi), rng.uniform(0, 2 * math.pi)
+                if rng.uniform(0, 4) > 3 + math.cos(v):
+                    continue  # the outer side has more area than the inner
+                normal = (math.cos(v) * math.cos(u), math.cos(v) * math.sin(u), math.sin(v))
+                ring = 3 + math.cos(v)
+                position = (ring * math.cos(u), ring * math.sin(u), math.sin(v))
+            else:
+                z, t = rng.uniform(-1, 1), rng.uniform(0, 2 * math.pi)
+                normal = (math.sqrt(1 - z * z) * math.cos(t), math.sqrt(1 - z * z) * math.sin(t), z)
+                position = tuple(2 * c for c in normal)
+            out.write("%.17g %.17g %.17g %.17g %.17g %.17g\n" % (position + normal))
+            made += 1
+
+
+def checked_run(tri3d, points, scratch, words):
     target = scratch + "/check_report.ply"
-    output = subprocess.run([tri3d, "file:" + points, "view:0", "report:1", "out:" + target] + sys.argv[4:],
+    output = subprocess.run([tri3d, "file:" + points, "view:0", "report:1", "out:" + target] + words,
                             check=True, capture_output=True, text=True).stdout
     ours, theirs = count(*read_ply(target)), reported(output)
     for name, value in ours.items():
@@ -130,7 +148,28 @@ def main():
             assert abs(theirs[name] - value) <= 1e-9 * value, (name, theirs[name], value)
         else:
             assert theirs[name] == value, (name, theirs[name], value)
-    print("check_report: %d faces, every figure agrees" % ours["faces"])
+    return ours
+
+
+def main():
+    if sys.argv[1] == "--count":
+        path = sys.argv[2]
+        mesh = read_ply(path) if path.endswith(".ply") else read_off(path)
+        for name, value in count(*mesh).items():
+            print("  %s: %s" % (name, value))
+        return
+    tri3d, scratch = sys.argv[1:3]
+    for shape, euler in (("torus", 0), ("sphere", 2)):
+        points = "%s/random_%s.xyz" % (scratch, shape)
+        sample(shape, 3000, 1, points)
+        before = checked_run(tri3d, points, scratch, [])
+        assert before["boundary edges"] > 0 and before["inconsistent edges"] > 0, before
+        after = checked_run(tri3d, points, scratch, ["clean:1", "holes:100"])
+        closed = {"boundary edges": 0, "non-manifold edges": 0, "inconsistent edges": 0, "duplicate faces": 0,
+                  "components": 1, "Euler characteristic": euler}
+        assert all(after[name] == value for name, value in closed.items()), (shape, after)
+        print("check_report: %s, %d faces with %d boundary edges before, closed after, every figure agrees"
+              % (shape, before["faces"], before["boundary edges"]))
 
 
 if __name__ == "__main__":
