@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <utility>
 
 EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
 {
@@ -18,12 +17,27 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
     for (std::size_t p = 0; p < pointCount; ++p)
         bucket[p + 1] += bucket[p];
 
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> entries(halfEdgeCount);  // higher corner, half-edge
+    struct Entry {
+        std::uint32_t higher;
+        std::uint32_t halfEdge;
+        std::uint32_t across;
+        bool up;
+        bool operator<(const Entry& other) const
+        {
+            return higher < other.higher || (higher == other.higher && halfEdge < other.halfEdge);
+        }
+    };
+    std::vector<Entry> entries(halfEdgeCount);
     {
+        // The faces are read once, in order; everything later asks of them
+        // is copied out here.
         std::vector<std::uint32_t> next(bucket.begin(), bucket.end() - 1);
-        for (std::uint32_t h = 0; h < halfEdgeCount; ++h) {
-            const std::uint32_t a = from(faces, h), b = to(faces, h);
-            entries[next[std::min(a, b)]++] = {std::max(a, b), h};
+        for (std::uint32_t f = 0; f < faces.size(); ++f) {
+            const Face& face = faces[f];
+            for (std::uint32_t k = 0; k < 3; ++k) {
+                const std::uint32_t a = face[k], b = face[(k + 1) % 3];
+                entries[next[std::min(a, b)]++] = {std::max(a, b), 3 * f + k, face[(k + 2) % 3], a < b};
+            }
         }
     }
 
@@ -32,6 +46,8 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
     lower_.reserve(halfEdgeCount / 2);
     higher_.reserve(halfEdgeCount / 2);
     halfEdges_.resize(halfEdgeCount);
+    runsUp_.resize(halfEdgeCount);
+    across_.resize(halfEdgeCount);
     edgeOf_.resize(halfEdgeCount);
     for (std::size_t p = 0; p < pointCount; ++p) {
         byPoint_[p] = static_cast<std::uint32_t>(lower_.size());
@@ -39,13 +55,15 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
         std::sort(first, last);
         for (auto it = first; it != last; ++it) {
             const auto at = static_cast<std::uint32_t>(it - entries.begin());
-            if (it == first || it->first != (it - 1)->first) {
+            if (it == first || it->higher != (it - 1)->higher) {
                 start_.push_back(at);
                 lower_.push_back(static_cast<std::uint32_t>(p));
-                higher_.push_back(it->first);
+                higher_.push_back(it->higher);
             }
-            halfEdges_[at] = it->second;
-            edgeOf_[it->second] = static_cast<std::uint32_t>(lower_.size() - 1);
+            halfEdges_[at] = it->halfEdge;
+            runsUp_[at] = it->up;
+            across_[at] = it->across;
+            edgeOf_[it->halfEdge] = static_cast<std::uint32_t>(lower_.size() - 1);
         }
     }
     byPoint_[pointCount] = static_cast<std::uint32_t>(lower_.size());
@@ -62,4 +80,17 @@ std::size_t EdgeTable::find(std::uint32_t a, std::uint32_t b) const
     if (it == last || *it != hi)
         return edgeCount();
     return static_cast<std::size_t>(it - higher_.begin());
+}
+
+std::vector<bool> EdgeTable::repeatedFaces(std::size_t faceCount) const
+{
+    std::vector<bool> repeated(faceCount, false);
+    for (std::size_t e = 0; e < edgeCount(); ++e) {
+        const std::uint32_t n = uses(e);
+        for (std::uint32_t j = 1; j < n; ++j)
+            for (std::uint32_t i = 0; i < j; ++i)
+                if (across(e, i) == across(e, j) && faceOf(use(e, i)) != faceOf(use(e, j)))
+                    repeated[faceOf(use(e, j))] = true;
+    }
+    return repeated;
 }

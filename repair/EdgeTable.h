@@ -24,8 +24,18 @@ public:
     std::uint32_t uses(std::size_t edge) const { return start_[edge + 1] - start_[edge]; }
     std::uint32_t use(std::size_t edge, std::uint32_t i) const { return halfEdges_[start_[edge] + i]; }
 
+    // Whether the i-th half-edge on the edge runs from its lower corner to
+    // its higher one, and the corner of its face off the edge: what tells
+    // folds, windings and duplicates apart without going back to the faces.
+    bool runsUp(std::size_t edge, std::uint32_t i) const { return runsUp_[start_[edge] + i] != 0; }
+    std::uint32_t across(std::size_t edge, std::uint32_t i) const { return across_[start_[edge] + i]; }
+
     // The edge a half-edge lies on.
     std::uint32_t edgeOf(std::uint32_t halfEdge) const { return edgeOf_[halfEdge]; }
+
+    // For each face, whether an earlier face has the same three corners:
+    // two such faces share every edge and the corner across it.
+    std::vector<bool> repeatedFaces(std::size_t faceCount) const;
 
     // The edge joining a and b, or edgeCount() when no face uses one.
     std::size_t find(std::uint32_t a, std::uint32_t b) const;
@@ -46,5 +56,7 @@ private:
     std::vector<std::uint32_t> higher_;
     std::vector<std::uint32_t> start_;  // first entry of each edge in halfEdges_, and the end
     std::vector<std::uint32_t> halfEdges_;
+    std::vector<std::uint8_t> runsUp_;
+    std::vector<std::uint32_t> across_;
     std::vector<std::uint32_t> edgeOf_;
 };

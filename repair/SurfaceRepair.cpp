@@ -29,46 +29,26 @@ std::uint64_t keepMarked(Faces& faces, const std::vector<bool>& keep)
     return removed;
 }
 
-bool sameCorners(Face a, Face b)
-{
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    return a == b;
-}
-
+// Drops faces with the same corners as an earlier face, and faces that
+// name a point twice, which are no triangle at all.
 std::uint64_t removeDuplicates(Faces& faces, const EdgeTable& table)
 {
-    std::vector<bool> keep(faces.size(), true);
+    std::vector<bool> keep = table.repeatedFaces(faces.size());
     bool any = false;
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+    for (std::size_t f = 0; f < faces.size(); ++f) {
         const Face& face = faces[f];
-        if (face[0] == face[1] || face[1] == face[2] || face[2] == face[0]) {
-            keep[f] = false;
-            any = true;
-            continue;
-        }
-        // A duplicate shares every edge with its original.
-        const std::size_t e = table.edgeOf(3 * f);
-        for (std::uint32_t i = 0; i < table.uses(e); ++i) {
-            const std::uint32_t other = EdgeTable::faceOf(table.use(e, i));
-            if (other >= f)
-                break;
-            if (keep[other] && sameCorners(faces[other], face)) {
-                keep[f] = false;
-                any = true;
-                break;
-            }
-        }
+        keep[f] = !keep[f] && face[0] != face[1] && face[1] != face[2] && face[2] != face[0];
+        any = any || !keep[f];
     }
     return any ? keepMarked(faces, keep) : 0;
 }
 
-bool windsOneWay(const Faces& faces, const EdgeTable& table)
+bool windsOneWay(const EdgeTable& table)
 {
     for (std::size_t e = 0; e < table.edgeCount(); ++e) {
         if (table.uses(e) > 2)
             return false;
-        if (table.uses(e) == 2 && EdgeTable::from(faces, table.use(e, 0)) == EdgeTable::from(faces, table.use(e, 1)))
+        if (table.uses(e) == 2 && table.runsUp(e, 0) == table.runsUp(e, 1))
             return false;
     }
     return true;
@@ -717,7 +697,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges)
         table = EdgeTable(faces, pointCount);
     // A surface whose every edge has at most two faces, run opposite ways,
     // needs no faces taken away: at most its holes want closing.
-    if (!windsOneWay(faces, table)) {
+    if (!windsOneWay(table)) {
         counts.removedFoldOvers = removeFoldOvers(surface, faces, table);
         if (counts.removedFoldOvers > 0)
             table = EdgeTable(faces, pointCount);

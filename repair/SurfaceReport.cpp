@@ -42,13 +42,6 @@ private:
     std::vector<std::uint32_t> parent_;
 };
 
-bool sameCorners(Face a, Face b)
-{
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    return a == b;
-}
-
 }  // namespace
 
 SurfaceReport reportOn(const Surface& surface)
@@ -82,7 +75,7 @@ SurfaceReport reportOn(const Surface& surface)
             onBoundary[table.lower(e)] = onBoundary[table.higher(e)] = true;
         } else if (uses > 2) {
             ++report.nonManifoldEdges;
-        } else if (EdgeTable::from(faces, table.use(e, 0)) == EdgeTable::from(faces, table.use(e, 1))) {
+        } else if (table.runsUp(e, 0) == table.runsUp(e, 1)) {
             ++report.inconsistentEdges;
         }
         for (std::uint32_t i = 1; i < uses; ++i)
@@ -95,20 +88,8 @@ SurfaceReport reportOn(const Surface& surface)
         if (components.root(static_cast<std::uint32_t>(f)) == f)
             ++report.components;
 
-    // A duplicate shares every edge with its original, so the faces on its
-    // first edge are the only ones to compare with.
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        const std::size_t e = table.edgeOf(3 * f);
-        for (std::uint32_t i = 0; i < table.uses(e); ++i) {
-            const std::uint32_t other = EdgeTable::faceOf(table.use(e, i));
-            if (other >= f)
-                break;
-            if (sameCorners(faces[other], faces[f])) {
-                ++report.duplicateFaces;
-                break;
-            }
-        }
-    }
+    const std::vector<bool> repeated = table.repeatedFaces(faces.size());
+    report.duplicateFaces = static_cast<std::uint64_t>(std::count(repeated.begin(), repeated.end(), true));
 
     report.eulerCharacteristic = static_cast<std::int64_t>(report.verticesUsed) -
                                  static_cast<std::int64_t>(report.edges) + static_cast<std::int64_t>(report.faces);
