@@ -567,8 +567,9 @@ public:
     {
     }
 
-    // False when every triangulation would reuse an edge or make a duplicate.
-    bool fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides);
+    // How many faces closed the loop; 0 when every way of closing it would
+    // give an edge a third face or make a duplicate.
+    std::size_t fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides);
 
 private:
     struct Cost {
@@ -600,19 +601,19 @@ double angleBetween(const CGVector& a, const CGVector& b)
     return std::acos(std::max(-1.0, std::min(1.0, dot(a, b) / (la * lb))));
 }
 
-bool HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides)
+std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides)
 {
     const std::size_t n = loop.size();
     if (n == 3) {
         // Three boundary edges around one face only: closing them would
         // put the same face there twice.
         if (thirdCorner(faces_, sides[0]) == loop[2])
-            return false;
+            return 0;
         const Face face = {loop[0], loop[1], loop[2]};
         if (!(length(faceCross(positions_, face)) > 0.0))
-            return false;
+            return 0;
         added_.push_back(face);
-        return true;
+        return 1;
     }
 
     // best[i][j]: the least cost of closing the loop's points i..j against
@@ -663,8 +664,9 @@ bool HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::vector<
         }
     }
     if (apex[n - 1] == kNone)
-        return false;
+        return 0;
 
+    const std::size_t before = added_.size();
     std::vector<std::pair<std::size_t, std::size_t>> open{{0, n - 1}};
     while (!open.empty()) {
         const auto [i, j] = open.back();
@@ -678,7 +680,7 @@ bool HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::vector<
             }
         }
     }
-    return true;
+    return added_.size() - before;
 }
 
 }  // namespace
@@ -713,10 +715,9 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges)
     for (std::size_t i = 0; i < loops.points.size(); ++i) {
         if (loops.points[i].size() > maxHoleEdges || loops.points[i].size() < 3)
             continue;
-        const std::size_t before = added.size();
-        if (filler.fill(loops.points[i], loops.sides[i])) {
+        if (const std::size_t made = filler.fill(loops.points[i], loops.sides[i])) {
             ++counts.filledHoles;
-            counts.facesAdded += added.size() - before;
+            counts.facesAdded += made;
         } else {
             ++counts.holesLeftOpen;
         }
