@@ -17,6 +17,10 @@ namespace {
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr double kPi = 3.14159265358979323846;
 
+// The fit of a face of no area: below any sum of three cosines, so such a
+// face is always the one to go.
+constexpr double kNoPlane = -4.0;
+
 // Keeps the faces marked true, in order; returns how many went.
 std::uint64_t keepMarked(Faces& faces, const std::vector<bool>& keep)
 {
@@ -61,7 +65,7 @@ double agreement(const Surface& surface, const Face& face)
     const CGVector n = faceCross(surface.positions, face);
     const double nl = length(n);
     if (!(nl > 0.0))
-        return -3.0;  // no plane at all: the first to go
+        return kNoPlane;
     double sum = 0.0;
     for (std::uint32_t corner : face) {
         const CGVector& m = surface.normals[corner];
@@ -269,6 +273,8 @@ bool ManifoldGrowth::fits(std::uint32_t f, bool seed, Face& corners, Sector sect
     }
     if (turn == 0 && !seed)
         return false;
+    if (fit_[f] == kNoPlane)
+        return false;  // no area: nothing to print or measure
     corners = faces_[f];
     if (turn == -1)
         std::swap(corners[1], corners[2]);
@@ -403,6 +409,7 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount)
         bool any = false;
         std::vector<std::uint32_t> fan;
         std::vector<std::uint32_t> sizes;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> atEdge;  // edge at v, face around v
         for (std::size_t v = 0; v < pointCount; ++v) {
             const std::uint32_t begin = first[v], count = first[v + 1] - first[v];
             if (count < 2)
@@ -417,20 +424,19 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount)
                     i = fan[i] = fan[fan[i]];
                 return i;
             };
+            // Faces around v that share an edge at v are one fan; sorting
+            // the edges keeps a point with thousands of faces quick.
+            atEdge.clear();
             for (std::uint32_t i = 0; i < count; ++i) {
-                const std::uint32_t h = around[begin + i];
-                // the two edges of the face at v: the one it leaves by and the one it comes in by
-                for (const std::uint32_t g : {h, 3 * (h / 3) + (h % 3 + 2) % 3}) {
-                    const std::uint32_t e = table.edgeOf(g);
-                    for (std::uint32_t u = 0; u < table.uses(e); ++u) {
-                        const std::uint32_t o = table.use(e, u) / 3;
-                        for (std::uint32_t j = 0; j < count; ++j) {
-                            if (around[begin + j] / 3 == o) {
-                                const std::uint32_t a = rootOf(i), b = rootOf(j);
-                                fan[std::max(a, b)] = std::min(a, b);
-                            }
-                        }
-                    }
+                const std::uint32_t h = around[begin + i];  // leaves v
+                atEdge.push_back({table.edgeOf(h), i});
+                atEdge.push_back({table.edgeOf(3 * (h / 3) + (h % 3 + 2) % 3), i});  // comes into v
+            }
+            std::sort(atEdge.begin(), atEdge.end());
+            for (std::size_t i = 1; i < atEdge.size(); ++i) {
+                if (atEdge[i].first == atEdge[i - 1].first) {
+                    const std::uint32_t a = rootOf(atEdge[i - 1].second), b = rootOf(atEdge[i].second);
+                    fan[std::max(a, b)] = std::min(a, b);
                 }
             }
             sizes.assign(count, 0);
