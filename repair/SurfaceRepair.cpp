@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr double kPi = 3.14159265358979323846;
+constexpr double kFoldAngle = 150.0 * kPi / 180.0;  // a new face within 30 degrees of folding onto the old one beside it
 
 // The fit of a face of no area: below any sum of three cosines, so such a
 // face is always the one to go.
@@ -574,7 +575,8 @@ public:
     }
 
     // How many faces closed the loop; 0 when every way of closing it would
-    // give an edge a third face or make a duplicate.
+    // give an edge a third face, make a duplicate or fold back onto a face
+    // beside the hole.
     std::size_t fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides);
 
 private:
@@ -655,11 +657,16 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
                 const CGVector t = faceCross(positions_, {loop[i], loop[m], loop[j]});
                 if (!(length(t) > 0.0))
                     continue;
+                // Against a face already there, a triangle must not fold
+                // back over it, as it would when capping a small patch
+                // from behind.
+                const double toLeft = angleBetween(t, neighbour(i, m));
+                const double toRight = angleBetween(t, neighbour(m, j));
+                const double toClosing = i == 0 && j == n - 1 ? angleBetween(t, sideNormal[n - 1]) : 0.0;
+                if ((m == i + 1 && toLeft > kFoldAngle) || (j == m + 1 && toRight > kFoldAngle) || toClosing > kFoldAngle)
+                    continue;
                 Cost c;
-                c.worstAngle = std::max({left.worstAngle, right.worstAngle, angleBetween(t, neighbour(i, m)),
-                                         angleBetween(t, neighbour(m, j))});
-                if (i == 0 && j == n - 1)
-                    c.worstAngle = std::max(c.worstAngle, angleBetween(t, sideNormal[n - 1]));
+                c.worstAngle = std::max({left.worstAngle, right.worstAngle, toLeft, toRight, toClosing});
                 c.area = left.area + right.area + 0.5 * length(t);
                 if (c < cost[i * n + j]) {
                     cost[i * n + j] = c;

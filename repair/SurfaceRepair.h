@@ -13,14 +13,14 @@ struct RepairCounts {
     std::uint64_t flippedFaces = 0;
     std::uint64_t filledHoles = 0;
     std::uint64_t facesAdded = 0;
-    std::uint64_t holesLeftOpen = 0;  // short enough to fill, but every way of closing them needs a taken edge
+    std::uint64_t holesLeftOpen = 0;  // short enough to fill, but every closing needs a taken edge or folds back
 };
 
 // Repairs the face list in place over the surface's own points, which it
 // never moves or adds to: drops duplicate faces, drops the worse face of
 // every fold, winds each component one way (the way most of its area agrees
 // with the point normals) and closes every hole of at most maxHoleEdges
-// edges that can be closed without an edge of more than two faces or a
-// duplicate. Surviving faces keep their order; new ones go at the end. A
+// edges that can be closed without an edge of more than two faces, a
+// duplicate or a face folded back onto one beside the hole. Surviving faces keep their order; new ones go at the end. A
 // surface with none of these faults comes back unchanged.
 RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges);
