@@ -17,10 +17,13 @@ struct RepairCounts {
 };
 
 // Repairs the face list in place over the surface's own points, which it
-// never moves or adds to: drops duplicate faces, drops the worse face of
-// every fold, winds each component one way (the way most of its area agrees
-// with the point normals) and closes every hole of at most maxHoleEdges
-// edges that can be closed without an edge of more than two faces, a
-// duplicate or a face folded back onto one beside the hole. Surviving faces keep their order; new ones go at the end. A
-// surface with none of these faults comes back unchanged.
+// never moves or adds to. Drops duplicate faces and the worse face of every
+// fold; where faces overlap or run an edge the same way, grows a one-way
+// manifold from the faces that fit the point normals best, each part wound
+// the way most of its area agrees with them, and drops the rest, pinched
+// fans and shreds; closes every hole of at most maxHoleEdges edges that can
+// be closed without an edge of more than two faces, a duplicate or a face
+// folded back onto one beside the hole. Surviving faces keep their order;
+// new ones go at the end. A surface with none of these faults comes back
+// unchanged.
 RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges);
