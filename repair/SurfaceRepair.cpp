@@ -18,6 +18,11 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kFoldAngle = 150.0 * kPi / 180.0;  // a new face within 30 degrees of folding onto the old one beside it
 
+// The closing of a hole takes time with the cube of its outline's length
+// and memory with the square; beyond this, a long outline would take
+// minutes and gigabytes, and it is left open whatever holes:<N> says.
+constexpr std::size_t kMaxHoleEdges = 1000;
+
 // The fit of a face of no area: below any sum of three cosines, so such a
 // face is always the one to go.
 constexpr double kNoPlane = -4.0;
@@ -726,7 +731,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges)
     Faces added;
     HoleFiller filler(surface, table, added);
     for (std::size_t i = 0; i < loops.points.size(); ++i) {
-        if (loops.points[i].size() > maxHoleEdges || loops.points[i].size() < 3)
+        if (loops.points[i].size() > std::min(maxHoleEdges, kMaxHoleEdges) || loops.points[i].size() < 3)
             continue;
         if (const std::size_t made = filler.fill(loops.points[i], loops.sides[i])) {
             ++counts.filledHoles;

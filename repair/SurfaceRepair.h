@@ -21,9 +21,9 @@ struct RepairCounts {
 // fold; where faces overlap or run an edge the same way, grows a one-way
 // manifold from the faces that fit the point normals best, each part wound
 // the way most of its area agrees with them, and drops the rest, pinched
-// fans and shreds; closes every hole of at most maxHoleEdges edges that can
-// be closed without an edge of more than two faces, a duplicate or a face
-// folded back onto one beside the hole. Surviving faces keep their order;
-// new ones go at the end. A surface with none of these faults comes back
-// unchanged.
+// fans and shreds; closes every hole of at most maxHoleEdges edges (never
+// more than 1,000) that can be closed without an edge of more than two
+// faces, a duplicate or a face folded back onto one beside the hole.
+// Surviving faces keep their order; new ones go at the end. A surface with
+// none of these faults comes back unchanged.
 RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges);
