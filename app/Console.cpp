@@ -41,6 +41,8 @@ void printMoreOptions(std::ostream& err)
            "  out:<file>       - save the surface: .ply, .obj, .off or .stl, by extension\n"
            "  view:<0|1>       - 0: no window; end after the report (default: 1)\n"
            "  shot:<file.png>  - render the first frame into a PNG instead of a window\n"
+           "  fit:<0|1>        - 1: centre and scale the model to fill the frame (default: 0)\n"
+           "  angle:<degrees>  - the turning angle the view starts from (default: 0)\n"
            "  report:<0|1>     - 1: count faces, edges, holes and faults of the surface (default: 0)\n"
            "  clean:<0|1>      - 1: repair the surface before it is saved and shown (default: 0)\n"
            "  holes:<N>        - the repair closes holes of at most N edges (default: 30)\n"

@@ -66,6 +66,10 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.view = toFlag(value);
         else if (key == "shot")
             settings.shot = value;
+        else if (key == "fit")
+            settings.fit = toFlag(value);
+        else if (key == "angle")
+            settings.angle = toNumber(value);
         else if (key == "report")
             settings.report = toFlag(value);
         else if (key == "clean")
