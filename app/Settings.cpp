@@ -25,6 +25,12 @@ double toNumber(const char* text)
     return std::strtod(text, nullptr);  // atof's rule, defined on overflow
 }
 
+// atoi's rule, held to long's range instead of overflowing.
+long toCount(const char* text)
+{
+    return std::strtol(text, nullptr, 10);
+}
+
 }  // namespace
 
 Settings scanCommandLine(int argc, const char* const* argv)
@@ -59,6 +65,10 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.view = toFlag(value);
         else if (key == "shot")
             settings.shot = value;
+        else if (key == "normals")
+            settings.normals = value;
+        else if (key == "neighbours")
+            settings.neighbours = toCount(value);
     }
     return settings;
 }

@@ -26,6 +26,8 @@ TEST(ScanCommandLine, DefaultsWithoutWords)
     EXPECT_EQ(s.transx, 0.0);
     EXPECT_EQ(s.transy, 0.0);
     EXPECT_TRUE(s.view);
+    EXPECT_EQ(s.normals, "auto");
+    EXPECT_EQ(s.neighbours, 16);
 }
 
 TEST(ScanCommandLine, LeftmostOccurrenceWins)
