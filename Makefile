@@ -2,6 +2,9 @@
 BUILD  ?= build
 JOBS   ?= 2
 SAMPLE ?= samples/torus.xyz
+# A real scan with its own normals, for make bench to compare estimated
+# normals with; benched only where it is present.
+SCAN   ?= ../shared/data/bunny00.xyz
 
 # CI (CI=true) treats every warning as an error. A user's build does not, so
 # that a newer compiler's new warning never stops `make run`.
@@ -90,8 +93,10 @@ check-deps: deps
 # micro-benchmarks. Only what the runs need is built: the tests are not.
 bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTRI3D_BENCH=ON >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target tri3d make_samples stage_times tri3d_bench
+	@cmake --build $(BUILD) -j $(JOBS) --target tri3d make_samples stage_times tri3d_bench normals_bench
 	scripts/bench $(BUILD)
+	@echo
+	$(BUILD)/normals_bench $(BUILD)/bench-inputs $(wildcard $(SCAN))
 	@echo
 	@echo "Micro-benchmarks (Google Benchmark):"
 	$(BUILD)/tri3d_bench
