@@ -60,7 +60,7 @@ bool isInteger(Scalar type)
 // The value of one binary scalar, exactly: every type here fits a double.
 double decode(const unsigned char* bytes, Scalar type, bool bigEndian)
 {
-    unsigned char b[8];
+    unsigned char b[8] = {};
     const std::size_t n = sizeOf(type);
     for (std::size_t i = 0; i < n; ++i)
         b[i] = bigEndian ? bytes[n - 1 - i] : bytes[i];

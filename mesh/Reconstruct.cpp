@@ -256,14 +256,19 @@ bool Reconstruct::loadNodes(const std::string& fileName, const LoadOptions& opti
         return false;
     }
 
-    if (report.read.hasNormals && !points.empty()) {
-        report.allNormalsZero = std::all_of(points.begin(), points.end(), [](const auto& point) {
-            return point.second.x == 0.0 && point.second.y == 0.0 && point.second.z == 0.0;
-        });
+    // A file of nothing but zero normals carries no normals at all.
+    bool anyNormal = false;
+    for (const auto& point : points) {
+        if (point.second.x != 0.0 || point.second.y != 0.0 || point.second.z != 0.0) {
+            anyNormal = true;
+            break;
+        }
     }
-    const bool estimate = !points.empty() && (options.normals == NormalSource::estimate ||
-                                              (options.normals == NormalSource::automatic &&
-                                               (!report.read.hasNormals || report.allNormalsZero)));
+    const bool some = points.size() > 0;
+    report.allNormalsZero = report.read.hasNormals && some && !anyNormal;
+    const bool estimate = some && (options.normals == NormalSource::estimate ||
+                                   (options.normals == NormalSource::automatic &&
+                                    (!report.read.hasNormals || report.allNormalsZero)));
     if (estimate) {
         const auto start = std::chrono::steady_clock::now();
         std::vector<CGVertex> positions(points.size());
@@ -320,7 +325,7 @@ bool Reconstruct::triangulate(bool useKd)
             // overflow, the area test cannot be fooled); skipping it keeps
             // heaps of coincident points from costing a full scan per edge.
             if (c == nullptr && !(moderate && samePosition(e->from->position, e->to->position)))
-                c = findCandidate(*this, *e, direction, useKd);
+                c = findCandidate(nodes, kdTree, *e, direction, useKd);
             if (c != nullptr)
                 addTriangle(e->from, e->to, c);
         }
@@ -343,7 +348,7 @@ bool Reconstruct::findSeed()
     // the very answers the passes over all nodes give.
     const bool nearby = seedsNearby_ && kdTree.root != nullptr;
     PartnerScan partner(s);
-    ReconNode* q = nearby ? scanNearestFirst(*this, s->position, seedReach_, 0, partner)
+    ReconNode* q = nearby ? scanNearestFirst(nodes, kdTree, s->position, seedReach_, 0, partner)
                           : scanInFileOrder(nodes, 0, partner);
     if (q == nullptr)
         return false;
@@ -356,7 +361,7 @@ bool Reconstruct::findSeed()
 
     const CGVertex middle = midpoint(s->position, q->position);
     ThirdScan third(s, q, skip);
-    ReconNode* r = nearby ? scanNearestFirst(*this, middle, seedReach_, skip, third)
+    ReconNode* r = nearby ? scanNearestFirst(nodes, kdTree, middle, seedReach_, skip, third)
                           : scanInFileOrder(nodes, skip, third);
     if (r == nullptr)
         return false;
