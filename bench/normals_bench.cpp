@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <ctime>
 #include <random>
 #include <string>
@@ -143,6 +144,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string folder = argv[1];
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
     const char* repeatText = std::getenv("BENCH_REPEAT");
     const int repeat = std::max(1, repeatText != nullptr ? std::atoi(repeatText) : 3);
 
