@@ -37,6 +37,8 @@ void printMoreOptions(std::ostream& err)
            "  out:<file>       - save the surface: .ply, .obj or .off, by extension\n"
            "  view:<0|1>       - 0: no window; end after the report (default: 1)\n"
            "  shot:<file.png>  - render the first frame into a PNG instead of a window\n"
+           "  fit:<0|1>        - 1: centre and scale the model to fill the frame (default: 0)\n"
+           "  angle:<degrees>  - the turning angle the view starts from (default: 0)\n"
            "  normals:<mode>   - auto: the file's, estimated when it has none or all are zero;\n"
            "                     file: the file's only; estimate: always estimated (default: auto)\n"
            "  neighbours:<k>   - neighbours an estimated normal looks at, 3 to 100 (default: 16)\n"

@@ -100,7 +100,8 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
     out << "  Triangulation in progress... " << std::flush;
     startTimer();
     reconstruct.triangulate(settings.kd);
-    // The interval deliberately includes writing this line, as it always has.
+    // The clock stops after this line is written: the time is the whole wait
+    // a user sees between "progress..." and "Done!".
     out << "Done!" << std::endl;
     out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
 

@@ -65,6 +65,10 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.view = toFlag(value);
         else if (key == "shot")
             settings.shot = value;
+        else if (key == "fit")
+            settings.fit = toFlag(value);
+        else if (key == "angle")
+            settings.angle = toNumber(value);
         else if (key == "normals")
             settings.normals = value;
         else if (key == "neighbours")

@@ -15,6 +15,8 @@ struct Settings {
     std::string out;       // mesh file to write, if any
     bool view = true;      // open the window at all
     std::string shot;      // PNG to render the first frame into, if any
+    bool fit = false;      // centre and scale the model to fill the frame
+    double angle = 0.0;    // degrees the turning starts from
     std::string normals = "auto";  // auto, file or estimate: where normals come from
     long neighbours = 16;  // neighbours an estimated normal looks at
 };

@@ -26,6 +26,8 @@ TEST(ScanCommandLine, DefaultsWithoutWords)
     EXPECT_EQ(s.transx, 0.0);
     EXPECT_EQ(s.transy, 0.0);
     EXPECT_TRUE(s.view);
+    EXPECT_FALSE(s.fit);  // the fixed camera stays the default view
+    EXPECT_EQ(s.angle, 0.0);
     EXPECT_EQ(s.normals, "auto");
     EXPECT_EQ(s.neighbours, 16);
 }
