@@ -3,6 +3,8 @@
 #include "fuzz/MemoryFile.h"
 #include "fuzz/MeshInvariants.h"
 #include "mesh/Reconstruct.h"
+#include "repair/SurfaceRepair.h"
+#include "repair/SurfaceReport.h"
 
 
 namespace {
@@ -27,8 +29,16 @@ bool load(Reconstruct& engine, const std::uint8_t* data, std::size_t size, std::
         return true;
     }
     static MemoryFile file;
-    if (!file.assign(data, size) || !engine.loadNodes(file.path())) {
-        fault = "could not load a readable file";
+    if (!file.assign(data, size)) {
+        fault = "could not store the input in memory";
+        return false;
+    }
+    // A PLY file that breaks its own rules is refused, with a reason; any
+    // other refusal of a readable file is a fault.
+    LoadReport report;
+    if (!engine.loadNodes(file.path(), LoadOptions(), report)) {
+        if (report.read.problem.empty())
+            fault = "could not load a readable file";
         return false;
     }
     return engine.nodes.size() <= kMaxPipelinePoints;
@@ -43,6 +53,27 @@ bool sameTriangles(const Triangles& a, const Triangles& b)
             if (a[i].source[c] != b[i].source[c])
                 return false;
     return true;
+}
+
+// The repair of a finished surface: faces over its own points only, no
+// duplicate and no edge of three faces after it, and the same faces from a
+// second repair of the same surface.
+std::string findRepairFault(const Reconstruct& engine)
+{
+    Surface once = engine.surface();
+    Surface twice = once;
+    repairSurface(once, 30);
+    repairSurface(twice, 30);
+    if (once.faces != twice.faces)
+        return "two repairs of one surface gave other faces";
+    for (const Face& face : once.faces)
+        for (std::uint32_t corner : face)
+            if (corner >= once.positions.size())
+                return "the repair named a point that does not exist";
+    const SurfaceReport report = reportOn(once);
+    if (report.duplicateFaces != 0 || report.nonManifoldEdges != 0)
+        return "the repair left a duplicate face or an edge of more than two faces";
+    return {};
 }
 
 }  // namespace
@@ -63,6 +94,11 @@ std::string checkPipelineInput(const std::uint8_t* data, std::size_t size)
             fault = findInvariantFault(engine);
             if (!fault.empty())
                 return search + fault;
+            if (run == 0 && useKd) {
+                fault = findRepairFault(engine);
+                if (!fault.empty())
+                    return fault;
+            }
             if (run == 0)
                 first = engine.triangles;
             else if (!sameTriangles(first, engine.triangles))

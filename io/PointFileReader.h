@@ -1,6 +1,9 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
+#include "io/PointReadReport.h"
+
+#include <cstdio>
 
 #include <functional>
 #include <string>
@@ -24,6 +27,10 @@ double tokenValue(std::string_view token);
 // which tokenValue then leaves to strtod.
 bool fastTokenValue(std::string_view token, double& value);
 
+// True, with value set, when the whole token is one number as strtod reads
+// it (no leading white space, no trailing text): the value tokenValue gives.
+bool wholeTokenValue(std::string_view token, double& value);
+
 using PointSink = std::function<void(const CGVertex& position, const CGVector& normal)>;
 
 // Hands every usable point of the file to sink, in file order. False when
@@ -32,3 +39,12 @@ using PointSink = std::function<void(const CGVertex& position, const CGVector& n
 // A pipe is read until its writer closes it; a FIFO without a writer reads
 // as empty.
 bool readPointFile(const std::string& fileName, const PointSink& sink);
+
+// Reads a text point file from file, alreadyRead being its first bytes,
+// taken from it before. Six-number lines as readPointFile reads them; with
+// threeNumbersAllowed, a file without any line of six or more numbers is
+// read in the x y z layout instead: every line of exactly three whole
+// numbers becomes a point with a zero normal. report says which layout it
+// was and what was skipped. False on a read error.
+bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
+                     PointReadReport& report);
