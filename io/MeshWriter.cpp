@@ -1,6 +1,7 @@
 #include "io/MeshWriter.h"
 
 #include "io/FileReplacement.h"
+#include "geometry/Progress.h"
 #include "geometry/Surface.h"
 
 #include <algorithm>
@@ -48,7 +49,7 @@ void putDouble(std::FILE* file, double value)
     putLittleEndian(file, bits, 8);
 }
 
-void writePly(std::FILE* file, const Surface& result)
+void writePly(std::FILE* file, const Surface& result, Progress& progress)
 {
     std::fprintf(file,
                  "ply\nformat binary_little_endian 1.0\ncomment written by tri3d\n"
@@ -66,15 +67,17 @@ void writePly(std::FILE* file, const Surface& result)
         putDouble(file, n.x);
         putDouble(file, n.y);
         putDouble(file, n.z);
+        progress.advance(1);
     }
     for (const Face& face : result.faces) {
         putLittleEndian(file, 3, 1);
         for (std::uint32_t corner : face)
             putLittleEndian(file, corner, 4);
+        progress.advance(1);
     }
 }
 
-void writeObj(std::FILE* file, const Surface& result)
+void writeObj(std::FILE* file, const Surface& result, Progress& progress)
 {
     std::fprintf(file, "# written by tri3d: %zu points, %zu triangles\n", result.positions.size(),
                  result.faces.size());
@@ -83,26 +86,32 @@ void writeObj(std::FILE* file, const Surface& result)
         const CGVector& n = result.normals[i];
         std::fprintf(file, "v %.17g %.17g %.17g\n", p.x, p.y, p.z);
         std::fprintf(file, "vn %.17g %.17g %.17g\n", n.x, n.y, n.z);
+        progress.advance(1);
     }
     for (const Face& face : result.faces) {
         // OBJ counts from 1; widened first so the last possible index cannot wrap.
         const std::size_t a = std::size_t{face[0]} + 1, b = std::size_t{face[1]} + 1, c = std::size_t{face[2]} + 1;
         std::fprintf(file, "f %zu//%zu %zu//%zu %zu//%zu\n", a, a, b, b, c, c);
+        progress.advance(1);
     }
 }
 
-void writeOff(std::FILE* file, const Surface& result)
+void writeOff(std::FILE* file, const Surface& result, Progress& progress)
 {
     std::fprintf(file, "OFF\n%zu %zu 0\n", result.positions.size(), result.faces.size());
-    for (const CGVertex& p : result.positions)
+    for (const CGVertex& p : result.positions) {
         std::fprintf(file, "%.17g %.17g %.17g\n", p.x, p.y, p.z);
-    for (const Face& face : result.faces)
+        progress.advance(1);
+    }
+    for (const Face& face : result.faces) {
         std::fprintf(file, "3 %u %u %u\n", face[0], face[1], face[2]);
+        progress.advance(1);
+    }
 }
 
 }  // namespace
 
-bool writeMesh(const std::string& fileName, const Surface& result)
+bool writeMesh(const std::string& fileName, const Surface& result, Progress* progress)
 {
     const Format format = formatOf(fileName);
     if (format == Format::Unknown)
@@ -116,10 +125,15 @@ bool writeMesh(const std::string& fileName, const Surface& result)
     std::FILE* file = replacement.file();
     if (file == nullptr)
         return false;
+    // Counted whether or not anyone watches: one store per record is
+    // nothing next to formatting it.
+    Progress unwatched;
+    Progress& counts = progress != nullptr ? *progress : unwatched;
+    counts.begin(Progress::Stage::Writing, result.positions.size() + result.faces.size());
     switch (format) {
-    case Format::Ply: writePly(file, result); break;
-    case Format::Obj: writeObj(file, result); break;
-    case Format::Off: writeOff(file, result); break;
+    case Format::Ply: writePly(file, result, counts); break;
+    case Format::Obj: writeObj(file, result, counts); break;
+    case Format::Off: writeOff(file, result, counts); break;
     case Format::Unknown: break;
     }
     return replacement.commit();

@@ -2,6 +2,7 @@
 
 #include <string>
 
+class Progress;
 struct Surface;
 
 // Writes the points and faces of a finished surface to a mesh file whose
@@ -9,4 +10,5 @@ struct Surface;
 // little-endian), ".obj" or ".off" (text). Every point becomes a vertex, in
 // file order; every triangle a face, in recorded order. The file appears
 // whole or not at all. False on an unknown extension or any write failure.
-bool writeMesh(const std::string& fileName, const Surface& result);
+// Where progress is given, every point and face written counts there.
+bool writeMesh(const std::string& fileName, const Surface& result, Progress* progress = nullptr);

@@ -152,7 +152,7 @@ bool parseLine(std::string_view line, CGVertex& position, CGVector& normal)
     return parseText(line.data(), line.data() + line.size(), false, position, normal);
 }
 
-bool readPointFile(const std::string& fileName, const PointSink& sink)
+bool readPointFile(const std::string& fileName, const PointSink& sink, Progress* progress)
 {
     // Opened without blocking, so a FIFO nobody writes to reads as empty
     // instead of holding the program in open() for ever.
@@ -173,6 +173,9 @@ bool readPointFile(const std::string& fileName, const PointSink& sink)
         return false;
     }
 
+    if (progress != nullptr)
+        progress->begin(Progress::Stage::Reading, S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0);
+
     CGVertex position;
     CGVector normal;
     // A line's text without its line feed, which parseText supplies. A
@@ -190,6 +193,8 @@ bool readPointFile(const std::string& fileName, const PointSink& sink)
     char buffer[1 << 16];
     std::size_t got;
     while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        if (progress != nullptr)
+            progress->advance(got);
         const char* p = buffer;
         const char* const end = buffer + got;
         while (p != end) {

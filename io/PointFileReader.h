@@ -1,6 +1,7 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
+#include "geometry/Progress.h"
 
 #include <functional>
 #include <string>
@@ -30,5 +31,6 @@ using PointSink = std::function<void(const CGVertex& position, const CGVector& n
 // the file cannot be opened or cannot be read to its end (a directory, a
 // device, a read error); the sink may have been called before a read error.
 // A pipe is read until its writer closes it; a FIFO without a writer reads
-// as empty.
-bool readPointFile(const std::string& fileName, const PointSink& sink);
+// as empty. Where progress is given, the bytes read count there, out of the
+// file's size (unknown for a pipe).
+bool readPointFile(const std::string& fileName, const PointSink& sink, Progress* progress = nullptr);

@@ -2,6 +2,7 @@
 
 #include "geometry/CGSplane.h"
 #include "geometry/CGVertex.h"
+#include "geometry/Progress.h"
 #include "kdtree/BinaryTree.h"
 #include "kdtree/iBase.h"
 #include "mesh/Arena.h"
@@ -86,8 +87,9 @@ public:
     // sorting: each split only needs to know which ceil(n/2) points come
     // first in its key order, and a selection in one array of the points'
     // keys finds them in time linear in n. Null when nodes is empty; the
-    // same conditions on the nodes hold.
-    BinaryTree* buildOver(const Nodes& nodes);
+    // same conditions on the nodes hold. Where progress is given, every leaf
+    // made counts there, out of the number of nodes.
+    BinaryTree* buildOver(const Nodes& nodes, Progress* progress = nullptr);
 
     // Appends to out the points under node (not null) that range may hold:
     // every point inside range, and possibly others inside its box. low and
@@ -194,6 +196,8 @@ private:
                             const Range& range, const CGVertex& boxLow, const CGVertex& boxHigh);
 
     Arena storage_;
+    // Where buildOver counts its leaves while it runs; null otherwise.
+    Progress* progress_ = nullptr;  // not owned
 
     // The path of the last searchFromRoot, from root down.
     struct Step {
@@ -429,11 +433,14 @@ std::vector<typename KDTree<T>::Planned> KDTree<T>::planTree(BuildLists& lists, 
 }
 
 template <typename T>
-BinaryTree* KDTree<T>::buildOver(const Nodes& nodes)
+BinaryTree* KDTree<T>::buildOver(const Nodes& nodes, Progress* progress)
 {
     const std::size_t n = nodes.size();
     if (n == 0)
         return nullptr;
+    if (progress != nullptr)
+        progress->begin(Progress::Stage::Tree, n);
+    progress_ = progress;
     assert(n <= std::numeric_limits<std::uint32_t>::max());
     std::vector<PointKey> keys(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -446,7 +453,9 @@ BinaryTree* KDTree<T>::buildOver(const Nodes& nodes)
         keys[i] = {{node->position.x, node->position.y, node->position.z}, static_cast<std::uint32_t>(node->index),
                    static_cast<std::uint32_t>(i)};
     }
-    return selectTree(nodes, keys.data(), keys.data() + n, 0);
+    BinaryTree* top = selectTree(nodes, keys.data(), keys.data() + n, 0);
+    progress_ = nullptr;
+    return top;
 }
 
 template <typename T>
@@ -466,8 +475,11 @@ template <typename T>
 BinaryTree* KDTree<T>::selectTree(const Nodes& nodes, PointKey* begin, PointKey* end, std::uint8_t axis)
 {
     const auto n = static_cast<std::size_t>(end - begin);
-    if (n == 1)
+    if (n == 1) {
+        if (progress_ != nullptr)
+            progress_->advance(1);
         return storage_.make<BinaryTree>(storage_.make<KDReconNode>(nodes[begin->place]));
+    }
 
     // After the selection the first k + 1 keys are the ceil(n/2) points of
     // the left side and begin[k] is the median, exactly the split of the

@@ -236,9 +236,9 @@ bool Reconstruct::loadNodes(const std::string& fileName)
     struct stat status;
     if (::stat(fileName.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
         points.reserve(std::min(static_cast<std::size_t>(status.st_size) / 32, kMostReserved));
-    const bool ok = readPointFile(fileName, [&points](const CGVertex& position, const CGVector& normal) {
-        points.emplace_back(position, normal);
-    });
+    const bool ok = readPointFile(
+        fileName, [&points](const CGVertex& position, const CGVector& normal) { points.emplace_back(position, normal); },
+        progress);
     if (!ok || points.size() > std::numeric_limits<std::uint32_t>::max())
         return false;
     clearNodes();
@@ -263,7 +263,11 @@ bool Reconstruct::triangulate(bool useKd)
     // The tree of three copies of nodes sorted on x, y and z, split first on
     // x; buildOver makes the same tree without the sorting.
     if (useKd && kdTree.root == nullptr && !nodes.empty())
-        kdTree.root = kdTree.buildOver(nodes);
+        kdTree.root = kdTree.buildOver(nodes, progress);
+    // A closed surface has two triangles per point, so their count measures
+    // the run well enough; open patches and stray points end it early.
+    if (progress != nullptr)
+        progress->begin(Progress::Stage::Triangulating, 2 * std::uint64_t{nodes.size()});
 
     seedsNearby_ = useKd && kdTree.root != nullptr;
     const Spread spread = spreadOf(nodes);
@@ -285,8 +289,11 @@ bool Reconstruct::triangulate(bool useKd)
             // heaps of coincident points from costing a full scan per edge.
             if (c == nullptr && !(moderate && samePosition(e->from->position, e->to->position)))
                 c = findCandidate(*this, *e, direction, useKd);
-            if (c != nullptr)
+            if (c != nullptr) {
                 addTriangle(e->from, e->to, c);
+                if (progress != nullptr)
+                    progress->set(triangles.size());
+            }
         }
     }
     seedsNearby_ = false;
