@@ -37,5 +37,7 @@ void printMoreOptions(std::ostream& err)
            "  out:<file>       - save the surface: .ply, .obj or .off, by extension\n"
            "  view:<0|1>       - 0: no window; end after the report (default: 1)\n"
            "  shot:<file.png>  - render the first frame into a PNG instead of a window\n"
+           "  progress:<0|1>   - show how far long stages have got, on standard error\n"
+           "                     default: only where standard error is a terminal\n"
         << std::flush;
 }

@@ -59,6 +59,8 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.view = toFlag(value);
         else if (key == "shot")
             settings.shot = value;
+        else if (key == "progress")
+            settings.progress = toFlag(value) ? 1 : 0;
     }
     return settings;
 }

@@ -15,6 +15,7 @@ struct Settings {
     std::string out;       // mesh file to write, if any
     bool view = true;      // open the window at all
     std::string shot;      // PNG to render the first frame into, if any
+    int progress = -1;     // 1: show progress on standard error; 0: never; -1: when it is a terminal
 };
 
 // Scans key:value words from the last to the first, so the leftmost
