@@ -1,5 +1,7 @@
 #include "app/Console.h"
 
+#include <cmath>
+#include <cstdio>
 #include <ostream>
 
 void printBanner(std::ostream& out)
@@ -40,4 +42,28 @@ void printMoreOptions(std::ostream& err)
            "  progress:<0|1>   - show how far long stages have got, on standard error\n"
            "                     default: only where standard error is a terminal\n"
         << std::flush;
+}
+
+std::string groupedCount(std::uint64_t count)
+{
+    std::string digits = std::to_string(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ',');
+    return digits;
+}
+
+std::string roughBytes(std::uint64_t bytes)
+{
+    // Two figures say all an estimate can: 700 MB, not 699 MB.
+    char text[32];
+    const double value = static_cast<double>(bytes);
+    if (value >= 9.95e9)
+        std::snprintf(text, sizeof text, "%.0f GB", value / 1e9);
+    else if (value >= 0.995e9)
+        std::snprintf(text, sizeof text, "%.1f GB", value / 1e9);
+    else if (value >= 99.5e6)
+        std::snprintf(text, sizeof text, "%.0f MB", std::round(value / 1e7) * 10.0);
+    else
+        std::snprintf(text, sizeof text, "%.0f MB", value / 1e6);
+    return text;
 }

@@ -1,6 +1,7 @@
 #include "app/Run.h"
 
 #include "app/Console.h"
+#include "app/Memory.h"
 #include "app/ProgressDisplay.h"
 #include "app/Stopwatch.h"
 #include "geometry/Progress.h"
@@ -11,10 +12,51 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <ostream>
 #include <string>
 
 namespace {
+
+// What the run was doing, for the line that says memory ran out there.
+enum class Step { Reading, Triangulating, Gathering, Writing, Showing };
+
+struct Job {
+    Step step = Step::Reading;
+    bool lineOpen = false;  // a report line waits for its "Done!" or "Failed!"
+    std::uint64_t points = 0;
+};
+
+// Warns when the run is unlikely to fit in the memory it can have. Only a
+// hint: the estimate holds for closed surfaces, and the run goes on.
+void warnIfShortOfMemory(std::uint64_t points, std::ostream& err)
+{
+    const std::uint64_t needed = points * kBytesPerPoint;
+    const std::uint64_t held = residentBytes();
+    const MemoryRoom room = memoryRoom();
+    if (!room.known || needed <= held || needed - held <= room.bytes)
+        return;
+    err << "  Warning: " << groupedCount(points) << " points need about " << roughBytes(needed)
+        << " of memory, but only " << roughBytes(held + room.bytes) << " can be had ("
+        << (room.addressLimit ? "the address-space limit" : "the memory available") << "); the run may fail."
+        << std::endl;
+}
+
+std::string outOfMemoryWhile(const Job& job, const Settings& settings, const Progress& progress)
+{
+    const std::string needed = " (about " + roughBytes(job.points * kBytesPerPoint) + " needed)";
+    switch (job.step) {
+    case Step::Reading: return "reading \"" + settings.file + '"';
+    case Step::Triangulating:
+        if (progress.stage() == Progress::Stage::Tree)
+            return "building the KD-tree over " + groupedCount(job.points) + " points" + needed;
+        return "triangulating " + groupedCount(job.points) + " points" + needed;
+    case Step::Gathering: return "gathering the surface for output";
+    case Step::Writing: return "writing \"" + settings.out + '"';
+    case Step::Showing: return "drawing the surface";
+    }
+    return "";
+}
 
 class Settle {
 public:
@@ -30,11 +72,13 @@ private:
     ProgressDisplay* display_;  // not owned; null without a display
 };
 
-int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progress& progress, const Settle& settle)
+int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progress& progress, const Settle& settle,
+           Job& job)
 {
     Reconstruct reconstruct;
     reconstruct.progress = &progress;
     out << "  Adding vertices from file... " << std::flush;
+    job.lineOpen = true;
     const bool loaded = reconstruct.loadNodes(settings.file);
     settle();
     if (!loaded) {
@@ -43,24 +87,33 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
         return 1;
     }
     out << "Done!" << std::endl;
+    job.lineOpen = false;
+    job.points = reconstruct.nodes.size();
     out << "  |P| = " << reconstruct.nodes.size() << std::endl;
     out << "  Vertex Candidate Search Algorithm: " << (settings.kd ? "KD-tree" : "Linear") << std::endl;
+    warnIfShortOfMemory(job.points, err);
 
+    job.step = Step::Triangulating;
     out << "  Triangulation in progress... " << std::flush;
+    job.lineOpen = true;
     startTimer();
     reconstruct.triangulate(settings.kd);
     settle();
     // The interval deliberately includes writing this line, as it always has.
     out << "Done!" << std::endl;
+    job.lineOpen = false;
     out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
 
     // Without a file, a window or a picture to make, nothing reads the surface.
     if (settings.out.empty() && settings.shot.empty() && !settings.view)
         return 0;
+    job.step = Step::Gathering;
     const Surface surface = reconstruct.surface();
     if (!settings.out.empty()) {
+        job.step = Step::Writing;
         out << "  Writing mesh to file... " << std::flush;
-            const bool written = writeMesh(settings.out, surface, &progress);
+        job.lineOpen = true;
+        const bool written = writeMesh(settings.out, surface, &progress);
         settle();
         if (!written) {
             out << "Failed!" << std::endl;
@@ -68,9 +121,13 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
             return 1;
         }
         out << "Done!" << std::endl;
-            out << "  |T| = " << reconstruct.triangles.size() << std::endl;
+        job.lineOpen = false;
+        out << "  |T| = " << reconstruct.triangles.size() << std::endl;
     }
 
+    job.step = Step::Showing;
+    // A snapshot's line is open while it draws and encodes.
+    job.lineOpen = !settings.shot.empty();
     return showResult(surface, settings, out, err);
 }
 
@@ -96,5 +153,16 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
     if (showsProgress(settings))
         display = std::make_unique<ProgressDisplay>(progress, STDERR_FILENO, ::isatty(STDERR_FILENO) != 0);
     const Settle settle(display.get());
-    return runJob(settings, out, err, progress, settle);
+    Job job;
+    try {
+        return runJob(settings, out, err, progress, settle, job);
+    } catch (const std::bad_alloc&) {
+        // The job's memory is all given back by now, so the report has room,
+        // and the temporary of a write under way is gone with it.
+        settle();
+        if (job.lineOpen)
+            out << "Failed!" << std::endl;
+        out << "  -  Out of memory while " << outOfMemoryWhile(job, settings, progress) << std::endl;
+        return 1;
+    }
 }
