@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,8 +32,10 @@ struct ProgramResult {
     bool exitedWith(int code) const { return started && !timedOut && signal == 0 && exitCode == code; }
 };
 
+// onStart, where given, is told the child's process id as soon as it runs,
+// for a test that acts on the child while it works.
 inline ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                                std::chrono::seconds limit)
+                                std::chrono::seconds limit, const std::function<void(pid_t)>& onStart = nullptr)
 {
     ProgramResult result;
     int outPipe[2];
@@ -70,6 +73,8 @@ inline ProgramResult runProgram(const std::string& program, const std::vector<st
         return result;
     }
     result.started = true;
+    if (onStart)
+        onStart(pid);
 
     const auto deadline = std::chrono::steady_clock::now() + limit;
     auto timeLeft = [&deadline] {
