@@ -71,7 +71,8 @@ void BM_FindCandidate(benchmark::State& state)
     std::size_t next = 0;
     for (auto _ : state) {
         const OpenSide& side = surface.sides[next];
-        benchmark::DoNotOptimize(findCandidate(*surface.mesh, *side.edge, side.outward, useKd));
+        const Reconstruct& mesh = *surface.mesh;
+        benchmark::DoNotOptimize(findCandidate(mesh.nodes, mesh.kdTree, *side.edge, side.outward, useKd));
         next = next + 1 < surface.sides.size() ? next + 1 : 0;
     }
     state.SetItemsProcessed(state.iterations());

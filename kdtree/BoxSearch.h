@@ -2,7 +2,7 @@
 
 #include "geometry/CGVertex.h"
 #include "kdtree/KDTree.h"
-#include "mesh/ReconNode.h"
+#include "records/ReconNode.h"
 
 // An axis-aligned box as a query range, sides included. A query with it
 // reports exactly the points inside the box.

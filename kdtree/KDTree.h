@@ -5,8 +5,8 @@
 #include "geometry/Progress.h"
 #include "kdtree/BinaryTree.h"
 #include "kdtree/iBase.h"
-#include "mesh/Arena.h"
-#include "mesh/ReconNode.h"
+#include "records/Arena.h"
+#include "records/ReconNode.h"
 
 #include <algorithm>
 #include <cassert>

@@ -2,7 +2,7 @@
 
 #include "geometry/CGVertex.h"
 #include "kdtree/KDTree.h"
-#include "mesh/ReconNode.h"
+#include "records/ReconNode.h"
 
 // A ball as a query range: the closed sphere of radius around centre. Its
 // tests are defined here so that a query that knows it has a sphere can

@@ -288,7 +288,7 @@ bool Reconstruct::triangulate(bool useKd)
             // overflow, the area test cannot be fooled); skipping it keeps
             // heaps of coincident points from costing a full scan per edge.
             if (c == nullptr && !(moderate && samePosition(e->from->position, e->to->position)))
-                c = findCandidate(*this, *e, direction, useKd);
+                c = findCandidate(nodes, kdTree, *e, direction, useKd);
             if (c != nullptr) {
                 addTriangle(e->from, e->to, c);
                 if (progress != nullptr)
@@ -314,7 +314,7 @@ bool Reconstruct::findSeed()
     // the very answers the passes over all nodes give.
     const bool nearby = seedsNearby_ && kdTree.root != nullptr;
     PartnerScan partner(s);
-    ReconNode* q = nearby ? scanNearestFirst(*this, s->position, seedReach_, 0, partner)
+    ReconNode* q = nearby ? scanNearestFirst(nodes, kdTree, s->position, seedReach_, 0, partner)
                           : scanInFileOrder(nodes, 0, partner);
     if (q == nullptr)
         return false;
@@ -327,7 +327,7 @@ bool Reconstruct::findSeed()
 
     const CGVertex middle = midpoint(s->position, q->position);
     ThirdScan third(s, q, skip);
-    ReconNode* r = nearby ? scanNearestFirst(*this, middle, seedReach_, skip, third)
+    ReconNode* r = nearby ? scanNearestFirst(nodes, kdTree, middle, seedReach_, skip, third)
                           : scanInFileOrder(nodes, skip, third);
     if (r == nullptr)
         return false;

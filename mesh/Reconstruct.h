@@ -5,10 +5,10 @@
 #include "geometry/Progress.h"
 #include "geometry/Surface.h"
 #include "kdtree/KDTree.h"
-#include "mesh/Arena.h"
-#include "mesh/Edge.h"
-#include "mesh/EdgeStore.h"
-#include "mesh/ReconNode.h"
+#include "records/Arena.h"
+#include "records/Edge.h"
+#include "records/EdgeStore.h"
+#include "records/ReconNode.h"
 
 #include <cstddef>
 #include <string>

@@ -1,6 +1,5 @@
 #include "search/CandidateSearch.h"
 
-#include "mesh/Reconstruct.h"
 #include "search/KdCandidates.h"
 
 #include <cmath>
@@ -73,7 +72,8 @@ private:
 
 }  // namespace
 
-ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, const CGVector& n, bool useKd)
+ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const Edge& edge, const CGVector& n,
+                         bool useKd)
 {
     const ReconNode* a = edge.from;
     const ReconNode* b = edge.to;
@@ -87,11 +87,11 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
         thread_local Nodes candidates;
         // When the spheres hold nothing but the edge, every node is a
         // candidate, exactly as on the linear path.
-        if (gatherNearCandidates(triangulator, edge, candidates)) {
+        if (gatherNearCandidates(tree, edge, candidates)) {
             // A candidate's score is its squared distance from the edge's
             // midpoint plus a quarter of the edge's squared length.
             const double length = std::sqrt(squaredLength(b->position - a->position));
-            return scanNearestFirst(triangulator, midpoint(a->position, b->position), 4.0 * length, 0, scan);
+            return scanNearestFirst(nodes, tree, midpoint(a->position, b->position), 4.0 * length, 0, scan);
         }
         for (ReconNode* c : candidates)
             scan.consider(c);
@@ -99,5 +99,5 @@ ReconNode* findCandidate(const Reconstruct& triangulator, const Edge& edge, cons
             Nodes().swap(candidates);
         return scan.best();
     }
-    return scanInFileOrder(triangulator.nodes, 0, scan);
+    return scanInFileOrder(nodes, 0, scan);
 }

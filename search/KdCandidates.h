@@ -1,25 +1,25 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
-#include "mesh/Edge.h"
-#include "mesh/ReconNode.h"
-#include "mesh/Reconstruct.h"
+#include "kdtree/KDTree.h"
+#include "records/Edge.h"
+#include "records/ReconNode.h"
 
 #include <cstddef>
 
-// Fills out with the nodes near edge, from sphere queries on the
-// triangulator's KD-tree; falls back to all nodes when the spheres hold only
-// the edge's own ends. Leaves out empty when no tree has been built.
-void gatherKdCandidates(const Reconstruct& triangulator, const Edge& edge, Nodes& out);
+// Fills out with the nodes near edge, from sphere queries on tree, the
+// KD-tree over nodes; falls back to all nodes when the spheres hold only the
+// edge's own ends. Leaves out empty when no tree has been built.
+void gatherKdCandidates(const Nodes& nodes, const KDTree<double>& tree, const Edge& edge, Nodes& out);
 
 // The sphere queries of gatherKdCandidates alone. True when both spheres
 // held only the edge's own ends, so that every node is a candidate; out is
 // then left as the second query made it.
-bool gatherNearCandidates(const Reconstruct& triangulator, const Edge& edge, Nodes& out);
+bool gatherNearCandidates(const KDTree<double>& tree, const Edge& edge, Nodes& out);
 
-// Appends to out, in the tree's leaf order, exactly the nodes whose
-// positions lie in the closed box [low, high]. The tree must be built.
-void gatherBoxCandidates(const Reconstruct& triangulator, const CGVertex& low, const CGVertex& high, Nodes& out);
+// Appends to out, in tree's leaf order, exactly the nodes whose positions
+// lie in the closed box [low, high]. The tree must be built.
+void gatherBoxCandidates(const KDTree<double>& tree, const CGVertex& low, const CGVertex& high, Nodes& out);
 
 // Candidate lists are kept from one search to the next, but not once they
 // have held a large part of a large model.
@@ -30,7 +30,8 @@ constexpr std::size_t kKeptCandidates = std::size_t{1} << 16;
 // scanNearestFirst: so small against the coordinates that rounding could
 // matter, so large that squares of distances could overflow, or holding
 // every node. The tree must be built.
-bool gatherBoxInFileOrder(const Reconstruct& triangulator, const CGVertex& centre, double half, Nodes& out);
+bool gatherBoxInFileOrder(const Nodes& nodes, const KDTree<double>& tree, const CGVertex& centre, double half,
+                          Nodes& out);
 
 // Scans nodes in file order from place first on with scan and returns its
 // best, stopping early once scan is done.
@@ -42,8 +43,8 @@ ReconNode* scanInFileOrder(const Nodes& nodes, std::size_t first, Scan& scan)
     return scan.best();
 }
 
-// What scanInFileOrder over all of the triangulator's nodes from place
-// first returns, found without looking at most of them. Scan keeps the node
+// What scanInFileOrder over all of nodes from place first returns, found
+// through tree without looking at most of them. Scan keeps the node
 // of strictly smallest value, and no node's value is below its squared
 // distance from centre. Boxes around centre, from half-width half and
 // growing twice over, are scanned in file order: a node outside a box lies
@@ -52,12 +53,12 @@ ReconNode* scanInFileOrder(const Nodes& nodes, std::size_t first, Scan& scan)
 // outside could beat it or tie with it. Scan must ignore nodes before
 // first itself.
 template <typename Scan>
-ReconNode* scanNearestFirst(const Reconstruct& triangulator, const CGVertex& centre, double half, std::size_t first,
-                            const Scan& fresh)
+ReconNode* scanNearestFirst(const Nodes& nodes, const KDTree<double>& tree, const CGVertex& centre, double half,
+                            std::size_t first, const Scan& fresh)
 {
     thread_local Nodes inBox;
     ReconNode* found = nullptr;
-    for (; gatherBoxInFileOrder(triangulator, centre, half, inBox); half *= 2.0) {
+    for (; gatherBoxInFileOrder(nodes, tree, centre, half, inBox); half *= 2.0) {
         Scan scan = fresh;
         for (ReconNode* node : inBox)
             scan.consider(node);
@@ -71,5 +72,5 @@ ReconNode* scanNearestFirst(const Reconstruct& triangulator, const CGVertex& cen
     if (found != nullptr)
         return found;
     Scan scan = fresh;
-    return scanInFileOrder(triangulator.nodes, first, scan);
+    return scanInFileOrder(nodes, first, scan);
 }

@@ -355,7 +355,7 @@ void literalTriangulate(Reconstruct& r)
             if (apex == nullptr)
                 continue;
             const Vector n = Reconstruct::outwardDirection(e->from->position, e->to->position, apex);
-            ReconNode* c = closing ? closing : findCandidate(r, *e, n, false);
+            ReconNode* c = closing ? closing : findCandidate(r.nodes, r.kdTree, *e, n, false);
             if (c)
                 r.addTriangle(e->from, e->to, c);
         }

@@ -26,7 +26,7 @@ protected:
     }
 
     ReconNode* add(double x, double y, double z) { return r.addNode({x, y, z}, {0, 0, 1}); }
-    ReconNode* search(const CGVector& n = kUp) { return findCandidate(r, *edge, n, false); }
+    ReconNode* search(const CGVector& n = kUp) { return findCandidate(r.nodes, r.kdTree, *edge, n, false); }
 
     static constexpr CGVector kUp = {0, 1, 0};
     Reconstruct r;
@@ -105,9 +105,9 @@ TEST(FindCandidate, ScoreOfOneE300OrMoreIsNeverAccepted)
     r.addTriangle(r.nodes[0], r.nodes[1], r.nodes[2]);
     const Edge& edge = *findEdge(r.nodes[0], r.nodes[1]);
     r.addNode({5e149, 1e150, 0}, {0, 0, 1});  // score 1.25e300
-    EXPECT_EQ(findCandidate(r, edge, {0, 1, 0}, false), nullptr);
+    EXPECT_EQ(findCandidate(r.nodes, r.kdTree, edge, {0, 1, 0}, false), nullptr);
     ReconNode* nearer = r.addNode({5e149, 8e149, 0}, {0, 0, 1});  // score 8.9e299
-    EXPECT_EQ(findCandidate(r, edge, {0, 1, 0}, false), nearer);
+    EXPECT_EQ(findCandidate(r.nodes, r.kdTree, edge, {0, 1, 0}, false), nearer);
 }
 
 TEST_F(CandidateSearch, ZeroDirectionLetsEveryCandidateThrough)
@@ -161,5 +161,5 @@ TEST(FindCandidate, EdgeWithCoincidentEndsFindsNothing)
     Reconstruct r;
     loadPoints(r, "1 1 1 0 0 1\n1 1 1 0 0 1\n0 0 0 0 0 1\n5 5 5 0 0 1\n");
     r.addTriangle(r.nodes[0], r.nodes[1], r.nodes[2]);
-    EXPECT_EQ(findCandidate(r, *findEdge(r.nodes[0], r.nodes[1]), {0, 0, 0}, false), nullptr);
+    EXPECT_EQ(findCandidate(r.nodes, r.kdTree, *findEdge(r.nodes[0], r.nodes[1]), {0, 0, 0}, false), nullptr);
 }

@@ -18,7 +18,7 @@ Nodes gather(const Reconstruct& r, ReconNode* a, ReconNode* b)
 {
     const Edge edge{a, b, 1};
     Nodes out;
-    gatherKdCandidates(r, edge, out);
+    gatherKdCandidates(r.nodes, r.kdTree, edge, out);
     return out;
 }
 
@@ -41,7 +41,8 @@ TEST(GatherKdCandidates, WithoutATreeFindsNothing)
                  "2 0 0 0 0 1\n"
                  "1 1 0 0 0 1\n");
     EXPECT_TRUE(gather(r, r.nodes[0], r.nodes[1]).empty());
-    EXPECT_EQ(findCandidate(r, Edge{r.nodes[0], r.nodes[1], 1}, CGVector{0.0, 1.0, 0.0}, true), nullptr);
+    EXPECT_EQ(findCandidate(r.nodes, r.kdTree, Edge{r.nodes[0], r.nodes[1], 1}, CGVector{0.0, 1.0, 0.0}, true),
+              nullptr);
 }
 
 TEST(GatherKdCandidates, AThirdPointInTheFirstSphereEndsTheSearch)
@@ -112,7 +113,7 @@ TEST(GatherKdCandidates, ZeroLengthEdgeFindsOnlyItsOwnPosition)
                  "1 1 1.5 0 0 1\n");
     buildIndex(r);
     EXPECT_EQ(sorted(gather(r, r.nodes[0], r.nodes[1])), sorted({r.nodes[0], r.nodes[1], r.nodes[2]}));
-    EXPECT_EQ(findCandidate(r, Edge{r.nodes[0], r.nodes[1], 1}, CGVector{}, true), nullptr);
+    EXPECT_EQ(findCandidate(r.nodes, r.kdTree, Edge{r.nodes[0], r.nodes[1], 1}, CGVector{}, true), nullptr);
 }
 
 TEST(GatherKdCandidates, AgreesWithTheLinearScanWhenTheBestNodeIsNear)
@@ -136,7 +137,7 @@ TEST(GatherKdCandidates, AgreesWithTheLinearScanWhenTheBestNodeIsNear)
             continue;
         const Edge edge{a, b, 1};
         const CGVector n = {component(random), component(random), component(random)};
-        const ReconNode* linear = findCandidate(r, edge, n, false);
+        const ReconNode* linear = findCandidate(r.nodes, r.kdTree, edge, n, false);
         if (linear == nullptr)
             continue;
         const CGVertex& p = a->position;
@@ -146,7 +147,7 @@ TEST(GatherKdCandidates, AgreesWithTheLinearScanWhenTheBestNodeIsNear)
         if (!first.contains(linear))
             continue;
         ++compared;
-        EXPECT_EQ(findCandidate(r, edge, n, true), linear);
+        EXPECT_EQ(findCandidate(r.nodes, r.kdTree, edge, n, true), linear);
     }
     EXPECT_GT(compared, 100);
 }
@@ -230,10 +231,11 @@ TEST(FindCandidate, EmptySpheresGiveTheLinearScansAnswer)
                 // Half the directions keep mirrored points on the same side.
                 const CGVector n = {unit(random), k % 2 == 0 ? 0.0 : unit(random), unit(random)};
                 Nodes near;
-                if (!gatherNearCandidates(r, edge, near))
+                if (!gatherNearCandidates(r.kdTree, edge, near))
                     continue;
                 ++fellBack;
-                EXPECT_EQ(findCandidate(r, edge, n, true), findCandidate(r, edge, n, false));
+                EXPECT_EQ(findCandidate(r.nodes, r.kdTree, edge, n, true),
+                          findCandidate(r.nodes, r.kdTree, edge, n, false));
             }
         }
         EXPECT_GT(fellBack, 50);

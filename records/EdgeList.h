@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mesh/Edge.h"
+#include "records/Edge.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "mesh/ReconNode.h"
+#include "records/ReconNode.h"
 
 #include <cassert>
 #include <limits>

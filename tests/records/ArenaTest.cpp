@@ -1,4 +1,4 @@
-#include "mesh/Arena.h"
+#include "records/Arena.h"
 
 #include <gtest/gtest.h>
 

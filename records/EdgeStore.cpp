@@ -1,6 +1,6 @@
-#include "mesh/EdgeStore.h"
+#include "records/EdgeStore.h"
 
-#include "mesh/ReconNode.h"
+#include "records/ReconNode.h"
 
 #include <cassert>
 #include <limits>

@@ -1,6 +1,6 @@
-#include "mesh/Edge.h"
+#include "records/Edge.h"
 
-#include "mesh/ReconNode.h"
+#include "records/ReconNode.h"
 
 Edge* findEdge(const ReconNode* a, const ReconNode* b)
 {

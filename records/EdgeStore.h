@@ -1,8 +1,8 @@
 #pragma once
 
-#include "mesh/Arena.h"
-#include "mesh/Edge.h"
-#include "mesh/EdgeList.h"
+#include "records/Arena.h"
+#include "records/Edge.h"
+#include "records/EdgeList.h"
 
 #include <memory>
 #include <vector>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
-#include "mesh/EdgeList.h"
+#include "records/EdgeList.h"
 
 #include <cstddef>
 #include <cstdint>
