@@ -99,7 +99,8 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     startTimer();
     reconstruct.triangulate(settings.kd);
     settle();
-    // The interval deliberately includes writing this line, as it always has.
+    // The clock stops after this line is written: the time is the whole wait
+    // a user sees between "progress..." and "Done!".
     out << "Done!" << std::endl;
     job.lineOpen = false;
     out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;

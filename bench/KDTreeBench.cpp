@@ -2,6 +2,7 @@
 // sphere queries the candidate search makes.
 
 #include "kdtree/KDTree.h"
+#include "kdtree/ReferenceTree.h"
 #include "kdtree/SphereSearch.h"
 #include "mesh/Reconstruct.h"
 
@@ -30,18 +31,13 @@ std::unique_ptr<Reconstruct> randomCloud(std::size_t count)
 
 std::unique_ptr<Tree> build(const Nodes& nodes)
 {
-    Nodes xs = nodes;
-    Nodes ys = nodes;
-    Nodes zs = nodes;
-    Tree::sortByAxis(xs, 0, xs.size() - 1, 0);
-    Tree::sortByAxis(ys, 0, ys.size() - 1, 1);
-    Tree::sortByAxis(zs, 0, zs.size() - 1, 2);
     auto tree = std::make_unique<Tree>();
-    tree->root = tree->buildTree(xs, ys, zs, 0);
+    reference::buildFromSortedLists(*tree, nodes);
     return tree;
 }
 
-// Presort and build; freeing the tree is not timed.
+// The reference build, presorting and splitting three lists; freeing the
+// tree is not timed.
 void BM_BuildTree(benchmark::State& state)
 {
     const auto r = randomCloud(static_cast<std::size_t>(state.range(0)));
@@ -78,8 +74,8 @@ void BM_SphereQuery(benchmark::State& state)
 {
     const std::size_t count = static_cast<std::size_t>(state.range(0));
     const auto r = randomCloud(count);
-    const std::unique_ptr<Tree> tree = build(r->nodes);
-    const BinaryTree* root = tree->root;
+    Tree tree;
+    tree.root = tree.buildOver(r->nodes);
     const double radius = 1.5 / std::cbrt(static_cast<double>(count));
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -88,7 +84,7 @@ void BM_SphereQuery(benchmark::State& state)
     for (auto _ : state) {
         const SphereSearch sphere(CGVertex{unit(random), unit(random), unit(random)}, radius);
         out.clear();
-        Tree::rangeSearch(out, root, CGVertex{-1e300, -1e300, -1e300}, CGVertex{1e300, 1e300, 1e300}, &sphere);
+        tree.searchFromRoot(out, sphere);
         found += out.size();
     }
     state.counters["points"] = benchmark::Counter(static_cast<double>(found), benchmark::Counter::kAvgIterations);

@@ -1,8 +1,9 @@
 // Times the two stages of a run on one point file, in-process:
 //
-//   stage_times <file> <kd:0|1>
+//   stage_times <file> <0|1>
 //
-// prints one line, e.g.
+// where 1 picks the KD-tree search and 0 the linear one, read as tri3d reads
+// the value of kd:. It prints one line, e.g.
 //
 //   points=999279 load_ms=512.3 triangulate_ms=5805.1 triangles=1998558
 //
@@ -31,7 +32,7 @@ double millisecondsSince(std::chrono::steady_clock::time_point start)
 int main(int argc, char** argv)
 {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: stage_times <file> <kd:0|1>\n");
+        std::fprintf(stderr, "usage: stage_times <file> <0|1>\n");
         return 2;
     }
     const bool useKd = std::atoi(argv[2]) != 0;

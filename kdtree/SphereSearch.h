@@ -1,18 +1,16 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
-#include "kdtree/KDTree.h"
 #include "records/ReconNode.h"
 
-// A ball as a query range: the closed sphere of radius around centre. Its
-// tests are defined here so that a query that knows it has a sphere can
-// have them compiled in.
-class SphereSearch final : public KDTree<double>::SearchRange {
+// A ball as a query range for KDTree::searchFromRoot: the closed sphere of
+// radius around centre.
+class SphereSearch {
 public:
     SphereSearch(const CGVertex& at, double size) : centre(at), radius(size) {}
 
     // True when point's position lies in the ball or on its surface.
-    bool contains(const ReconNode* point) const override
+    bool contains(const ReconNode* point) const
     {
         const double dx = point->position.x - centre.x;
         const double dy = point->position.y - centre.y;
@@ -22,7 +20,7 @@ public:
     }
 
     // The cube of edge 2 * radius around centre.
-    void bounds(CGVertex& min, CGVertex& max) const override
+    void bounds(CGVertex& min, CGVertex& max) const
     {
         min.x = centre.x - radius;
         min.y = centre.y - radius;

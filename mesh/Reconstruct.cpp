@@ -14,6 +14,23 @@
 
 namespace {
 
+// The smallest axis-aligned box around the positions added to it.
+struct Bounds {
+    CGVertex low = {0.0, 0.0, 0.0};
+    CGVertex high = {0.0, 0.0, 0.0};
+    bool empty = true;
+
+    void add(const CGVertex& p)
+    {
+        if (empty) {
+            low = high = p;
+            empty = false;
+        }
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+};
+
 // What a run needs to know of where the nodes lie, from one pass over them.
 struct Spread {
     // No distance between two nodes can overflow: that lets the driver skip
@@ -28,16 +45,14 @@ Spread spreadOf(const Nodes& nodes)
     Spread spread;
     if (nodes.empty())
         return spread;
-    CGVertex low = nodes.front()->position;
-    CGVertex high = low;
+    Bounds box;
     for (const ReconNode* node : nodes) {
         const CGVertex& p = node->position;
         if (!(std::fabs(p.x) <= kLimit && std::fabs(p.y) <= kLimit && std::fabs(p.z) <= kLimit))
             spread.moderate = false;
-        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
-        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+        box.add(p);
     }
-    spread.largestExtent = std::max({high.x - low.x, high.y - low.y, high.z - low.z});
+    spread.largestExtent = std::max({box.high.x - box.low.x, box.high.y - box.low.y, box.high.z - box.low.z});
     return spread;
 }
 
@@ -47,21 +62,18 @@ Spread spreadOf(const Nodes& nodes)
 // finds them in memory it has just touched instead of all over the heap.
 std::vector<std::uint32_t> spatialOrder(const std::vector<std::pair<CGVertex, CGVector>>& points)
 {
-    CGVertex low = {0.0, 0.0, 0.0};
-    CGVertex high = {0.0, 0.0, 0.0};
-    if (!points.empty())
-        low = high = points.front().first;
-    for (const auto& point : points) {
-        const CGVertex& p = point.first;
-        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
-        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
-    }
+    Bounds box;
+    for (const auto& point : points)
+        box.add(point.first);
+    const CGVertex& low = box.low;
+    const CGVertex& high = box.high;
     auto cell = [](double value, double from, double to) -> std::uint32_t {
         const double t = (value - from) / (to - from) * 1024.0;
         return t >= 0.0 && t < 1024.0 ? static_cast<std::uint32_t>(t) : t >= 1024.0 ? 1023u : 0u;
     };
-    // Spreads the ten bits of v three places apart.
-    auto spread = [](std::uint32_t v) {
+    // Moves the ten bits of v three places apart, so that three such codes
+    // interleave into one.
+    auto dilate = [](std::uint32_t v) {
         v = (v | (v << 16)) & 0x030000FFu;
         v = (v | (v << 8)) & 0x0300F00Fu;
         v = (v | (v << 4)) & 0x030C30C3u;
@@ -71,8 +83,8 @@ std::vector<std::uint32_t> spatialOrder(const std::vector<std::pair<CGVertex, CG
     std::vector<std::uint32_t> codes(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
         const CGVertex& p = points[i].first;
-        codes[i] = spread(cell(p.x, low.x, high.x)) | spread(cell(p.y, low.y, high.y)) << 1 |
-                   spread(cell(p.z, low.z, high.z)) << 2;
+        codes[i] = dilate(cell(p.x, low.x, high.x)) | dilate(cell(p.y, low.y, high.y)) << 1 |
+                   dilate(cell(p.z, low.z, high.z)) << 2;
     }
     std::vector<std::uint32_t> order(points.size());
     std::vector<std::uint32_t> other(points.size());
@@ -96,40 +108,17 @@ double squaredDistance(const ReconNode* p, const ReconNode* q)
     return squaredLength(p->position - q->position);
 }
 
-// The seed's partner: the nearest node that is not closed. Strict <
-// throughout, so equal distances go to the node met first; the cheap
-// distance test runs before the edge lookups. Nothing can be strictly
-// nearer than 0, so a scan that has found 0 is done.
-class PartnerScan {
+// A corner for the seed triangle: the node that can join every corner
+// chosen so far with the smallest value. Without a partner that is the
+// nearest node that can join the seed (its partner); with one, the node
+// with the smallest half sum of squared distances to both (the third
+// corner), of those not before place first, which are known never to
+// qualify. Strict < throughout, so equal values go to the node met first;
+// the cheap distance test runs before the edge lookups. Nothing can be
+// strictly below 0, so a scan that has found 0 is done.
+class SeedCornerScan {
 public:
-    explicit PartnerScan(const ReconNode* seed) : seed_(seed) {}
-
-    void consider(ReconNode* p)
-    {
-        if (p == seed_)
-            return;
-        const double d = squaredDistance(seed_, p);
-        if (d < best_ && canConnect(seed_, p)) {
-            best_ = d;
-            partner_ = p;
-        }
-    }
-    ReconNode* best() const { return partner_; }
-    double bestValue() const { return best_; }
-    bool done() const { return best_ == 0.0; }
-
-private:
-    const ReconNode* seed_;
-    ReconNode* partner_ = nullptr;
-    double best_ = 1e300;
-};
-
-// The seed's third node: the one that can join both the seed and its
-// partner with the smallest half sum of squared distances to them, by the
-// same rules. Nodes before first are known never to qualify.
-class ThirdScan {
-public:
-    ThirdScan(const ReconNode* seed, const ReconNode* partner, std::size_t first)
+    SeedCornerScan(const ReconNode* seed, const ReconNode* partner, std::size_t first)
         : seed_(seed), partner_(partner), first_(first)
     {
     }
@@ -138,21 +127,22 @@ public:
     {
         if (p == seed_ || p == partner_ || p->index < first_)
             return;
-        const double value = (squaredDistance(p, seed_) + squaredDistance(p, partner_)) * 0.5;
-        if (value < best_ && canConnect(seed_, p) && canConnect(partner_, p)) {
+        const double value = partner_ == nullptr ? squaredDistance(seed_, p)
+                                                 : (squaredDistance(p, seed_) + squaredDistance(p, partner_)) * 0.5;
+        if (value < best_ && canConnect(seed_, p) && (partner_ == nullptr || canConnect(partner_, p))) {
             best_ = value;
-            third_ = p;
+            corner_ = p;
         }
     }
-    ReconNode* best() const { return third_; }
+    ReconNode* best() const { return corner_; }
     double bestValue() const { return best_; }
     bool done() const { return best_ == 0.0; }
 
 private:
     const ReconNode* seed_;
-    const ReconNode* partner_;
+    const ReconNode* partner_;  // null while the partner is sought
     std::size_t first_;
-    ReconNode* third_ = nullptr;
+    ReconNode* corner_ = nullptr;
     double best_ = 1e300;
 };
 
@@ -260,8 +250,6 @@ bool Reconstruct::triangulate(bool useKd)
     front.clear();
 
     // With no points there is nothing to index; the run then ends at once.
-    // The tree of three copies of nodes sorted on x, y and z, split first on
-    // x; buildOver makes the same tree without the sorting.
     if (useKd && kdTree.root == nullptr && !nodes.empty())
         kdTree.root = kdTree.buildOver(nodes, progress);
     // A closed surface has two triangles per point, so their count measures
@@ -313,7 +301,7 @@ bool Reconstruct::findSeed()
     // In a run with the tree, the nearest nodes are found through it, with
     // the very answers the passes over all nodes give.
     const bool nearby = seedsNearby_ && kdTree.root != nullptr;
-    PartnerScan partner(s);
+    SeedCornerScan partner(s, nullptr, 0);
     ReconNode* q = nearby ? scanNearestFirst(nodes, kdTree, s->position, seedReach_, 0, partner)
                           : scanInFileOrder(nodes, 0, partner);
     if (q == nullptr)
@@ -326,7 +314,7 @@ bool Reconstruct::findSeed()
         ++skip;
 
     const CGVertex middle = midpoint(s->position, q->position);
-    ThirdScan third(s, q, skip);
+    SeedCornerScan third(s, q, skip);
     ReconNode* r = nearby ? scanNearestFirst(nodes, kdTree, middle, seedReach_, skip, third)
                           : scanInFileOrder(nodes, skip, third);
     if (r == nullptr)

@@ -9,7 +9,8 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// SplitMix64: tiny, fast and the same on every platform.
+}  // namespace
+
 std::uint64_t nextRandom(std::uint64_t& state)
 {
     std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
@@ -17,8 +18,6 @@ std::uint64_t nextRandom(std::uint64_t& state)
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
     return z ^ (z >> 31);
 }
-
-}  // namespace
 
 // Points spread evenly by the golden angle.
 std::vector<SamplePoint> sphereSample(std::size_t count, double radius)

@@ -4,6 +4,7 @@
 // the sample writer and the benchmarks.
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 struct SamplePoint {
@@ -26,6 +27,10 @@ std::vector<SamplePoint> copiesSample(std::size_t count);
 // is a power of two, so every coordinate is exact and many distances tie.
 // The last column may be short, so the count is exact.
 std::vector<SamplePoint> gridSample(std::size_t count);
+
+// The next number of SplitMix64 from state, which it advances: tiny, fast
+// and the same on every platform.
+std::uint64_t nextRandom(std::uint64_t& state);
 
 // Shuffles points in place with a fixed seed, so that a sample is never
 // ordered by a coordinate and is the same on every platform.

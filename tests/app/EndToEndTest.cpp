@@ -1,4 +1,4 @@
-#include "support/RunProgram.h"
+#include "support/Process.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

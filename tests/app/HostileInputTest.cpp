@@ -5,7 +5,8 @@
 // the real program on a file written for it, without a window.
 
 #include "app/Console.h"
-#include "support/RunProgram.h"
+#include "support/Process.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using testsupport::readFile;
 
 // Far above any case's run time in any of our builds; reaching it means the
 // program hangs or has gone quadratic where it must not.
@@ -33,14 +35,6 @@ constexpr std::chrono::seconds kTimeLimit = 120s;
 std::string samplePath()
 {
     return std::string(TRI3D_SOURCE_DIR) + "/samples/sphere.xyz";
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string lines(std::size_t count, const std::string& line)

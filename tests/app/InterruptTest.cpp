@@ -2,14 +2,13 @@
 // while a mesh is being written over a file the user wants to keep.
 
 #include "SampleShapes.h"
-#include "support/RunProgram.h"
+#include "support/Process.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -54,30 +53,23 @@ TEST(Interrupt, DuringTheWriteLeavesTheOldTargetAndNoTemporary)
     const std::filesystem::path folder = std::filesystem::path(target).parent_path();
     const std::string prefix = std::filesystem::path(target).filename().string() + ".";
 
+    TestProcess process({TRI3D_BINARY, "file:" + points, "view:0", "out:" + target}, inheritedEnvironment());
+    ASSERT_TRUE(process.started());
     // The temporary appears when the write begins; the interrupt follows
     // at once.
-    std::atomic<bool> sent{false};
-    std::atomic<bool> finished{false};
-    std::thread interrupter;
-    const ProgramResult result = runProgram(
-        TRI3D_BINARY, {"file:" + points, "view:0", "out:" + target}, std::chrono::seconds(300), [&](pid_t pid) {
-            interrupter = std::thread([&, pid] {
-                while (!finished && namesStartingWith(folder, prefix).empty())
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                if (!finished) {
-                    kill(pid, SIGINT);
-                    sent = true;
-                }
-            });
-        });
-    finished = true;
-    interrupter.join();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+    while (process.running() && namesStartingWith(folder, prefix).empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(process.running()) << "the write was never seen under way:\n" << process.output();
+    process.send(SIGINT);
+    int exitCode = -1;
+    ASSERT_TRUE(process.waitForExit(60, exitCode));
 
-    ASSERT_TRUE(sent) << "the write was never seen under way:\n" << result.out;
-    EXPECT_TRUE(result.exitedWith(130)) << "exit " << result.exitCode << ", signal " << result.signal << "\n"
-                                        << result.out;
-    EXPECT_NE(result.out.find("  Writing mesh to file... "), std::string::npos) << result.out;
-    EXPECT_EQ(result.out.find("Done!\n  |T|"), std::string::npos) << "the write ended before the interrupt";
+    EXPECT_EQ(exitCode, 130);
+    EXPECT_EQ(process.signal(), 0);
+    const std::string output = process.output();
+    EXPECT_NE(output.find("  Writing mesh to file... "), std::string::npos) << output;
+    EXPECT_EQ(output.find("Done!\n  |T|"), std::string::npos) << "the write ended before the interrupt";
     EXPECT_EQ(testsupport::readFile(target), "the mesh kept from before\n");
     EXPECT_TRUE(namesStartingWith(folder, prefix).empty());
 }

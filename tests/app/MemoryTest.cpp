@@ -4,7 +4,7 @@
 
 #include "SampleShapes.h"
 #include "app/Console.h"
-#include "support/RunProgram.h"
+#include "support/Process.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "app/ProgressDisplay.h"
 
 #include "SampleShapes.h"
-#include "support/RunProgram.h"
+#include "support/Process.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

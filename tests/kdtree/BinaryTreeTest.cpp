@@ -42,16 +42,16 @@ TEST(BinaryTree, DestroyingATreeLeavesItsPointsAlone)
                  "1 0 0 0 0 1\n"
                  "0 1 0 0 0 1\n"
                  "0 0 1 0 0 1\n");
-    buildOver(r.nodes).reset();
+    treeOver(r.nodes).reset();
     for (const ReconNode* n : r.nodes)
         EXPECT_TRUE(n->isFree());
 }
 
-TEST(BinaryTree, ReconstructFreesItsTreeAfterItsNodes)
+TEST(BinaryTree, ReconstructFreesItsTreeBeforeItsNodes)
 {
-    // Destroying the engine after a KD run frees the tree, whose leaves then
-    // point at nodes already gone; a sanitizer build checks nothing leaks
-    // and nothing is freed twice.
+    // Destroying the engine after a KD run frees the tree first, so no leaf
+    // ever points at a node already gone; a sanitizer build checks nothing
+    // leaks and nothing is freed twice.
     auto r = std::make_unique<Reconstruct>();
     loadPoints(*r, "0 0 0 0 0 1\n"
                   "1 0 0 0 0 1\n"

@@ -41,11 +41,11 @@ void expectWellFormed(const BinaryTree* node, std::size_t depth)
 
     const ReconNode* median = left.front();
     for (const ReconNode* p : left)
-        if (Tree::compareOnAxis(median, p, plane.axis, Tree::kLessOrEqual))
+        if (reference::compareOnAxis(median, p, plane.axis, reference::kLessOrEqual))
             median = p;
     EXPECT_EQ(plane.value, coordinate(median, plane.axis));
     for (const ReconNode* p : right)
-        EXPECT_FALSE(Tree::compareOnAxis(p, median, plane.axis, Tree::kLessOrEqual));
+        EXPECT_FALSE(reference::compareOnAxis(p, median, plane.axis, reference::kLessOrEqual));
 
     expectWellFormed(node->left, depth + 1);
     expectWellFormed(node->right, depth + 1);
@@ -107,7 +107,7 @@ TEST(BuildOver, MakesTheTreeOfTheThreeSortedLists)
                 else
                     r.addNode(CGVertex{static_cast<double>(n - i), static_cast<double>(i % 3), 0.0}, CGVector{});
             }
-            const auto sorted = buildOver(r.nodes);
+            const auto sorted = sortedListsTree(r.nodes);
             Tree tree;
             tree.root = tree.buildOver(r.nodes);
             expectSameTree(tree.root, sorted->root);
@@ -121,8 +121,8 @@ TEST(CompareOnAxis, YTiesBreakOnXBeforeZ)
     Reconstruct r;
     loadPoints(r, "1 5 9 0 0 1\n"
                  "2 5 0 0 0 1\n");
-    EXPECT_TRUE(Tree::compareOnAxis(r.nodes[0], r.nodes[1], 1, Tree::kLessOrEqual));
-    EXPECT_FALSE(Tree::compareOnAxis(r.nodes[0], r.nodes[1], 1, Tree::kGreaterOrEqual));
+    EXPECT_TRUE(reference::compareOnAxis(r.nodes[0], r.nodes[1], 1, reference::kLessOrEqual));
+    EXPECT_FALSE(reference::compareOnAxis(r.nodes[0], r.nodes[1], 1, reference::kGreaterOrEqual));
 }
 
 TEST(CompareOnAxis, ZTiesBreakOnXBeforeY)
@@ -130,8 +130,8 @@ TEST(CompareOnAxis, ZTiesBreakOnXBeforeY)
     Reconstruct r;
     loadPoints(r, "1 9 5 0 0 1\n"
                  "2 0 5 0 0 1\n");
-    EXPECT_TRUE(Tree::compareOnAxis(r.nodes[0], r.nodes[1], 2, Tree::kLessOrEqual));
-    EXPECT_FALSE(Tree::compareOnAxis(r.nodes[0], r.nodes[1], 2, Tree::kGreaterOrEqual));
+    EXPECT_TRUE(reference::compareOnAxis(r.nodes[0], r.nodes[1], 2, reference::kLessOrEqual));
+    EXPECT_FALSE(reference::compareOnAxis(r.nodes[0], r.nodes[1], 2, reference::kGreaterOrEqual));
 }
 
 TEST(CompareOnAxis, SamePositionIsOrderedByIndex)
@@ -141,10 +141,10 @@ TEST(CompareOnAxis, SamePositionIsOrderedByIndex)
     loadPoints(r, "3 3 3 0 0 1\n"
                  "3 3 3 0 0 1\n");
     for (std::uint8_t axis = 0; axis < 3; ++axis) {
-        EXPECT_TRUE(Tree::compareOnAxis(r.nodes[0], r.nodes[1], axis, Tree::kLessOrEqual));
-        EXPECT_FALSE(Tree::compareOnAxis(r.nodes[1], r.nodes[0], axis, Tree::kLessOrEqual));
-        EXPECT_TRUE(Tree::compareOnAxis(r.nodes[1], r.nodes[1], axis, Tree::kLessOrEqual));
-        EXPECT_TRUE(Tree::compareOnAxis(r.nodes[1], r.nodes[1], axis, Tree::kGreaterOrEqual));
+        EXPECT_TRUE(reference::compareOnAxis(r.nodes[0], r.nodes[1], axis, reference::kLessOrEqual));
+        EXPECT_FALSE(reference::compareOnAxis(r.nodes[1], r.nodes[0], axis, reference::kLessOrEqual));
+        EXPECT_TRUE(reference::compareOnAxis(r.nodes[1], r.nodes[1], axis, reference::kLessOrEqual));
+        EXPECT_TRUE(reference::compareOnAxis(r.nodes[1], r.nodes[1], axis, reference::kGreaterOrEqual));
     }
 }
 
@@ -167,22 +167,21 @@ TEST(SortByAxis, SortsSortedReversedAndEqualLists)
     Nodes descending(expected.rbegin(), expected.rend());
     Nodes inFileOrder = r.nodes;
     for (Nodes* list : {&ascending, &descending, &inFileOrder}) {
-        Tree::sortByAxis(*list, 0, list->size() - 1, 0);
+        reference::sortByAxis(*list, 0, list->size() - 1, 0);
         EXPECT_EQ(*list, expected);
     }
 
     Nodes equal(r.nodes.begin() + 2000, r.nodes.end());
     const Nodes byIndex = equal;
     std::reverse(equal.begin(), equal.end());
-    Tree::sortByAxis(equal, 0, equal.size() - 1, 2);
+    reference::sortByAxis(equal, 0, equal.size() - 1, 2);
     EXPECT_EQ(equal, byIndex);
 }
 
 TEST(SortByAxis, OrdersSignsZerosAndMagnitudesOnEveryAxis)
 {
-    // The sort orders doubles by their bits; negative numbers, both zeros,
-    // tiny and huge magnitudes and repeated coordinates must still come out
-    // in the order the comparisons give.
+    // Negative numbers, both zeros, tiny and huge magnitudes and repeated
+    // coordinates must come out in the order the comparisons give.
     const double values[] = {-1e300, -2.5, -1.0, -1e-300, -0.0, 0.0, 4.9e-324, 1e-300, 0.5, 1.0, 2.5, 3e200};
     std::mt19937 random(5);
     std::uniform_int_distribution<std::size_t> pick(0, std::size(values) - 1);
@@ -193,10 +192,10 @@ TEST(SortByAxis, OrdersSignsZerosAndMagnitudesOnEveryAxis)
     for (std::uint8_t axis = 0; axis < 3; ++axis) {
         Nodes expected = r.nodes;
         std::sort(expected.begin(), expected.end(), [axis](const ReconNode* a, const ReconNode* b) {
-            return Tree::compareOnAxis(a, b, axis, Tree::kLessOrEqual) && !Tree::compareOnAxis(b, a, axis, Tree::kLessOrEqual);
+            return reference::compareOnAxis(a, b, axis, reference::kLessOrEqual) && !reference::compareOnAxis(b, a, axis, reference::kLessOrEqual);
         });
         Nodes list = r.nodes;
-        Tree::sortByAxis(list, 0, list.size() - 1, axis);
+        reference::sortByAxis(list, 0, list.size() - 1, axis);
         EXPECT_EQ(list, expected) << "axis " << int(axis);
     }
 }
@@ -210,7 +209,7 @@ TEST(SortByAxis, LeavesEntriesOutsideTheRangeAlone)
                  "1 0 0 0 0 1\n"
                  "0 0 0 0 0 1\n");
     Nodes list = r.nodes;
-    Tree::sortByAxis(list, 1, 3, 0);
+    reference::sortByAxis(list, 1, 3, 0);
     EXPECT_EQ(list, (Nodes{r.nodes[0], r.nodes[3], r.nodes[2], r.nodes[1], r.nodes[4]}));
 }
 
@@ -218,7 +217,7 @@ TEST(BuildTree, OnePointIsALeaf)
 {
     Reconstruct r;
     loadPoints(r, "1 2 3 0 0 1\n");
-    const auto tree = buildOver(r.nodes);
+    const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     ASSERT_TRUE(root->isLeaf());
     EXPECT_EQ(pointOf(root), r.nodes[0]);
@@ -230,7 +229,7 @@ TEST(BuildTree, TwoPointsSplitOnXAtTheSmallerPoint)
     Reconstruct r;
     loadPoints(r, "5 0 0 0 0 1\n"
                  "2 9 9 0 0 1\n");
-    const auto tree = buildOver(r.nodes);
+    const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     ASSERT_FALSE(root->isLeaf());
     EXPECT_EQ(planeOf(root).axis, 0);
@@ -245,7 +244,7 @@ TEST(BuildTree, ThreePointsPutTwoOnTheLeftSplitOnY)
     loadPoints(r, "2 1 0 0 0 1\n"
                  "1 5 0 0 0 1\n"
                  "0 0 0 0 0 1\n");
-    const auto tree = buildOver(r.nodes);
+    const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     EXPECT_EQ(planeOf(root).value, 1.0);
     ASSERT_FALSE(root->left->isLeaf());
@@ -265,7 +264,7 @@ TEST(BuildTree, EqualXSplitsByYThenZ)
                  "1 1 0 0 0 1\n"
                  "1 2 5 0 0 1\n"
                  "1 2 4 0 0 1\n");
-    const auto tree = buildOver(r.nodes);
+    const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     EXPECT_EQ(planeOf(root).value, 1.0);
     EXPECT_EQ(leavesOf(root->left), (Nodes{r.nodes[1], r.nodes[3]}));
@@ -278,7 +277,7 @@ TEST(BuildTree, KeepsItsShapeForEveryCount)
         SCOPED_TRACE(n);
         Reconstruct r;
         addGridCloud(r, n, static_cast<unsigned>(n), 4);
-        const auto tree = buildOver(r.nodes);
+        const auto tree = treeOver(r.nodes);
         const BinaryTree* root = tree->root;
         expectEveryPointOnce(root, r.nodes);
         expectWellFormed(root, 0);
@@ -291,7 +290,7 @@ TEST(BuildTree, KeepsItsShapeOnCloudsWithManyTies)
     for (unsigned seed = 1; seed <= 3; ++seed) {
         Reconstruct r;
         addGridCloud(r, 3000, seed, 6);
-        const auto tree = buildOver(r.nodes);
+        const auto tree = treeOver(r.nodes);
         const BinaryTree* root = tree->root;
         expectEveryPointOnce(root, r.nodes);
         expectWellFormed(root, 0);
@@ -314,16 +313,14 @@ TEST(BuildTree, MillionCopiesOfOnePointStayShallow)
     }
 
     Tree tree;
-    buildInto(tree, nodes);
+    tree.root = tree.buildOver(nodes);
     EXPECT_EQ(depthOf(tree.root), 20u);
 
-    const CGVertex low = {-1e300, -1e300, -1e300};
-    const CGVertex high = {1e300, 1e300, 1e300};
     const SphereSearch atThePoint(CGVertex{1.0, 2.0, 3.0}, 0.0);
     const SphereSearch elsewhere(CGVertex{1.0, 2.0, 4.0}, 0.5);
     Nodes found;
-    Tree::rangeSearch(found, tree.root, low, high, &elsewhere);
+    tree.searchFromRoot(found, elsewhere);
     EXPECT_TRUE(found.empty());
-    Tree::rangeSearch(found, tree.root, low, high, &atThePoint);
+    tree.searchFromRoot(found, atThePoint);
     EXPECT_EQ(found.size(), kCount);
 }

@@ -16,11 +16,11 @@ namespace {
 const CGVertex kLow = {-1e300, -1e300, -1e300};
 const CGVertex kHigh = {1e300, 1e300, 1e300};
 
-Nodes query(const BinaryTree* root, const CGVertex& centre, double radius)
+Nodes query(const Tree& tree, const CGVertex& centre, double radius)
 {
     const SphereSearch sphere(centre, radius);
     Nodes out;
-    Tree::rangeSearch(out, root, kLow, kHigh, &sphere);
+    tree.searchFromRoot(out, sphere);
     return out;
 }
 
@@ -30,10 +30,9 @@ TEST(RangeQuery, SingleLeafReportsOnlyAContainedPoint)
 {
     Reconstruct r;
     loadPoints(r, "1 1 1 0 0 1\n");
-    const auto tree = buildOver(r.nodes);
-    const BinaryTree* root = tree->root;
-    EXPECT_EQ(query(root, CGVertex{1.0, 1.0, 2.0}, 1.0), Nodes{r.nodes[0]});
-    EXPECT_TRUE(query(root, CGVertex{1.0, 1.0, 2.5}, 1.0).empty());
+    const auto tree = treeOver(r.nodes);
+    EXPECT_EQ(query(*tree, CGVertex{1.0, 1.0, 2.0}, 1.0), Nodes{r.nodes[0]});
+    EXPECT_TRUE(query(*tree, CGVertex{1.0, 1.0, 2.5}, 1.0).empty());
 }
 
 TEST(RangeQuery, FindsPointsLyingOnASplitPlane)
@@ -45,10 +44,10 @@ TEST(RangeQuery, FindsPointsLyingOnASplitPlane)
                  "1 0 0 0 0 1\n"
                  "2 0 0 0 0 1\n"
                  "3 0 0 0 0 1\n");
-    const auto tree = buildOver(r.nodes);
+    const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     ASSERT_EQ(planeOf(root).value, 1.0);
-    EXPECT_EQ(query(root, CGVertex{2.0, 0.0, 0.0}, 1.0), (Nodes{r.nodes[1], r.nodes[2], r.nodes[3]}));
+    EXPECT_EQ(query(*tree, CGVertex{2.0, 0.0, 0.0}, 1.0), (Nodes{r.nodes[1], r.nodes[2], r.nodes[3]}));
 }
 
 TEST(RangeQuery, ReportsInLeafOrder)
@@ -58,9 +57,8 @@ TEST(RangeQuery, ReportsInLeafOrder)
                  "2 0 0 0 0 1\n"
                  "3 0 0 0 0 1\n"
                  "1 0 0 0 0 1\n");
-    const auto tree = buildOver(r.nodes);
-    const BinaryTree* root = tree->root;
-    EXPECT_EQ(query(root, CGVertex{2.5, 0.0, 0.0}, 2.0), (Nodes{r.nodes[3], r.nodes[1], r.nodes[2], r.nodes[0]}));
+    const auto tree = treeOver(r.nodes);
+    EXPECT_EQ(query(*tree, CGVertex{2.5, 0.0, 0.0}, 2.0), (Nodes{r.nodes[3], r.nodes[1], r.nodes[2], r.nodes[0]}));
 }
 
 TEST(RangeQuery, OnlyAppendsToTheOutput)
@@ -69,15 +67,14 @@ TEST(RangeQuery, OnlyAppendsToTheOutput)
     loadPoints(r, "0 0 0 0 0 1\n"
                  "1 0 0 0 0 1\n"
                  "5 0 0 0 0 1\n");
-    const auto tree = buildOver(r.nodes);
-    const BinaryTree* root = tree->root;
+    const auto tree = treeOver(r.nodes);
     const SphereSearch empty(CGVertex{10.0, 10.0, 10.0}, 1.0);
     const SphereSearch nearOrigin(CGVertex{0.0, 0.0, 0.0}, 1.0);
     Nodes out = {r.nodes[2]};
-    Tree::rangeSearch(out, root, kLow, kHigh, &empty);
+    tree->searchFromRoot(out, empty);
     EXPECT_EQ(out, Nodes{r.nodes[2]});
-    Tree::rangeSearch(out, root, kLow, kHigh, &nearOrigin);
-    Tree::rangeSearch(out, root, kLow, kHigh, &nearOrigin);
+    tree->searchFromRoot(out, nearOrigin);
+    tree->searchFromRoot(out, nearOrigin);
     EXPECT_EQ(out, (Nodes{r.nodes[2], r.nodes[0], r.nodes[1], r.nodes[0], r.nodes[1]}));
 }
 
@@ -85,11 +82,11 @@ TEST(RangeQuery, InvertedBoxFindsNothing)
 {
     // A box whose high corner lies below its low corner holds nothing, even
     // where one of its corners alone would reach across the split plane.
-    class Inverted : public Tree::SearchRange {
+    class Inverted {
     public:
         Inverted(double low, double high) : low_(low), high_(high) {}
-        bool contains(const ReconNode*) const override { return true; }
-        void bounds(CGVertex& min, CGVertex& max) const override
+        bool contains(const ReconNode*) const { return true; }
+        void bounds(CGVertex& min, CGVertex& max) const
         {
             min = {low_, low_, low_};
             max = {high_, high_, high_};
@@ -102,11 +99,10 @@ TEST(RangeQuery, InvertedBoxFindsNothing)
     Reconstruct r;
     loadPoints(r, "0 0 0 0 0 1\n"
                  "0.5 0 0 0 0 1\n");
-    const auto tree = buildOver(r.nodes);
-    const BinaryTree* root = tree->root;
+    const auto tree = treeOver(r.nodes);
     for (const Inverted& range : {Inverted(-0.2, -0.3), Inverted(0.3, 0.2)}) {
         Nodes out;
-        Tree::rangeSearch(out, root, kLow, kHigh, &range);
+        tree->searchFromRoot(out, range);
         EXPECT_TRUE(out.empty());
     }
 }
@@ -119,17 +115,17 @@ TEST(RangeQuery, RegionInsideTheBoxIsReportedWhole)
     loadPoints(r, "0 0 0 0 0 1\n"
                  "0.5 0.5 0.5 0 0 1\n"
                  "1 1 1 0 0 1\n");
-    const auto tree = buildOver(r.nodes);
+    const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     const SphereSearch sphere(CGVertex{0.5, 0.5, 0.5}, 0.75);
     Nodes out;
-    Tree::rangeSearch(out, root, CGVertex{0.0, 0.0, 0.0}, CGVertex{1.0, 1.0, 1.0}, &sphere);
+    reference::rangeSearch(out, root, CGVertex{0.0, 0.0, 0.0}, CGVertex{1.0, 1.0, 1.0}, &sphere);
     EXPECT_EQ(out, r.nodes);
 
     // With the region's low x on the box's edge the test fails, and the
     // leaves are tested one by one.
     out.clear();
-    Tree::rangeSearch(out, root, CGVertex{-0.25, 0.0, 0.0}, CGVertex{1.0, 1.0, 1.0}, &sphere);
+    reference::rangeSearch(out, root, CGVertex{-0.25, 0.0, 0.0}, CGVertex{1.0, 1.0, 1.0}, &sphere);
     EXPECT_EQ(out, (Nodes{r.nodes[1], r.nodes[2]}));
 }
 
@@ -161,11 +157,11 @@ TEST(RangeQuery, InsideBoxTestKeepsItsStrictnessPerSide)
         Reconstruct r;
         ReconNode* p = r.addNode(CGVertex{c.px, 3.0, 3.0}, CGVector{});
         r.addNode(CGVertex{4.5, 0.0, 0.0}, CGVector{});
-        const auto tree = buildOver(r.nodes);
+        const auto tree = treeOver(r.nodes);
         const BinaryTree* root = tree->root;
         ASSERT_EQ(pointOf(root->left), p);
         Nodes out;
-        Tree::rangeSearch(out, root, c.low, c.high, &sphere);
+        reference::rangeSearch(out, root, c.low, c.high, &sphere);
         EXPECT_EQ(out, c.reported ? Nodes{p} : Nodes{});
     }
 }
@@ -185,7 +181,7 @@ TEST(RangeQuery, AgreesWithBruteForceOnRandomClouds)
         Reconstruct r;
         for (int i = 0; i < 600; ++i)
             r.addNode(CGVertex{pick(), pick(), pick()}, CGVector{});
-        const auto tree = buildOver(r.nodes);
+        const auto tree = treeOver(r.nodes);
         const BinaryTree* root = tree->root;
         std::map<const ReconNode*, std::size_t> leafPlace;
         for (const ReconNode* n : leavesOf(root))
@@ -197,7 +193,7 @@ TEST(RangeQuery, AgreesWithBruteForceOnRandomClouds)
             CGVertex boxHigh;
             sphere.bounds(boxLow, boxHigh);
             Nodes out;
-            Tree::rangeSearch(out, root, kLow, kHigh, &sphere);
+            tree->searchFromRoot(out, sphere);
 
             const std::set<const ReconNode*> found(out.begin(), out.end());
             EXPECT_EQ(found.size(), out.size()) << "a point was reported twice";
@@ -233,7 +229,7 @@ TEST(SearchFromRoot, AppendsExactlyWhatTheSearchFromTheRootAppends)
     for (int i = 0; i < 3000; ++i)
         r.addNode(CGVertex{cell(random) * 0.25, cell(random) * 0.25, cell(random) * 0.25}, CGVector{});
     Tree tree;
-    buildInto(tree, r.nodes);
+    tree.root = tree.buildOver(r.nodes);
 
     CGVertex centre = {0.0, 0.0, 0.0};
     double radius = 0.5;
@@ -261,7 +257,7 @@ TEST(SearchFromRoot, AppendsExactlyWhatTheSearchFromTheRootAppends)
         }
         const SphereSearch sphere(centre, radius);
         Nodes fromRoot;
-        Tree::rangeSearch(fromRoot, tree.root, kLow, kHigh, &sphere);
+        reference::rangeSearch(fromRoot, tree.root, kLow, kHigh, &sphere);
         Nodes fromPath = {r.nodes[0]};  // appended to, never cleared
         tree.searchFromRoot(fromPath, sphere);
         fromRoot.insert(fromRoot.begin(), r.nodes[0]);

@@ -1,9 +1,11 @@
 #pragma once
 
 // Shared by the tree and the candidate tests: a tree built over a node list
-// the way a KD run builds it, and ways to look inside it.
+// the way a KD run builds it or by the reference build, and ways to look
+// inside it.
 
 #include "kdtree/KDTree.h"
+#include "kdtree/ReferenceTree.h"
 #include "mesh/Reconstruct.h"
 #include "support/TestSupport.h"
 
@@ -16,30 +18,25 @@
 using Tree = KDTree<double>;
 using testsupport::loadPoints;
 
-// Sorts three copies of nodes and builds tree's root from them.
-inline void buildInto(Tree& tree, const Nodes& nodes)
-{
-    Nodes xs = nodes;
-    Nodes ys = nodes;
-    Nodes zs = nodes;
-    if (nodes.size() > 1) {
-        Tree::sortByAxis(xs, 0, xs.size() - 1, 0);
-        Tree::sortByAxis(ys, 0, ys.size() - 1, 1);
-        Tree::sortByAxis(zs, 0, zs.size() - 1, 2);
-    }
-    tree.root = tree.buildTree(xs, ys, zs, 0);
-}
-
-inline std::unique_ptr<Tree> buildOver(const Nodes& nodes)
+// The tree over nodes as a KD run builds it.
+inline std::unique_ptr<Tree> treeOver(const Nodes& nodes)
 {
     auto tree = std::make_unique<Tree>();
-    buildInto(*tree, nodes);
+    tree->root = tree->buildOver(nodes);
+    return tree;
+}
+
+// The same tree built the plain way, from three sorted lists.
+inline std::unique_ptr<Tree> sortedListsTree(const Nodes& nodes)
+{
+    auto tree = std::make_unique<Tree>();
+    reference::buildFromSortedLists(*tree, nodes);
     return tree;
 }
 
 inline void buildIndex(Reconstruct& r)
 {
-    buildInto(r.kdTree, r.nodes);
+    r.kdTree.root = r.kdTree.buildOver(r.nodes);
 }
 
 inline ReconNode* pointOf(const BinaryTree* leaf)

@@ -1,8 +1,7 @@
 // Pins the exact face lists of a few generated inputs of a few thousand
-// points, for both searches. The checksums were recorded with the plain,
-// unoptimised engine; any speed-up that changes a single decision (a tie
-// broken the other way, a candidate missed, a corner order flipped) changes
-// a checksum.
+// points, for both searches. Any change that alters a single decision (a
+// tie broken the other way, a candidate missed, a corner order flipped)
+// changes a checksum.
 
 #include "mesh/Reconstruct.h"
 #include "support/TestSupport.h"
@@ -17,14 +16,6 @@
 #include <vector>
 
 namespace {
-
-std::uint64_t nextRandom(std::uint64_t& state)
-{
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
 
 // Uniform in [-1, 1), exact in binary.
 double jitter(std::uint64_t& state)

@@ -265,7 +265,7 @@ TEST(Window, ShowsTheTurningSceneUntilClosed)
     XClient x(server.display());
     ASSERT_NE(x.display, nullptr);
 
-    TestProcess program({TRI3D_BINARY, "file:" + kTorus}, server.display());
+    TestProcess program({TRI3D_BINARY, "file:" + kTorus}, displayEnvironment(server.display()));
     Window window = 0;
     ASSERT_TRUE(eventually(20.0, [&] { return (window = x.findByClass("OpenGL")) != 0 || !program.running(); }));
     ASSERT_NE(window, 0u) << program.output();

@@ -19,116 +19,19 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<char*> pointers(std::vector<std::string>& texts)
-{
-    std::vector<char*> result;
-    for (std::string& text : texts)
-        result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-}
-
-// The test's own environment without any display, plus the given one.
-std::vector<std::string> childEnvironment(const std::string& display)
-{
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry != nullptr; ++entry)
-        if (std::strncmp(*entry, "DISPLAY=", 8) != 0 && std::strncmp(*entry, "WAYLAND_DISPLAY=", 16) != 0)
-            entries.emplace_back(*entry);
-    if (!display.empty())
-        entries.push_back("DISPLAY=" + display);
-    return entries;
-}
-
-int decode(int status)
-{
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
-}
-
 }  // namespace
-
-TestProcess::TestProcess(const std::vector<std::string>& args, const std::string& display,
-                         const std::vector<std::string>& extra)
-{
-    static int serial = 0;
-    outputFile = tempPath("process-" + std::to_string(++serial) + ".out");
-
-    // Everything exec needs is built before fork: the child may only make
-    // async-signal-safe calls, as GL may have started threads here.
-    std::vector<std::string> argText = args;
-    std::vector<std::string> envText = childEnvironment(display);
-    envText.insert(envText.end(), extra.begin(), extra.end());
-    std::vector<char*> argv = pointers(argText);
-    std::vector<char*> envp = pointers(envText);
-    const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (out < 0 || in < 0)
-        return;
-
-    pid = fork();
-    if (pid == 0) {
-        dup2(in, 0);
-        dup2(out, 1);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    close(out);
-    close(in);
-}
-
-TestProcess::~TestProcess()
-{
-    if (pid > 0 && !ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    std::remove(outputFile.c_str());
-}
-
-bool TestProcess::running()
-{
-    if (pid <= 0 || ended)
-        return false;
-    if (waitpid(pid, &status, WNOHANG) == pid)
-        ended = true;
-    return !ended;
-}
-
-bool TestProcess::waitForExit(double seconds, int& exitCode)
-{
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (running() && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!ended)
-        return false;
-    exitCode = decode(status);
-    return true;
-}
-
-std::string TestProcess::output() const
-{
-    std::ifstream in(outputFile);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 Finished runTri3d(const std::vector<std::string>& words, const std::string& display,
                   const std::vector<std::string>& extra)
 {
     std::vector<std::string> args{TRI3D_BINARY};
     args.insert(args.end(), words.begin(), words.end());
-    TestProcess process(args, display, extra);
+    TestProcess process(args, displayEnvironment(display, extra));
     Finished finished;
     finished.exited = process.waitForExit(60.0, finished.exitCode);
     finished.output = process.output();

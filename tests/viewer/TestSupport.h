@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/Process.h"
 #include "support/TestSupport.h"
 
 #include <sys/types.h>
@@ -8,35 +9,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-// A program started for a test, its standard output going to a file. It is
-// killed at the end of the scope if it is still running then.
-class TestProcess {
-public:
-    // display empty: the program sees no display at all; otherwise DISPLAY
-    // is set to it. extra holds more NAME=value entries for its environment.
-    TestProcess(const std::vector<std::string>& args, const std::string& display,
-                const std::vector<std::string>& extra = {});
-    ~TestProcess();
-
-    TestProcess(const TestProcess&) = delete;
-    TestProcess& operator=(const TestProcess&) = delete;
-
-    // True once the program has ended within the given time; exitCode is
-    // its exit status, or 128 plus the signal that ended it.
-    bool waitForExit(double seconds, int& exitCode);
-
-    bool running();
-
-    // Everything the program has written to its standard output so far.
-    std::string output() const;
-
-private:
-    pid_t pid = -1;
-    bool ended = false;
-    int status = 0;
-    std::string outputFile;
-};
 
 struct Finished {
     bool exited = false;  // false: still running at the deadline, then killed
