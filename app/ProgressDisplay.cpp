@@ -46,6 +46,14 @@ std::size_t describe(Progress::Stage stage, std::uint64_t done, std::uint64_t to
     return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
 }
 
+// The terminal keeps the place where the text begins and goes back there
+// for every rewrite, clearing to the end of the line. Unlike backspacing
+// over the text this holds when something else moves the cursor meanwhile,
+// such as the ^C a terminal echoes just before the program ends.
+constexpr std::string_view kKeepPlace = "\033" "7";
+constexpr std::string_view kBackToPlace = "\033" "8";
+constexpr std::string_view kClearToEnd = "\033[K";
+
 double secondsNow()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -61,21 +69,13 @@ void ProgressLine::append(std::string_view text)
     outSize_ += n;
 }
 
-void ProgressLine::appendRepeated(char c, std::size_t count)
-{
-    for (std::size_t i = 0; i < count && outSize_ < sizeof out_; ++i)
-        out_[outSize_++] = c;
-}
-
-// Backspaces over the text, blanks it and backspaces again: the cursor
-// ends where the text began, after the report's open line.
+// The cursor ends where the text began, after the report's open line.
 void ProgressLine::erase()
 {
     if (!onScreen_)
         return;
-    appendRepeated('\b', shownSize_);
-    appendRepeated(' ', shownSize_);
-    appendRepeated('\b', shownSize_);
+    append(kBackToPlace);
+    append(kClearToEnd);
     onScreen_ = false;
     shownSize_ = 0;
 }
@@ -105,14 +105,9 @@ std::string_view ProgressLine::update(const Progress& progress, double now)
     if (size == shownSize_ && std::memcmp(text, shown_, size) == 0)
         return {out_, outSize_};
     if (inPlace_) {
-        const std::size_t before = onScreen_ ? shownSize_ : 0;
-        appendRepeated('\b', before);
+        append(onScreen_ ? kBackToPlace : kKeepPlace);
         append({text, size});
-        // Blank what is left of a longer text before.
-        if (before > size) {
-            appendRepeated(' ', before - size);
-            appendRepeated('\b', before - size);
-        }
+        append(kClearToEnd);
         onScreen_ = true;
     } else {
         append("  progress: ");

@@ -11,8 +11,9 @@
 
 // What the progress display writes, decided from a Progress and the time
 // alone, so that it can be checked without a thread or a terminal. In
-// place, one text after the open report line is rewritten by backspacing
-// over it; otherwise each new text is a line of its own. A stage shows
+// place, one text after the open report line is rewritten with the
+// terminal's cursor controls (which every terminal but a dumb one has);
+// otherwise each new text is a line of its own. A stage shows
 // nothing until it has run for kQuiet seconds, and the text changes at
 // most once per kPeriod. Nothing here touches the heap: the display runs
 // beside work that may be short of memory.
@@ -35,7 +36,6 @@ public:
 private:
     void erase();
     void append(std::string_view text);
-    void appendRepeated(char c, std::size_t count);
 
     bool inPlace_;
     std::uint64_t seen_ = 0;     // the stage last seen, by Progress::begun

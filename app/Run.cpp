@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -137,6 +139,13 @@ bool showsProgress(const Settings& settings)
     return settings.progress > 0 || (settings.progress < 0 && ::isatty(STDERR_FILENO));
 }
 
+// Rewriting one text in place takes a terminal that knows cursor controls.
+bool rewritesInPlace()
+{
+    const char* terminal = std::getenv("TERM");
+    return ::isatty(STDERR_FILENO) && terminal != nullptr && *terminal != '\0' && std::strcmp(terminal, "dumb") != 0;
+}
+
 }  // namespace
 
 int run(const Settings& settings, std::ostream& out, std::ostream& err)
@@ -152,7 +161,7 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
     Progress progress;
     std::unique_ptr<ProgressDisplay> display;
     if (showsProgress(settings))
-        display = std::make_unique<ProgressDisplay>(progress, STDERR_FILENO, ::isatty(STDERR_FILENO) != 0);
+        display = std::make_unique<ProgressDisplay>(progress, STDERR_FILENO, rewritesInPlace());
     const Settle settle(display.get());
     Job job;
     try {

@@ -13,10 +13,11 @@
 
 namespace {
 
-std::string backspaces(std::size_t n)
-{
-    return std::string(n, '\b');
-}
+// The terminal's controls: keep the cursor's place, go back to it, clear
+// to the end of the line.
+const std::string keep = "\033" "7";
+const std::string back = "\033" "8";
+const std::string clear = "\033[K";
 
 }  // namespace
 
@@ -40,20 +41,20 @@ TEST(ProgressLine, InPlaceTextIsRewrittenAtMostTenTimesASecondAndTakenBack)
     progress.begin(Progress::Stage::Tree, 200);
     EXPECT_EQ(line.update(progress, 0.0), "");
     progress.set(50);
-    EXPECT_EQ(line.update(progress, 0.6), "25% of the KD-tree built");
+    EXPECT_EQ(line.update(progress, 0.6), keep + "25% of the KD-tree built" + clear);
     progress.set(60);
     EXPECT_EQ(line.update(progress, 0.65), "");
-    EXPECT_EQ(line.update(progress, 0.7), backspaces(24) + "30% of the KD-tree built");
+    EXPECT_EQ(line.update(progress, 0.7), back + "30% of the KD-tree built" + clear);
 
     // A new stage takes back the old text at once and waits its own quiet
-    // time; a shorter text blanks what is left of the longer one.
+    // time.
     progress.begin(Progress::Stage::Triangulating, 200);
-    EXPECT_EQ(line.update(progress, 0.8), backspaces(24) + std::string(24, ' ') + backspaces(24));
+    EXPECT_EQ(line.update(progress, 0.8), back + clear);
     progress.set(200);
     EXPECT_EQ(line.update(progress, 1.2), "");
     // Triangles only estimate the share done: never 100% before the end.
-    EXPECT_EQ(line.update(progress, 1.3), "99% triangulated");
-    EXPECT_EQ(line.settle(progress), backspaces(16) + std::string(16, ' ') + backspaces(16));
+    EXPECT_EQ(line.update(progress, 1.3), keep + "99% triangulated" + clear);
+    EXPECT_EQ(line.settle(progress), back + clear);
 }
 
 TEST(ProgressLine, ElsewhereEachNewTextIsALine)
