@@ -88,10 +88,14 @@ check-deps: deps
 # First whole runs of the real program against the targets (the table also
 # goes to bench/RESULTS.md, bench/scaling.png and README.md), then the
 # micro-benchmarks. Only what the runs need is built: the tests are not.
+# scripts/bench-repair times clean:1 against the triangulation it follows.
 bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTRI3D_BENCH=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target tri3d make_samples stage_times tri3d_bench
 	scripts/bench $(BUILD)
+	@echo
+	@echo "Surface repair (clean:1):"
+	scripts/bench-repair $(BUILD)
 	@echo
 	@echo "Micro-benchmarks (Google Benchmark):"
 	$(BUILD)/tri3d_bench

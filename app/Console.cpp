@@ -1,7 +1,11 @@
 #include "app/Console.h"
 
+#include "repair/SurfaceRepair.h"
+#include "repair/SurfaceReport.h"
+
 #include <cmath>
 #include <cstdio>
+#include <iomanip>
 #include <ostream>
 
 void printBanner(std::ostream& out)
@@ -36,12 +40,48 @@ void printUsage(std::ostream& out)
 void printMoreOptions(std::ostream& err)
 {
     err << "more options (see README.md):\n"
-           "  out:<file>       - save the surface: .ply, .obj or .off, by extension\n"
+           "  out:<file>       - save the surface: .ply, .obj, .off or .stl, by extension\n"
            "  view:<0|1>       - 0: no window; end after the report (default: 1)\n"
            "  shot:<file.png>  - render the first frame into a PNG instead of a window\n"
+           "  fit:<0|1>        - 1: centre and scale the model to fill the frame (default: 0)\n"
+           "  angle:<degrees>  - the turning angle the view starts from (default: 0)\n"
+           "  report:<0|1>     - 1: count faces, edges, holes and faults of the surface (default: 0)\n"
+           "  clean:<0|1>      - 1: repair the surface before it is saved and shown (default: 0)\n"
+           "  holes:<N>        - the repair closes holes of at most N edges (default: 30)\n"
            "  progress:<0|1>   - show how far long stages have got, on standard error\n"
            "                     default: only where standard error is a terminal\n"
         << std::flush;
+}
+
+void printSurfaceReport(std::ostream& out, const SurfaceReport& report)
+{
+    out << "  faces: " << report.faces << '\n'
+        << "  vertices used: " << report.verticesUsed << '\n'
+        << "  edges: " << report.edges << '\n'
+        << "  boundary edges: " << report.boundaryEdges << '\n'
+        << "  boundary loops: " << report.boundaryLoops << '\n'
+        << "  non-manifold edges: " << report.nonManifoldEdges << '\n'
+        << "  inconsistent edges: " << report.inconsistentEdges << '\n'
+        << "  duplicate faces: " << report.duplicateFaces << '\n'
+        << "  zero-area faces: " << report.zeroAreaFaces << '\n'
+        << "  components: " << report.components << '\n'
+        << "  Euler characteristic: " << report.eulerCharacteristic << '\n';
+    // Twelve significant digits read back well within 1e-9 of the sum.
+    const std::streamsize precision = out.precision(12);
+    out << "  area: " << report.area << std::endl;
+    out.precision(precision);
+}
+
+void printRepair(std::ostream& out, const RepairCounts& counts, std::uint64_t milliseconds)
+{
+    out << "  removed duplicate faces: " << counts.removedDuplicates << '\n'
+        << "  removed fold-overs: " << counts.removedFoldOvers << '\n'
+        << "  removed small pieces: " << counts.removedPieces << '\n'
+        << "  flipped faces: " << counts.flippedFaces << '\n'
+        << "  filled holes: " << counts.filledHoles << '\n'
+        << "  faces added: " << counts.facesAdded << '\n'
+        << "  holes left open: " << counts.holesLeftOpen << '\n'
+        << "  repair time: " << milliseconds << " milliseconds" << std::endl;
 }
 
 std::string groupedCount(std::uint64_t count)

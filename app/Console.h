@@ -4,6 +4,9 @@
 #include <iosfwd>
 #include <string>
 
+struct RepairCounts;
+struct SurfaceReport;
+
 // The title lines that open every run.
 void printBanner(std::ostream& out);
 
@@ -13,6 +16,12 @@ void printUsage(std::ostream& out);
 // The keys beyond the option summary, for standard error: a user who runs
 // the program bare finds every one of them there.
 void printMoreOptions(std::ostream& err);
+
+// The surface's figures, one "  name: number" line each, for report:1.
+void printSurfaceReport(std::ostream& out, const SurfaceReport& report);
+
+// What clean:1 did and how long it took, in the same form.
+void printRepair(std::ostream& out, const RepairCounts& counts, std::uint64_t milliseconds);
 
 // A count with its thousands grouped: 10,000,000.
 std::string groupedCount(std::uint64_t count);

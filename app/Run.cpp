@@ -7,6 +7,8 @@
 #include "geometry/Progress.h"
 #include "io/MeshWriter.h"
 #include "mesh/Reconstruct.h"
+#include "repair/SurfaceRepair.h"
+#include "repair/SurfaceReport.h"
 
 #include <unistd.h>
 
@@ -21,7 +23,7 @@
 namespace {
 
 // What the run was doing, for the line that says memory ran out there.
-enum class Step { Reading, Triangulating, Gathering, Writing, Showing };
+enum class Step { Reading, Triangulating, Gathering, Repairing, Writing, Reporting, Showing };
 
 struct Job {
     Step step = Step::Reading;
@@ -54,7 +56,9 @@ std::string outOfMemoryWhile(const Job& job, const Settings& settings, const Pro
             return "building the KD-tree over " + groupedCount(job.points) + " points" + needed;
         return "triangulating " + groupedCount(job.points) + " points" + needed;
     case Step::Gathering: return "gathering the surface for output";
+    case Step::Repairing: return "repairing the surface" + needed;
     case Step::Writing: return "writing \"" + settings.out + '"';
+    case Step::Reporting: return "checking the surface";
     case Step::Showing: return "drawing the surface";
     }
     return "";
@@ -107,11 +111,20 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     job.lineOpen = false;
     out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
 
-    // Without a file, a window or a picture to make, nothing reads the surface.
-    if (settings.out.empty() && settings.shot.empty() && !settings.view)
+    // Without a file, a window, a picture or a report to make, nothing
+    // reads the surface.
+    if (settings.out.empty() && settings.shot.empty() && !settings.view && !settings.report)
         return 0;
     job.step = Step::Gathering;
-    const Surface surface = reconstruct.surface();
+    Surface surface = reconstruct.surface();
+    RepairCounts repaired;
+    std::uint64_t repairMilliseconds = 0;
+    if (settings.clean) {
+        job.step = Step::Repairing;
+        startTimer();
+        repaired = repairSurface(surface, settings.holes);
+        repairMilliseconds = elapsedMilliseconds();
+    }
     if (!settings.out.empty()) {
         job.step = Step::Writing;
         out << "  Writing mesh to file... " << std::flush;
@@ -125,7 +138,13 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
         }
         out << "Done!" << std::endl;
         job.lineOpen = false;
-        out << "  |T| = " << reconstruct.triangles.size() << std::endl;
+        out << "  |T| = " << surface.faces.size() << std::endl;
+    }
+    if (settings.report) {
+        job.step = Step::Reporting;
+        printSurfaceReport(out, reportOn(surface));
+        if (settings.clean)
+            printRepair(out, repaired, repairMilliseconds);
     }
 
     job.step = Step::Showing;

@@ -20,6 +20,13 @@ bool toFlag(const char* text)
     return false;
 }
 
+// atoi's digits, clamped instead of overflowing; below zero is zero.
+std::size_t toCount(const char* text)
+{
+    const long long value = std::strtoll(text, nullptr, 10);
+    return value < 0 ? 0 : static_cast<std::size_t>(value);
+}
+
 double toNumber(const char* text)
 {
     return std::strtod(text, nullptr);  // atof's rule, defined on overflow
@@ -59,6 +66,16 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.view = toFlag(value);
         else if (key == "shot")
             settings.shot = value;
+        else if (key == "fit")
+            settings.fit = toFlag(value);
+        else if (key == "angle")
+            settings.angle = toNumber(value);
+        else if (key == "report")
+            settings.report = toFlag(value);
+        else if (key == "clean")
+            settings.clean = toFlag(value);
+        else if (key == "holes")
+            settings.holes = toCount(value);
         else if (key == "progress")
             settings.progress = toFlag(value) ? 1 : 0;
     }

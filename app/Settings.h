@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The run settings, each set only from the command line.
@@ -15,6 +16,11 @@ struct Settings {
     std::string out;       // mesh file to write, if any
     bool view = true;      // open the window at all
     std::string shot;      // PNG to render the first frame into, if any
+    bool fit = false;      // centre and scale the model to fill the frame
+    double angle = 0.0;    // degrees the turning starts from
+    bool report = false;   // count the surface's edges, holes and faults after the run
+    bool clean = false;    // repair the surface before it is written or shown
+    std::size_t holes = 30;  // the repair closes holes of at most this many edges
     int progress = -1;     // 1: show progress on standard error; 0: never; -1: when it is a terminal
 };
 

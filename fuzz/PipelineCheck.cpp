@@ -3,6 +3,8 @@
 #include "fuzz/MemoryFile.h"
 #include "fuzz/MeshInvariants.h"
 #include "mesh/Reconstruct.h"
+#include "repair/SurfaceRepair.h"
+#include "repair/SurfaceReport.h"
 
 #include <cstring>
 
@@ -47,6 +49,27 @@ bool sameTriangles(const Triangles& a, const Triangles& b)
     return true;
 }
 
+// The repair of a finished surface: faces over its own points only, no
+// duplicate and no edge of three faces after it, and the same faces from a
+// second repair of the same surface.
+std::string findRepairFault(const Reconstruct& engine)
+{
+    Surface once = engine.surface();
+    Surface twice = once;
+    repairSurface(once, 30);
+    repairSurface(twice, 30);
+    if (once.faces != twice.faces)
+        return "two repairs of one surface gave other faces";
+    for (const Face& face : once.faces)
+        for (std::uint32_t corner : face)
+            if (corner >= once.positions.size())
+                return "the repair named a point that does not exist";
+    const SurfaceReport report = reportOn(once);
+    if (report.duplicateFaces != 0 || report.nonManifoldEdges != 0)
+        return "the repair left a duplicate face or an edge of more than two faces";
+    return {};
+}
+
 }  // namespace
 
 std::string checkPipelineInput(const std::uint8_t* data, std::size_t size)
@@ -65,6 +88,11 @@ std::string checkPipelineInput(const std::uint8_t* data, std::size_t size)
             fault = findInvariantFault(engine);
             if (!fault.empty())
                 return search + fault;
+            if (run == 0 && useKd) {
+                fault = findRepairFault(engine);
+                if (!fault.empty())
+                    return fault;
+            }
             if (run == 0)
                 first = engine.triangles;
             else if (!sameTriangles(first, engine.triangles))

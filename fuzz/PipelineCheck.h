@@ -12,9 +12,10 @@ constexpr std::size_t kMaxPipelinePoints = 64;
 
 // Loads the bytes and triangulates them with both candidate searches, each
 // twice, and checks the mesh invariants after every run and that a repeated
-// run gives the same triangles. A first byte of zero makes the rest binary
-// points, six signed bytes each (position, then normal), on a small integer
-// grid where ties and degenerate triangles are common; any other input is a
-// point file. Returns a description of the first fault found, or an empty
-// string.
+// run gives the same triangles; repairs the KD-tree surface twice and checks
+// that both repairs agree and leave no duplicate face and no edge of three
+// faces. A first byte of zero makes the rest binary points, six signed bytes
+// each (position, then normal), on a small integer grid where ties and
+// degenerate triangles are common; any other input is a point file. Returns
+// a description of the first fault found, or an empty string.
 std::string checkPipelineInput(const std::uint8_t* data, std::size_t size);

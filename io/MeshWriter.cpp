@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +14,7 @@
 
 namespace {
 
-enum class Format { Ply, Obj, Off, Unknown };
+enum class Format { Ply, Obj, Off, Stl, Unknown };
 
 Format formatOf(const std::string& fileName)
 {
@@ -30,6 +31,8 @@ Format formatOf(const std::string& fileName)
         return Format::Obj;
     if (extension == "off")
         return Format::Off;
+    if (extension == "stl")
+        return Format::Stl;
     return Format::Unknown;
 }
 
@@ -109,6 +112,47 @@ void writeOff(std::FILE* file, const Surface& result, Progress& progress)
     }
 }
 
+void putFloat(std::FILE* file, double value)
+{
+    const auto narrowed = static_cast<float>(value);
+    std::uint32_t bits;
+    std::memcpy(&bits, &narrowed, sizeof bits);
+    putLittleEndian(file, bits, 4);
+}
+
+// Binary STL: an 80-byte header that must not begin with "solid" (readers
+// take that for the text form), the face count, then per face its unit
+// normal, its three corners and a zero attribute word, all as 32-bit floats.
+void writeStl(std::FILE* file, const Surface& result, Progress& progress)
+{
+    char header[80];
+    std::memset(header, ' ', sizeof header);
+    const char title[] = "binary STL written by tri3d";
+    std::memcpy(header, title, sizeof title - 1);
+    std::fwrite(header, 1, sizeof header, file);
+    putLittleEndian(file, result.faces.size(), 4);
+    for (const Face& face : result.faces) {
+        const CGVertex& a = result.positions[face[0]];
+        const CGVertex& b = result.positions[face[1]];
+        const CGVertex& c = result.positions[face[2]];
+        const CGVector u = b - a, v = c - a;
+        CGVector n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+        const double l = std::sqrt(squaredLength(n));
+        // A face of no area has no direction; zero is what readers expect then.
+        n = l > 0.0 && std::isfinite(l) ? n * (1.0 / l) : CGVector{};
+        putFloat(file, n.x);
+        putFloat(file, n.y);
+        putFloat(file, n.z);
+        for (const CGVertex* p : {&a, &b, &c}) {
+            putFloat(file, p->x);
+            putFloat(file, p->y);
+            putFloat(file, p->z);
+        }
+        putLittleEndian(file, 0, 2);
+        progress.advance(1);
+    }
+}
+
 }  // namespace
 
 bool writeMesh(const std::string& fileName, const Surface& result, Progress* progress)
@@ -118,6 +162,9 @@ bool writeMesh(const std::string& fileName, const Surface& result, Progress* pro
         return false;
     // PLY indices are 32-bit.
     if (format == Format::Ply && result.positions.size() > 0x7fffffffu)
+        return false;
+    // The STL face count is 32-bit.
+    if (format == Format::Stl && result.faces.size() > 0xffffffffu)
         return false;
 
     // A failed write must never leave a truncated mesh under the user's name.
@@ -129,11 +176,14 @@ bool writeMesh(const std::string& fileName, const Surface& result, Progress* pro
     // nothing next to formatting it.
     Progress unwatched;
     Progress& counts = progress != nullptr ? *progress : unwatched;
-    counts.begin(Progress::Stage::Writing, result.positions.size() + result.faces.size());
+    // STL holds faces alone.
+    const std::size_t points = format == Format::Stl ? 0 : result.positions.size();
+    counts.begin(Progress::Stage::Writing, points + result.faces.size());
     switch (format) {
     case Format::Ply: writePly(file, result, counts); break;
     case Format::Obj: writeObj(file, result, counts); break;
     case Format::Off: writeOff(file, result, counts); break;
+    case Format::Stl: writeStl(file, result, counts); break;
     case Format::Unknown: break;
     }
     return replacement.commit();

@@ -7,7 +7,8 @@ struct Surface;
 
 // Writes the points and faces of a finished surface to a mesh file whose
 // format follows the name's extension, in any letter case: ".ply" (binary,
-// little-endian), ".obj" or ".off" (text). Every point becomes a vertex, in
+// little-endian), ".obj" or ".off" (text), or ".stl" (binary, positions
+// rounded to float, no shared vertices). Every point becomes a vertex, in
 // file order; every triangle a face, in recorded order. The file appears
 // whole or not at all. False on an unknown extension or any write failure.
 // Where progress is given, every point and face written counts there.

@@ -12,15 +12,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
 const char* const kInitialCaption = "- K a l o V e r n -";
 
-constexpr double kAngleStep = -0.2;  // degrees per drawn frame
-constexpr double kPointRadius = 0.75;
 constexpr int kPointSlices = 8;
 constexpr int kPointStacks = 8;
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kZoomStep = 0.1;  // of the view's distance, per notch of the wheel
 
 // The step at which a window could not be made, told by what GLFW reports.
 const char* creationFailure(int code)
@@ -39,6 +41,27 @@ const char* creationFailure(int code)
 void vertex(const CGVertex& p)
 {
     glVertex3d(p.x, p.y, p.z);
+}
+
+// Why the window library would not start, as a user can act on it.
+std::string startFailure(const char* description)
+{
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0')
+        return "No display (DISPLAY is not set)";
+    if (description != nullptr && std::strstr(description, "open display") != nullptr)
+        return std::string("No display (cannot connect to DISPLAY=") + display + ")";
+    return std::string("No window system (") + (description != nullptr ? description : "unknown reason") + ")";
+}
+
+std::string contextFailure(const char* description)
+{
+    return std::string("No OpenGL on this display (") + (description != nullptr ? description : "unknown reason") + ")";
+}
+
+Visualize& owner(GLFWwindow* window)
+{
+    return *static_cast<Visualize*>(glfwGetWindowUserPointer(window));
 }
 
 }  // namespace
@@ -84,8 +107,11 @@ bool Visualize::openWindow(int newWidth, int newHeight, int newBits, bool shown)
     // it would keep a registered window class: shutting it down closes the
     // display connection and unloads the GL driver with it, whose own
     // unfreed blocks then look like leaks of ours to a leak checker.
-    if (glfwInit() != GLFW_TRUE)
-        return fail("Failed To Register The Window Class");
+    if (glfwInit() != GLFW_TRUE) {
+        const char* description = nullptr;
+        glfwGetError(&description);
+        return fail("Failed To Register The Window Class", startFailure(description));
+    }
 
     glfwDefaultWindowHints();
     glfwWindowHintString(GLFW_X11_CLASS_NAME, "OpenGL");
@@ -104,8 +130,11 @@ bool Visualize::openWindow(int newWidth, int newHeight, int newBits, bool shown)
 
     glfwGetError(nullptr);  // forget anything older than this attempt
     window = glfwCreateWindow(width, height, kInitialCaption, nullptr, nullptr);
-    if (window == nullptr)
-        return fail(creationFailure(glfwGetError(nullptr)));
+    if (window == nullptr) {
+        const char* description = nullptr;
+        const int code = glfwGetError(&description);
+        return fail(creationFailure(code), contextFailure(description));
+    }
 
     if (shown) {
         // width by height is the outer size, frame and caption included,
@@ -121,18 +150,32 @@ bool Visualize::openWindow(int newWidth, int newHeight, int newBits, bool shown)
     }
 
     glfwMakeContextCurrent(window);
-    if (glfwGetCurrentContext() != window)
-        return fail("Can't Activate The GL Rendering Context");
-    if (shown)
+    if (glfwGetCurrentContext() != window) {
+        const char* description = nullptr;
+        glfwGetError(&description);
+        return fail("Can't Activate The GL Rendering Context", contextFailure(description));
+    }
+    if (shown) {
+        glfwSetWindowUserPointer(window, this);
+        glfwSetKeyCallback(window, [](GLFWwindow* w, int key, int scancode, int action, int) {
+            owner(w).onKey(key, scancode, action);
+        });
+        glfwSetMouseButtonCallback(window, [](GLFWwindow* w, int button, int action, int) {
+            owner(w).onButton(button, action);
+        });
+        glfwSetCursorPosCallback(window, [](GLFWwindow* w, double x, double y) { owner(w).onCursor(x, y); });
+        glfwSetScrollCallback(window, [](GLFWwindow* w, double, double offset) { owner(w).onScroll(offset); });
         glfwShowWindow(window);  // also takes the keyboard focus
+    }
     initGL();
     return true;
 }
 
-bool Visualize::fail(const char* message)
+bool Visualize::fail(const char* message, std::string cause)
 {
     killGLWindow();
     lastError = message;
+    lastCause = std::move(cause);
     return false;
 }
 
@@ -153,7 +196,7 @@ void Visualize::initGL()
 
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    gluPerspective(45.0, static_cast<double>(width) / static_cast<double>(height), 0.1, 1000.0);
+    gluPerspective(kFieldOfView, static_cast<double>(width) / static_cast<double>(height), kNearPlane, kFarPlane);
 
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
@@ -186,6 +229,10 @@ void Visualize::initGL()
 
     angle = 0.0;
     translation = {0.0, 0.0, -100.0};
+    turning = true;
+    held[0] = 1.0;
+    held[1] = held[2] = held[3] = 0.0;
+    holding = false;
 }
 
 void Visualize::killGLWindow()
@@ -214,18 +261,129 @@ void Visualize::runLoop(const Surface& result, const DrawSettings& draw)
 {
     if (window == nullptr)
         return;
+    homeAngle = angle;
+    homeTranslation = translation;
     // Only X11 can tell whether events wait without handling them; without
     // it every pass handles events and then draws.
     Display* display = glfwGetX11Display();
     while (!glfwWindowShouldClose(window)) {
-        if (display == nullptr) {
+        if (display != nullptr && XPending(display) > 0) {
             glfwPollEvents();
-            renderFrame(result, draw);
-        } else if (XPending(display) > 0)
+            continue;
+        }
+        if (display == nullptr)
             glfwPollEvents();
-        else
+        if (turning || changed) {
+            changed = false;
             renderFrame(result, draw);
+        } else {
+            // Paused, and the frame shown is up to date: nothing to draw
+            // until something happens, exposure included.
+            glfwWaitEvents();
+            changed = true;
+        }
     }
+}
+
+void Visualize::onKey(int key, int scancode, int action)
+{
+    if (action != GLFW_PRESS)
+        return;
+    // Letters by what the keyboard layout prints on the key, not by where
+    // the key sits.
+    const char* name = glfwGetKeyName(key, scancode);
+    const char letter = name != nullptr && name[0] != '\0' && name[1] == '\0' ? name[0] : '\0';
+    if (key == GLFW_KEY_ESCAPE || letter == 'q')
+        glfwSetWindowShouldClose(window, GLFW_TRUE);
+    else if (key == GLFW_KEY_SPACE)
+        turning = !turning;
+    else if (letter == 'r')
+        goHome();
+    changed = true;
+}
+
+void Visualize::onButton(int button, int action)
+{
+    if (action == GLFW_PRESS && dragButton < 0)
+        dragButton = button;
+    else if (action == GLFW_RELEASE && button == dragButton)
+        dragButton = -1;
+}
+
+void Visualize::onCursor(double x, double y)
+{
+    // Each move is measured from the one before it, in the order the events
+    // came, not from where the pointer is by the time they are handled.
+    const double right = cursorKnown ? x - cursorX : 0.0;
+    const double down = cursorKnown ? y - cursorY : 0.0;
+    cursorX = x;
+    cursorY = y;
+    cursorKnown = true;
+    if (dragButton == GLFW_MOUSE_BUTTON_LEFT) {
+        turning = false;
+        turnBy(right, down);
+        changed = true;
+    } else if (dragButton == GLFW_MOUSE_BUTTON_RIGHT || dragButton == GLFW_MOUSE_BUTTON_MIDDLE) {
+        // So that the point at the turning centre follows the pointer.
+        const double distance = std::max(-translation.z, kNearPlane);
+        const double perPixel = 2.0 * distance * std::tan(kFieldOfView * kPi / 360.0) / height;
+        translation.x += right * perPixel;
+        translation.y -= down * perPixel;
+        changed = true;
+    }
+}
+
+void Visualize::onScroll(double offset)
+{
+    // A share of the distance per notch, so zooming feels the same at any
+    // scale; never quite down to nothing.
+    translation.z += offset * kZoomStep * std::max(std::abs(translation.z), kNearPlane);
+    changed = true;
+}
+
+void Visualize::turnBy(double right, double down)
+{
+    const double length = std::hypot(right, down);
+    if (length == 0.0)
+        return;
+    // Dragged across the frame's shorter side, the model turns half a turn,
+    // its near side following the pointer.
+    const double half = 0.5 * length * kPi / std::min(width, height);
+    const double s = std::sin(half) / length;
+    const double step[4] = {std::cos(half), down * s, right * s, 0.0};
+    const double w = step[0] * held[0] - step[1] * held[1] - step[2] * held[2] - step[3] * held[3];
+    const double x = step[0] * held[1] + step[1] * held[0] + step[2] * held[3] - step[3] * held[2];
+    const double y = step[0] * held[2] - step[1] * held[3] + step[2] * held[0] + step[3] * held[1];
+    const double z = step[0] * held[3] + step[1] * held[2] - step[2] * held[1] + step[3] * held[0];
+    // Renormalised every step, or many small drags would drift off a rotation.
+    const double norm = std::sqrt(w * w + x * x + y * y + z * z);
+    held[0] = w / norm;
+    held[1] = x / norm;
+    held[2] = y / norm;
+    held[3] = z / norm;
+
+    const double qw = held[0];
+    const double qx = held[1];
+    const double qy = held[2];
+    const double qz = held[3];
+    const double columns[16] = {
+        1 - 2 * (qy * qy + qz * qz), 2 * (qx * qy + qw * qz), 2 * (qx * qz - qw * qy), 0,
+        2 * (qx * qy - qw * qz), 1 - 2 * (qx * qx + qz * qz), 2 * (qy * qz + qw * qx), 0,
+        2 * (qx * qz + qw * qy), 2 * (qy * qz - qw * qx), 1 - 2 * (qx * qx + qy * qy), 0,
+        0, 0, 0, 1};
+    std::copy(columns, columns + 16, heldMatrix);
+    holding = true;
+}
+
+void Visualize::goHome()
+{
+    // Paused, the next frame does not step, so it is given the first
+    // frame's angle itself.
+    angle = turning ? homeAngle : nextAngle(homeAngle);
+    translation = homeTranslation;
+    held[0] = 1.0;
+    held[1] = held[2] = held[3] = 0.0;
+    holding = false;
 }
 
 void Visualize::renderFrame(const Surface& result, const DrawSettings& draw)
@@ -244,6 +402,8 @@ void Visualize::setView() const
     glTranslatef(static_cast<float>(translation.x), static_cast<float>(translation.y),
                  static_cast<float>(translation.z));
     const float turn = static_cast<float>(angle);
+    if (holding)
+        glMultMatrixd(heldMatrix);
     glRotatef(turn, 1.0f, 0.0f, 0.0f);
     glRotatef(turn, 0.0f, 1.0f, 0.0f);
     glRotatef(turn, 0.0f, 0.0f, 1.0f);
@@ -251,9 +411,8 @@ void Visualize::setView() const
 
 void Visualize::drawFrame(const Surface& result, const DrawSettings& draw)
 {
-    // Wrapped so the angle never grows past what a float can step by 0.2:
-    // unbounded, the turning would stutter and stop after hours of frames.
-    angle = std::fmod(angle + kAngleStep, 360.0);
+    if (turning)
+        angle = nextAngle(angle);
 
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
@@ -261,10 +420,10 @@ void Visualize::drawFrame(const Surface& result, const DrawSettings& draw)
         for (const CGVertex& position : result.positions) {
             glColor3d(0.15, 0.95, 0.45);
             setView();
-            glTranslatef(static_cast<float>(position.x), static_cast<float>(position.y),
-                         static_cast<float>(position.z));
+            const CGVertex placed = framing.place(position);
+            glTranslatef(static_cast<float>(placed.x), static_cast<float>(placed.y), static_cast<float>(placed.z));
             gluQuadricDrawStyle(quadric, GLU_FILL);
-            gluSphere(quadric, kPointRadius, kPointSlices, kPointStacks);
+            gluSphere(quadric, framing.pointRadius, kPointSlices, kPointStacks);
         }
 
     for (const Face& face : result.faces) {
@@ -276,7 +435,7 @@ void Visualize::drawFrame(const Surface& result, const DrawSettings& draw)
                 // As stored: the normals are neither normalised here nor by GL.
                 const CGVector& n = result.normals[corner];
                 glNormal3d(n.x, n.y, n.z);
-                vertex(result.positions[corner]);
+                vertex(framing.place(result.positions[corner]));
             }
             glEnd();
         }
@@ -286,8 +445,8 @@ void Visualize::drawFrame(const Surface& result, const DrawSettings& draw)
                 setView();
                 glDisable(GL_LIGHTING);
                 glBegin(GL_LINES);
-                vertex(result.positions[face[i]]);
-                vertex(result.positions[face[(i + 1) % 3]]);
+                vertex(framing.place(result.positions[face[i]]));
+                vertex(framing.place(result.positions[face[(i + 1) % 3]]));
                 glEnd();
                 glEnable(GL_LIGHTING);
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
+#include "viewer/Framing.h"
 #include "viewer/OffscreenSurface.h"
 
 #include <string>
@@ -52,10 +53,14 @@ public:
     void setBackground(float red, float green, float blue, float alpha);
 
     // Handles pending window events and draws a frame whenever none were
-    // pending, until the window is asked to close.
+    // pending, until the window is asked to close. In the window a left drag
+    // turns the model, a right or middle drag moves it, the wheel zooms;
+    // space pauses and resumes the turning (a drag pauses it), r goes back
+    // to the view the loop started with, Escape and q close the window.
+    // While paused and left alone it sleeps instead of drawing.
     void runLoop(const Surface& result, const DrawSettings& draw);
 
-    // Turns the view one step, draws the frame and presents it.
+    // Turns the view one step (unless paused), draws the frame and presents it.
     void renderFrame(const Surface& result, const DrawSettings& draw);
 
     // renderFrame without presenting, so the frame can still be read back.
@@ -70,12 +75,36 @@ public:
 
     double angle = 0.0;     // degrees about x, y and z; kept within one turn
     CGVector translation;   // applied before the rotation
+    Framing framing;        // how positions become view coordinates; none by default
+    bool turning = true;    // false: the angle stays as it is from frame to frame
     std::string lastError;  // why the last createGLWindow failed
+    std::string lastCause;  // what lay behind lastError in a user's words; empty when unknown
 
 private:
     bool openWindow(int width, int height, int bits, bool shown);
-    bool fail(const char* message);
+    bool fail(const char* message, std::string cause);
     void setView() const;
+
+    void onKey(int key, int scancode, int action);
+    void onButton(int button, int action);
+    void onCursor(double x, double y);
+    void onScroll(double offset);
+    void turnBy(double right, double down);
+    void goHome();
+
+    // What the mouse has turned, a unit quaternion (w, x, y, z) in view
+    // axes, applied between the translation and the turning; heldMatrix is
+    // the same as a GL matrix. Unused until the first drag.
+    double held[4] = {1.0, 0.0, 0.0, 0.0};
+    double heldMatrix[16] = {};
+    bool holding = false;
+    int dragButton = -1;  // the button held down since the last press, or -1
+    double cursorX = 0.0;  // where the last pointer event left the pointer
+    double cursorY = 0.0;
+    bool cursorKnown = false;
+    bool changed = false;  // the view changed since the last frame
+    double homeAngle = 0.0;
+    CGVector homeTranslation;
 
     unsigned short bits = 0;
     unsigned short width = 0;

@@ -134,10 +134,24 @@ TEST(EndToEnd, MeshExportReportsTheTriangleCount)
     EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree") + "  Writing mesh to file... Done!\n  |T| = 1\n");
 }
 
+TEST(EndToEnd, ReportLinesFollowTheMeshLines)
+{
+    const std::string file = writeTempFile("tri.xyz", kTriangle);
+    const std::string mesh = testsupport::tempPath("tri.off");
+    const auto result = run({"file:" + file, "out:" + mesh, "view:0", "report:1"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree") +
+                                           "  Writing mesh to file... Done!\n  |T| = 1\n"
+                                           "  faces: 1\n  vertices used: 3\n  edges: 3\n  boundary edges: 3\n"
+                                           "  boundary loops: 1\n  non-manifold edges: 0\n  inconsistent edges: 0\n"
+                                           "  duplicate faces: 0\n  zero-area faces: 0\n  components: 1\n"
+                                           "  Euler characteristic: 1\n  area: 0.5\n");
+}
+
 TEST(EndToEnd, MeshExportFailureIsReported)
 {
     const std::string file = writeTempFile("tri.xyz", kTriangle);
-    for (const std::string& mesh : {testsupport::tempPath("no-such-folder/tri.ply"), testsupport::tempPath("tri.stl")}) {
+    for (const std::string& mesh : {testsupport::tempPath("no-such-folder/tri.ply"), testsupport::tempPath("tri.3mf")}) {
         const auto result = run({"file:" + file, "out:" + mesh, "view:0"});
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree") +

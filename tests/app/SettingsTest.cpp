@@ -26,6 +26,18 @@ TEST(ScanCommandLine, DefaultsWithoutWords)
     EXPECT_EQ(s.transx, 0.0);
     EXPECT_EQ(s.transy, 0.0);
     EXPECT_TRUE(s.view);
+    EXPECT_FALSE(s.fit);  // the fixed camera stays the default view
+    EXPECT_EQ(s.angle, 0.0);
+    EXPECT_FALSE(s.report);
+    EXPECT_FALSE(s.clean);
+    EXPECT_EQ(s.holes, 30u);
+}
+
+TEST(ScanCommandLine, HolesIsACountNeverBelowZero)
+{
+    EXPECT_EQ(scan({"holes:100"}).holes, 100u);
+    EXPECT_EQ(scan({"holes:-5"}).holes, 0u);
+    EXPECT_EQ(scan({"holes:abc"}).holes, 0u);
 }
 
 TEST(ScanCommandLine, LeftmostOccurrenceWins)

@@ -1,4 +1,5 @@
 #include "io/MeshWriter.h"
+#include "geometry/Surface.h"
 #include "mesh/Reconstruct.h"
 #include "support/TestSupport.h"
 
@@ -176,11 +177,38 @@ TEST_F(MeshWriter, OffRoundTripsExactly)
     expectSameMesh(readOff(readFile(path)));
 }
 
+// STL keeps no shared vertices and only floats: each face carries its own
+// rounded corners, after a unit normal.
+TEST_F(MeshWriter, StlHoldsEveryFaceAsFloats)
+{
+    const std::string path = tempPath("square.stl");
+    const Surface surface = r.surface();
+    ASSERT_TRUE(writeMesh(path, surface));
+    const std::string bytes = readFile(path);
+    ASSERT_EQ(bytes.size(), 84 + 50 * surface.faces.size());
+    EXPECT_NE(bytes.compare(0, 5, "solid"), 0) << "readers would take it for the text form";
+    std::uint32_t count;
+    std::memcpy(&count, bytes.data() + 80, 4);
+    EXPECT_EQ(count, surface.faces.size());
+    for (std::size_t f = 0; f < surface.faces.size(); ++f) {
+        float v[12];
+        std::memcpy(v, bytes.data() + 84 + 50 * f, sizeof v);
+        EXPECT_FLOAT_EQ(v[0] * v[0] + v[1] * v[1] + v[2] * v[2], 1.0f);
+        EXPECT_FLOAT_EQ(v[2], 1.0f);  // the square lies in z = 0, wound counter-clockwise from above
+        for (int k = 0; k < 3; ++k) {
+            const CGVertex& p = surface.positions[surface.faces[f][k]];
+            EXPECT_EQ(v[3 + 3 * k], static_cast<float>(p.x));
+            EXPECT_EQ(v[4 + 3 * k], static_cast<float>(p.y));
+            EXPECT_EQ(v[5 + 3 * k], static_cast<float>(p.z));
+        }
+    }
+}
+
 TEST_F(MeshWriter, FailuresLeaveNothingBehind)
 {
     const std::string folder = tempPath("export-folder");
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    EXPECT_FALSE(writeMesh(folder + "/mesh.stl", r.surface()));
+    EXPECT_FALSE(writeMesh(folder + "/mesh.3mf", r.surface()));
     EXPECT_FALSE(writeMesh(folder + "/mesh", r.surface()));
     EXPECT_FALSE(writeMesh(folder + ".d/mesh.ply", r.surface()));
     EXPECT_FALSE(writeMesh(folder + "/missing/mesh.ply", r.surface()));

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Reads tri3d's PLY and OBJ exports with a reader of its own, independent of
+"""Reads tri3d's PLY, OBJ and STL exports with a reader of its own, independent of
 the program's code, and checks they agree with each other and with the
 program's report.
 
@@ -59,6 +59,25 @@ def read_obj(path):
     return [p + n for p, n in zip(positions, normals)], faces
 
 
+def read_stl(path):
+    data = open(path, "rb").read()
+    assert not data.startswith(b"solid"), "binary STL must not open like the text form"
+    (count,) = struct.unpack_from("<I", data, 80)
+    assert len(data) == 84 + 50 * count, (len(data), count)
+    faces = []
+    for i in range(count):
+        values = struct.unpack_from("<12fH", data, 84 + 50 * i)
+        normal, corners = values[0:3], [values[3 + 3 * k:6 + 3 * k] for k in range(3)]
+        assert abs(sum(c * c for c in normal) - 1.0) < 1e-5, normal
+        assert values[12] == 0
+        faces.append(corners)
+    return faces
+
+
+def as_float(value):
+    return struct.unpack("<f", struct.pack("<f", value))[0]
+
+
 def main():
     tri3d, points, scratch = sys.argv[1:4]
     ply_counts = export(tri3d, points, scratch + "/check.ply")
@@ -70,10 +89,16 @@ def main():
     assert len(ply[0]) == points_count, (len(ply[0]), points_count)
     assert len(ply[1]) == triangle_count, (len(ply[1]), triangle_count)
     assert ply == obj, "PLY and OBJ disagree"
+    stl_counts = export(tri3d, points, scratch + "/check.stl")
+    assert stl_counts == ply_counts, (stl_counts, ply_counts)
+    stl = read_stl(scratch + "/check.stl")
+    assert len(stl) == triangle_count, (len(stl), triangle_count)
+    for corners, face in zip(stl, ply[1]):
+        assert corners == [tuple(as_float(c) for c in ply[0][i][:3]) for i in face], "STL corners differ"
     for face in ply[1]:
         assert len(face) == 3 and len(set(face)) == 3, face
         assert all(0 <= i < points_count for i in face), face
-    print("check_mesh: %d vertices, %d faces agree" % (points_count, triangle_count))
+    print("check_mesh: %d vertices, %d faces agree in PLY, OBJ and STL" % (points_count, triangle_count))
 
 
 if __name__ == "__main__":

@@ -7,16 +7,38 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace {
 
 const std::string kTorus = std::string(TRI3D_SOURCE_DIR) + "/samples/torus.xyz";
+const std::string kSphere = std::string(TRI3D_SOURCE_DIR) + "/samples/sphere.xyz";  // radius 30 about the origin
+
+// The sample sphere scaled to the given diameter and moved by offset, written
+// with every digit a double holds.
+std::string movedSphere(const std::string& name, double diameter, CGVector offset)
+{
+    std::ifstream in(kSphere);
+    std::ostringstream text;
+    double p[6];
+    while (in >> p[0] >> p[1] >> p[2] >> p[3] >> p[4] >> p[5]) {
+        char line[200];
+        std::snprintf(line, sizeof line, "%.17g %.17g %.17g %g %g %g\n", p[0] * diameter / 60 + offset.x,
+                      p[1] * diameter / 60 + offset.y, p[2] * diameter / 60 + offset.z, p[3], p[4], p[5]);
+        text << line;
+    }
+    return writeTempFile(name, text.str());
+}
 
 bool endsWith(const std::string& text, const std::string& tail)
 {
@@ -92,19 +114,30 @@ public:
         return image;
     }
 
-    void pressKey(Window window, KeySym key) const
+    // Real input, as a person gives it: XTEST makes the server itself
+    // produce the events, so they reach whichever window has the pointer
+    // or the focus. x and y are in the window's own pixels.
+    void movePointer(Window window, int x, int y) const
     {
-        XEvent event;
-        std::memset(&event, 0, sizeof event);
-        event.xkey.type = KeyPress;
-        event.xkey.display = display;
-        event.xkey.window = window;
-        event.xkey.root = DefaultRootWindow(display);
-        event.xkey.keycode = XKeysymToKeycode(display, key);
-        event.xkey.same_screen = True;
-        XSendEvent(display, window, True, KeyPressMask, &event);
-        event.xkey.type = KeyRelease;
-        XSendEvent(display, window, True, KeyReleaseMask, &event);
+        int rootX = 0;
+        int rootY = 0;
+        Window child = 0;
+        XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
+        XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
+        XFlush(display);
+    }
+
+    void button(unsigned number, bool down) const
+    {
+        XTestFakeButtonEvent(display, number, down ? True : False, CurrentTime);
+        XFlush(display);
+    }
+
+    void typeKey(KeySym key) const
+    {
+        const KeyCode code = XKeysymToKeycode(display, key);
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
         XFlush(display);
     }
 
@@ -140,8 +173,9 @@ bool eventually(double seconds, Condition condition)
 }
 
 // Renders the torus (or the given file) into a PNG with no display server
-// around, checks the console lines and hands back the picture.
-Image snapshot(std::vector<std::string> words, const std::string& file = kTorus)
+// around, checks the console lines and hands back the picture; what went to
+// standard error goes to errors, and without errors there must be none.
+Image snapshot(std::vector<std::string> words, const std::string& file = kTorus, std::string* errors = nullptr)
 {
     const std::string png = tempPath("snapshot.png");
     words.insert(words.begin(), {"file:" + file, "shot:" + png});
@@ -149,10 +183,37 @@ Image snapshot(std::vector<std::string> words, const std::string& file = kTorus)
     EXPECT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_TRUE(endsWith(run.output, " milliseconds\n  Writing snapshot to file... Done!\n")) << run.output;
+    if (errors != nullptr)
+        *errors = run.errors;
+    else
+        EXPECT_EQ(run.errors, "");
     Image image = readPng(png);
     EXPECT_EQ(image.width, 800);
     EXPECT_EQ(image.height, 600);
     return image;
+}
+
+struct Box {
+    int left = 800, top = 600, right = -1, bottom = -1;
+    int width() const { return right - left + 1; }
+    int height() const { return bottom - top + 1; }
+};
+
+// The smallest box around every pixel that is not the background.
+Box drawnBox(const Image& image, Pixel background)
+{
+    Box box;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            const Pixel p = image.at(x, y);
+            if (p.r != background.r || p.g != background.g || p.b != background.b) {
+                box.left = std::min(box.left, x);
+                box.right = std::max(box.right, x);
+                box.top = std::min(box.top, y);
+                box.bottom = std::max(box.bottom, y);
+            }
+        }
+    return box;
 }
 
 TEST(Snapshot, DefaultsShowGreenPointsAndDarkBlueLinesOnWhite)
@@ -190,6 +251,58 @@ TEST(Snapshot, WithoutTrianglesOnlyPointsAppear)
     EXPECT_EQ(image.count(isFaceBlue), 0u);
     EXPECT_EQ(image.count(isLineBlue), 0u);
     EXPECT_GT(image.count(isBlack), 800u * 600u - 5000u);
+}
+
+TEST(Snapshot, StartAngleZeroAndNoFitKeepTheDefaultFrame)
+{
+    const Image plain = snapshot({});
+    EXPECT_EQ(snapshot({"angle:0", "fit:0"}).rgb, plain.rgb);
+    EXPECT_NE(snapshot({"angle:90"}).rgb, plain.rgb);
+}
+
+TEST(Snapshot, FitFillsTheFrameWithTinyHugeAndFarOffModels)
+{
+    // A micrometre and ten kilometres across, a hundred kilometres out, and
+    // a rabbit-sized one at scanner coordinates, where a float step is half
+    // a unit: each must come out as the same centred disc.
+    const std::string models[] = {
+        movedSphere("tiny.xyz", 1e-6, {1e5, 0.0, 0.0}),
+        movedSphere("huge.xyz", 1e4, {1e5, 0.0, 0.0}),
+        movedSphere("far.xyz", 0.15, {5e5, 5.4e6, 0.0}),
+    };
+    for (const std::string& model : models) {
+        const Image image = snapshot({"fit:1", "tri:1", "dots:0", "mesh:0"}, model);
+        const Box box = drawnBox(image, {0, 0, 0});
+        EXPECT_GT(box.height(), 0.75 * 600) << model;
+        EXPECT_LT(box.height(), 0.85 * 600) << model;
+        EXPECT_NEAR(box.left + box.right, 800, 20) << model;
+        EXPECT_NEAR(box.top + box.bottom, 600, 20) << model;
+        EXPECT_GT(image.count(isFaceBlue), 800u * 600u / 4) << model;
+    }
+}
+
+TEST(Snapshot, ModelOutOfViewGetsAHintOnStandardError)
+{
+    std::string errors;
+    snapshot({}, movedSphere("speck.xyz", 1e-6, {}), &errors);
+    EXPECT_EQ(errors,
+              "  -  The model is out of view: the first frame shows it less than a pixel across; "
+              "fit:1 centres and scales it to fill the frame\n");
+}
+
+TEST(Snapshot, OnlyANameEndingInPngIsWritten)
+{
+    const std::string jpg = tempPath("picture.jpg");
+    const Finished run = runTri3d({"file:" + kTorus, "shot:" + jpg});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(endsWith(run.output, "  Writing snapshot to file... Failed!\n  -  Error writing file \"" + jpg + "\"\n"))
+        << run.output;
+    EXPECT_NE(run.errors.find(".png"), std::string::npos) << run.errors;
+    EXPECT_FALSE(std::filesystem::exists(jpg));
+
+    const std::string upper = tempPath("PICTURE.PNG");
+    EXPECT_EQ(runTri3d({"file:" + kTorus, "shot:" + upper, "dots:0"}).exitCode, 0);
+    EXPECT_EQ(readPng(upper).width, 800);
 }
 
 TEST(Snapshot, UnwritableFileFailsAndLeavesNothing)
@@ -250,6 +363,8 @@ TEST(Window, WithoutDisplayReportsTheFailedStepAndExitsWithOne)
     EXPECT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(endsWith(run.output, " milliseconds\nFailed To Register The Window Class\n")) << run.output;
+    EXPECT_EQ(run.errors,
+              "  -  No display (DISPLAY is not set): use view:0 to skip the window, or shot:<file.png> for a picture\n");
 }
 
 bool showsTheScene(const Image& image)
@@ -279,13 +394,90 @@ TEST(Window, ShowsTheTurningSceneUntilClosed)
     const Image first = x.pixels(window);
     EXPECT_TRUE(eventually(5.0, [&] { return x.pixels(window).rgb != first.rgb; })) << "the scene does not turn";
 
-    // Keys are ignored: Escape does not end the program or stop the drawing.
-    x.pressKey(window, XK_Escape);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_TRUE(program.running());
-    EXPECT_TRUE(showsTheScene(x.pixels(window)));
-
     x.requestClose(window);
+    int exitCode = -1;
+    ASSERT_TRUE(program.waitForExit(5.0, exitCode));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(endsWith(program.output(), " milliseconds\n")) << program.output();
+}
+
+// Waits until the window shows the same picture for a whole second, and
+// returns it; an empty one if it never holds still that long. A turning
+// scene this small draws many frames a second even on a busy machine.
+Image stillPicture(const XClient& x, Window window)
+{
+    Image still = x.pixels(window);
+    int same = 0;
+    for (int look = 0; look < 40 && same < 5; ++look) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        Image now = x.pixels(window);
+        same = now.rgb == still.rgb ? same + 1 : 0;
+        still = std::move(now);
+    }
+    return same < 5 ? Image{} : still;
+}
+
+TEST(Window, TakesTheMouseAndKeys)
+{
+    XvfbServer server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    XClient x(server.display());
+    ASSERT_NE(x.display, nullptr);
+    int major = 0;
+    int minor = 0;
+    int event = 0;
+    int error = 0;
+    ASSERT_TRUE(XTestQueryExtension(x.display, &event, &error, &major, &minor));
+
+    // Every eighth point of the torus: quick frames, so a still picture
+    // means a paused scene, not a slow one.
+    std::ifstream torus(kTorus);
+    std::string sparse;
+    std::string line;
+    for (int i = 0; std::getline(torus, line); ++i)
+        if (i % 8 == 0)
+            sparse += line + "\n";
+    TestProcess program({TRI3D_BINARY, "file:" + writeTempFile("sparse.xyz", sparse)}, displayEnvironment(server.display()));
+    Window window = 0;
+    ASSERT_TRUE(eventually(20.0, [&] { return (window = x.findByClass("OpenGL")) != 0 || !program.running(); }));
+    ASSERT_NE(window, 0u) << program.output();
+    ASSERT_TRUE(eventually(5.0, [&] { return x.caption(window) == "Triangulation in 3D"; }));
+    ASSERT_TRUE(eventually(10.0, [&] { return x.pixels(window).count(isPointGreen) > 2000; }));
+    EXPECT_NE(program.errors().find("space to pause"), std::string::npos) << program.errors();
+
+    // Space stops the turning: the picture holds still.
+    x.movePointer(window, 400, 300);
+    x.typeKey(XK_space);
+    const Image paused = stillPicture(x, window);
+    ASSERT_FALSE(paused.rgb.empty()) << "the scene keeps turning after space";
+
+    // A left drag turns the model.
+    const auto drag = [&] {
+        x.movePointer(window, 400, 300);
+        x.button(1, true);
+        for (int step = 1; step <= 8; ++step)
+            x.movePointer(window, 400 + 15 * step, 300 + 5 * step);
+        x.button(1, false);
+    };
+    drag();
+    EXPECT_TRUE(eventually(5.0, [&] { return x.pixels(window).rgb != paused.rgb; })) << "the drag changed nothing";
+
+    // Space again resumes the turning; a drag then pauses it.
+    const Image resumed = stillPicture(x, window);
+    ASSERT_FALSE(resumed.rgb.empty()) << "the scene turns again after the drag";
+    x.typeKey(XK_space);
+    EXPECT_TRUE(eventually(5.0, [&] { return x.pixels(window).rgb != resumed.rgb; })) << "space did not resume";
+    drag();
+    const Image dragged = stillPicture(x, window);
+    ASSERT_FALSE(dragged.rgb.empty()) << "the scene keeps turning after a drag";
+
+    // The wheel (buttons 4 and 5) zooms.
+    x.button(4, true);
+    x.button(4, false);
+    EXPECT_TRUE(eventually(5.0, [&] { return x.pixels(window).rgb != dragged.rgb; })) << "the wheel changed nothing";
+
+    // Escape ends the program as the close box does.
+    x.typeKey(XK_Escape);
     int exitCode = -1;
     ASSERT_TRUE(program.waitForExit(5.0, exitCode));
     EXPECT_EQ(exitCode, 0);

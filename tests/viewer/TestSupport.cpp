@@ -35,6 +35,7 @@ Finished runTri3d(const std::vector<std::string>& words, const std::string& disp
     Finished finished;
     finished.exited = process.waitForExit(60.0, finished.exitCode);
     finished.output = process.output();
+    finished.errors = process.errors();
     return finished;
 }
 

@@ -14,6 +14,7 @@ struct Finished {
     bool exited = false;  // false: still running at the deadline, then killed
     int exitCode = -1;
     std::string output;
+    std::string errors;  // standard error
 };
 
 // Runs build/tri3d with the given words to its end.

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "geometry/Surface.h"
+
+#include <cstdint>
+#include <vector>
+
+// Every edge of a face list, with the faces that use it. A half-edge is
+// 3 * face + k and runs from the face's corner k to corner k + 1 (mod 3);
+// an edge is an unordered pair of corners and holds the half-edges on it.
+// Edges are numbered by their lower corner, then their higher one, and
+// list their half-edges in face order, so the numbering depends on the
+// face list alone.
+class EdgeTable {
+public:
+    // Faces must name points below pointCount and hold fewer than 2^32 / 3.
+    EdgeTable(const Faces& faces, std::size_t pointCount);
+
+    std::size_t edgeCount() const { return lower_.size(); }
+    std::uint32_t lower(std::size_t edge) const { return lower_[edge]; }
+    std::uint32_t higher(std::size_t edge) const { return higher_[edge]; }
+
+    // How many half-edges lie on the edge, and the i-th of them.
+    std::uint32_t uses(std::size_t edge) const { return start_[edge + 1] - start_[edge]; }
+    std::uint32_t use(std::size_t edge, std::uint32_t i) const { return halfEdges_[start_[edge] + i]; }
+
+    // Whether the i-th half-edge on the edge runs from its lower corner to
+    // its higher one, and the corner of its face off the edge: what tells
+    // folds, windings and duplicates apart without going back to the faces.
+    bool runsUp(std::size_t edge, std::uint32_t i) const { return runsUp_[start_[edge] + i] != 0; }
+    std::uint32_t across(std::size_t edge, std::uint32_t i) const { return across_[start_[edge] + i]; }
+
+    // The edge a half-edge lies on.
+    std::uint32_t edgeOf(std::uint32_t halfEdge) const { return edgeOf_[halfEdge]; }
+
+    // For each face, whether an earlier face has the same three corners:
+    // two such faces share every edge and the corner across it.
+    std::vector<bool> repeatedFaces(std::size_t faceCount) const;
+
+    // The edge joining a and b, or edgeCount() when no face uses one.
+    std::size_t find(std::uint32_t a, std::uint32_t b) const;
+
+    static std::uint32_t faceOf(std::uint32_t halfEdge) { return halfEdge / 3; }
+    static std::uint32_t from(const Faces& faces, std::uint32_t halfEdge)
+    {
+        return faces[halfEdge / 3][halfEdge % 3];
+    }
+    static std::uint32_t to(const Faces& faces, std::uint32_t halfEdge)
+    {
+        return faces[halfEdge / 3][(halfEdge % 3 + 1) % 3];
+    }
+
+private:
+    std::vector<std::uint32_t> byPoint_;  // first edge whose lower corner is each point, and one past the last point
+    std::vector<std::uint32_t> lower_;
+    std::vector<std::uint32_t> higher_;
+    std::vector<std::uint32_t> start_;  // first entry of each edge in halfEdges_, and the end
+    std::vector<std::uint32_t> halfEdges_;
+    std::vector<std::uint8_t> runsUp_;
+    std::vector<std::uint32_t> across_;
+    std::vector<std::uint32_t> edgeOf_;
+};
