@@ -122,8 +122,9 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     if (settings.clean) {
         job.step = Step::Repairing;
         startTimer();
-        repaired = repairSurface(surface, settings.holes);
+        repaired = repairSurface(surface, settings.holes, &progress);
         repairMilliseconds = elapsedMilliseconds();
+        settle();
     }
     if (!settings.out.empty()) {
         job.step = Step::Writing;
