@@ -56,7 +56,7 @@ std::string outOfMemoryWhile(const Job& job, const Settings& settings, const Pro
             return "building the KD-tree over " + groupedCount(job.points) + " points" + needed;
         return "triangulating " + groupedCount(job.points) + " points" + needed;
     case Step::Gathering: return "gathering the surface for output";
-    case Step::Repairing: return "repairing the surface" + needed;
+    case Step::Repairing: return "repairing the surface";
     case Step::Writing: return "writing \"" + settings.out + '"';
     case Step::Reporting: return "checking the surface";
     case Step::Showing: return "drawing the surface";
