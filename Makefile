@@ -2,6 +2,9 @@
 BUILD  ?= build
 JOBS   ?= 2
 SAMPLE ?= samples/torus.xyz
+# A real scan with its own normals, for make bench to compare estimated
+# normals with; benched only where it is present.
+SCAN   ?= ../shared/data/bunny00.xyz
 
 # CI (CI=true) treats every warning as an error. A user's build does not, so
 # that a newer compiler's new warning never stops `make run`.
@@ -66,7 +69,7 @@ test-asan: deps
 fuzz: deps
 	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DTRI3D_FUZZ=ON -DTRI3D_TESTS=OFF -DTRI3D_VIEWER=OFF $(CHECK_CONFIG) >/dev/null
-	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target reader_fuzzer pipeline_fuzzer
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target reader_fuzzer ply_fuzzer pipeline_fuzzer
 	$(SANITIZER_ENV) scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 # One end-to-end run under valgrind: no memory errors, no leaks.
@@ -91,11 +94,12 @@ check-deps: deps
 # scripts/bench-repair times clean:1 against the triangulation it follows.
 bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTRI3D_BENCH=ON >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target tri3d make_samples stage_times tri3d_bench
+	@cmake --build $(BUILD) -j $(JOBS) --target tri3d make_samples stage_times tri3d_bench normals_bench
 	scripts/bench $(BUILD)
 	@echo
 	@echo "Surface repair (clean:1):"
 	scripts/bench-repair $(BUILD)
+	$(BUILD)/normals_bench $(BUILD)/bench-inputs $(wildcard $(SCAN))
 	@echo
 	@echo "Micro-benchmarks (Google Benchmark):"
 	$(BUILD)/tri3d_bench

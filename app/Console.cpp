@@ -48,6 +48,9 @@ void printMoreOptions(std::ostream& err)
            "  report:<0|1>     - 1: count faces, edges, holes and faults of the surface (default: 0)\n"
            "  clean:<0|1>      - 1: repair the surface before it is saved and shown (default: 0)\n"
            "  holes:<N>        - the repair closes holes of at most N edges (default: 30)\n"
+           "  normals:<mode>   - auto: the file's, estimated when it has none or all are zero;\n"
+           "                     file: the file's only; estimate: always estimated (default: auto)\n"
+           "  neighbours:<k>   - neighbours an estimated normal looks at, 3 to 100 (default: 16)\n"
            "  progress:<0|1>   - show how far long stages have got, on standard error\n"
            "                     default: only where standard error is a terminal\n"
         << std::flush;

@@ -9,9 +9,12 @@
 #include "mesh/Reconstruct.h"
 #include "repair/SurfaceRepair.h"
 #include "repair/SurfaceReport.h"
+#include "normals/NormalEstimation.h"
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +24,47 @@
 #include <string>
 
 namespace {
+
+std::string counted(std::uint64_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// One line per reason a line or vertex was passed over.
+void printSkipped(const PointReadReport& read, std::ostream& err)
+{
+    const bool ply = read.layout == PointLayout::ply;
+    auto line = [&err](const Skipped& skipped, const std::string& what, const std::string& where) {
+        if (skipped.count > 0)
+            err << "tri3d: skipped " << what << " (first: " << where << ' ' << skipped.first << ')' << std::endl;
+    };
+    line(read.fewerThanSix, counted(read.fewerThanSix.count, "line with", "lines with") + " fewer than six numbers",
+         "line");
+    line(read.notThreeNumbers,
+         counted(read.notThreeNumbers.count, "line that is", "lines that are") +
+             " neither six nor three numbers separated by spaces", "line");
+    if (ply)
+        line(read.notFinite,
+             counted(read.notFinite.count, "vertex", "vertices") + " whose position is not finite", "vertex");
+    else
+        line(read.notFinite, counted(read.notFinite.count, "line", "lines") + " whose position is not finite",
+             "line");
+}
+
+void printNormals(const LoadOptions& options, const LoadReport& report, std::size_t points, std::ostream& err)
+{
+    if (report.estimated > 0) {
+        const char* why = options.normals == NormalSource::estimate ? "as normals:estimate asks"
+                          : report.read.hasNormals                  ? "every normal in the file is zero"
+                                                                    : "the file has none";
+        err << "tri3d: normals estimated for " << counted(report.estimated, "point", "points") << " from "
+            << std::min<std::size_t>(options.neighbours, report.estimated) << " neighbours each (" << why << "), in "
+            << std::lround(report.estimateMilliseconds) << " ms" << std::endl;
+    } else if (points > 0 && !report.read.hasNormals) {
+        err << "tri3d: the file has no normals, so every normal is zero (normals:auto would estimate them)"
+            << std::endl;
+    }
+}
 
 // What the run was doing, for the line that says memory ran out there.
 enum class Step { Reading, Triangulating, Gathering, Repairing, Writing, Reporting, Showing };
@@ -81,21 +125,43 @@ private:
 int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progress& progress, const Settle& settle,
            Job& job)
 {
+    LoadOptions options;
+    if (settings.normals == "file") {
+        options.normals = NormalSource::file;
+    } else if (settings.normals == "estimate") {
+        options.normals = NormalSource::estimate;
+    } else {
+        options.normals = NormalSource::automatic;
+        if (settings.normals != "auto")
+            err << "tri3d: normals:" << settings.normals << " is none of auto, file, estimate; using auto" << std::endl;
+    }
+    const long fewest = kFewestNeighbours;
+    const long most = kMostNeighbours;
+    options.neighbours = static_cast<unsigned>(std::clamp(settings.neighbours, fewest, most));
+    if (settings.neighbours != static_cast<long>(options.neighbours))
+        err << "tri3d: neighbours:" << settings.neighbours << " is out of " << fewest << " to " << most << "; using "
+            << options.neighbours << std::endl;
+
     Reconstruct reconstruct;
     reconstruct.progress = &progress;
+    LoadReport report;
     out << "  Adding vertices from file... " << std::flush;
     job.lineOpen = true;
-    const bool loaded = reconstruct.loadNodes(settings.file);
+    const bool loaded = reconstruct.loadNodes(settings.file, options, report);
     settle();
     if (!loaded) {
         out << "Failed!" << std::endl;
         out << "  -  Error loading file \"" << settings.file << '"' << std::endl;
+        if (!report.read.problem.empty())
+            err << "tri3d: " << report.read.problem << std::endl;
         return 1;
     }
     out << "Done!" << std::endl;
     job.lineOpen = false;
     job.points = reconstruct.nodes.size();
     out << "  |P| = " << reconstruct.nodes.size() << std::endl;
+    printSkipped(report.read, err);
+    printNormals(options, report, reconstruct.nodes.size(), err);
     out << "  Vertex Candidate Search Algorithm: " << (settings.kd ? "KD-tree" : "Linear") << std::endl;
     warnIfShortOfMemory(job.points, err);
 

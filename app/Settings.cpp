@@ -32,6 +32,12 @@ double toNumber(const char* text)
     return std::strtod(text, nullptr);  // atof's rule, defined on overflow
 }
 
+// atoi's rule, held to long's range instead of overflowing.
+long toInteger(const char* text)
+{
+    return std::strtol(text, nullptr, 10);
+}
+
 }  // namespace
 
 Settings scanCommandLine(int argc, const char* const* argv)
@@ -76,6 +82,10 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.clean = toFlag(value);
         else if (key == "holes")
             settings.holes = toCount(value);
+        else if (key == "normals")
+            settings.normals = value;
+        else if (key == "neighbours")
+            settings.neighbours = toInteger(value);
         else if (key == "progress")
             settings.progress = toFlag(value) ? 1 : 0;
     }

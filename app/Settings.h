@@ -21,6 +21,8 @@ struct Settings {
     bool report = false;   // count the surface's edges, holes and faults after the run
     bool clean = false;    // repair the surface before it is written or shown
     std::size_t holes = 30;  // the repair closes holes of at most this many edges
+    std::string normals = "auto";  // auto, file or estimate: where normals come from
+    long neighbours = 16;  // neighbours an estimated normal looks at
     int progress = -1;     // 1: show progress on standard error; 0: never; -1: when it is a terminal
 };
 

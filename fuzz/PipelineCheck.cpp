@@ -30,8 +30,16 @@ bool load(Reconstruct& engine, const std::uint8_t* data, std::size_t size, std::
         return true;
     }
     static MemoryFile file;
-    if (!file.assign(data, size) || !engine.loadNodes(file.path())) {
-        fault = "could not load a readable file";
+    if (!file.assign(data, size)) {
+        fault = "could not store the input in memory";
+        return false;
+    }
+    // A PLY file that breaks its own rules is refused, with a reason; any
+    // other refusal of a readable file is a fault.
+    LoadReport report;
+    if (!engine.loadNodes(file.path(), LoadOptions(), report)) {
+        if (report.read.problem.empty())
+            fault = "could not load a readable file";
         return false;
     }
     return engine.nodes.size() <= kMaxPipelinePoints;

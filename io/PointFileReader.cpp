@@ -1,16 +1,18 @@
 #include "io/PointFileReader.h"
 
+#include "io/InputFile.h"
+
 #include <cmath>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -86,14 +88,24 @@ double strtodValue(std::string_view token)
     return std::strtod(copy.c_str(), nullptr);
 }
 
+// What a line of a point file turned out to be.
+enum class LineKind {
+    point,      // six numbers or more, the first three finite
+    blank,      // a comment, or no token at all
+    fewer,      // one to five numbers
+    notFinite,  // six numbers or more, the position not finite
+};
+
 // The tokens of text, converted until six are counted. A token counts only
 // when a space or line feed ends it; fedAtEnd says a line feed follows the
 // text, as the reader supplies for a last line and for a "\r\n" ending. A
 // zero byte ends the text where it stands, like a C string's terminator.
-bool parseText(const char* p, const char* end, bool fedAtEnd, CGVertex& position, CGVector& normal)
+// tokens says how many were counted.
+LineKind parseText(const char* p, const char* end, bool fedAtEnd, CGVertex& position, CGVector& normal, int& tokens)
 {
+    tokens = 0;
     if (end - p >= 2 && p[0] == '/' && p[1] == '/')
-        return false;
+        return LineKind::blank;
 
     double numbers[6];
     int count = 0;
@@ -119,15 +131,121 @@ bool parseText(const char* p, const char* end, bool fedAtEnd, CGVertex& position
         if (!plain || !readPlainDecimal(token, p, number))
             number = strtodValue(std::string_view(token, static_cast<std::size_t>(p - token)));
     }
+    tokens = count;
     if (count != 6)
-        return false;
+        return count == 0 ? LineKind::blank : LineKind::fewer;
     // A point that cannot be placed in space would poison every distance.
     if (!std::isfinite(numbers[0]) || !std::isfinite(numbers[1]) || !std::isfinite(numbers[2]))
-        return false;
+        return LineKind::notFinite;
     position = {numbers[0], numbers[1], numbers[2]};
     normal = {numbers[3], numbers[4], numbers[5]};
+    return LineKind::point;
+}
+
+// The x y z layout's rule for a line the six-number rules skip: exactly
+// three tokens, split as those rules split them, each a whole number.
+bool parseThreeNumbers(const char* p, const char* end, CGVertex& position)
+{
+    double numbers[3];
+    int count = 0;
+    for (;;) {
+        while (p != end && (*p == ' ' || *p == '\n'))
+            ++p;
+        if (p == end || *p == '\0')
+            break;
+        const char* const token = p;
+        while (p != end && *p != ' ' && *p != '\n' && *p != '\0')
+            ++p;
+        // As in parseText, a token that a zero byte cuts is not counted.
+        if (p != end && *p == '\0')
+            break;
+        if (count == 3 || !wholeTokenValue(std::string_view(token, static_cast<std::size_t>(p - token)), numbers[count]))
+            return false;
+        ++count;
+    }
+    if (count != 3)
+        return false;
+    position = {numbers[0], numbers[1], numbers[2]};
     return true;
 }
+
+// Counts and sorts the lines of one text file as they stream by. Points
+// of the six-number layout go straight to the sink; lines of the x y z
+// layout are held back until the file is known to have no six-number line.
+class TextLines {
+public:
+    TextLines(const PointSink& sink, bool threeNumbersAllowed, PointReadReport& report)
+        : sink_(sink), threeNumbers_(threeNumbersAllowed), report_(report)
+    {
+    }
+
+    // A line's text without its line feed, which parseText supplies. A
+    // carriage return before the line feed is part of the line ending.
+    void take(const char* begin, const char* end)
+    {
+        ++line_;
+        if (end != begin && end[-1] == '\r')
+            --end;
+        int tokens;
+        switch (parseText(begin, end, true, position_, normal_, tokens)) {
+        case LineKind::point:
+            sixSeen_ = true;
+            sink_(position_, normal_);
+            return;
+        case LineKind::blank:
+            return;
+        case LineKind::notFinite:
+            sixSeen_ = true;
+            report_.notFinite.add(line_);
+            return;
+        case LineKind::fewer:
+            report_.fewerThanSix.add(line_);
+            if (!threeNumbers_ || sixSeen_)
+                return;
+            if (tokens == 3 && parseThreeNumbers(begin, end, position_)) {
+                if (std::isfinite(position_.x) && std::isfinite(position_.y) && std::isfinite(position_.z))
+                    held_.push_back(position_);
+                else
+                    threeNotFinite_.add(line_);
+            } else {
+                notThree_.add(line_);
+            }
+            return;
+        }
+    }
+
+    // Decides the layout once the whole file has gone by.
+    void finish()
+    {
+        if (!threeNumbers_ || sixSeen_) {
+            report_.layout = PointLayout::sixNumbers;
+            report_.hasNormals = true;
+            return;
+        }
+        report_.layout = PointLayout::threeNumbers;
+        report_.hasNormals = false;
+        report_.fewerThanSix = Skipped();
+        report_.notThreeNumbers = notThree_;
+        report_.notFinite = threeNotFinite_;
+        const CGVector none;
+        for (const CGVertex& position : held_)
+            sink_(position, none);
+        held_.clear();
+        held_.shrink_to_fit();
+    }
+
+private:
+    const PointSink& sink_;
+    const bool threeNumbers_;
+    PointReadReport& report_;
+    std::uint64_t line_ = 0;
+    bool sixSeen_ = false;
+    std::vector<CGVertex> held_;
+    Skipped notThree_;
+    Skipped threeNotFinite_;
+    CGVertex position_;
+    CGVector normal_;
+};
 
 }  // namespace
 
@@ -147,56 +265,35 @@ double tokenValue(std::string_view token)
     return strtodValue(token);
 }
 
-bool parseLine(std::string_view line, CGVertex& position, CGVector& normal)
+bool wholeTokenValue(std::string_view token, double& value)
 {
-    return parseText(line.data(), line.data() + line.size(), false, position, normal);
+    if (fastTokenValue(token, value))
+        return true;
+    // strtod would skip leading white space, which is no part of a number.
+    if (token.empty() || std::isspace(static_cast<unsigned char>(token[0])) ||
+        token.find('\0') != std::string_view::npos)
+        return false;
+    const std::string copy(token);
+    char* stop = nullptr;
+    value = std::strtod(copy.c_str(), &stop);
+    return stop == copy.c_str() + copy.size();
 }
 
-bool readPointFile(const std::string& fileName, const PointSink& sink, Progress* progress)
+bool parseLine(std::string_view line, CGVertex& position, CGVector& normal)
 {
-    // Opened without blocking, so a FIFO nobody writes to reads as empty
-    // instead of holding the program in open() for ever.
-    const int descriptor = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    struct stat status;
-    // Directories cannot be read as text; devices such as /dev/zero never
-    // end. Pipes are fine: their writer ends them.
-    if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode) || S_ISCHR(status.st_mode) ||
-        S_ISBLK(status.st_mode) || ::fcntl(descriptor, F_SETFL, 0) != 0) {
-        ::close(descriptor);
-        return false;
-    }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(descriptor, "rb"), &std::fclose);
-    if (!file) {
-        ::close(descriptor);
-        return false;
-    }
+    int tokens;
+    return parseText(line.data(), line.data() + line.size(), false, position, normal, tokens) == LineKind::point;
+}
 
-    if (progress != nullptr)
-        progress->begin(Progress::Stage::Reading, S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0);
-
-    CGVertex position;
-    CGVector normal;
-    // A line's text without its line feed, which parseText supplies. A
-    // carriage return before the line feed is part of the line ending.
-    auto takeLine = [&](const char* begin, const char* end) {
-        if (end != begin && end[-1] == '\r')
-            --end;
-        if (parseText(begin, end, true, position, normal))
-            sink(position, normal);
-    };
+bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
+                     PointReadReport& report, Progress* progress)
+{
+    TextLines lines(sink, threeNumbersAllowed, report);
 
     // Lines are parsed where they lie in the buffer; only a line cut by the
     // end of a read is gathered here, in a string kept for the whole file.
     std::string pending;
-    char buffer[1 << 16];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        if (progress != nullptr)
-            progress->advance(got);
-        const char* p = buffer;
-        const char* const end = buffer + got;
+    auto takeChunk = [&](const char* p, const char* const end) {
         while (p != end) {
             const void* found = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
             if (found == nullptr) {
@@ -205,19 +302,37 @@ bool readPointFile(const std::string& fileName, const PointSink& sink, Progress*
             }
             const char* const feed = static_cast<const char*>(found);
             if (pending.empty()) {
-                takeLine(p, feed);
+                lines.take(p, feed);
             } else {
                 pending.append(p, feed);
-                takeLine(pending.data(), pending.data() + pending.size());
+                lines.take(pending.data(), pending.data() + pending.size());
                 pending.clear();
             }
             p = feed + 1;
         }
+    };
+    takeChunk(alreadyRead.data(), alreadyRead.data() + alreadyRead.size());
+    char buffer[1 << 16];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        if (progress != nullptr)
+            progress->advance(got);
+        takeChunk(buffer, buffer + got);
     }
-    if (std::ferror(file.get()))
+    if (std::ferror(file))
         return false;
     // End of file ends the last line's last token, as a line feed would.
     if (!pending.empty())
-        takeLine(pending.data(), pending.data() + pending.size());
+        lines.take(pending.data(), pending.data() + pending.size());
+    lines.finish();
     return true;
+}
+
+bool readPointFile(const std::string& fileName, const PointSink& sink)
+{
+    const InputFile file = openInputFile(fileName);
+    if (!file)
+        return false;
+    PointReadReport report;
+    return readPointStream(file.get(), {}, sink, false, report);
 }

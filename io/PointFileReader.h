@@ -2,6 +2,9 @@
 
 #include "geometry/CGVertex.h"
 #include "geometry/Progress.h"
+#include "io/PointReadReport.h"
+
+#include <cstdio>
 
 #include <functional>
 #include <string>
@@ -25,12 +28,25 @@ double tokenValue(std::string_view token);
 // which tokenValue then leaves to strtod.
 bool fastTokenValue(std::string_view token, double& value);
 
+// True, with value set, when the whole token is one number as strtod reads
+// it (no leading white space, no trailing text): the value tokenValue gives.
+bool wholeTokenValue(std::string_view token, double& value);
+
 using PointSink = std::function<void(const CGVertex& position, const CGVector& normal)>;
 
 // Hands every usable point of the file to sink, in file order. False when
 // the file cannot be opened or cannot be read to its end (a directory, a
 // device, a read error); the sink may have been called before a read error.
 // A pipe is read until its writer closes it; a FIFO without a writer reads
-// as empty. Where progress is given, the bytes read count there, out of the
-// file's size (unknown for a pipe).
-bool readPointFile(const std::string& fileName, const PointSink& sink, Progress* progress = nullptr);
+// as empty.
+bool readPointFile(const std::string& fileName, const PointSink& sink);
+
+// Reads a text point file from file, alreadyRead being its first bytes,
+// taken from it before. Six-number lines as readPointFile reads them; with
+// threeNumbersAllowed, a file without any line of six or more numbers is
+// read in the x y z layout instead: every line of exactly three whole
+// numbers becomes a point with a zero normal. report says which layout it
+// was and what was skipped. False on a read error. Where progress is given,
+// every byte read from file counts there.
+bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
+                     PointReadReport& report, Progress* progress = nullptr);

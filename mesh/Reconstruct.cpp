@@ -1,10 +1,12 @@
 #include "mesh/Reconstruct.h"
 
-#include "io/PointFileReader.h"
+#include "io/PointInput.h"
+#include "normals/NormalEstimation.h"
 #include "search/CandidateSearch.h"
 #include "search/KdCandidates.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -215,6 +217,13 @@ Edge* Reconstruct::registerEdge(ReconNode* a, ReconNode* b)
 
 bool Reconstruct::loadNodes(const std::string& fileName)
 {
+    LoadReport report;
+    return loadNodes(fileName, LoadOptions(), report);
+}
+
+bool Reconstruct::loadNodes(const std::string& fileName, const LoadOptions& options, LoadReport& report)
+{
+    report = LoadReport();
     // Read everything first, so a file that fails part-way leaves the
     // points held before untouched.
     std::vector<std::pair<CGVertex, CGVector>> points;
@@ -226,11 +235,43 @@ bool Reconstruct::loadNodes(const std::string& fileName)
     struct stat status;
     if (::stat(fileName.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
         points.reserve(std::min(static_cast<std::size_t>(status.st_size) / 32, kMostReserved));
-    const bool ok = readPointFile(
-        fileName, [&points](const CGVertex& position, const CGVector& normal) { points.emplace_back(position, normal); },
-        progress);
-    if (!ok || points.size() > std::numeric_limits<std::uint32_t>::max())
+    const bool ok = readPoints(
+        fileName,
+        [&points](const CGVertex& position, const CGVector& normal) { points.emplace_back(position, normal); },
+        options.normals != NormalSource::file, report.read, progress);
+    if (!ok)
         return false;
+    if (points.size() > std::numeric_limits<std::uint32_t>::max()) {
+        report.read.problem = "more points than 4294967295, the most a file may hold";
+        return false;
+    }
+
+    // A file of nothing but zero normals carries no normals at all.
+    bool anyNormal = false;
+    for (const auto& point : points) {
+        if (point.second.x != 0.0 || point.second.y != 0.0 || point.second.z != 0.0) {
+            anyNormal = true;
+            break;
+        }
+    }
+    const bool some = points.size() > 0;
+    report.allNormalsZero = report.read.hasNormals && some && !anyNormal;
+    const bool estimate = some && (options.normals == NormalSource::estimate ||
+                                   (options.normals == NormalSource::automatic &&
+                                    (!report.read.hasNormals || report.allNormalsZero)));
+    if (estimate) {
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<CGVertex> positions(points.size());
+        for (std::size_t i = 0; i < points.size(); ++i)
+            positions[i] = points[i].first;
+        const std::vector<CGVector> normals = estimateNormals(positions, options.neighbours);
+        for (std::size_t i = 0; i < points.size(); ++i)
+            points[i].second = normals[i];
+        report.estimated = points.size();
+        report.estimateMilliseconds =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    }
+
     clearNodes();
     // The records are made in an order that keeps points near each other in
     // space near each other in memory; nodes itself stays in file order.

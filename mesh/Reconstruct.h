@@ -4,6 +4,7 @@
 #include "geometry/CGVertex.h"
 #include "geometry/Progress.h"
 #include "geometry/Surface.h"
+#include "io/PointReadReport.h"
 #include "kdtree/KDTree.h"
 #include "records/Arena.h"
 #include "records/Edge.h"
@@ -16,6 +17,26 @@
 #include <vector>
 
 using Triangles = std::vector<Triangle>;
+
+// Where the points' normals come from.
+enum class NormalSource {
+    file,       // as the file gives them: zero where it gives none, x y z lines skipped
+    automatic,  // the file's; estimated when it has none or every one is zero
+    estimate,   // always estimated
+};
+
+struct LoadOptions {
+    NormalSource normals = NormalSource::file;
+    unsigned neighbours = 16;  // how many neighbours an estimate looks at
+};
+
+// What loading found beyond the points themselves.
+struct LoadReport {
+    PointReadReport read;          // layout, skipped lines, why a file was refused
+    bool allNormalsZero = false;   // the file gave normals, and every one was zero
+    std::size_t estimated = 0;     // points whose normals were estimated
+    double estimateMilliseconds = 0.0;
+};
 
 // The engine: owns the points (and through them every edge), the triangles,
 // the open-edge front and the spatial index over the points. Points and
@@ -41,6 +62,11 @@ public:
     // cannot be opened or read to its end, or holds more points than a node
     // index can count; nothing is kept from it then.
     bool loadNodes(const std::string& fileName);
+
+    // The same for every layout a point file can have (text, x y z, PLY),
+    // with the normals from where options say. report tells what was
+    // skipped, whether normals were estimated, and why a file was refused.
+    bool loadNodes(const std::string& fileName, const LoadOptions& options, LoadReport& report);
 
     // Appends a new edge a -> b with no triangles to a's list; a owns it.
     Edge* newEdge(ReconNode* a, ReconNode* b);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 using testsupport::writeTempFile;
@@ -119,7 +120,8 @@ TEST(EndToEnd, LeftmostFileIsLoaded)
 
 TEST(EndToEnd, FileWithoutUsablePointsStillTriangulates)
 {
-    const std::string file = writeTempFile("comments.xyz", "// nothing\n1 2 3\n");
+    // Two numbers make no point in any layout (three would, as x y z).
+    const std::string file = writeTempFile("comments.xyz", "// nothing\n1 2\n");
     const auto result = run({"file:" + file, "view:0"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(withoutTime(result.out), reportHead(0, "KD-tree"));
@@ -158,4 +160,69 @@ TEST(EndToEnd, MeshExportFailureIsReported)
                                                "  Writing mesh to file... Failed!\n  -  Error writing file \"" +
                                                mesh + "\"\n");
     }
+}
+
+namespace {
+
+// Points of a sphere as x y z lines, no normals.
+std::string sphereLines(int rings)
+{
+    std::string text;
+    for (int i = 1; i < rings; ++i) {
+        const double polar = 3.14159265358979 * i / rings;
+        for (int j = 0; j < 2 * rings; ++j) {
+            const double around = 3.14159265358979 * j / rings;
+            text += std::to_string(std::sin(polar) * std::cos(around)) + " " +
+                    std::to_string(std::sin(polar) * std::sin(around)) + " " + std::to_string(std::cos(polar)) + "\n";
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(EndToEnd, CleanFileSaysNothingOnStandardError)
+{
+    const auto result = run({"file:" + writeTempFile("clean.xyz", kTriangle), "view:0"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(EndToEnd, PointsWithoutNormalsGetEstimatedOnes)
+{
+    // 19 rings of 40 points; a header line of words on top.
+    const std::string file = writeTempFile("bare.xyz", "x y z\n" + sphereLines(20));
+    const auto result = run({"file:" + file, "view:0"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(withoutTime(result.out), reportHead(760, "KD-tree"));
+    EXPECT_NE(result.err.find("tri3d: skipped 1 line that is neither six nor three numbers separated by spaces "
+                              "(first: line 1)\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("tri3d: normals estimated for 760 points from 16 neighbours each (the file has none)"),
+              std::string::npos)
+        << result.err;
+
+    // normals:file reads as the plain reader does: no x y z points.
+    const auto plain = run({"file:" + file, "normals:file", "view:0"});
+    EXPECT_EQ(withoutTime(plain.out), reportHead(0, "KD-tree"));
+    EXPECT_EQ(plain.err, "tri3d: skipped 761 lines with fewer than six numbers (first: line 1)\n");
+}
+
+TEST(EndToEnd, CommaSeparatedFileSaysWhyItHasNoPoints)
+{
+    const auto result = run({"file:" + writeTempFile("comma.csv", "1,2,3,0,0,1\n4,5,6,0,0,1\n"), "view:0"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(withoutTime(result.out), reportHead(0, "KD-tree"));
+    EXPECT_NE(result.err.find("skipped 2 lines"), std::string::npos) << result.err;
+}
+
+TEST(EndToEnd, MalformedPlyFailsWithItsReason)
+{
+    const std::string file = writeTempFile("cut.ply", "ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\n"
+                                                      "property float y\nproperty float z\nend_header\n1 2 3\n");
+    const auto result = run({"file:" + file, "view:0"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, kBanner + "  Adding vertices from file... Failed!\n  -  Error loading file \"" + file + "\"\n");
+    EXPECT_EQ(result.err, "tri3d: the file ends after 1 of 2 vertex rows\n");
 }

@@ -31,6 +31,8 @@ TEST(ScanCommandLine, DefaultsWithoutWords)
     EXPECT_FALSE(s.report);
     EXPECT_FALSE(s.clean);
     EXPECT_EQ(s.holes, 30u);
+    EXPECT_EQ(s.normals, "auto");
+    EXPECT_EQ(s.neighbours, 16);
 }
 
 TEST(ScanCommandLine, HolesIsACountNeverBelowZero)

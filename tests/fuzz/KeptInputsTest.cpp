@@ -2,6 +2,7 @@
 // the same checks the fuzzers run, in the ordinary test builds.
 
 #include "fuzz/PipelineCheck.h"
+#include "fuzz/PlyCheck.h"
 #include "fuzz/ReaderCheck.h"
 
 #include <gtest/gtest.h>
@@ -55,6 +56,11 @@ void replay(const std::string& target, Check check)
 TEST(KeptFuzzInputs, ReaderGivesTheSamePointsAsTheLines)
 {
     replay("reader", checkReaderInput);
+}
+
+TEST(KeptFuzzInputs, PlyReaderGivesFinitePointsOrAReason)
+{
+    replay("ply", checkPlyInput);
 }
 
 TEST(KeptFuzzInputs, PipelineKeepsTheMeshIntact)

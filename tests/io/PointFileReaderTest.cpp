@@ -1,4 +1,5 @@
 #include "io/PointFileReader.h"
+#include "io/PointInput.h"
 #include "mesh/Reconstruct.h"
 #include "support/TestSupport.h"
 
@@ -329,4 +330,77 @@ TEST(LoadNodes, PipeIsReadUntilItsWriterCloses)
     EXPECT_TRUE(r.loadNodes("/dev/fd/" + std::to_string(ends[0])));
     ::close(ends[0]);
     EXPECT_EQ(r.nodes.size(), 2u);
+}
+
+namespace {
+
+struct TextRead {
+    std::vector<CGVertex> positions;
+    std::vector<CGVector> normals;
+    PointReadReport report;
+};
+
+TextRead readWithReport(const std::string& text, bool threeNumbersAllowed)
+{
+    TextRead result;
+    const std::string file = writeTempFile("report.xyz", text);
+    EXPECT_TRUE(readPoints(
+        file,
+        [&result](const CGVertex& p, const CGVector& n) {
+            result.positions.push_back(p);
+            result.normals.push_back(n);
+        },
+        threeNumbersAllowed, result.report));
+    return result;
+}
+
+}  // namespace
+
+TEST(SkippedLines, CountedByReasonWithTheFirstLineNumber)
+{
+    // Comments and empty lines are meant to be passed over: not counted.
+    // A three-number line among six-number ones is not the x y z layout.
+    const TextRead read = readWithReport("// header\n\n1 2 3\n1 2 3 0 0 1\nnan 0 0 0 0 1\n1,2,3,0,0,1\n"
+                                         "1 2 3 4 5\n0 inf 0 0 0 1\r\n",
+                                         true);
+    EXPECT_EQ(read.positions.size(), 1u);
+    EXPECT_EQ(read.report.layout, PointLayout::sixNumbers);
+    EXPECT_EQ(read.report.fewerThanSix.count, 3u);
+    EXPECT_EQ(read.report.fewerThanSix.first, 3u);
+    EXPECT_EQ(read.report.notFinite.count, 2u);
+    EXPECT_EQ(read.report.notFinite.first, 5u);
+    EXPECT_EQ(read.report.notThreeNumbers.count, 0u);
+}
+
+TEST(ThreeNumberLayout, TakenOnlyWhenNoLineHasSixNumbers)
+{
+    // A header of words, a line of five numbers, a tab-separated line and
+    // a number with trailing text are no points of the layout; the rest
+    // are, in file order, with zero normals.
+    const std::string text = "x y z\n1 2 3\n// note\n4 5 6 7 8\n1\t2\t3\n7 8 9\n1 2 3abc\ninf 1 2\n-1e-3 0x10 5\n";
+    const TextRead read = readWithReport(text, true);
+    EXPECT_EQ(read.report.layout, PointLayout::threeNumbers);
+    EXPECT_FALSE(read.report.hasNormals);
+    ASSERT_EQ(read.positions.size(), 3u);
+    EXPECT_EQ(read.positions[1].x, 7);
+    EXPECT_EQ(read.positions[2].x, -1e-3);
+    EXPECT_EQ(read.positions[2].y, 16);
+    EXPECT_EQ(read.normals[2].z, 0);
+    EXPECT_EQ(read.report.notThreeNumbers.count, 4u);
+    EXPECT_EQ(read.report.notThreeNumbers.first, 1u);
+    EXPECT_EQ(read.report.notFinite.count, 1u);
+    EXPECT_EQ(read.report.notFinite.first, 8u);
+    EXPECT_EQ(read.report.fewerThanSix.count, 0u);
+
+    // Without the layout, as the plain reader: every such line is skipped.
+    const TextRead plain = readWithReport(text, false);
+    EXPECT_EQ(plain.positions.size(), 0u);
+    EXPECT_EQ(plain.report.layout, PointLayout::sixNumbers);
+    EXPECT_EQ(plain.report.fewerThanSix.count, 8u);
+
+    // One line of six numbers, even at the very end, and it is the plain
+    // reader's file.
+    const TextRead six = readWithReport(text + "1 2 3 0 0 1", true);
+    EXPECT_EQ(six.report.layout, PointLayout::sixNumbers);
+    EXPECT_EQ(six.positions.size(), 1u);
 }

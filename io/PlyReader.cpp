@@ -1,0 +1,522 @@
+#include "io/PlyReader.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Scalar { int8, uint8, int16, uint16, int32, uint32, float32, float64 };
+
+bool scalarNamed(std::string_view name, Scalar& type)
+{
+    static const struct {
+        const char* name;
+        Scalar type;
+    } kNames[] = {
+        {"char", Scalar::int8},     {"int8", Scalar::int8},       {"uchar", Scalar::uint8},
+        {"uint8", Scalar::uint8},   {"short", Scalar::int16},     {"int16", Scalar::int16},
+        {"ushort", Scalar::uint16}, {"uint16", Scalar::uint16},   {"int", Scalar::int32},
+        {"int32", Scalar::int32},   {"uint", Scalar::uint32},     {"uint32", Scalar::uint32},
+        {"float", Scalar::float32}, {"float32", Scalar::float32}, {"double", Scalar::float64},
+        {"float64", Scalar::float64},
+    };
+    for (const auto& entry : kNames) {
+        if (name == entry.name) {
+            type = entry.type;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t sizeOf(Scalar type)
+{
+    switch (type) {
+    case Scalar::int8:
+    case Scalar::uint8:
+        return 1;
+    case Scalar::int16:
+    case Scalar::uint16:
+        return 2;
+    case Scalar::int32:
+    case Scalar::uint32:
+    case Scalar::float32:
+        return 4;
+    case Scalar::float64:
+        return 8;
+    }
+    return 0;
+}
+
+bool isInteger(Scalar type)
+{
+    return type != Scalar::float32 && type != Scalar::float64;
+}
+
+// The value of one binary scalar, exactly: every type here fits a double.
+double decode(const unsigned char* bytes, Scalar type, bool bigEndian)
+{
+    unsigned char b[8] = {};
+    const std::size_t n = sizeOf(type);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = bigEndian ? bytes[n - 1 - i] : bytes[i];
+    std::uint64_t bits = 0;
+    for (std::size_t i = n; i-- > 0;)
+        bits = bits << 8 | b[i];
+    switch (type) {
+    case Scalar::int8:
+        return static_cast<std::int8_t>(bits);
+    case Scalar::uint8:
+        return static_cast<std::uint8_t>(bits);
+    case Scalar::int16:
+        return static_cast<std::int16_t>(bits);
+    case Scalar::uint16:
+        return static_cast<std::uint16_t>(bits);
+    case Scalar::int32:
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+    case Scalar::uint32:
+        return static_cast<std::uint32_t>(bits);
+    case Scalar::float32: {
+        const std::uint32_t word = static_cast<std::uint32_t>(bits);
+        float value;
+        std::memcpy(&value, &word, sizeof value);
+        return value;
+    }
+    case Scalar::float64: {
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+    }
+    return 0.0;
+}
+
+struct Property {
+    std::string name;
+    Scalar type = Scalar::float32;  // the items' type, for a list
+    bool list = false;
+    Scalar countType = Scalar::uint8;
+};
+
+struct Element {
+    std::string name;
+    std::uint64_t count = 0;
+    std::vector<Property> properties;
+};
+
+enum class Format { none, ascii, littleEndian, bigEndian };
+
+// The six values a vertex gives, by property place; -1 where absent.
+struct VertexRoles {
+    int place[6] = {-1, -1, -1, -1, -1, -1};  // x y z nx ny nz
+};
+
+// The file's bytes, streamed: the first ones from what was read before.
+class ByteSource {
+public:
+    ByteSource(std::FILE* file, std::string_view alreadyRead, Progress* progress)
+        : file_(file), progress_(progress), buffer_(1 << 16)
+    {
+        if (alreadyRead.size() > buffer_.size())
+            buffer_.resize(alreadyRead.size());
+        std::memcpy(buffer_.data(), alreadyRead.data(), alreadyRead.size());
+        size_ = alreadyRead.size();
+    }
+
+    bool failed() const { return std::ferror(file_) != 0; }
+
+    // Copies the next n bytes to out; false when the file ends first.
+    bool read(unsigned char* out, std::size_t n)
+    {
+        while (n > 0) {
+            if (at_ == size_ && !refill())
+                return false;
+            const std::size_t take = std::min(n, size_ - at_);
+            std::memcpy(out, buffer_.data() + at_, take);
+            at_ += take;
+            out += take;
+            n -= take;
+        }
+        return true;
+    }
+
+    // Passes over the next n bytes; false when the file ends first.
+    bool skip(std::uint64_t n)
+    {
+        while (n > 0) {
+            if (at_ == size_ && !refill())
+                return false;
+            const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - at_));
+            at_ += take;
+            n -= take;
+        }
+        return true;
+    }
+
+    // The next line without its line feed or carriage return; false at the
+    // end of the file when no byte is left.
+    bool line(std::string& out)
+    {
+        out.clear();
+        bool any = false;
+        for (;;) {
+            if (at_ == size_ && !refill())
+                break;
+            any = true;
+            const char* start = buffer_.data() + at_;
+            const void* feed = std::memchr(start, '\n', size_ - at_);
+            if (feed != nullptr) {
+                const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(feed) - start);
+                out.append(start, n);
+                at_ += n + 1;
+                break;
+            }
+            out.append(start, size_ - at_);
+            at_ = size_;
+        }
+        if (!out.empty() && out.back() == '\r')
+            out.pop_back();
+        return any;
+    }
+
+private:
+    bool refill()
+    {
+        at_ = 0;
+        size_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+        if (progress_ != nullptr)
+            progress_->advance(size_);
+        return size_ > 0;
+    }
+
+    std::FILE* file_;
+    Progress* progress_;  // not owned; null when nobody counts
+    std::vector<char> buffer_;
+    std::size_t at_ = 0;
+    std::size_t size_ = 0;
+};
+
+// Splits text at spaces and tabs.
+std::vector<std::string_view> words(std::string_view text)
+{
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+        const std::size_t start = i;
+        while (i < text.size() && text[i] != ' ' && text[i] != '\t')
+            ++i;
+        if (i > start)
+            out.push_back(text.substr(start, i - start));
+    }
+    return out;
+}
+
+// A count written in decimal digits alone, no sign, that fits 64 bits.
+bool readCount(std::string_view text, std::uint64_t& count)
+{
+    if (text.empty())
+        return false;
+    count = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (count > (std::numeric_limits<std::uint64_t>::max() - digit) / 10)
+            return false;
+        count = count * 10 + digit;
+    }
+    return true;
+}
+
+std::string quoted(std::string_view text)
+{
+    // Bytes of a broken file may be anything; the console gets a short,
+    // printable excerpt.
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size() && i < 40; ++i)
+        out += (text[i] >= 0x20 && text[i] < 0x7f) ? text[i] : '?';
+    if (text.size() > 40)
+        out += "...";
+    return out + "\"";
+}
+
+class PlyReader {
+public:
+    PlyReader(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report,
+              Progress* progress)
+        : source_(file, alreadyRead, progress), sink_(sink), report_(report)
+    {
+    }
+
+    bool read()
+    {
+        report_.layout = PointLayout::ply;
+        if (!readHeader() || !findRoles())
+            return false;
+        for (const Element& element : elements_) {
+            const bool vertex = &element == vertex_;
+            if (!(format_ == Format::ascii ? readAsciiElement(element, vertex) : readBinaryElement(element, vertex)))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    bool fail(const std::string& why)
+    {
+        // A read error is no fault of the file's; the caller names it.
+        report_.problem = source_.failed() ? std::string() : why;
+        return false;
+    }
+
+    bool readHeader()
+    {
+        std::string text;
+        source_.line(text);  // "ply", seen by the caller
+        std::uint64_t lineNumber = 1;
+        bool vertexSeen = false;
+        while (source_.line(text)) {
+            ++lineNumber;
+            const std::vector<std::string_view> w = words(text);
+            const std::string where = "PLY header line " + std::to_string(lineNumber) + ": ";
+            if (w.empty())
+                return fail(where + "empty line");
+            if (w[0] == "end_header") {
+                line_ = lineNumber;
+                if (format_ == Format::none)
+                    return fail("the PLY header has no format line");
+                return true;
+            }
+            if (w[0] == "comment" || w[0] == "obj_info")
+                continue;
+            if (w[0] == "format") {
+                if (format_ != Format::none)
+                    return fail(where + "a second format line");
+                if (w.size() != 3)
+                    return fail(where + "a format line is \"format <kind> 1.0\"");
+                if (w[1] == "ascii")
+                    format_ = Format::ascii;
+                else if (w[1] == "binary_little_endian")
+                    format_ = Format::littleEndian;
+                else if (w[1] == "binary_big_endian")
+                    format_ = Format::bigEndian;
+                else
+                    return fail(where + "unknown format " + quoted(w[1]));
+                double version;
+                if (!wholeTokenValue(w[2], version) || version != 1.0)
+                    return fail(where + "unknown version " + quoted(w[2]) + ", only 1.0 is read");
+                continue;
+            }
+            if (w[0] == "element") {
+                if (w.size() != 3)
+                    return fail(where + "an element line is \"element <name> <count>\"");
+                Element element;
+                element.name = std::string(w[1]);
+                if (!readCount(w[2], element.count))
+                    return fail(where + "the count " + quoted(w[2]) + " is not a whole number of zero or more");
+                if (element.name == "vertex" && vertexSeen)
+                    return fail(where + "a second vertex element");
+                vertexSeen = vertexSeen || element.name == "vertex";
+                elements_.push_back(element);
+                continue;
+            }
+            if (w[0] == "property") {
+                if (elements_.empty())
+                    return fail(where + "a property before any element");
+                Property property;
+                std::size_t next = 1;
+                if (w.size() >= 2 && w[1] == "list") {
+                    property.list = true;
+                    if (w.size() != 5)
+                        return fail(where + "a list is \"property list <count type> <item type> <name>\"");
+                    if (!scalarNamed(w[2], property.countType))
+                        return fail(where + "unknown property type " + quoted(w[2]));
+                    if (!isInteger(property.countType))
+                        return fail(where + "a list's count type must be an integer type");
+                    next = 3;
+                } else if (w.size() != 3) {
+                    return fail(where + "a property is \"property <type> <name>\"");
+                }
+                if (!scalarNamed(w[next], property.type))
+                    return fail(where + "unknown property type " + quoted(w[next]));
+                property.name = std::string(w[next + 1]);
+                elements_.back().properties.push_back(property);
+                continue;
+            }
+            return fail(where + "unknown keyword " + quoted(w[0]));
+        }
+        return fail("the PLY header has no end_header line");
+    }
+
+    // The list of elements no longer grows, so the vertex element can be
+    // told by its address from here on.
+    bool findRoles()
+    {
+        vertex_ = nullptr;
+        for (const Element& element : elements_)
+            if (element.name == "vertex")
+                vertex_ = &element;
+        if (vertex_ == nullptr)
+            return fail("the PLY file has no vertex element");
+        static const char* const kRoles[6] = {"x", "y", "z", "nx", "ny", "nz"};
+        for (int place = 0; place < static_cast<int>(vertex_->properties.size()); ++place) {
+            const Property& property = vertex_->properties[static_cast<std::size_t>(place)];
+            for (int role = 0; role < 6; ++role) {
+                if (property.name != kRoles[role])
+                    continue;
+                if (roles_.place[role] >= 0)
+                    return fail("the vertex element has two properties named " + property.name);
+                if (property.list)
+                    return fail("the vertex property " + property.name + " is a list, not a number");
+                roles_.place[role] = place;
+            }
+        }
+        for (int role = 0; role < 3; ++role)
+            if (roles_.place[role] < 0)
+                return fail(std::string("the vertex element has no ") + kRoles[role]);
+        const int normals = (roles_.place[3] >= 0) + (roles_.place[4] >= 0) + (roles_.place[5] >= 0);
+        if (normals != 0 && normals != 3)
+            return fail("the vertex element has some of nx, ny, nz but not all three");
+        report_.hasNormals = normals == 3;
+        return true;
+    }
+
+    void takeVertex(const double values[6], std::uint64_t index)
+    {
+        const CGVertex position = {values[0], values[1], values[2]};
+        if (!std::isfinite(position.x) || !std::isfinite(position.y) || !std::isfinite(position.z)) {
+            report_.notFinite.add(index);
+            return;
+        }
+        sink_(position, report_.hasNormals ? CGVector{values[3], values[4], values[5]} : CGVector{});
+    }
+
+    std::string cutShort(const Element& element, std::uint64_t row)
+    {
+        return "the file ends after " + std::to_string(row) + " of " + std::to_string(element.count) + " " +
+               element.name + " rows";
+    }
+
+    bool readBinaryElement(const Element& element, bool vertex)
+    {
+        const bool big = format_ == Format::bigEndian;
+        bool lists = false;
+        std::uint64_t rowSize = 0;
+        for (const Property& property : element.properties) {
+            lists = lists || property.list;
+            rowSize += sizeOf(property.type);
+        }
+        if (!lists && !vertex) {
+            if (rowSize != 0 && element.count > std::numeric_limits<std::uint64_t>::max() / rowSize)
+                return fail(cutShort(element, 0));
+            if (!source_.skip(element.count * rowSize))
+                return fail("the file ends inside the " + element.name + " rows");
+            return true;
+        }
+        unsigned char bytes[8];
+        double values[6] = {0, 0, 0, 0, 0, 0};
+        for (std::uint64_t row = 0; row < element.count; ++row) {
+            for (std::size_t place = 0; place < element.properties.size(); ++place) {
+                const Property& property = element.properties[place];
+                if (property.list) {
+                    if (!source_.read(bytes, sizeOf(property.countType)))
+                        return fail(cutShort(element, row));
+                    const double count = decode(bytes, property.countType, big);
+                    if (count < 0)
+                        return fail(element.name + " " + std::to_string(row) + " has a list of negative length");
+                    if (!source_.skip(static_cast<std::uint64_t>(count) * sizeOf(property.type)))
+                        return fail("a list in " + element.name + " " + std::to_string(row) +
+                                    " runs past the end of the file");
+                    continue;
+                }
+                if (!source_.read(bytes, sizeOf(property.type)))
+                    return fail(cutShort(element, row));
+                if (vertex)
+                    for (int role = 0; role < 6; ++role)
+                        if (roles_.place[role] == static_cast<int>(place))
+                            values[role] = decode(bytes, property.type, big);
+            }
+            if (vertex)
+                takeVertex(values, row);
+        }
+        return true;
+    }
+
+    bool readAsciiElement(const Element& element, bool vertex)
+    {
+        if (element.properties.empty())
+            return true;
+        std::string text;
+        double values[6] = {0, 0, 0, 0, 0, 0};
+        for (std::uint64_t row = 0; row < element.count; ++row) {
+            std::vector<std::string_view> w;
+            do {
+                if (!source_.line(text))
+                    return fail(cutShort(element, row));
+                ++line_;
+                w = words(text);
+            } while (w.empty());
+            const std::string where = "line " + std::to_string(line_) + " (" + element.name + " " +
+                                      std::to_string(row) + "): ";
+            std::size_t next = 0;
+            for (std::size_t place = 0; place < element.properties.size(); ++place) {
+                const Property& property = element.properties[place];
+                if (next == w.size())
+                    return fail(where + "fewer values than the element's properties");
+                if (property.list) {
+                    std::uint64_t count;
+                    if (!readCount(w[next], count))
+                        return fail(where + "the list length " + quoted(w[next]) + " is not a count");
+                    ++next;
+                    if (count > w.size() - next)
+                        return fail(where + "a list runs past the end of its line");
+                    next += static_cast<std::size_t>(count);
+                    continue;
+                }
+                const std::string_view token = w[next++];
+                if (!vertex)
+                    continue;
+                for (int role = 0; role < 6; ++role) {
+                    if (roles_.place[role] != static_cast<int>(place))
+                        continue;
+                    if (!wholeTokenValue(token, values[role]))
+                        return fail(where + quoted(token) + " is not a number");
+                }
+            }
+            if (next != w.size())
+                return fail(where + "more values than the element's properties");
+            if (vertex)
+                takeVertex(values, row);
+        }
+        return true;
+    }
+
+    ByteSource source_;
+    const PointSink& sink_;
+    PointReadReport& report_;
+    Format format_ = Format::none;
+    std::vector<Element> elements_;
+    const Element* vertex_ = nullptr;
+    VertexRoles roles_;
+    std::uint64_t line_ = 0;
+};
+
+}  // namespace
+
+bool startsLikePly(std::string_view text)
+{
+    return text.substr(0, 4) == "ply\n" || text.substr(0, 5) == "ply\r\n";
+}
+
+bool readPlyStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report,
+                   Progress* progress)
+{
+    PlyReader reader(file, alreadyRead, sink, report, progress);
+    return reader.read();
+}

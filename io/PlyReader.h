@@ -1,0 +1,22 @@
+#pragma once
+
+#include "io/PointFileReader.h"
+#include "io/PointReadReport.h"
+
+#include <cstdio>
+#include <string_view>
+
+// True when text, a file's first bytes, starts with the line "ply" (ended
+// by a line feed or a carriage return and a line feed).
+bool startsLikePly(std::string_view text);
+
+// Reads a PLY file (ascii, binary_little_endian or binary_big_endian, 1.0)
+// from file, alreadyRead being its first bytes, taken from it before. Each
+// vertex with a finite x y z goes to sink in file order, with its nx ny nz
+// or a zero normal when the vertex has none (report.hasNormals). Other
+// properties and elements are read past. False when the file is no PLY this
+// reader can take, with the reason in report.problem, or on a read error
+// (problem empty); the sink may have been called before either. Where
+// progress is given, every byte read from file counts there.
+bool readPlyStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report,
+                   Progress* progress = nullptr);
