@@ -37,9 +37,11 @@ std::size_t describe(Progress::Stage stage, std::uint64_t done, std::uint64_t to
         length = std::snprintf(buffer, size, "%.0f MB %s", megabytes, doneWords(stage));
     } else {
         std::uint64_t percent = done >= total ? 100 : done * 100 / total;
-        // A count of triangles only estimates how far the run has got:
-        // never claim the end before it comes.
-        if (stage == Progress::Stage::Triangulating && percent > 99)
+        // Triangles only estimate how far the run has got, and the normals'
+        // orientation follows their searches: never claim the end before
+        // it comes.
+        const bool estimate = stage == Progress::Stage::Triangulating || stage == Progress::Stage::Normals;
+        if (estimate && percent > 99)
             percent = 99;
         length = std::snprintf(buffer, size, "%u%% %s", static_cast<unsigned>(percent), doneWords(stage));
     }

@@ -5,7 +5,7 @@
 
 // How far the long piece of work under way has got: which stage it is in
 // and how much of the stage is done. The worker writes; a display reads it
-// from a thread of its own. Only the worker ever writes, so a count is a
+// from a thread of its own. Where one thread does the work, a count is a
 // plain load and store, no locked instruction: keeping it costs the work
 // nothing measurable, whether anyone watches or not.
 class Progress {
@@ -24,6 +24,9 @@ public:
 
     void set(std::uint64_t done) { done_.store(done, std::memory_order_relaxed); }
     void advance(std::uint64_t by) { set(done_.load(std::memory_order_relaxed) + by); }
+    // advance for work split over threads: a locked add, so call it for a
+    // block of units at a time.
+    void share(std::uint64_t by) { done_.fetch_add(by, std::memory_order_relaxed); }
 
     Stage stage() const { return stage_.load(std::memory_order_relaxed); }
     std::uint64_t done() const { return done_.load(std::memory_order_relaxed); }

@@ -264,7 +264,7 @@ bool Reconstruct::loadNodes(const std::string& fileName, const LoadOptions& opti
         std::vector<CGVertex> positions(points.size());
         for (std::size_t i = 0; i < points.size(); ++i)
             positions[i] = points[i].first;
-        const std::vector<CGVector> normals = estimateNormals(positions, options.neighbours);
+        const std::vector<CGVector> normals = estimateNormals(positions, options.neighbours, 0, progress);
         for (std::size_t i = 0; i < points.size(); ++i)
             points[i].second = normals[i];
         report.estimated = points.size();
