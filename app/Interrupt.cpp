@@ -21,6 +21,17 @@ extern "C" void stopNow(int signal)
         const char feed = '\n';
         [[maybe_unused]] const ssize_t ignored = ::write(lineEnd, &feed, 1);
     }
+    // Die of the signal itself, so a calling shell or script sees an
+    // interrupted child (and a loop over files stops) rather than an exit.
+    struct sigaction plain = {};
+    plain.sa_handler = SIG_DFL;
+    sigemptyset(&plain.sa_mask);
+    ::sigaction(signal, &plain, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
     ::_exit(128 + signal);
 }
 
