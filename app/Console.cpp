@@ -3,6 +3,8 @@
 #include "repair/SurfaceRepair.h"
 #include "repair/SurfaceReport.h"
 
+#include <cmath>
+#include <cstdio>
 #include <iomanip>
 #include <ostream>
 
@@ -49,6 +51,8 @@ void printMoreOptions(std::ostream& err)
            "  normals:<mode>   - auto: the file's, estimated when it has none or all are zero;\n"
            "                     file: the file's only; estimate: always estimated (default: auto)\n"
            "  neighbours:<k>   - neighbours an estimated normal looks at, 3 to 100 (default: 16)\n"
+           "  progress:<0|1>   - show how far long stages have got, on standard error\n"
+           "                     default: only where standard error is a terminal\n"
         << std::flush;
 }
 
@@ -81,4 +85,28 @@ void printRepair(std::ostream& out, const RepairCounts& counts, std::uint64_t mi
         << "  faces added: " << counts.facesAdded << '\n'
         << "  holes left open: " << counts.holesLeftOpen << '\n'
         << "  repair time: " << milliseconds << " milliseconds" << std::endl;
+}
+
+std::string groupedCount(std::uint64_t count)
+{
+    std::string digits = std::to_string(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ',');
+    return digits;
+}
+
+std::string roughBytes(std::uint64_t bytes)
+{
+    // Two figures say all an estimate can: 700 MB, not 699 MB.
+    char text[32];
+    const double value = static_cast<double>(bytes);
+    if (value >= 9.95e9)
+        std::snprintf(text, sizeof text, "%.0f GB", value / 1e9);
+    else if (value >= 0.995e9)
+        std::snprintf(text, sizeof text, "%.1f GB", value / 1e9);
+    else if (value >= 99.5e6)
+        std::snprintf(text, sizeof text, "%.0f MB", std::round(value / 1e7) * 10.0);
+    else
+        std::snprintf(text, sizeof text, "%.0f MB", value / 1e6);
+    return text;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <string>
 
 struct RepairCounts;
 struct SurfaceReport;
@@ -21,3 +22,10 @@ void printSurfaceReport(std::ostream& out, const SurfaceReport& report);
 
 // What clean:1 did and how long it took, in the same form.
 void printRepair(std::ostream& out, const RepairCounts& counts, std::uint64_t milliseconds);
+
+// A count with its thousands grouped: 10,000,000.
+std::string groupedCount(std::uint64_t count);
+
+// An amount of memory to two figures or so, in decimal units: "7 GB",
+// "1.5 GB", "690 MB".
+std::string roughBytes(std::uint64_t bytes);

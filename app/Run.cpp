@@ -1,15 +1,25 @@
 #include "app/Run.h"
 
 #include "app/Console.h"
+#include "app/Memory.h"
+#include "app/ProgressDisplay.h"
 #include "app/Stopwatch.h"
+#include "geometry/Progress.h"
 #include "io/MeshWriter.h"
 #include "mesh/Reconstruct.h"
 #include "repair/SurfaceRepair.h"
 #include "repair/SurfaceReport.h"
 #include "normals/NormalEstimation.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <ostream>
 #include <string>
 
@@ -56,16 +66,65 @@ void printNormals(const LoadOptions& options, const LoadReport& report, std::siz
     }
 }
 
-}  // namespace
+// What the run was doing, for the line that says memory ran out there.
+enum class Step { Reading, Triangulating, Gathering, Repairing, Writing, Reporting, Showing };
 
-int run(const Settings& settings, std::ostream& out, std::ostream& err)
+struct Job {
+    Step step = Step::Reading;
+    bool lineOpen = false;  // a report line waits for its "Done!" or "Failed!"
+    std::uint64_t points = 0;
+};
+
+// Warns when the run is unlikely to fit in the memory it can have. Only a
+// hint: the estimate holds for closed surfaces, and the run goes on.
+void warnIfShortOfMemory(std::uint64_t points, std::ostream& err)
 {
-    if (settings.file.empty()) {
-        printUsage(out);
-        printMoreOptions(err);
-        return 0;
+    const std::uint64_t needed = points * kBytesPerPoint;
+    const std::uint64_t held = residentBytes();
+    const MemoryRoom room = memoryRoom();
+    if (!room.known || needed <= held || needed - held <= room.bytes)
+        return;
+    err << "  Warning: " << groupedCount(points) << " points need about " << roughBytes(needed)
+        << " of memory, but only " << roughBytes(held + room.bytes) << " can be had ("
+        << (room.addressLimit ? "the address-space limit" : "the memory available") << "); the run may fail."
+        << std::endl;
+}
+
+std::string outOfMemoryWhile(const Job& job, const Settings& settings, const Progress& progress)
+{
+    const std::string needed = " (about " + roughBytes(job.points * kBytesPerPoint) + " needed)";
+    switch (job.step) {
+    case Step::Reading: return "reading \"" + settings.file + '"';
+    case Step::Triangulating:
+        if (progress.stage() == Progress::Stage::Tree)
+            return "building the KD-tree over " + groupedCount(job.points) + " points" + needed;
+        return "triangulating " + groupedCount(job.points) + " points" + needed;
+    case Step::Gathering: return "gathering the surface for output";
+    case Step::Repairing: return "repairing the surface";
+    case Step::Writing: return "writing \"" + settings.out + '"';
+    case Step::Reporting: return "checking the surface";
+    case Step::Showing: return "drawing the surface";
+    }
+    return "";
+}
+
+class Settle {
+public:
+    explicit Settle(ProgressDisplay* display) : display_(display) {}
+    // The progress text goes before the report goes on.
+    void operator()() const
+    {
+        if (display_ != nullptr)
+            display_->settle();
     }
 
+private:
+    ProgressDisplay* display_;  // not owned; null without a display
+};
+
+int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progress& progress, const Settle& settle,
+           Job& job)
+{
     LoadOptions options;
     if (settings.normals == "file") {
         options.normals = NormalSource::file;
@@ -84,9 +143,13 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
             << options.neighbours << std::endl;
 
     Reconstruct reconstruct;
+    reconstruct.progress = &progress;
     LoadReport report;
     out << "  Adding vertices from file... " << std::flush;
-    if (!reconstruct.loadNodes(settings.file, options, report)) {
+    job.lineOpen = true;
+    const bool loaded = reconstruct.loadNodes(settings.file, options, report);
+    settle();
+    if (!loaded) {
         out << "Failed!" << std::endl;
         out << "  -  Error loading file \"" << settings.file << '"' << std::endl;
         if (!report.read.problem.empty())
@@ -94,48 +157,110 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
         return 1;
     }
     out << "Done!" << std::endl;
+    job.lineOpen = false;
+    job.points = reconstruct.nodes.size();
     out << "  |P| = " << reconstruct.nodes.size() << std::endl;
     printSkipped(report.read, err);
     printNormals(options, report, reconstruct.nodes.size(), err);
     out << "  Vertex Candidate Search Algorithm: " << (settings.kd ? "KD-tree" : "Linear") << std::endl;
+    warnIfShortOfMemory(job.points, err);
 
+    job.step = Step::Triangulating;
     out << "  Triangulation in progress... " << std::flush;
+    job.lineOpen = true;
     startTimer();
     reconstruct.triangulate(settings.kd);
+    settle();
     // The clock stops after this line is written: the time is the whole wait
     // a user sees between "progress..." and "Done!".
     out << "Done!" << std::endl;
+    job.lineOpen = false;
     out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
 
     // Without a file, a window, a picture or a report to make, nothing
     // reads the surface.
     if (settings.out.empty() && settings.shot.empty() && !settings.view && !settings.report)
         return 0;
+    job.step = Step::Gathering;
     // The surface's arrays take the place of the search index, not more.
     reconstruct.releaseIndex();
     Surface surface = reconstruct.surface();
     RepairCounts repaired;
     std::uint64_t repairMilliseconds = 0;
     if (settings.clean) {
+        job.step = Step::Repairing;
         startTimer();
-        repaired = repairSurface(surface, settings.holes);
+        repaired = repairSurface(surface, settings.holes, &progress);
         repairMilliseconds = elapsedMilliseconds();
+        settle();
     }
     if (!settings.out.empty()) {
+        job.step = Step::Writing;
         out << "  Writing mesh to file... " << std::flush;
-        if (!writeMesh(settings.out, surface)) {
+        job.lineOpen = true;
+        const bool written = writeMesh(settings.out, surface, &progress);
+        settle();
+        if (!written) {
             out << "Failed!" << std::endl;
             out << "  -  Error writing file \"" << settings.out << '"' << std::endl;
             return 1;
         }
         out << "Done!" << std::endl;
+        job.lineOpen = false;
         out << "  |T| = " << surface.faces.size() << std::endl;
     }
     if (settings.report) {
+        job.step = Step::Reporting;
         printSurfaceReport(out, reportOn(surface));
         if (settings.clean)
             printRepair(out, repaired, repairMilliseconds);
     }
 
+    job.step = Step::Showing;
+    // A snapshot's line is open while it draws and encodes.
+    job.lineOpen = !settings.shot.empty();
     return showResult(surface, settings, out, err);
+}
+
+bool showsProgress(const Settings& settings)
+{
+    return settings.progress > 0 || (settings.progress < 0 && ::isatty(STDERR_FILENO));
+}
+
+// Rewriting one text in place takes a terminal that knows cursor controls.
+bool rewritesInPlace()
+{
+    const char* terminal = std::getenv("TERM");
+    return ::isatty(STDERR_FILENO) && terminal != nullptr && *terminal != '\0' && std::strcmp(terminal, "dumb") != 0;
+}
+
+}  // namespace
+
+int run(const Settings& settings, std::ostream& out, std::ostream& err)
+{
+    if (settings.file.empty()) {
+        printUsage(out);
+        printMoreOptions(err);
+        return 0;
+    }
+
+    // The engine counts whether or not anyone watches, so a run costs the
+    // same either way.
+    Progress progress;
+    std::unique_ptr<ProgressDisplay> display;
+    if (showsProgress(settings))
+        display = std::make_unique<ProgressDisplay>(progress, STDERR_FILENO, rewritesInPlace());
+    const Settle settle(display.get());
+    Job job;
+    try {
+        return runJob(settings, out, err, progress, settle, job);
+    } catch (const std::bad_alloc&) {
+        // The job's memory is all given back by now, so the report has room,
+        // and the temporary of a write under way is gone with it.
+        settle();
+        if (job.lineOpen)
+            out << "Failed!" << std::endl;
+        out << "  -  Out of memory while " << outOfMemoryWhile(job, settings, progress) << std::endl;
+        return 1;
+    }
 }

@@ -86,6 +86,8 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.normals = value;
         else if (key == "neighbours")
             settings.neighbours = toInteger(value);
+        else if (key == "progress")
+            settings.progress = toFlag(value) ? 1 : 0;
     }
     return settings;
 }

@@ -23,6 +23,7 @@ struct Settings {
     std::size_t holes = 30;  // the repair closes holes of at most this many edges
     std::string normals = "auto";  // auto, file or estimate: where normals come from
     long neighbours = 16;  // neighbours an estimated normal looks at
+    int progress = -1;     // 1: show progress on standard error; 0: never; -1: when it is a terminal
 };
 
 // Scans key:value words from the last to the first, so the leftmost

@@ -1,4 +1,5 @@
 #include "app/Console.h"
+#include "app/Interrupt.h"
 #include "app/Run.h"
 #include "app/Settings.h"
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char** argv)
 {
+    stopCleanlyOnInterrupt();
     printBanner(std::cout);
     return run(scanCommandLine(argc, argv), std::cout, std::cerr);
 }

@@ -1,12 +1,55 @@
 #include "io/FileReplacement.h"
 
-#include <cstdlib>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
+
+namespace {
+
+// The temporaries that exist now, for removeTemporaryFiles. A program
+// writes one file at a time; a few more slots cost nothing, and a
+// replacement that finds none free only loses the clean-up on a signal.
+constexpr int kSlots = 8;
+std::atomic<const char*> temporaries[kSlots];
+
+void remember(const char* path)
+{
+    for (std::atomic<const char*>& slot : temporaries) {
+        const char* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, path))
+            return;
+    }
+}
+
+void forget(const char* path)
+{
+    for (std::atomic<const char*>& slot : temporaries) {
+        const char* expected = path;
+        if (slot.compare_exchange_strong(expected, nullptr))
+            return;
+    }
+}
+
+}  // namespace
+
 FileReplacement::FileReplacement(const std::string& target) : target_(target), temporary_(target + ".XXXXXX")
 {
+    // Between making the file and remembering its name an interrupt would
+    // leave it behind, so interrupts wait for both. A blocked signal is only
+    // held back, never lost.
+    sigset_t interrupts;
+    sigset_t before;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
     const int descriptor = ::mkstemp(temporary_.data());
+    if (descriptor >= 0)
+        remember(temporary_.c_str());
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (descriptor < 0) {
         temporary_.clear();
         return;
@@ -24,8 +67,12 @@ FileReplacement::~FileReplacement()
 {
     if (file_ != nullptr)
         std::fclose(file_);
-    if (!temporary_.empty())
+    // Removed before it is forgotten: a signal in between finds the name
+    // gone, which does no harm.
+    if (!temporary_.empty()) {
         std::remove(temporary_.c_str());
+        forget(temporary_.c_str());
+    }
 }
 
 bool FileReplacement::commit()
@@ -36,7 +83,19 @@ bool FileReplacement::commit()
     ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;
     ok = ok && std::rename(temporary_.c_str(), target_.c_str()) == 0;
-    if (ok)
-        temporary_.clear();  // it is the target now
+    if (ok) {
+        // It is the target now; the name of the temporary points nowhere.
+        forget(temporary_.c_str());
+        temporary_.clear();
+    }
     return ok;
+}
+
+void removeTemporaryFiles()
+{
+    for (std::atomic<const char*>& slot : temporaries) {
+        const char* path = slot.load();
+        if (path != nullptr)
+            ::unlink(path);
+    }
 }

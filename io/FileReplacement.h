@@ -6,7 +6,8 @@
 // Writes a file so that it appears whole or not at all: the bytes go to a
 // temporary beside the target, which commit() renames over it. A
 // replacement destroyed without a successful commit removes its temporary,
-// and the target is left as it was.
+// and the target is left as it was. While it lives, its temporary is also
+// known to removeTemporaryFiles, for a process that must end at once.
 class FileReplacement {
 public:
     explicit FileReplacement(const std::string& target);
@@ -27,3 +28,8 @@ private:
     std::string temporary_;
     std::FILE* file_ = nullptr;
 };
+
+// Removes the temporary of every FileReplacement alive, leaving their
+// targets as they are. Makes only async-signal-safe calls, for a signal
+// handler that ends the process straight after.
+void removeTemporaryFiles();

@@ -1,6 +1,7 @@
 #include "io/MeshWriter.h"
 
 #include "io/FileReplacement.h"
+#include "geometry/Progress.h"
 #include "geometry/Surface.h"
 
 #include <algorithm>
@@ -51,7 +52,7 @@ void putDouble(std::FILE* file, double value)
     putLittleEndian(file, bits, 8);
 }
 
-void writePly(std::FILE* file, const Surface& result)
+void writePly(std::FILE* file, const Surface& result, Progress& progress)
 {
     std::fprintf(file,
                  "ply\nformat binary_little_endian 1.0\ncomment written by tri3d\n"
@@ -69,15 +70,17 @@ void writePly(std::FILE* file, const Surface& result)
         putDouble(file, n.x);
         putDouble(file, n.y);
         putDouble(file, n.z);
+        progress.advance(1);
     }
     for (const Face& face : result.faces) {
         putLittleEndian(file, 3, 1);
         for (std::uint32_t corner : face)
             putLittleEndian(file, corner, 4);
+        progress.advance(1);
     }
 }
 
-void writeObj(std::FILE* file, const Surface& result)
+void writeObj(std::FILE* file, const Surface& result, Progress& progress)
 {
     std::fprintf(file, "# written by tri3d: %zu points, %zu triangles\n", result.positions.size(),
                  result.faces.size());
@@ -86,21 +89,27 @@ void writeObj(std::FILE* file, const Surface& result)
         const CGVector& n = result.normals[i];
         std::fprintf(file, "v %.17g %.17g %.17g\n", p.x, p.y, p.z);
         std::fprintf(file, "vn %.17g %.17g %.17g\n", n.x, n.y, n.z);
+        progress.advance(1);
     }
     for (const Face& face : result.faces) {
         // OBJ counts from 1; widened first so the last possible index cannot wrap.
         const std::size_t a = std::size_t{face[0]} + 1, b = std::size_t{face[1]} + 1, c = std::size_t{face[2]} + 1;
         std::fprintf(file, "f %zu//%zu %zu//%zu %zu//%zu\n", a, a, b, b, c, c);
+        progress.advance(1);
     }
 }
 
-void writeOff(std::FILE* file, const Surface& result)
+void writeOff(std::FILE* file, const Surface& result, Progress& progress)
 {
     std::fprintf(file, "OFF\n%zu %zu 0\n", result.positions.size(), result.faces.size());
-    for (const CGVertex& p : result.positions)
+    for (const CGVertex& p : result.positions) {
         std::fprintf(file, "%.17g %.17g %.17g\n", p.x, p.y, p.z);
-    for (const Face& face : result.faces)
+        progress.advance(1);
+    }
+    for (const Face& face : result.faces) {
         std::fprintf(file, "3 %u %u %u\n", face[0], face[1], face[2]);
+        progress.advance(1);
+    }
 }
 
 void putFloat(std::FILE* file, double value)
@@ -114,7 +123,7 @@ void putFloat(std::FILE* file, double value)
 // Binary STL: an 80-byte header that must not begin with "solid" (readers
 // take that for the text form), the face count, then per face its unit
 // normal, its three corners and a zero attribute word, all as 32-bit floats.
-void writeStl(std::FILE* file, const Surface& result)
+void writeStl(std::FILE* file, const Surface& result, Progress& progress)
 {
     char header[80];
     std::memset(header, ' ', sizeof header);
@@ -140,12 +149,13 @@ void writeStl(std::FILE* file, const Surface& result)
             putFloat(file, p->z);
         }
         putLittleEndian(file, 0, 2);
+        progress.advance(1);
     }
 }
 
 }  // namespace
 
-bool writeMesh(const std::string& fileName, const Surface& result)
+bool writeMesh(const std::string& fileName, const Surface& result, Progress* progress)
 {
     const Format format = formatOf(fileName);
     if (format == Format::Unknown)
@@ -162,11 +172,18 @@ bool writeMesh(const std::string& fileName, const Surface& result)
     std::FILE* file = replacement.file();
     if (file == nullptr)
         return false;
+    // Counted whether or not anyone watches: one store per record is
+    // nothing next to formatting it.
+    Progress unwatched;
+    Progress& counts = progress != nullptr ? *progress : unwatched;
+    // STL holds faces alone.
+    const std::size_t points = format == Format::Stl ? 0 : result.positions.size();
+    counts.begin(Progress::Stage::Writing, points + result.faces.size());
     switch (format) {
-    case Format::Ply: writePly(file, result); break;
-    case Format::Obj: writeObj(file, result); break;
-    case Format::Off: writeOff(file, result); break;
-    case Format::Stl: writeStl(file, result); break;
+    case Format::Ply: writePly(file, result, counts); break;
+    case Format::Obj: writeObj(file, result, counts); break;
+    case Format::Off: writeOff(file, result, counts); break;
+    case Format::Stl: writeStl(file, result, counts); break;
     case Format::Unknown: break;
     }
     return replacement.commit();

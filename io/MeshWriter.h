@@ -2,6 +2,7 @@
 
 #include <string>
 
+class Progress;
 struct Surface;
 
 // Writes the points and faces of a finished surface to a mesh file whose
@@ -10,4 +11,5 @@ struct Surface;
 // rounded to float, no shared vertices). Every point becomes a vertex, in
 // file order; every triangle a face, in recorded order. The file appears
 // whole or not at all. False on an unknown extension or any write failure.
-bool writeMesh(const std::string& fileName, const Surface& result);
+// Where progress is given, every point and face written counts there.
+bool writeMesh(const std::string& fileName, const Surface& result, Progress* progress = nullptr);

@@ -118,7 +118,8 @@ struct VertexRoles {
 // The file's bytes, streamed: the first ones from what was read before.
 class ByteSource {
 public:
-    ByteSource(std::FILE* file, std::string_view alreadyRead) : file_(file), buffer_(1 << 16)
+    ByteSource(std::FILE* file, std::string_view alreadyRead, Progress* progress)
+        : file_(file), progress_(progress), buffer_(1 << 16)
     {
         if (alreadyRead.size() > buffer_.size())
             buffer_.resize(alreadyRead.size());
@@ -187,10 +188,13 @@ private:
     {
         at_ = 0;
         size_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+        if (progress_ != nullptr)
+            progress_->advance(size_);
         return size_ > 0;
     }
 
     std::FILE* file_;
+    Progress* progress_;  // not owned; null when nobody counts
     std::vector<char> buffer_;
     std::size_t at_ = 0;
     std::size_t size_ = 0;
@@ -244,8 +248,9 @@ std::string quoted(std::string_view text)
 
 class PlyReader {
 public:
-    PlyReader(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report)
-        : source_(file, alreadyRead), sink_(sink), report_(report)
+    PlyReader(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report,
+              Progress* progress)
+        : source_(file, alreadyRead, progress), sink_(sink), report_(report)
     {
     }
 
@@ -509,8 +514,9 @@ bool startsLikePly(std::string_view text)
     return text.substr(0, 4) == "ply\n" || text.substr(0, 5) == "ply\r\n";
 }
 
-bool readPlyStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report)
+bool readPlyStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report,
+                   Progress* progress)
 {
-    PlyReader reader(file, alreadyRead, sink, report);
+    PlyReader reader(file, alreadyRead, sink, report, progress);
     return reader.read();
 }

@@ -16,5 +16,7 @@ bool startsLikePly(std::string_view text);
 // or a zero normal when the vertex has none (report.hasNormals). Other
 // properties and elements are read past. False when the file is no PLY this
 // reader can take, with the reason in report.problem, or on a read error
-// (problem empty); the sink may have been called before either.
-bool readPlyStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report);
+// (problem empty); the sink may have been called before either. Where
+// progress is given, every byte read from file counts there.
+bool readPlyStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report,
+                   Progress* progress = nullptr);

@@ -286,7 +286,7 @@ bool parseLine(std::string_view line, CGVertex& position, CGVector& normal)
 }
 
 bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
-                     PointReadReport& report)
+                     PointReadReport& report, Progress* progress)
 {
     TextLines lines(sink, threeNumbersAllowed, report);
 
@@ -314,8 +314,11 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
     takeChunk(alreadyRead.data(), alreadyRead.data() + alreadyRead.size());
     char buffer[1 << 16];
     std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        if (progress != nullptr)
+            progress->advance(got);
         takeChunk(buffer, buffer + got);
+    }
     if (std::ferror(file))
         return false;
     // End of file ends the last line's last token, as a line feed would.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
+#include "geometry/Progress.h"
 #include "io/PointReadReport.h"
 
 #include <cstdio>
@@ -45,6 +46,7 @@ bool readPointFile(const std::string& fileName, const PointSink& sink);
 // threeNumbersAllowed, a file without any line of six or more numbers is
 // read in the x y z layout instead: every line of exactly three whole
 // numbers becomes a point with a zero normal. report says which layout it
-// was and what was skipped. False on a read error.
+// was and what was skipped. False on a read error. Where progress is given,
+// every byte read from file counts there.
 bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
-                     PointReadReport& report);
+                     PointReadReport& report, Progress* progress = nullptr);

@@ -10,5 +10,7 @@
 // threeNumbersAllowed). Hands every usable point to sink in file order.
 // False when the file cannot be opened or read to its end, or when it is a
 // PLY file this reader refuses (the reason in report.problem); the sink may
-// have been called before.
-bool readPoints(const std::string& fileName, const PointSink& sink, bool threeNumbersAllowed, PointReadReport& report);
+// have been called before. Where progress is given, the bytes read count
+// there, out of the file's size (unknown for a pipe).
+bool readPoints(const std::string& fileName, const PointSink& sink, bool threeNumbersAllowed, PointReadReport& report,
+                Progress* progress = nullptr);

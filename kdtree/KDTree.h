@@ -2,6 +2,7 @@
 
 #include "geometry/CGSplane.h"
 #include "geometry/CGVertex.h"
+#include "geometry/Progress.h"
 #include "kdtree/BinaryTree.h"
 #include "kdtree/iBase.h"
 #include "records/Arena.h"
@@ -58,8 +59,9 @@ public:
     // nodes are made in this tree's storage and live as long as the tree
     // does, whether or not the result becomes root. Null when nodes is
     // empty. The nodes' indices must be distinct and their positions finite,
-    // as they are in Reconstruct::nodes.
-    BinaryTree* buildOver(const Nodes& nodes);
+    // as they are in Reconstruct::nodes. Where progress is given, every
+    // leaf made counts there, out of the number of nodes.
+    BinaryTree* buildOver(const Nodes& nodes, Progress* progress = nullptr);
 
     // A leaf standing for point, and an inner node splitting at plane with
     // no children yet, made in this tree's storage like the nodes of
@@ -126,6 +128,8 @@ private:
                             const Range& range, const CGVertex& boxLow, const CGVertex& boxHigh);
 
     Arena storage_;
+    // Where buildOver counts its leaves while it runs; null otherwise.
+    Progress* progress_ = nullptr;  // not owned
 
     // The path of the last searchFromRoot, from root down.
     struct Step {
@@ -149,11 +153,14 @@ void KDTree<T>::setCoordinate(CGVertex& v, std::uint8_t axis, T value)
 }
 
 template <typename T>
-BinaryTree* KDTree<T>::buildOver(const Nodes& nodes)
+BinaryTree* KDTree<T>::buildOver(const Nodes& nodes, Progress* progress)
 {
     const std::size_t n = nodes.size();
     if (n == 0)
         return nullptr;
+    if (progress != nullptr)
+        progress->begin(Progress::Stage::Tree, n);
+    progress_ = progress;
     assert(n <= std::numeric_limits<std::uint32_t>::max());
     std::vector<PointKey> keys(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -166,7 +173,9 @@ BinaryTree* KDTree<T>::buildOver(const Nodes& nodes)
         keys[i] = {{node->position.x, node->position.y, node->position.z}, static_cast<std::uint32_t>(node->index),
                    static_cast<std::uint32_t>(i)};
     }
-    return selectTree(nodes, keys.data(), keys.data() + n, 0);
+    BinaryTree* top = selectTree(nodes, keys.data(), keys.data() + n, 0);
+    progress_ = nullptr;
+    return top;
 }
 
 template <typename T>
@@ -186,8 +195,11 @@ template <typename T>
 BinaryTree* KDTree<T>::selectTree(const Nodes& nodes, PointKey* begin, PointKey* end, std::uint8_t axis)
 {
     const auto n = static_cast<std::size_t>(end - begin);
-    if (n == 1)
+    if (n == 1) {
+        if (progress_ != nullptr)
+            progress_->advance(1);
         return makeLeaf(nodes[begin->place]);
+    }
 
     // After the selection the first k + 1 keys are the ceil(n/2) points of
     // the left side and begin[k] is the median; the order within each side

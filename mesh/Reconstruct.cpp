@@ -244,7 +244,7 @@ bool Reconstruct::loadNodes(const std::string& fileName, const LoadOptions& opti
     const bool ok = readPoints(
         fileName,
         [&points](const CGVertex& position, const CGVector& normal) { points.emplace_back(position, normal); },
-        options.normals != NormalSource::file, report.read);
+        options.normals != NormalSource::file, report.read, progress);
     if (!ok)
         return false;
     if (points.size() > std::numeric_limits<std::uint32_t>::max()) {
@@ -270,7 +270,7 @@ bool Reconstruct::loadNodes(const std::string& fileName, const LoadOptions& opti
         std::vector<CGVertex> positions(points.size());
         for (std::size_t i = 0; i < points.size(); ++i)
             positions[i] = points[i].first;
-        const std::vector<CGVector> normals = estimateNormals(positions, options.neighbours);
+        const std::vector<CGVector> normals = estimateNormals(positions, options.neighbours, 0, progress);
         for (std::size_t i = 0; i < points.size(); ++i)
             points[i].second = normals[i];
         report.estimated = points.size();
@@ -298,9 +298,13 @@ bool Reconstruct::triangulate(bool useKd)
 
     // With no points there is nothing to index; the run then ends at once.
     if (useKd && kdTree.root == nullptr && !nodes.empty())
-        kdTree.root = kdTree.buildOver(nodes);
+        kdTree.root = kdTree.buildOver(nodes, progress);
     if (useKd && sphereShortcut && leafBuckets.empty())
         leafBuckets.build(kdTree.root, nodes.size());
+    // A closed surface has two triangles per point, so their count measures
+    // the run well enough; open patches and stray points end it early.
+    if (progress != nullptr)
+        progress->begin(Progress::Stage::Triangulating, 2 * std::uint64_t{nodes.size()});
 
     seedsNearby_ = useKd && kdTree.root != nullptr;
     const Spread spread = spreadOf(nodes);
@@ -322,8 +326,11 @@ bool Reconstruct::triangulate(bool useKd)
             // heaps of coincident points from costing a full scan per edge.
             if (c == nullptr && !(moderate && samePosition(e->from->position, e->to->position)))
                 c = findCandidate(nodes, kdTree, *e, direction, useKd, &leafBuckets);
-            if (c != nullptr)
+            if (c != nullptr) {
                 addTriangle(e->from, e->to, c);
+                if (progress != nullptr)
+                    progress->set(triangles.size());
+            }
         }
     }
     seedsNearby_ = false;

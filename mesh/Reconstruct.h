@@ -2,6 +2,7 @@
 
 #include "geometry/CGTriangle.h"
 #include "geometry/CGVertex.h"
+#include "geometry/Progress.h"
 #include "geometry/Surface.h"
 #include "io/PointReadReport.h"
 #include "kdtree/KDTree.h"
@@ -117,6 +118,9 @@ public:
     Nodes nodes;  // owned, in file order
     Triangles triangles;
     Edges front;  // not owned
+    // Where loading and triangulating report how far they have got; null
+    // when nobody asks. Not owned.
+    Progress* progress = nullptr;
 
 private:
     ReconNode* makeNode(const CGVertex& position, const CGVector& normal, std::size_t index);

@@ -172,9 +172,12 @@ void flip(CGVector& n)
 
 }  // namespace
 
-std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, unsigned neighbours, unsigned threads)
+std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, unsigned neighbours, unsigned threads,
+                                      Progress* progress)
 {
     const std::size_t count = positions.size();
+    if (progress != nullptr)
+        progress->begin(Progress::Stage::Normals, count);
     std::vector<CGVector> result(count);
     if (count == 0)
         return result;
@@ -215,6 +218,11 @@ std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, un
             if (self != around + found)
                 std::iter_swap(around, self);
             normals[i] = leastSpread(points.data(), around, found);
+            // The searches take most of the time; they are counted in
+            // blocks, each thread its own.
+            constexpr std::size_t kBlock = 4096;
+            if (progress != nullptr && ((i - first) % kBlock == kBlock - 1 || i + 1 == last))
+                progress->share((i - first) % kBlock + 1);
         }
     });
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
+#include "geometry/Progress.h"
 
 #include <cstddef>
 #include <vector>
@@ -19,6 +20,7 @@ constexpr unsigned kMostNeighbours = 100;
 // 1 - |ni . nj|, and each piece is turned outward: of its six extreme
 // points, the one whose normal lies most nearly along its axis points away
 // from the piece. The result is the same for every thread count; threads 0
-// takes as many as the machine has.
+// takes as many as the machine has. Where progress is given, the points
+// whose neighbours have been found count there, out of all points.
 std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, unsigned neighbours,
-                                      unsigned threads = 0);
+                                      unsigned threads = 0, Progress* progress = nullptr);

@@ -1,5 +1,6 @@
 #include "repair/SurfaceRepair.h"
 
+#include "geometry/Progress.h"
 #include "geometry/Surface.h"
 #include "repair/EdgeTable.h"
 #include "repair/SurfaceMath.h"
@@ -703,8 +704,11 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
 
 }  // namespace
 
-RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges)
+RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress* progress)
 {
+    Progress unwatched;
+    Progress& steps = progress != nullptr ? *progress : unwatched;
+    steps.begin(Progress::Stage::Repairing, 4);
     RepairCounts counts;
     Faces& faces = surface.faces;
     const std::size_t pointCount = surface.positions.size();
@@ -715,6 +719,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges)
     counts.removedDuplicates = removeDuplicates(faces, table);
     if (counts.removedDuplicates > 0)
         table = EdgeTable(faces, pointCount);
+    steps.advance(1);
     // A surface whose every edge has at most two faces, run opposite ways,
     // needs no faces taken away: at most its holes want closing.
     if (!windsOneWay(table)) {
@@ -726,8 +731,10 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges)
         counts.removedPieces += removeShreds(faces, pointCount);
         table = EdgeTable(faces, pointCount);
     }
+    steps.advance(1);
 
     const Loops loops = findLoops(faces, table);
+    steps.advance(1);
     Faces added;
     HoleFiller filler(surface, table, added);
     for (std::size_t i = 0; i < loops.points.size(); ++i) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+class Progress;
 struct Surface;
 
 // What a repair did, for the report.
@@ -25,5 +26,6 @@ struct RepairCounts {
 // more than 1,000) that can be closed without an edge of more than two
 // faces, a duplicate or a face folded back onto one beside the hole.
 // Surviving faces keep their order; new ones go at the end. A surface with
-// none of these faults comes back unchanged.
-RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges);
+// none of these faults comes back unchanged. Where progress is given, each
+// of the repair's four steps counts there as it ends.
+RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress* progress = nullptr);

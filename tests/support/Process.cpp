@@ -103,6 +103,12 @@ void TestProcess::kill()
     }
 }
 
+void TestProcess::send(int signalNumber)
+{
+    if (running())
+        ::kill(pid, signalNumber);
+}
+
 int TestProcess::signal() const
 {
     return ended && WIFSIGNALED(status) ? WTERMSIG(status) : 0;

@@ -35,6 +35,10 @@ public:
     // Kills the program if it still runs and waits for it.
     void kill();
 
+    // Sends signalNumber to the program if it still runs, as a user or the
+    // system would, and leaves it to end by itself.
+    void send(int signalNumber);
+
     // The signal that ended the program, 0 when none did.
     int signal() const;
 

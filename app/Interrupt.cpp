@@ -1,0 +1,55 @@
+#include "app/Interrupt.h"
+
+#include "io/FileReplacement.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+// Where to end the line the report or the progress left open, so the
+// shell's prompt starts on a line of its own: -1 when neither output is a
+// terminal.
+volatile sig_atomic_t lineEnd = -1;
+
+// Only async-signal-safe calls: the program may be anywhere, even inside
+// the allocator.
+extern "C" void stopNow(int signal)
+{
+    removeTemporaryFiles();
+    if (lineEnd >= 0) {
+        const char feed = '\n';
+        [[maybe_unused]] const ssize_t ignored = ::write(lineEnd, &feed, 1);
+    }
+    // Die of the signal itself, so a calling shell or script sees an
+    // interrupted child (and a loop over files stops) rather than an exit.
+    struct sigaction plain = {};
+    plain.sa_handler = SIG_DFL;
+    sigemptyset(&plain.sa_mask);
+    ::sigaction(signal, &plain, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+    ::_exit(128 + signal);
+}
+
+}  // namespace
+
+void stopCleanlyOnInterrupt()
+{
+    lineEnd = ::isatty(STDERR_FILENO) ? STDERR_FILENO : ::isatty(STDOUT_FILENO) ? STDOUT_FILENO : -1;
+    struct sigaction action = {};
+    action.sa_handler = stopNow;
+    sigemptyset(&action.sa_mask);
+    // One clean-up is enough when both arrive together.
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        struct sigaction before = {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
+        ::sigaction(signal, &action, nullptr);
+    }
+}
