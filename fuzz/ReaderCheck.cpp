@@ -121,7 +121,7 @@ std::string checkReaderInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-    const std::string tokenFault = checkTokens(text);
+    std::string tokenFault = checkTokens(text);
     if (!tokenFault.empty())
         return tokenFault;
 
