@@ -16,6 +16,7 @@ bool readStatm(std::uint64_t& mapped, std::uint64_t& resident)
     if (file == nullptr)
         return false;
     unsigned long long pages[2];
+    // NOLINTNEXTLINE(cert-err34-c): the kernel writes these figures, never a user
     const bool ok = std::fscanf(file, "%llu %llu", &pages[0], &pages[1]) == 2;
     std::fclose(file);
     const long pageSize = ::sysconf(_SC_PAGESIZE);
@@ -35,6 +36,7 @@ bool availableMemory(std::uint64_t& bytes)
     bool found = false;
     while (!found && std::fgets(line, sizeof line, file) != nullptr) {
         unsigned long long kilobytes;
+        // NOLINTNEXTLINE(cert-err34-c): the kernel writes these figures, never a user
         if (std::sscanf(line, "MemAvailable: %llu kB", &kilobytes) == 1) {
             bytes = kilobytes * 1024;
             found = true;

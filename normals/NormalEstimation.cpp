@@ -336,12 +336,14 @@ std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, un
         }
         for (int axis = 0; axis < 3; ++axis) {
             const double c = coordinate(i, axis);
-            const double high = coordinate(ends[2 * axis], axis);
-            const double low = coordinate(ends[2 * axis + 1], axis);
-            if (c > high || (c == high && fileIndex[i] < fileIndex[ends[2 * axis]]))
-                ends[2 * axis] = i;
-            if (c < low || (c == low && fileIndex[i] < fileIndex[ends[2 * axis + 1]]))
-                ends[2 * axis + 1] = i;
+            std::uint32_t& largest = ends[2 * static_cast<std::size_t>(axis)];
+            std::uint32_t& smallest = ends[2 * static_cast<std::size_t>(axis) + 1];
+            const double high = coordinate(largest, axis);
+            const double low = coordinate(smallest, axis);
+            if (c > high || (c == high && fileIndex[i] < fileIndex[largest]))
+                largest = i;
+            if (c < low || (c == low && fileIndex[i] < fileIndex[smallest]))
+                smallest = i;
         }
     }
     std::vector<bool> turn(pieceCount, false);
