@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,11 +56,19 @@ std::string checkPlyInput(const std::uint8_t* data, std::size_t size)
 
     // Every vertex read was counted by the header, skipped ones included.
     // Header words are split by spaces or tabs.
+    const auto blank = [&bytes](std::size_t i) { return i < bytes.size() && (bytes[i] == ' ' || bytes[i] == '\t'); };
     std::size_t at = std::string::npos;
-    const std::regex vertexElement("(^|\n)element[ \t]+vertex[ \t]+");
-    std::smatch found;
-    if (std::regex_search(bytes, found, vertexElement))
-        at = static_cast<std::size_t>(found.position(0) + found.length(0));
+    for (std::size_t line = 0; line < bytes.size() && at == std::string::npos;) {
+        std::size_t i = line;
+        if (bytes.compare(i, 7, "element") == 0 && blank(i + 7)) {
+            for (i += 7; blank(i); ++i) {
+            }
+            if (bytes.compare(i, 6, "vertex") == 0 && blank(i + 6))
+                at = i + 6;
+        }
+        const std::size_t next = bytes.find('\n', line);
+        line = next == std::string::npos ? bytes.size() : next + 1;
+    }
     if (at == std::string::npos)
         return "points came from a file without a vertex element";
     const unsigned long long declared = std::strtoull(bytes.c_str() + at, nullptr, 10);
