@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,10 +56,15 @@ std::string checkPlyInput(const std::uint8_t* data, std::size_t size)
         return "a PLY file was read, yet a problem was named: " + report.problem;
 
     // Every vertex read was counted by the header, skipped ones included.
-    const std::size_t at = bytes.find("element vertex ");
+    // Header words are split by spaces or tabs.
+    std::size_t at = std::string::npos;
+    const std::regex vertexElement("(^|\n)element[ \t]+vertex[ \t]+");
+    std::smatch found;
+    if (std::regex_search(bytes, found, vertexElement))
+        at = static_cast<std::size_t>(found.position(0) + found.length(0));
     if (at == std::string::npos)
         return "points came from a file without a vertex element";
-    const unsigned long long declared = std::strtoull(bytes.c_str() + at + 15, nullptr, 10);
+    const unsigned long long declared = std::strtoull(bytes.c_str() + at, nullptr, 10);
     if (positions.size() + report.notFinite.count > declared)
         return "more vertices read than the header declares";
     for (std::size_t i = 0; i < positions.size(); ++i) {
