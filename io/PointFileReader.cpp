@@ -24,7 +24,7 @@
 
 namespace {
 
-std::size_t splitThreshold = std::size_t(4) << 20;
+std::size_t splitThreshold = std::size_t(8) << 20;
 
 bool isDigit(char c)
 {
@@ -432,14 +432,17 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
     struct stat status;
     if (::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode) &&
         static_cast<std::uint64_t>(status.st_size) >= splitThreshold) {
-        std::size_t capacity = std::max(std::size_t(16) << 20, std::max(splitThreshold, alreadyRead.size()));
+        // Blocks no larger than the file: under an address-space limit the
+        // read must not ask for much more than the points themselves need.
+        std::size_t capacity = std::max(std::min(std::size_t(16) << 20, static_cast<std::size_t>(status.st_size) + 1),
+                                        alreadyRead.size() + 1);
         std::unique_ptr<char[]> block(new char[capacity]);
         std::memcpy(block.get(), alreadyRead.data(), alreadyRead.size());
         std::size_t filled = alreadyRead.size();
         std::vector<PointWithNormal> laterPoints;
-        // No line of a point is shorter than "0 0 0 0 0 0\n"; room never
-        // written costs no memory.
-        laterPoints.reserve(capacity / 2 / 12);
+        // A point's line takes a few dozen characters; made here, the room
+        // spares the helper thread an allocator of its own.
+        laterPoints.reserve(capacity / 2 / 32);
         bool ended = false;
         while (!ended) {
             while (filled < capacity) {

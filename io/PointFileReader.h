@@ -52,7 +52,7 @@ bool readPointFile(const std::string& fileName, const PointSink& sink);
 bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
                      PointReadReport& report, Progress* progress = nullptr);
 
-// Regular files of at least this many bytes (4 MiB unless set) are parsed
+// Regular files of at least this many bytes (8 MiB unless set) are parsed
 // in blocks whose whole lines are split between two threads; the result is
 // the same as one thread's. Tests set it low to cover the split on small
 // files.

@@ -424,7 +424,7 @@ TEST(SplitParse, TwoThreadsReadAsOne)
             const TextRead one = readWithReport(text, threeNumbersAllowed);
             setPointFileSplitThreshold(1);
             const TextRead two = readWithReport(text, threeNumbersAllowed);
-            setPointFileSplitThreshold(std::size_t(4) << 20);
+            setPointFileSplitThreshold(std::size_t(8) << 20);
             EXPECT_EQ(one.report.layout, two.report.layout);
             ASSERT_EQ(one.positions.size(), two.positions.size());
             for (std::size_t i = 0; i < one.positions.size(); ++i) {
