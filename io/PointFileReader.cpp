@@ -307,9 +307,7 @@ struct PointWithNormal {
 // list of its own, from line 1; lines.append then puts it after the first.
 struct LaterHalf {
     std::vector<PointWithNormal>& points;
-    PointSink sink = [this](const CGVertex& position, const CGVector& normal) {
-        points.push_back({position, normal});
-    };
+    PointSink sink = [this](const CGVertex& position, const CGVector& normal) { points.push_back({position, normal}); };
     PointReadReport report;
     TextLines lines;
     std::exception_ptr failure;

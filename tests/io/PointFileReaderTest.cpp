@@ -431,8 +431,8 @@ TEST(SplitParse, TwoThreadsReadAsOne)
                 EXPECT_EQ(one.positions[i].z, two.positions[i].z);
                 EXPECT_EQ(one.normals[i].z, two.normals[i].z);
             }
-            for (auto reason : {&PointReadReport::fewerThanSix, &PointReadReport::notThreeNumbers,
-                                &PointReadReport::notFinite}) {
+            for (auto reason :
+                 {&PointReadReport::fewerThanSix, &PointReadReport::notThreeNumbers, &PointReadReport::notFinite}) {
                 EXPECT_EQ((one.report.*reason).count, (two.report.*reason).count);
                 EXPECT_EQ((one.report.*reason).first, (two.report.*reason).first);
             }
