@@ -2,6 +2,10 @@
 
 #include "io/InputFile.h"
 
+#include <pthread.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cctype>
 #include <charconv>
@@ -9,12 +13,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
+#include <exception>
 #include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
+
+std::size_t splitThreshold = std::size_t(8) << 20;
 
 bool isDigit(char c)
 {
@@ -214,6 +224,28 @@ public:
         }
     }
 
+    // Counts the lines later parsed (numbered from 1, starting from what
+    // this parser knew of the layout) as if this parser had gone on through
+    // them; later's points must already have gone to this parser's sink.
+    // Held x y z lines count only if no six-number line came before them,
+    // and if one did, the layout is decided anyway.
+    void append(TextLines& later, const PointReadReport& laterReport)
+    {
+        appendSkipped(report_.fewerThanSix, laterReport.fewerThanSix);
+        appendSkipped(report_.notFinite, laterReport.notFinite);
+        if (!sixSeen_) {
+            appendSkipped(notThree_, later.notThree_);
+            appendSkipped(threeNotFinite_, later.threeNotFinite_);
+            held_.insert(held_.end(), later.held_.begin(), later.held_.end());
+        }
+        sixSeen_ = sixSeen_ || later.sixSeen_;
+        line_ += later.line_;
+    }
+
+    // Starts a parser for lines that follow this one's, knowing what it
+    // knows of the layout so far.
+    void carryLayoutTo(TextLines& later) const { later.sixSeen_ = sixSeen_; }
+
     // Decides the layout once the whole file has gone by.
     void finish()
     {
@@ -235,6 +267,15 @@ public:
     }
 
 private:
+    void appendSkipped(Skipped& into, const Skipped& later) const
+    {
+        if (later.count == 0)
+            return;
+        if (into.count == 0)
+            into.first = line_ + later.first;
+        into.count += later.count;
+    }
+
     const PointSink& sink_;
     const bool threeNumbers_;
     PointReadReport& report_;
@@ -246,6 +287,100 @@ private:
     CGVertex position_;
     CGVector normal_;
 };
+
+// Hands every line of [p, end) to lines; end is just past a line feed.
+void takeLines(TextLines& lines, const char* p, const char* const end)
+{
+    while (p != end) {
+        const char* const feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        lines.take(p, feed);
+        p = feed + 1;
+    }
+}
+
+struct PointWithNormal {
+    CGVertex position;
+    CGVector normal;
+};
+
+// The second half of a block's lines, parsed on a thread of its own into a
+// list of its own, from line 1; lines.append then puts it after the first.
+struct LaterHalf {
+    std::vector<PointWithNormal>& points;
+    PointSink sink = [this](const CGVertex& position, const CGVector& normal) { points.push_back({position, normal}); };
+    PointReadReport report;
+    TextLines lines;
+    std::exception_ptr failure;
+
+    LaterHalf(std::vector<PointWithNormal>& list, bool threeNumbersAllowed)
+        : points(list), lines(sink, threeNumbersAllowed, report)
+    {
+        points.clear();
+    }
+};
+
+// Parses [begin, end), whole lines, on two threads where there is enough to
+// share, in file order all the same: the later half's points wait in a
+// list until the earlier half has gone to the sink. The list is the
+// caller's, kept from block to block so its pages are made only once.
+void takeBlock(TextLines& lines, const PointSink& sink, bool threeNumbersAllowed, const char* begin,
+               const char* const end, std::vector<PointWithNormal>& laterPoints)
+{
+    const std::size_t size = static_cast<std::size_t>(end - begin);
+    const char* split = end;
+    if (size >= splitThreshold && size >= 2) {
+        const char* const middle = begin + size / 2 - 1;
+        split = static_cast<const char*>(std::memchr(middle, '\n', static_cast<std::size_t>(end - middle))) + 1;
+    }
+    if (split == end) {
+        takeLines(lines, begin, end);
+        return;
+    }
+    LaterHalf later(laterPoints, threeNumbersAllowed);
+    lines.carryLayoutTo(later.lines);
+    auto parseLater = [&later, split, end] {
+        try {
+            takeLines(later.lines, split, end);
+        } catch (...) {
+            later.failure = std::current_exception();
+        }
+    };
+    // Interrupts stay with the thread that does the rest of the work.
+    sigset_t interrupts;
+    sigset_t before;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+    std::thread helper;
+    try {
+        helper = std::thread(parseLater);
+    } catch (const std::system_error&) {
+        // No second thread: the later half waits for the earlier one below.
+    }
+    const bool shared = helper.joinable();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    {
+        // The helper reads the block and fills later: it must have stopped
+        // before either goes, even when the sink throws.
+        struct Joiner {
+            std::thread& thread;
+            ~Joiner()
+            {
+                if (thread.joinable())
+                    thread.join();
+            }
+        } joiner{helper};
+        takeLines(lines, begin, split);
+    }
+    if (!shared)
+        parseLater();
+    if (later.failure)
+        std::rethrow_exception(later.failure);
+    for (const PointWithNormal& point : later.points)
+        sink(point.position, point.normal);
+    lines.append(later.lines, later.report);
+}
 
 }  // namespace
 
@@ -290,6 +425,65 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
 {
     TextLines lines(sink, threeNumbersAllowed, report);
 
+    // A regular file big enough to share between two threads is read in
+    // large blocks of whole lines; anything else streams by as below.
+    struct stat status;
+    if (::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<std::uint64_t>(status.st_size) >= splitThreshold) {
+        // Blocks no larger than the file: under an address-space limit the
+        // read must not ask for much more than the points themselves need.
+        std::size_t capacity = std::max(std::min(std::size_t(16) << 20, static_cast<std::size_t>(status.st_size) + 1),
+                                        alreadyRead.size() + 1);
+        std::unique_ptr<char[]> block(new char[capacity]);
+        std::memcpy(block.get(), alreadyRead.data(), alreadyRead.size());
+        std::size_t filled = alreadyRead.size();
+        std::vector<PointWithNormal> laterPoints;
+        // A point's line takes a few dozen characters; made here, the room
+        // spares the helper thread an allocator of its own.
+        laterPoints.reserve(capacity / 2 / 32);
+        bool ended = false;
+        while (!ended) {
+            while (filled < capacity) {
+                const std::size_t got =
+                    std::fread(block.get() + filled, 1, std::min<std::size_t>(1 << 16, capacity - filled), file);
+                if (got == 0) {
+                    ended = true;
+                    break;
+                }
+                if (progress != nullptr)
+                    progress->advance(got);
+                filled += got;
+            }
+            if (std::ferror(file))
+                return false;
+            const char* lastFeed = nullptr;
+            for (std::size_t i = filled; i > 0; --i)
+                if (block[i - 1] == '\n') {
+                    lastFeed = block.get() + i - 1;
+                    break;
+                }
+            if (lastFeed == nullptr) {
+                if (ended)
+                    break;
+                // One line fills the block: make room for the rest of it.
+                std::unique_ptr<char[]> larger(new char[capacity * 2]);
+                std::memcpy(larger.get(), block.get(), filled);
+                block = std::move(larger);
+                capacity *= 2;
+                continue;
+            }
+            takeBlock(lines, sink, threeNumbersAllowed, block.get(), lastFeed + 1, laterPoints);
+            const std::size_t rest = static_cast<std::size_t>(block.get() + filled - (lastFeed + 1));
+            std::memmove(block.get(), lastFeed + 1, rest);
+            filled = rest;
+        }
+        // End of file ends the last line's last token, as a line feed would.
+        if (filled != 0)
+            lines.take(block.get(), block.get() + filled);
+        lines.finish();
+        return true;
+    }
+
     // Lines are parsed where they lie in the buffer; only a line cut by the
     // end of a read is gathered here, in a string kept for the whole file.
     std::string pending;
@@ -326,6 +520,11 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
         lines.take(pending.data(), pending.data() + pending.size());
     lines.finish();
     return true;
+}
+
+void setPointFileSplitThreshold(std::size_t bytes)
+{
+    splitThreshold = bytes;
 }
 
 bool readPointFile(const std::string& fileName, const PointSink& sink)

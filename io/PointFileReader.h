@@ -4,6 +4,7 @@
 #include "geometry/Progress.h"
 #include "io/PointReadReport.h"
 
+#include <cstddef>
 #include <cstdio>
 
 #include <functional>
@@ -50,3 +51,9 @@ bool readPointFile(const std::string& fileName, const PointSink& sink);
 // every byte read from file counts there.
 bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
                      PointReadReport& report, Progress* progress = nullptr);
+
+// Regular files of at least this many bytes (8 MiB unless set) are parsed
+// in blocks whose whole lines are split between two threads; the result is
+// the same as one thread's. Tests set it low to cover the split on small
+// files.
+void setPointFileSplitThreshold(std::size_t bytes);

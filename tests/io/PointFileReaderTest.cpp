@@ -404,3 +404,38 @@ TEST(ThreeNumberLayout, TakenOnlyWhenNoLineHasSixNumbers)
     EXPECT_EQ(six.report.layout, PointLayout::sixNumbers);
     EXPECT_EQ(six.positions.size(), 1u);
 }
+
+TEST(SplitParse, TwoThreadsReadAsOne)
+{
+    // Skips of some kinds on both sides of the split, of others only after
+    // it, so their first line numbers must be carried over; in the second
+    // text the only six-number line comes late and decides the layout.
+    std::string head;
+    for (int i = 0; i < 40; ++i)
+        head += i % 7 == 3 ? "1 2\n" : i % 13 == 4 ? "1 2 x\n" : "1 2 " + std::to_string(i) + "\n";
+    std::string tail;
+    for (int i = 0; i < 40; ++i)
+        tail += i == 32 || i == 37 ? "nan 0 0 0 0 1\n"
+                : i == 35          ? "inf 1 2\n"
+                : i % 9 == 1       ? "1 2 3 4\r\n"
+                                   : "3 4 " + std::to_string(i) + "\n";
+    for (const std::string& text : {head + tail, head + tail + "5 6 7 0 0 1\n1 2 3", head + head + "nan 1 2 3 4 5"}) {
+        for (bool threeNumbersAllowed : {false, true}) {
+            const TextRead one = readWithReport(text, threeNumbersAllowed);
+            setPointFileSplitThreshold(1);
+            const TextRead two = readWithReport(text, threeNumbersAllowed);
+            setPointFileSplitThreshold(std::size_t(8) << 20);
+            EXPECT_EQ(one.report.layout, two.report.layout);
+            ASSERT_EQ(one.positions.size(), two.positions.size());
+            for (std::size_t i = 0; i < one.positions.size(); ++i) {
+                EXPECT_EQ(one.positions[i].z, two.positions[i].z);
+                EXPECT_EQ(one.normals[i].z, two.normals[i].z);
+            }
+            for (auto reason :
+                 {&PointReadReport::fewerThanSix, &PointReadReport::notThreeNumbers, &PointReadReport::notFinite}) {
+                EXPECT_EQ((one.report.*reason).count, (two.report.*reason).count);
+                EXPECT_EQ((one.report.*reason).first, (two.report.*reason).first);
+            }
+        }
+    }
+}
