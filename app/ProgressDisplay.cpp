@@ -52,8 +52,10 @@ std::size_t describe(Progress::Stage stage, std::uint64_t done, std::uint64_t to
 // for every rewrite, clearing to the end of the line. Unlike backspacing
 // over the text this holds when something else moves the cursor meanwhile,
 // such as the ^C a terminal echoes just before the program ends.
-constexpr std::string_view kKeepPlace = "\033" "7";
-constexpr std::string_view kBackToPlace = "\033" "8";
+constexpr std::string_view kKeepPlace = "\033"
+                                        "7";
+constexpr std::string_view kBackToPlace = "\033"
+                                          "8";
 constexpr std::string_view kClearToEnd = "\033[K";
 
 double secondsNow()

@@ -44,7 +44,7 @@ private:
     double written_ = -1e300;    // when text last changed
     char shown_[96] = {};        // the text on screen, or last written as a line
     std::size_t shownSize_ = 0;
-    bool onScreen_ = false;      // in place: shown_ is still there to take back
+    bool onScreen_ = false;  // in place: shown_ is still there to take back
     char out_[512] = {};
     std::size_t outSize_ = 0;
 };

@@ -42,13 +42,13 @@ void printSkipped(const PointReadReport& read, std::ostream& err)
          "line");
     line(read.notThreeNumbers,
          counted(read.notThreeNumbers.count, "line that is", "lines that are") +
-             " neither six nor three numbers separated by spaces", "line");
+             " neither six nor three numbers separated by spaces",
+         "line");
     if (ply)
-        line(read.notFinite,
-             counted(read.notFinite.count, "vertex", "vertices") + " whose position is not finite", "vertex");
+        line(read.notFinite, counted(read.notFinite.count, "vertex", "vertices") + " whose position is not finite",
+             "vertex");
     else
-        line(read.notFinite, counted(read.notFinite.count, "line", "lines") + " whose position is not finite",
-             "line");
+        line(read.notFinite, counted(read.notFinite.count, "line", "lines") + " whose position is not finite", "line");
 }
 
 void printNormals(const LoadOptions& options, const LoadReport& report, std::size_t points, std::ostream& err)

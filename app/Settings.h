@@ -5,25 +5,25 @@
 
 // The run settings, each set only from the command line.
 struct Settings {
-    std::string file;      // point file to load
-    bool kd = true;        // KD-tree candidate search; false: linear
-    bool dots = true;      // draw the points
-    bool mesh = true;      // draw the triangle sides
-    bool tri = false;      // draw the triangles filled, on black
-    double zoom = -25.0;   // added to the view translation along z
-    double transx = 0.0;   // ... along x
-    double transy = 0.0;   // ... along y
-    std::string out;       // mesh file to write, if any
-    bool view = true;      // open the window at all
-    std::string shot;      // PNG to render the first frame into, if any
-    bool fit = false;      // centre and scale the model to fill the frame
-    double angle = 0.0;    // degrees the turning starts from
-    bool report = false;   // count the surface's edges, holes and faults after the run
-    bool clean = false;    // repair the surface before it is written or shown
-    std::size_t holes = 30;  // the repair closes holes of at most this many edges
+    std::string file;              // point file to load
+    bool kd = true;                // KD-tree candidate search; false: linear
+    bool dots = true;              // draw the points
+    bool mesh = true;              // draw the triangle sides
+    bool tri = false;              // draw the triangles filled, on black
+    double zoom = -25.0;           // added to the view translation along z
+    double transx = 0.0;           // ... along x
+    double transy = 0.0;           // ... along y
+    std::string out;               // mesh file to write, if any
+    bool view = true;              // open the window at all
+    std::string shot;              // PNG to render the first frame into, if any
+    bool fit = false;              // centre and scale the model to fill the frame
+    double angle = 0.0;            // degrees the turning starts from
+    bool report = false;           // count the surface's edges, holes and faults after the run
+    bool clean = false;            // repair the surface before it is written or shown
+    std::size_t holes = 30;        // the repair closes holes of at most this many edges
     std::string normals = "auto";  // auto, file or estimate: where normals come from
-    long neighbours = 16;  // neighbours an estimated normal looks at
-    int progress = -1;     // 1: show progress on standard error; 0: never; -1: when it is a terminal
+    long neighbours = 16;          // neighbours an estimated normal looks at
+    int progress = -1;             // 1: show progress on standard error; 0: never; -1: when it is a terminal
 };
 
 // Scans key:value words from the last to the first, so the leftmost

@@ -122,8 +122,8 @@ int writeSnapshot(const Surface& result, const Settings& settings, std::ostream&
     Visualize visualize;
     if (!visualize.createOffscreenGL(kWidth, kHeight, kBits)) {
         out << visualize.lastError << std::endl;
-        err << wayOut(visualize, "No GL could be had") << ", and EGL offers no GL without one: use view:0 to skip the picture"
-            << std::endl;
+        err << wayOut(visualize, "No GL could be had")
+            << ", and EGL offers no GL without one: use view:0 to skip the picture" << std::endl;
         return 1;
     }
     placeView(visualize, result, settings);

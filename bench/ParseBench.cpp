@@ -24,8 +24,8 @@ std::string torusText(std::size_t count)
     std::string text;
     char line[256];
     for (const SamplePoint& p : points) {
-        const int n = std::snprintf(line, sizeof line, "%.6f %.6f %.6f %.6f %.6f %.6f\n", p.x, p.y, p.z, p.nx,
-                                    p.ny, p.nz);
+        const int n =
+            std::snprintf(line, sizeof line, "%.6f %.6f %.6f %.6f %.6f %.6f\n", p.x, p.y, p.z, p.nx, p.ny, p.nz);
         text.append(line, static_cast<std::size_t>(n));
     }
     return text;
@@ -55,8 +55,7 @@ void BM_ParseLine(benchmark::State& state)
             benchmark::DoNotOptimize(normal);
         }
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(text.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_ParseLine)->Unit(benchmark::kMillisecond);
 
@@ -65,8 +64,7 @@ void BM_ReadPointFile(benchmark::State& state)
     const std::string& text = benchText();
     const std::string path = "/tmp/tri3d_parse_bench_" + std::to_string(::getpid()) + ".xyz";
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size() ||
-        std::fclose(file) != 0) {
+    if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fclose(file) != 0) {
         state.SkipWithError("cannot write the bench file");
         return;
     }
@@ -81,8 +79,7 @@ void BM_ReadPointFile(benchmark::State& state)
         benchmark::DoNotOptimize(points.data());
     }
     std::remove(path.c_str());
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(text.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_ReadPointFile)->Unit(benchmark::kMillisecond);
 

@@ -58,8 +58,8 @@ Shape torus(std::size_t count, std::uint64_t seed)
             continue;
         const CGVector n = {std::cos(v) * std::cos(u), std::cos(v) * std::sin(u), std::sin(v)};
         const double r = tube * (1.0 + 0.001 * (2.0 * unit(random) - 1.0));
-        shape.positions.push_back({(big + r * std::cos(v)) * std::cos(u), (big + r * std::cos(v)) * std::sin(u),
-                                   r * std::sin(v)});
+        shape.positions.push_back(
+            {(big + r * std::cos(v)) * std::cos(u), (big + r * std::cos(v)) * std::sin(u), r * std::sin(v)});
         shape.normals.push_back(n);
     }
     return shape;
@@ -163,14 +163,15 @@ int main(int argc, char** argv)
     };
 
     std::printf("Normal estimation, k = %u, x y z input, fastest of %d runs:\n\n", kNeighbours, repeat);
-    std::printf("| input | points | estimate + orient ms | CPU ms, all threads | target | within %.0f deg | target | triangles true "
+    std::printf("| input | points | estimate + orient ms | CPU ms, all threads | target | within %.0f deg | target | "
+                "triangles true "
                 "/ estimated | same bits, 1 vs all threads |\n|---|--:|--:|--:|---|--:|---|---|---|\n",
                 kAngleDegrees);
     bool allPass = true;
     for (const Case& c : cases) {
         const Shape shape = c.isTorus ? torus(c.count, 13) : sphere(c.count, 13);
-        const std::string file = folder + "/normals-" + (c.isTorus ? "torus-" : "sphere-") +
-                                 std::to_string(c.count) + ".xyz";
+        const std::string file =
+            folder + "/normals-" + (c.isTorus ? "torus-" : "sphere-") + std::to_string(c.count) + ".xyz";
         if (!writeXyz(file, shape.positions)) {
             std::fprintf(stderr, "normals_bench: cannot write %s\n", file.c_str());
             return 1;
@@ -200,8 +201,8 @@ int main(int argc, char** argv)
             best = std::min(best, std::chrono::duration<double, std::milli>(stop - start).count());
             bestCpu = std::min(bestCpu, 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC);
         }
-        const bool deterministic = sameBits(estimated, estimateNormals(positions, kNeighbours, 1)) &&
-                                   sameBits(estimated, nodeNormals(loaded));
+        const bool deterministic =
+            sameBits(estimated, estimateNormals(positions, kNeighbours, 1)) && sameBits(estimated, nodeNormals(loaded));
         const double share = agreeing(estimated, shape.normals);
         std::string triangles = "–";
         bool trianglesPass = true;
@@ -216,8 +217,10 @@ int main(int argc, char** argv)
         const bool sharePass = share >= 0.99;
         allPass = allPass && speedPass && sharePass && trianglesPass && deterministic;
         std::printf("| %s | %zu | %.0f | %.0f | %s | %.2f%% | ≥ 99%% %s | %s | %s |\n", c.name, c.count, best, bestCpu,
-                    c.limitMs == 0.0 ? "–" : (std::string("≤ ") + std::to_string(static_cast<int>(c.limitMs)) +
-                                              " ms " + verdict(speedPass)).c_str(),
+                    c.limitMs == 0.0 ? "–"
+                                     : (std::string("≤ ") + std::to_string(static_cast<int>(c.limitMs)) + " ms " +
+                                        verdict(speedPass))
+                                           .c_str(),
                     100.0 * share, verdict(sharePass), triangles.c_str(), deterministic ? "yes" : "NO");
     }
 
@@ -235,8 +238,7 @@ int main(int argc, char** argv)
             positions.push_back(node->position);
         const auto start = std::chrono::steady_clock::now();
         const std::vector<CGVector> estimated = estimateNormals(positions, kNeighbours);
-        const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         const double share = agreeing(estimated, nodeNormals(scan));
         allPass = allPass && share >= 0.90;
         std::printf("| %s (file's normals) | %zu | %.0f | – | – | %.2f%% | ≥ 90%% %s | – | – |\n", argv[2],

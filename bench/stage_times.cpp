@@ -49,7 +49,7 @@ int main(int argc, char** argv)
     r.triangulate(useKd);
     const double triangulateMs = millisecondsSince(start);
 
-    std::printf("points=%zu load_ms=%.1f triangulate_ms=%.1f triangles=%zu\n", r.nodes.size(), loadMs,
-                triangulateMs, r.triangles.size());
+    std::printf("points=%zu load_ms=%.1f triangulate_ms=%.1f triangles=%zu\n", r.nodes.size(), loadMs, triangulateMs,
+                r.triangles.size());
     return 0;
 }

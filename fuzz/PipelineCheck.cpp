@@ -6,7 +6,6 @@
 #include "repair/SurfaceRepair.h"
 #include "repair/SurfaceReport.h"
 
-
 namespace {
 
 double gridValue(std::uint8_t byte)

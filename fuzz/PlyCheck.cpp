@@ -61,8 +61,7 @@ std::string checkPlyInput(const std::uint8_t* data, std::size_t size)
     for (std::size_t line = 0; line < bytes.size() && at == std::string::npos;) {
         std::size_t i = line;
         if (bytes.compare(i, 7, "element") == 0 && blank(i + 7)) {
-            for (i += 7; blank(i); ++i) {
-            }
+            for (i += 7; blank(i); ++i) {}
             if (bytes.compare(i, 6, "vertex") == 0 && blank(i + 6))
                 at = i + 6;
         }

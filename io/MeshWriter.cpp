@@ -82,8 +82,7 @@ void writePly(std::FILE* file, const Surface& result, Progress& progress)
 
 void writeObj(std::FILE* file, const Surface& result, Progress& progress)
 {
-    std::fprintf(file, "# written by tri3d: %zu points, %zu triangles\n", result.positions.size(),
-                 result.faces.size());
+    std::fprintf(file, "# written by tri3d: %zu points, %zu triangles\n", result.positions.size(), result.faces.size());
     for (std::size_t i = 0; i < result.positions.size(); ++i) {
         const CGVertex& p = result.positions[i];
         const CGVector& n = result.normals[i];

@@ -17,11 +17,11 @@ bool scalarNamed(std::string_view name, Scalar& type)
         const char* name;
         Scalar type;
     } kNames[] = {
-        {"char", Scalar::int8},     {"int8", Scalar::int8},       {"uchar", Scalar::uint8},
-        {"uint8", Scalar::uint8},   {"short", Scalar::int16},     {"int16", Scalar::int16},
-        {"ushort", Scalar::uint16}, {"uint16", Scalar::uint16},   {"int", Scalar::int32},
-        {"int32", Scalar::int32},   {"uint", Scalar::uint32},     {"uint32", Scalar::uint32},
-        {"float", Scalar::float32}, {"float32", Scalar::float32}, {"double", Scalar::float64},
+        {"char", Scalar::int8},       {"int8", Scalar::int8},       {"uchar", Scalar::uint8},
+        {"uint8", Scalar::uint8},     {"short", Scalar::int16},     {"int16", Scalar::int16},
+        {"ushort", Scalar::uint16},   {"uint16", Scalar::uint16},   {"int", Scalar::int32},
+        {"int32", Scalar::int32},     {"uint", Scalar::uint32},     {"uint32", Scalar::uint32},
+        {"float", Scalar::float32},   {"float32", Scalar::float32}, {"double", Scalar::float64},
         {"float64", Scalar::float64},
     };
     for (const auto& entry : kNames) {
@@ -37,17 +37,13 @@ std::size_t sizeOf(Scalar type)
 {
     switch (type) {
     case Scalar::int8:
-    case Scalar::uint8:
-        return 1;
+    case Scalar::uint8: return 1;
     case Scalar::int16:
-    case Scalar::uint16:
-        return 2;
+    case Scalar::uint16: return 2;
     case Scalar::int32:
     case Scalar::uint32:
-    case Scalar::float32:
-        return 4;
-    case Scalar::float64:
-        return 8;
+    case Scalar::float32: return 4;
+    case Scalar::float64: return 8;
     }
     return 0;
 }
@@ -68,18 +64,12 @@ double decode(const unsigned char* bytes, Scalar type, bool bigEndian)
     for (std::size_t i = n; i-- > 0;)
         bits = bits << 8 | b[i];
     switch (type) {
-    case Scalar::int8:
-        return static_cast<std::int8_t>(bits);
-    case Scalar::uint8:
-        return static_cast<std::uint8_t>(bits);
-    case Scalar::int16:
-        return static_cast<std::int16_t>(bits);
-    case Scalar::uint16:
-        return static_cast<std::uint16_t>(bits);
-    case Scalar::int32:
-        return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
-    case Scalar::uint32:
-        return static_cast<std::uint32_t>(bits);
+    case Scalar::int8: return static_cast<std::int8_t>(bits);
+    case Scalar::uint8: return static_cast<std::uint8_t>(bits);
+    case Scalar::int16: return static_cast<std::int16_t>(bits);
+    case Scalar::uint16: return static_cast<std::uint16_t>(bits);
+    case Scalar::int32: return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+    case Scalar::uint32: return static_cast<std::uint32_t>(bits);
     case Scalar::float32: {
         const std::uint32_t word = static_cast<std::uint32_t>(bits);
         float value;
@@ -462,8 +452,8 @@ private:
                 ++line_;
                 w = words(text);
             } while (w.empty());
-            const std::string where = "line " + std::to_string(line_) + " (" + element.name + " " +
-                                      std::to_string(row) + "): ";
+            const std::string where =
+                "line " + std::to_string(line_) + " (" + element.name + " " + std::to_string(row) + "): ";
             std::size_t next = 0;
             for (std::size_t place = 0; place < element.properties.size(); ++place) {
                 const Property& property = element.properties[place];

@@ -169,7 +169,8 @@ bool parseThreeNumbers(const char* p, const char* end, CGVertex& position)
         // As in parseText, a token that a zero byte cuts is not counted.
         if (p != end && *p == '\0')
             break;
-        if (count == 3 || !wholeTokenValue(std::string_view(token, static_cast<std::size_t>(p - token)), numbers[count]))
+        if (count == 3 ||
+            !wholeTokenValue(std::string_view(token, static_cast<std::size_t>(p - token)), numbers[count]))
             return false;
         ++count;
     }
@@ -202,8 +203,7 @@ public:
             sixSeen_ = true;
             sink_(position_, normal_);
             return;
-        case LineKind::blank:
-            return;
+        case LineKind::blank: return;
         case LineKind::notFinite:
             sixSeen_ = true;
             report_.notFinite.add(line_);

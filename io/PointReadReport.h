@@ -27,9 +27,9 @@ enum class PointLayout {
 // What reading a point file found beyond its points.
 struct PointReadReport {
     PointLayout layout = PointLayout::sixNumbers;
-    bool hasNormals = true;     // false: every point came with a zero normal
-    Skipped fewerThanSix;       // text lines of one to five numbers
-    Skipped notThreeNumbers;    // x y z layout: lines that are not three whole numbers
-    Skipped notFinite;          // lines or vertices whose position is not finite
-    std::string problem;        // why a file that could be read was refused; empty otherwise
+    bool hasNormals = true;   // false: every point came with a zero normal
+    Skipped fewerThanSix;     // text lines of one to five numbers
+    Skipped notThreeNumbers;  // x y z layout: lines that are not three whole numbers
+    Skipped notFinite;        // lines or vertices whose position is not finite
+    std::string problem;      // why a file that could be read was refused; empty otherwise
 };

@@ -170,7 +170,8 @@ BinaryTree* KDTree<T>::buildOver(const Nodes& nodes, Progress* progress)
             __builtin_prefetch(nodes[i + kAhead]);
         const ReconNode* node = nodes[i];
         assert(node->index <= std::numeric_limits<std::uint32_t>::max());
-        keys[i] = {{node->position.x, node->position.y, node->position.z}, static_cast<std::uint32_t>(node->index),
+        keys[i] = {{node->position.x, node->position.y, node->position.z},
+                   static_cast<std::uint32_t>(node->index),
                    static_cast<std::uint32_t>(i)};
     }
     BinaryTree* top = selectTree(nodes, keys.data(), keys.data() + n, 0);
@@ -253,8 +254,8 @@ void KDTree<T>::searchFromRoot(Nodes& out, const Range& range) const
     // inside the box. NaN fails every test and falls back to the root.
     auto holds = [&boxLow, &boxHigh](const Step& step) {
         return step.low.x < boxLow.x && step.low.y < boxLow.y && step.low.z < boxLow.z && boxHigh.x < step.high.x &&
-               boxHigh.y < step.high.y && boxHigh.z < step.high.z && boxLow.x <= boxHigh.x &&
-               boxLow.y <= boxHigh.y && boxLow.z <= boxHigh.z;
+               boxHigh.y < step.high.y && boxHigh.z < step.high.z && boxLow.x <= boxHigh.x && boxLow.y <= boxHigh.y &&
+               boxLow.z <= boxHigh.z;
     };
     while (path_.size() > 1 && !holds(path_.back()))
         path_.pop_back();
@@ -332,8 +333,8 @@ void KDTree<T>::searchBelow(Nodes& out, const BinaryTree* node, const CGVertex& 
 
             // The left side's region ends at the plane above, the right
             // side's begins at it below.
-            const unsigned leftInside =
-                (current.inside & ~(1u << (3 + a))) | (highSideInside(a, v) ? 1u : 0u) << (3 + a);
+            const unsigned leftInside = (current.inside & ~(1u << (3 + a))) | (highSideInside(a, v) ? 1u : 0u)
+                                                                                  << (3 + a);
             const unsigned rightInside = (current.inside & ~(1u << a)) | (lowSideInside(a, v) ? 1u : 0u) << a;
             // Both descents include the plane itself: points on it can lie
             // on either side, and a point on the plane inside the range must

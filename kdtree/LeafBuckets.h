@@ -45,10 +45,10 @@ public:
 private:
     std::size_t copy(const BinaryTree* node, unsigned depth, std::size_t heap);
 
-    std::vector<ReconNode*> entries_;  // not owned; in leaf order
-    std::vector<double> splits_;  // the splits above the buckets, children of h at 2h + 1 and 2h + 2
+    std::vector<ReconNode*> entries_;    // not owned; in leaf order
+    std::vector<double> splits_;         // the splits above the buckets, children of h at 2h + 1 and 2h + 2
     std::vector<std::uint32_t> starts_;  // where each bucket begins in entries_, and the end
-    unsigned depth_ = 0;          // how deep the buckets lie
+    unsigned depth_ = 0;                 // how deep the buckets lie
     bool shaped_ = true;
 };
 

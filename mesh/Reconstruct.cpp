@@ -262,9 +262,9 @@ bool Reconstruct::loadNodes(const std::string& fileName, const LoadOptions& opti
     }
     const bool some = points.size() > 0;
     report.allNormalsZero = report.read.hasNormals && some && !anyNormal;
-    const bool estimate = some && (options.normals == NormalSource::estimate ||
-                                   (options.normals == NormalSource::automatic &&
-                                    (!report.read.hasNormals || report.allNormalsZero)));
+    const bool estimate =
+        some && (options.normals == NormalSource::estimate ||
+                 (options.normals == NormalSource::automatic && (!report.read.hasNormals || report.allNormalsZero)));
     if (estimate) {
         const auto start = std::chrono::steady_clock::now();
         std::vector<CGVertex> positions(points.size());
@@ -364,8 +364,8 @@ bool Reconstruct::findSeed()
 
     const CGVertex middle = midpoint(s->position, q->position);
     SeedCornerScan third(s, q, skip);
-    ReconNode* r = nearby ? scanNearestFirst(nodes, kdTree, middle, seedReach_, skip, third)
-                          : scanInFileOrder(nodes, skip, third);
+    ReconNode* r =
+        nearby ? scanNearestFirst(nodes, kdTree, middle, seedReach_, skip, third) : scanInFileOrder(nodes, skip, third);
     if (r == nullptr)
         return false;
 

@@ -33,9 +33,9 @@ struct LoadOptions {
 
 // What loading found beyond the points themselves.
 struct LoadReport {
-    PointReadReport read;          // layout, skipped lines, why a file was refused
-    bool allNormalsZero = false;   // the file gave normals, and every one was zero
-    std::size_t estimated = 0;     // points whose normals were estimated
+    PointReadReport read;         // layout, skipped lines, why a file was refused
+    bool allNormalsZero = false;  // the file gave normals, and every one was zero
+    std::size_t estimated = 0;    // points whose normals were estimated
     double estimateMilliseconds = 0.0;
 };
 

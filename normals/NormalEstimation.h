@@ -22,5 +22,5 @@ constexpr unsigned kMostNeighbours = 100;
 // from the piece. The result is the same for every thread count; threads 0
 // takes as many as the machine has. Where progress is given, the points
 // whose neighbours have been found count there, out of all points.
-std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, unsigned neighbours,
-                                      unsigned threads = 0, Progress* progress = nullptr);
+std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, unsigned neighbours, unsigned threads = 0,
+                                      Progress* progress = nullptr);

@@ -41,10 +41,7 @@ public:
     std::size_t find(std::uint32_t a, std::uint32_t b) const;
 
     static std::uint32_t faceOf(std::uint32_t halfEdge) { return halfEdge / 3; }
-    static std::uint32_t from(const Faces& faces, std::uint32_t halfEdge)
-    {
-        return faces[halfEdge / 3][halfEdge % 3];
-    }
+    static std::uint32_t from(const Faces& faces, std::uint32_t halfEdge) { return faces[halfEdge / 3][halfEdge % 3]; }
     static std::uint32_t to(const Faces& faces, std::uint32_t halfEdge)
     {
         return faces[halfEdge / 3][(halfEdge % 3 + 1) % 3];

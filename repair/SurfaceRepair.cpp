@@ -17,7 +17,8 @@ namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kFoldAngle = 150.0 * kPi / 180.0;  // a new face within 30 degrees of folding onto the old one beside it
+constexpr double kFoldAngle =
+    150.0 * kPi / 180.0;  // a new face within 30 degrees of folding onto the old one beside it
 
 // The closing of a hole takes time with the cube of its outline's length
 // and memory with the square; beyond this, a long outline would take
@@ -646,9 +647,7 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
         if (i + 1 < n)
             cost[i * n + i + 1] = Cost{};
     }
-    auto neighbour = [&](std::size_t i, std::size_t j) {
-        return j == i + 1 ? sideNormal[i] : normal[i * n + j];
-    };
+    auto neighbour = [&](std::size_t i, std::size_t j) { return j == i + 1 ? sideNormal[i] : normal[i * n + j]; };
 
     for (std::size_t span = 2; span < n; ++span) {
         for (std::size_t i = 0; i + span < n; ++i) {
@@ -669,7 +668,8 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
                 const double toLeft = angleBetween(t, neighbour(i, m));
                 const double toRight = angleBetween(t, neighbour(m, j));
                 const double toClosing = i == 0 && j == n - 1 ? angleBetween(t, sideNormal[n - 1]) : 0.0;
-                if ((m == i + 1 && toLeft > kFoldAngle) || (j == m + 1 && toRight > kFoldAngle) || toClosing > kFoldAngle)
+                if ((m == i + 1 && toLeft > kFoldAngle) || (j == m + 1 && toRight > kFoldAngle) ||
+                    toClosing > kFoldAngle)
                     continue;
                 Cost c;
                 c.worstAngle = std::max({left.worstAngle, right.worstAngle, toLeft, toRight, toClosing});

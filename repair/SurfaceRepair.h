@@ -10,7 +10,7 @@ struct Surface;
 struct RepairCounts {
     std::uint64_t removedDuplicates = 0;  // same corners as an earlier face, or a corner named twice
     std::uint64_t removedFoldOvers = 0;   // lay over a neighbour, or a third face on an edge
-    std::uint64_t removedPieces = 0;      // shreds far smaller than the main part, and fans that only touch it at a point
+    std::uint64_t removedPieces = 0;  // shreds far smaller than the main part, and fans that only touch it at a point
     std::uint64_t flippedFaces = 0;
     std::uint64_t filledHoles = 0;
     std::uint64_t facesAdded = 0;

@@ -176,7 +176,8 @@ std::vector<SamplePoint> copiesSample(std::size_t count)
 
 std::vector<SamplePoint> gridSample(std::size_t count)
 {
-    const std::size_t perColumn = std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(std::sqrt(static_cast<double>(count)))));
+    const std::size_t perColumn =
+        std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(std::sqrt(static_cast<double>(count)))));
     // Halving keeps coordinates exact in binary; 80 units fit the viewer.
     double spacing = 1.0;
     while (static_cast<double>(perColumn) * spacing > 80.0)

@@ -26,8 +26,8 @@ std::vector<EGLDisplay> headlessDisplays()
 {
     std::vector<EGLDisplay> displays;
     const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-    auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
-        eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    auto getPlatformDisplay =
+        reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
     if (client == nullptr || getPlatformDisplay == nullptr)
         return displays;
 
@@ -54,13 +54,21 @@ std::vector<EGLDisplay> headlessDisplays()
 // first one wins a tie, as the library sorts its best formats first.
 bool closestConfig(EGLDisplay display, int bits, EGLConfig& chosen)
 {
-    const EGLint wanted[] = {
-        EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
-        EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-        EGL_COLOR_BUFFER_TYPE, EGL_RGB_BUFFER,
-        EGL_RED_SIZE, 1, EGL_GREEN_SIZE, 1, EGL_BLUE_SIZE, 1,
-        EGL_DEPTH_SIZE, 1,
-        EGL_NONE};
+    const EGLint wanted[] = {EGL_SURFACE_TYPE,
+                             EGL_PBUFFER_BIT,
+                             EGL_RENDERABLE_TYPE,
+                             EGL_OPENGL_BIT,
+                             EGL_COLOR_BUFFER_TYPE,
+                             EGL_RGB_BUFFER,
+                             EGL_RED_SIZE,
+                             1,
+                             EGL_GREEN_SIZE,
+                             1,
+                             EGL_BLUE_SIZE,
+                             1,
+                             EGL_DEPTH_SIZE,
+                             1,
+                             EGL_NONE};
     EGLint count = 0;
     if (eglChooseConfig(display, wanted, nullptr, 0, &count) != EGL_TRUE || count == 0)
         return false;

@@ -28,13 +28,10 @@ constexpr double kZoomStep = 0.1;  // of the view's distance, per notch of the w
 const char* creationFailure(int code)
 {
     switch (code) {
-    case GLFW_FORMAT_UNAVAILABLE:
-        return "Can't Find a Suitable PixelFormat";
+    case GLFW_FORMAT_UNAVAILABLE: return "Can't Find a Suitable PixelFormat";
     case GLFW_API_UNAVAILABLE:
-    case GLFW_VERSION_UNAVAILABLE:
-        return "Can't Create a GL Rendering Context";
-    default:
-        return "Window Creation Error!";
+    case GLFW_VERSION_UNAVAILABLE: return "Can't Create a GL Rendering Context";
+    default: return "Window Creation Error!";
     }
 }
 
@@ -66,9 +63,7 @@ Visualize& owner(GLFWwindow* window)
 
 }  // namespace
 
-Visualize::Visualize() : quadric(gluNewQuadric())
-{
-}
+Visualize::Visualize() : quadric(gluNewQuadric()) {}
 
 Visualize::~Visualize()
 {
@@ -160,9 +155,8 @@ bool Visualize::openWindow(int newWidth, int newHeight, int newBits, bool shown)
         glfwSetKeyCallback(window, [](GLFWwindow* w, int key, int scancode, int action, int) {
             owner(w).onKey(key, scancode, action);
         });
-        glfwSetMouseButtonCallback(window, [](GLFWwindow* w, int button, int action, int) {
-            owner(w).onButton(button, action);
-        });
+        glfwSetMouseButtonCallback(
+            window, [](GLFWwindow* w, int button, int action, int) { owner(w).onButton(button, action); });
         glfwSetCursorPosCallback(window, [](GLFWwindow* w, double x, double y) { owner(w).onCursor(x, y); });
         glfwSetScrollCallback(window, [](GLFWwindow* w, double, double offset) { owner(w).onScroll(offset); });
         glfwShowWindow(window);  // also takes the keyboard focus
@@ -366,11 +360,22 @@ void Visualize::turnBy(double right, double down)
     const double qx = held[1];
     const double qy = held[2];
     const double qz = held[3];
-    const double columns[16] = {
-        1 - 2 * (qy * qy + qz * qz), 2 * (qx * qy + qw * qz), 2 * (qx * qz - qw * qy), 0,
-        2 * (qx * qy - qw * qz), 1 - 2 * (qx * qx + qz * qz), 2 * (qy * qz + qw * qx), 0,
-        2 * (qx * qz + qw * qy), 2 * (qy * qz - qw * qx), 1 - 2 * (qx * qx + qy * qy), 0,
-        0, 0, 0, 1};
+    const double columns[16] = {1 - 2 * (qy * qy + qz * qz),
+                                2 * (qx * qy + qw * qz),
+                                2 * (qx * qz - qw * qy),
+                                0,
+                                2 * (qx * qy - qw * qz),
+                                1 - 2 * (qx * qx + qz * qz),
+                                2 * (qy * qz + qw * qx),
+                                0,
+                                2 * (qx * qz + qw * qy),
+                                2 * (qy * qz - qw * qx),
+                                1 - 2 * (qx * qx + qy * qy),
+                                0,
+                                0,
+                                0,
+                                0,
+                                1};
     std::copy(columns, columns + 16, heldMatrix);
     holding = true;
 }

@@ -13,9 +13,9 @@ struct Surface;
 
 // Which parts of the result a frame shows.
 struct DrawSettings {
-    bool dots = true;   // every point as a small lit sphere
-    bool mesh = true;   // the three sides of every triangle as unlit lines
-    bool tri = false;   // every triangle filled and lit
+    bool dots = true;  // every point as a small lit sphere
+    bool mesh = true;  // the three sides of every triangle as unlit lines
+    bool tri = false;  // every triangle filled and lit
 };
 
 // The viewer: one window (or one offscreen surface) with its GL context, the
@@ -98,7 +98,7 @@ private:
     double held[4] = {1.0, 0.0, 0.0, 0.0};
     double heldMatrix[16] = {};
     bool holding = false;
-    int dragButton = -1;  // the button held down since the last press, or -1
+    int dragButton = -1;   // the button held down since the last press, or -1
     double cursorX = 0.0;  // where the last pointer event left the pointer
     double cursorY = 0.0;
     bool cursorKnown = false;
@@ -109,7 +109,7 @@ private:
     unsigned short bits = 0;
     unsigned short width = 0;
     unsigned short height = 0;
-    GLFWwindow* window = nullptr;  // the window and its context, owned
-    OffscreenSurface offscreen;    // the context when drawing without a window
+    GLFWwindow* window = nullptr;   // the window and its context, owned
+    OffscreenSurface offscreen;     // the context when drawing without a window
     GLUquadric* quadric = nullptr;  // owned
 };

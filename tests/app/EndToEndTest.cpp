@@ -17,26 +17,25 @@ ProgramResult run(const std::vector<std::string>& words)
 
 const std::string kBanner = "\nTriangulation in 3D  -  tri3d, surfaces from oriented points\n\n";
 
-const std::string kUsage =
-    "mandatory arguments are:\n"
-    "  file:<filename>  - load vertices from file\n"
-    "\n"
-    "optional arguments are:\n"
-    "  kd:<0|1>         - activate normal (Linear) use or optimized (KD) use\n"
-    "                     default: 1 (use kd)\n"
-    "  dots:<0|1>       - show vertices\n"
-    "                     default: 1 (true)\n"
-    "  mesh:<0|1>       - show triangle-mesh\n"
-    "                     default: 1 (true)\n"
-    "  tri:<0|1>        - show triangles\n"
-    "                     default: 0 (false)\n"
-    "  transx:<value>   - translation along x-axis\n"
-    "                     default: 0\n"
-    "  transy:<value>   - translation along y-axis\n"
-    "                     default: 0\n"
-    "  zoom:<value>     - translation along z-axis\n"
-    "                     default: -25\n"
-    "\n";
+const std::string kUsage = "mandatory arguments are:\n"
+                           "  file:<filename>  - load vertices from file\n"
+                           "\n"
+                           "optional arguments are:\n"
+                           "  kd:<0|1>         - activate normal (Linear) use or optimized (KD) use\n"
+                           "                     default: 1 (use kd)\n"
+                           "  dots:<0|1>       - show vertices\n"
+                           "                     default: 1 (true)\n"
+                           "  mesh:<0|1>       - show triangle-mesh\n"
+                           "                     default: 1 (true)\n"
+                           "  tri:<0|1>        - show triangles\n"
+                           "                     default: 0 (false)\n"
+                           "  transx:<value>   - translation along x-axis\n"
+                           "                     default: 0\n"
+                           "  transy:<value>   - translation along y-axis\n"
+                           "                     default: 0\n"
+                           "  zoom:<value>     - translation along z-axis\n"
+                           "                     default: -25\n"
+                           "\n";
 
 // The report up to the time line, whose figure varies.
 std::string reportHead(std::size_t points, const char* method)
@@ -153,12 +152,13 @@ TEST(EndToEnd, ReportLinesFollowTheMeshLines)
 TEST(EndToEnd, MeshExportFailureIsReported)
 {
     const std::string file = writeTempFile("tri.xyz", kTriangle);
-    for (const std::string& mesh : {testsupport::tempPath("no-such-folder/tri.ply"), testsupport::tempPath("tri.3mf")}) {
+    for (const std::string& mesh :
+         {testsupport::tempPath("no-such-folder/tri.ply"), testsupport::tempPath("tri.3mf")}) {
         const auto result = run({"file:" + file, "out:" + mesh, "view:0"});
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree") +
-                                               "  Writing mesh to file... Failed!\n  -  Error writing file \"" +
-                                               mesh + "\"\n");
+                                               "  Writing mesh to file... Failed!\n  -  Error writing file \"" + mesh +
+                                               "\"\n");
     }
 }
 
@@ -223,6 +223,7 @@ TEST(EndToEnd, MalformedPlyFailsWithItsReason)
                                                       "property float y\nproperty float z\nend_header\n1 2 3\n");
     const auto result = run({"file:" + file, "view:0"});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, kBanner + "  Adding vertices from file... Failed!\n  -  Error loading file \"" + file + "\"\n");
+    EXPECT_EQ(result.out,
+              kBanner + "  Adding vertices from file... Failed!\n  -  Error loading file \"" + file + "\"\n");
     EXPECT_EQ(result.err, "tri3d: the file ends after 1 of 2 vertex rows\n");
 }

@@ -106,8 +106,8 @@ void expectDone(const ProgramResult& run, std::size_t points)
 void expectLoadFailure(const ProgramResult& run, const std::string& name)
 {
     ASSERT_TRUE(endedWith(run, 1));
-    EXPECT_EQ(run.out, banner() + "  Adding vertices from file... Failed!\n" + "  -  Error loading file \"" + name +
-                           "\"\n");
+    EXPECT_EQ(run.out,
+              banner() + "  Adding vertices from file... Failed!\n" + "  -  Error loading file \"" + name + "\"\n");
 }
 
 // The sample with `positionSuffix` appended to every coordinate and
@@ -405,10 +405,7 @@ TEST_F(HostileLoad, FifoWithoutWriterReadsAsEmpty)
 
 class HostileExport : public TempFileTest {
 protected:
-    void SetUp() override
-    {
-        input_ = writeFile("export-input.xyz", "0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n");
-    }
+    void SetUp() override { input_ = writeFile("export-input.xyz", "0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n"); }
 
     // The load and triangulation succeed; then the export reports its
     // failure with the file name, and the run fails.

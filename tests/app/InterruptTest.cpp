@@ -58,7 +58,8 @@ TEST(Interrupt, DuringTheWriteLeavesTheOldTargetAndNoTemporary)
     // The temporary appears when the write begins; the interrupt follows
     // at once.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
-    while (process.running() && namesStartingWith(folder, prefix).empty() && std::chrono::steady_clock::now() < deadline)
+    while (process.running() && namesStartingWith(folder, prefix).empty() &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(process.running()) << "the write was never seen under way:\n" << process.output();
     process.send(SIGINT);

@@ -31,10 +31,10 @@ TEST(OutOfMemory, TriangulatingUnderASmallLimitFailsCleanly)
     const std::string points = testsupport::writeTempFile("big.xyz", text);
     const std::string target = testsupport::tempPath("big.ply");
 
-    const ProgramResult result =
-        runProgram("/bin/sh", {"-c", "ulimit -v 50000 && exec \"$0\" \"$@\"", TRI3D_BINARY, "file:" + points,
-                               "view:0", "out:" + target},
-                   std::chrono::seconds(120));
+    const ProgramResult result = runProgram(
+        "/bin/sh",
+        {"-c", "ulimit -v 50000 && exec \"$0\" \"$@\"", TRI3D_BINARY, "file:" + points, "view:0", "out:" + target},
+        std::chrono::seconds(120));
 
     EXPECT_TRUE(result.exitedWith(1)) << "exit " << result.exitCode << ", signal " << result.signal << "\n"
                                       << result.out << result.err;

@@ -15,8 +15,10 @@ namespace {
 
 // The terminal's controls: keep the cursor's place, go back to it, clear
 // to the end of the line.
-const std::string keep = "\033" "7";
-const std::string back = "\033" "8";
+const std::string keep = "\033"
+                         "7";
+const std::string back = "\033"
+                         "8";
 const std::string clear = "\033[K";
 
 }  // namespace

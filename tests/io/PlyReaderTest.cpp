@@ -32,7 +32,10 @@ Read readText(const std::string& name, const std::string& bytes, bool threeNumbe
     Read result;
     const std::string file = writeTempFile(name, bytes);
     result.ok = readPoints(
-        file, [&result](const CGVertex& p, const CGVector& n) { result.points.push_back({p, n}); },
+        file,
+        [&result](const CGVertex& p, const CGVector& n) {
+            result.points.push_back({p, n});
+        },
         threeNumbersAllowed, result.report);
     return result;
 }
@@ -179,9 +182,8 @@ TEST(PlyReader, MalformedFilesFailWithAReason)
         const char* what;
         std::string bytes;
     } cases[] = {
-        {"a count far beyond the body",
-         "ply\nformat binary_little_endian 1.0\nelement vertex 4000000000\n" + xyz + "end_header\n" +
-             std::string(36, '\1')},
+        {"a count far beyond the body", "ply\nformat binary_little_endian 1.0\nelement vertex 4000000000\n" + xyz +
+                                            "end_header\n" + std::string(36, '\1')},
         {"no end_header", vertex1 + "1 2 3\n"},
         {"a binary body cut mid-vertex", binary2 + std::string(12 + 5, '\0')},
         {"no y", "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float z\nend_header\n1 2\n"},
@@ -196,7 +198,8 @@ TEST(PlyReader, MalformedFilesFailWithAReason)
          vertex1 + "element face 1\nproperty list uchar int vertex_indices\nend_header\n1 2 3\n4 0 1 2\n"},
         {"a binary list count past the end of the file",
          "ply\nformat binary_little_endian 1.0\nelement face 1\nproperty list uint int vertex_indices\n"
-         "end_header\n\xff\xff\xff\xff" + std::string(8, '\0')},
+         "end_header\n\xff\xff\xff\xff" +
+             std::string(8, '\0')},
         {"only some of the normal", vertex1 + "property float nx\nend_header\n1 2 3 0\n"},
         {"no vertex element", "ply\nformat ascii 1.0\nend_header\n"},
     };

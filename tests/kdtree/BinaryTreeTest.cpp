@@ -39,9 +39,9 @@ TEST(BinaryTree, DestroyingATreeLeavesItsPointsAlone)
     // The points belong to the engine; a sanitizer build catches any touch.
     Reconstruct r;
     loadPoints(r, "0 0 0 0 0 1\n"
-                 "1 0 0 0 0 1\n"
-                 "0 1 0 0 0 1\n"
-                 "0 0 1 0 0 1\n");
+                  "1 0 0 0 0 1\n"
+                  "0 1 0 0 0 1\n"
+                  "0 0 1 0 0 1\n");
     treeOver(r.nodes).reset();
     for (const ReconNode* n : r.nodes)
         EXPECT_TRUE(n->isFree());
@@ -54,10 +54,10 @@ TEST(BinaryTree, ReconstructFreesItsTreeBeforeItsNodes)
     // leaks and nothing is freed twice.
     auto r = std::make_unique<Reconstruct>();
     loadPoints(*r, "0 0 0 0 0 1\n"
-                  "1 0 0 0 0 1\n"
-                  "0 1 0 0 0 1\n"
-                  "1 1 0 0 0 1\n"
-                  "2 0 0 0 0 1\n");
+                   "1 0 0 0 0 1\n"
+                   "0 1 0 0 0 1\n"
+                   "1 1 0 0 0 1\n"
+                   "2 0 0 0 0 1\n");
     r->triangulate(true);
     ASSERT_NE(r->kdTree.root, nullptr);
     EXPECT_FALSE(r->triangles.empty());

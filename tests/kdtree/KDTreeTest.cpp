@@ -120,7 +120,7 @@ TEST(CompareOnAxis, YTiesBreakOnXBeforeZ)
     // Ordered by z, b would come first; x must decide.
     Reconstruct r;
     loadPoints(r, "1 5 9 0 0 1\n"
-                 "2 5 0 0 0 1\n");
+                  "2 5 0 0 0 1\n");
     EXPECT_TRUE(reference::compareOnAxis(r.nodes[0], r.nodes[1], 1, reference::kLessOrEqual));
     EXPECT_FALSE(reference::compareOnAxis(r.nodes[0], r.nodes[1], 1, reference::kGreaterOrEqual));
 }
@@ -129,7 +129,7 @@ TEST(CompareOnAxis, ZTiesBreakOnXBeforeY)
 {
     Reconstruct r;
     loadPoints(r, "1 9 5 0 0 1\n"
-                 "2 0 5 0 0 1\n");
+                  "2 0 5 0 0 1\n");
     EXPECT_TRUE(reference::compareOnAxis(r.nodes[0], r.nodes[1], 2, reference::kLessOrEqual));
     EXPECT_FALSE(reference::compareOnAxis(r.nodes[0], r.nodes[1], 2, reference::kGreaterOrEqual));
 }
@@ -139,7 +139,7 @@ TEST(CompareOnAxis, SamePositionIsOrderedByIndex)
     // Scans repeat points; the file order keeps them apart.
     Reconstruct r;
     loadPoints(r, "3 3 3 0 0 1\n"
-                 "3 3 3 0 0 1\n");
+                  "3 3 3 0 0 1\n");
     for (std::uint8_t axis = 0; axis < 3; ++axis) {
         EXPECT_TRUE(reference::compareOnAxis(r.nodes[0], r.nodes[1], axis, reference::kLessOrEqual));
         EXPECT_FALSE(reference::compareOnAxis(r.nodes[1], r.nodes[0], axis, reference::kLessOrEqual));
@@ -192,7 +192,8 @@ TEST(SortByAxis, OrdersSignsZerosAndMagnitudesOnEveryAxis)
     for (std::uint8_t axis = 0; axis < 3; ++axis) {
         Nodes expected = r.nodes;
         std::sort(expected.begin(), expected.end(), [axis](const ReconNode* a, const ReconNode* b) {
-            return reference::compareOnAxis(a, b, axis, reference::kLessOrEqual) && !reference::compareOnAxis(b, a, axis, reference::kLessOrEqual);
+            return reference::compareOnAxis(a, b, axis, reference::kLessOrEqual) &&
+                   !reference::compareOnAxis(b, a, axis, reference::kLessOrEqual);
         });
         Nodes list = r.nodes;
         reference::sortByAxis(list, 0, list.size() - 1, axis);
@@ -204,10 +205,10 @@ TEST(SortByAxis, LeavesEntriesOutsideTheRangeAlone)
 {
     Reconstruct r;
     loadPoints(r, "9 0 0 0 0 1\n"
-                 "3 0 0 0 0 1\n"
-                 "2 0 0 0 0 1\n"
-                 "1 0 0 0 0 1\n"
-                 "0 0 0 0 0 1\n");
+                  "3 0 0 0 0 1\n"
+                  "2 0 0 0 0 1\n"
+                  "1 0 0 0 0 1\n"
+                  "0 0 0 0 0 1\n");
     Nodes list = r.nodes;
     reference::sortByAxis(list, 1, 3, 0);
     EXPECT_EQ(list, (Nodes{r.nodes[0], r.nodes[3], r.nodes[2], r.nodes[1], r.nodes[4]}));
@@ -228,7 +229,7 @@ TEST(BuildTree, TwoPointsSplitOnXAtTheSmallerPoint)
     // The larger point comes first in the file: the sort must put it right.
     Reconstruct r;
     loadPoints(r, "5 0 0 0 0 1\n"
-                 "2 9 9 0 0 1\n");
+                  "2 9 9 0 0 1\n");
     const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     ASSERT_FALSE(root->isLeaf());
@@ -242,8 +243,8 @@ TEST(BuildTree, ThreePointsPutTwoOnTheLeftSplitOnY)
 {
     Reconstruct r;
     loadPoints(r, "2 1 0 0 0 1\n"
-                 "1 5 0 0 0 1\n"
-                 "0 0 0 0 0 1\n");
+                  "1 5 0 0 0 1\n"
+                  "0 0 0 0 0 1\n");
     const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     EXPECT_EQ(planeOf(root).value, 1.0);
@@ -261,9 +262,9 @@ TEST(BuildTree, EqualXSplitsByYThenZ)
     // The split value is shared by points on both sides of the plane.
     Reconstruct r;
     loadPoints(r, "1 3 0 0 0 1\n"
-                 "1 1 0 0 0 1\n"
-                 "1 2 5 0 0 1\n"
-                 "1 2 4 0 0 1\n");
+                  "1 1 0 0 0 1\n"
+                  "1 2 5 0 0 1\n"
+                  "1 2 4 0 0 1\n");
     const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     EXPECT_EQ(planeOf(root).value, 1.0);

@@ -41,9 +41,9 @@ TEST(RangeQuery, FindsPointsLyingOnASplitPlane)
     // (1, 0, 0) is on the sphere's surface and must still be found.
     Reconstruct r;
     loadPoints(r, "0 0 0 0 0 1\n"
-                 "1 0 0 0 0 1\n"
-                 "2 0 0 0 0 1\n"
-                 "3 0 0 0 0 1\n");
+                  "1 0 0 0 0 1\n"
+                  "2 0 0 0 0 1\n"
+                  "3 0 0 0 0 1\n");
     const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     ASSERT_EQ(planeOf(root).value, 1.0);
@@ -54,9 +54,9 @@ TEST(RangeQuery, ReportsInLeafOrder)
 {
     Reconstruct r;
     loadPoints(r, "4 0 0 0 0 1\n"
-                 "2 0 0 0 0 1\n"
-                 "3 0 0 0 0 1\n"
-                 "1 0 0 0 0 1\n");
+                  "2 0 0 0 0 1\n"
+                  "3 0 0 0 0 1\n"
+                  "1 0 0 0 0 1\n");
     const auto tree = treeOver(r.nodes);
     EXPECT_EQ(query(*tree, CGVertex{2.5, 0.0, 0.0}, 2.0), (Nodes{r.nodes[3], r.nodes[1], r.nodes[2], r.nodes[0]}));
 }
@@ -65,8 +65,8 @@ TEST(RangeQuery, OnlyAppendsToTheOutput)
 {
     Reconstruct r;
     loadPoints(r, "0 0 0 0 0 1\n"
-                 "1 0 0 0 0 1\n"
-                 "5 0 0 0 0 1\n");
+                  "1 0 0 0 0 1\n"
+                  "5 0 0 0 0 1\n");
     const auto tree = treeOver(r.nodes);
     const SphereSearch empty(CGVertex{10.0, 10.0, 10.0}, 1.0);
     const SphereSearch nearOrigin(CGVertex{0.0, 0.0, 0.0}, 1.0);
@@ -98,7 +98,7 @@ TEST(RangeQuery, InvertedBoxFindsNothing)
     };
     Reconstruct r;
     loadPoints(r, "0 0 0 0 0 1\n"
-                 "0.5 0 0 0 0 1\n");
+                  "0.5 0 0 0 0 1\n");
     const auto tree = treeOver(r.nodes);
     for (const Inverted& range : {Inverted(-0.2, -0.3), Inverted(0.3, 0.2)}) {
         Nodes out;
@@ -113,8 +113,8 @@ TEST(RangeQuery, RegionInsideTheBoxIsReportedWhole)
     // reported all the same, without a test of their own.
     Reconstruct r;
     loadPoints(r, "0 0 0 0 0 1\n"
-                 "0.5 0.5 0.5 0 0 1\n"
-                 "1 1 1 0 0 1\n");
+                  "0.5 0.5 0.5 0 0 1\n"
+                  "1 1 1 0 0 1\n");
     const auto tree = treeOver(r.nodes);
     const BinaryTree* root = tree->root;
     const SphereSearch sphere(CGVertex{0.5, 0.5, 0.5}, 0.75);
@@ -235,21 +235,11 @@ TEST(SearchFromRoot, AppendsExactlyWhatTheSearchFromTheRootAppends)
     double radius = 0.5;
     for (int q = 0; q < 3000; ++q) {
         switch (kind(random)) {
-        case 0:
-            centre = {cell(random) * 0.25, cell(random) * 0.25, cell(random) * 0.25};
-            break;
-        case 1:
-            radius = cell(random) * 0.125 + 1.5;
-            break;
-        case 2:
-            radius = 0.0;
-            break;
-        case 3:
-            radius = 1e301;
-            break;
-        case 4:
-            radius = std::nan("");
-            break;
+        case 0: centre = {cell(random) * 0.25, cell(random) * 0.25, cell(random) * 0.25}; break;
+        case 1: radius = cell(random) * 0.125 + 1.5; break;
+        case 2: radius = 0.0; break;
+        case 3: radius = 1e301; break;
+        case 4: radius = std::nan(""); break;
         default:
             centre = {centre.x + step(random), centre.y + step(random), centre.z + step(random)};
             if (!(radius >= 0.0 && radius < 10.0))

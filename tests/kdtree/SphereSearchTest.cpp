@@ -8,7 +8,7 @@ TEST(SphereSearch, SurfaceIsInside)
 {
     Reconstruct r;
     loadPoints(r, "1 2 5 0 0 1\n"
-                 "1 2 5.000001 0 0 1\n");
+                  "1 2 5.000001 0 0 1\n");
     const SphereSearch sphere(CGVertex{1.0, 2.0, 3.0}, 2.0);
     EXPECT_TRUE(sphere.contains(r.nodes[0]));
     EXPECT_FALSE(sphere.contains(r.nodes[1]));
@@ -31,7 +31,7 @@ TEST(SphereSearch, ZeroRadiusHoldsOnlyItsCentre)
 {
     Reconstruct r;
     loadPoints(r, "1 2 3 0 0 1\n"
-                 "1 2 3.0000000001 0 0 1\n");
+                  "1 2 3.0000000001 0 0 1\n");
     const SphereSearch sphere(CGVertex{1.0, 2.0, 3.0}, 0.0);
     EXPECT_TRUE(sphere.contains(r.nodes[0]));
     EXPECT_FALSE(sphere.contains(r.nodes[1]));

@@ -87,8 +87,8 @@ std::vector<SamplePoint> clumps()
         const double cx = 30.0 * jitter(state), cy = 30.0 * jitter(state), cz = 3.0 * jitter(state);
         for (int k = 0; k < 5; ++k) {
             const double spread = k < 2 ? 0.0 : 0.5;
-            points.push_back({cx + spread * jitter(state), cy + spread * jitter(state), cz + spread * jitter(state), 0.1 * jitter(state),
-                              0.1 * jitter(state), 1.0});
+            points.push_back({cx + spread * jitter(state), cy + spread * jitter(state), cz + spread * jitter(state),
+                              0.1 * jitter(state), 0.1 * jitter(state), 1.0});
         }
     }
     return points;
@@ -100,8 +100,8 @@ std::vector<SamplePoint> cloud()
     std::vector<SamplePoint> points;
     std::uint64_t state = 13;
     for (int i = 0; i < 1500; ++i)
-        points.push_back({10.0 * jitter(state), 10.0 * jitter(state), 10.0 * jitter(state), jitter(state), jitter(state),
-                          jitter(state)});
+        points.push_back({10.0 * jitter(state), 10.0 * jitter(state), 10.0 * jitter(state), jitter(state),
+                          jitter(state), jitter(state)});
     return points;
 }
 

@@ -223,8 +223,8 @@ TEST(Triangulate, RandomCloudsKeepTheInvariants)
         std::ostringstream text;
         const int count = 3 + round * 7;
         for (int i = 0; i < count; ++i)
-            text << next() * 10 << ' ' << next() * 10 << ' ' << (round % 3 ? next() : 0.0) << ' '
-                 << next() - 0.5 << ' ' << next() - 0.5 << ' ' << next() << '\n';
+            text << next() * 10 << ' ' << next() * 10 << ' ' << (round % 3 ? next() : 0.0) << ' ' << next() - 0.5 << ' '
+                 << next() - 0.5 << ' ' << next() << '\n';
         for (bool useKd : {false, true}) {
             Reconstruct r;
             loadPoints(r, text.str());

@@ -27,8 +27,8 @@ Sample torus(std::size_t count, double offset = 0.0)
         const double u = 2 * kPi * unit(random);
         const double v = 2 * kPi * unit(random);
         const double r = 1.0 + 0.002 * (unit(random) - 0.5);
-        s.positions.push_back({offset + (3 + r * std::cos(v)) * std::cos(u), (3 + r * std::cos(v)) * std::sin(u),
-                               r * std::sin(v)});
+        s.positions.push_back(
+            {offset + (3 + r * std::cos(v)) * std::cos(u), (3 + r * std::cos(v)) * std::sin(u), r * std::sin(v)});
         s.normals.push_back({std::cos(v) * std::cos(u), std::cos(v) * std::sin(u), std::sin(v)});
     }
     return s;
@@ -94,7 +94,8 @@ TEST(EstimateNormals, FewOrCoincidentPointsGiveFiniteNormals)
     // no direction of least spread exists, yet nothing may break.
     for (const std::vector<CGVertex>& points :
          {std::vector<CGVertex>{{1, 2, 3}}, std::vector<CGVertex>{{0, 0, 0}, {1, 0, 0}},
-          std::vector<CGVertex>(50, CGVertex{5, 5, 5}), std::vector<CGVertex>{{1e300, 0, 0}, {-1e300, 1, 0}, {0, 0, 1}}}) {
+          std::vector<CGVertex>(50, CGVertex{5, 5, 5}),
+          std::vector<CGVertex>{{1e300, 0, 0}, {-1e300, 1, 0}, {0, 0, 1}}}) {
         const std::vector<CGVector> normals = estimateNormals(points, 16);
         ASSERT_EQ(normals.size(), points.size());
         for (const CGVector& n : normals)

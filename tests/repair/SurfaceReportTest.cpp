@@ -21,8 +21,9 @@ Surface surfaceOf(std::vector<CGVertex> positions, Faces faces)
 
 TEST(SurfaceReport, ClosedOctahedron)
 {
-    const Surface s = surfaceOf({{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}},
-                                {{0, 2, 4}, {2, 1, 4}, {1, 3, 4}, {3, 0, 4}, {2, 0, 5}, {1, 2, 5}, {3, 1, 5}, {0, 3, 5}});
+    const Surface s =
+        surfaceOf({{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}},
+                  {{0, 2, 4}, {2, 1, 4}, {1, 3, 4}, {3, 0, 4}, {2, 0, 5}, {1, 2, 5}, {3, 1, 5}, {0, 3, 5}});
     const SurfaceReport r = reportOn(s);
     EXPECT_EQ(r.faces, 8u);
     EXPECT_EQ(r.verticesUsed, 6u);
@@ -38,9 +39,9 @@ TEST(SurfaceReport, ClosedOctahedron)
 // a point no face uses.
 TEST(SurfaceReport, CountsEveryFault)
 {
-    const Surface s = surfaceOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 0, 0}, {5, 5, 5}, {6, 5, 5},
-                                 {7, 5, 5}, {9, 9, 9}},
-                                {{0, 1, 2}, {1, 3, 2}, {0, 1, 2}, {1, 4, 3}, {5, 6, 7}});
+    const Surface s =
+        surfaceOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 0, 0}, {5, 5, 5}, {6, 5, 5}, {7, 5, 5}, {9, 9, 9}},
+                  {{0, 1, 2}, {1, 3, 2}, {0, 1, 2}, {1, 4, 3}, {5, 6, 7}});
     const SurfaceReport r = reportOn(s);
     EXPECT_EQ(r.faces, 5u);
     EXPECT_EQ(r.verticesUsed, 8u);

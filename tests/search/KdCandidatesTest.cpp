@@ -38,8 +38,8 @@ TEST(GatherKdCandidates, WithoutATreeFindsNothing)
 {
     Reconstruct r;
     loadPoints(r, "0 0 0 0 0 1\n"
-                 "2 0 0 0 0 1\n"
-                 "1 1 0 0 0 1\n");
+                  "2 0 0 0 0 1\n"
+                  "1 1 0 0 0 1\n");
     EXPECT_TRUE(gather(r, r.nodes[0], r.nodes[1]).empty());
     EXPECT_EQ(findCandidate(r.nodes, r.kdTree, Edge{r.nodes[0], r.nodes[1], 1}, CGVector{0.0, 1.0, 0.0}, true),
               nullptr);
@@ -51,9 +51,9 @@ TEST(GatherKdCandidates, AThirdPointInTheFirstSphereEndsTheSearch)
     // which is never asked for.
     Reconstruct r;
     loadPoints(r, "0 0 0 0 0 1\n"
-                 "2 0 0 0 0 1\n"
-                 "1 3 0 0 0 1\n"
-                 "1 0 3.9 0 0 1\n");
+                  "2 0 0 0 0 1\n"
+                  "1 3 0 0 0 1\n"
+                  "1 0 3.9 0 0 1\n");
     buildIndex(r);
     EXPECT_EQ(sorted(gather(r, r.nodes[0], r.nodes[1])), sorted({r.nodes[0], r.nodes[1], r.nodes[2]}));
 }
@@ -64,10 +64,10 @@ TEST(GatherKdCandidates, SecondSphereIsTwiceTheEdgeLength)
     // anything there means no fallback to all nodes.
     Reconstruct r;
     loadPoints(r, "0 0 0 0 0 1\n"
-                 "2 0 0 0 0 1\n"
-                 "1 0 3.9 0 0 1\n"
-                 "1 0 -4 0 0 1\n"
-                 "1 0 4.1 0 0 1\n");
+                  "2 0 0 0 0 1\n"
+                  "1 0 3.9 0 0 1\n"
+                  "1 0 -4 0 0 1\n"
+                  "1 0 4.1 0 0 1\n");
     buildIndex(r);
     EXPECT_EQ(sorted(gather(r, r.nodes[0], r.nodes[1])), sorted({r.nodes[0], r.nodes[1], r.nodes[2], r.nodes[3]}));
 }
@@ -76,9 +76,9 @@ TEST(GatherKdCandidates, TwoEmptySpheresFallBackToAllNodesInFileOrder)
 {
     Reconstruct r;
     loadPoints(r, "10 10 10 0 0 1\n"
-                 "0 0 0 0 0 1\n"
-                 "1 0 4.5 0 0 1\n"
-                 "2 0 0 0 0 1\n");
+                  "0 0 0 0 0 1\n"
+                  "1 0 4.5 0 0 1\n"
+                  "2 0 0 0 0 1\n");
     buildIndex(r);
     EXPECT_EQ(gather(r, r.nodes[1], r.nodes[3]), r.nodes);
 }
@@ -90,7 +90,7 @@ TEST(GatherKdCandidates, FewerThanTwoPointsIsTakenAsItIs)
     // none. Neither count leads to a second sphere or to all nodes.
     Reconstruct one;
     loadPoints(one, "1 0.5 0 0 0 1\n"
-                   "1 0 3.9 0 0 1\n");
+                    "1 0 3.9 0 0 1\n");
     buildIndex(one);
     ReconNode* a = one.addNode(CGVertex{0.0, 0.0, 0.0}, CGVector{});
     ReconNode* b = one.addNode(CGVertex{2.0, 0.0, 0.0}, CGVector{});
@@ -108,9 +108,9 @@ TEST(GatherKdCandidates, ZeroLengthEdgeFindsOnlyItsOwnPosition)
 {
     Reconstruct r;
     loadPoints(r, "1 1 1 0 0 1\n"
-                 "1 1 1 0 0 1\n"
-                 "1 1 1 0 0 1\n"
-                 "1 1 1.5 0 0 1\n");
+                  "1 1 1 0 0 1\n"
+                  "1 1 1 0 0 1\n"
+                  "1 1 1.5 0 0 1\n");
     buildIndex(r);
     EXPECT_EQ(sorted(gather(r, r.nodes[0], r.nodes[1])), sorted({r.nodes[0], r.nodes[1], r.nodes[2]}));
     EXPECT_EQ(findCandidate(r.nodes, r.kdTree, Edge{r.nodes[0], r.nodes[1], 1}, CGVector{}, true), nullptr);
@@ -199,8 +199,8 @@ TEST(FindCandidate, EmptySpheresGiveTheLinearScansAnswer)
         double offset;
         bool onGrid;
     };
-    const Cloud clouds[] = {{10.0, 0.0, false}, {10.0, 0.0, true}, {1e-3, 0.0, false}, {5.0, 1e6, false},
-                            {5.0, -3e4, true}, {1e4, 0.0, true}};
+    const Cloud clouds[] = {{10.0, 0.0, false}, {10.0, 0.0, true}, {1e-3, 0.0, false},
+                            {5.0, 1e6, false},  {5.0, -3e4, true}, {1e4, 0.0, true}};
     for (const Cloud& cloud : clouds) {
         SCOPED_TRACE(cloud.scale);
         std::mt19937 random(11);

@@ -144,8 +144,7 @@ std::vector<std::string> displayEnvironment(const std::string& display, const st
     return entries;
 }
 
-ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                         std::chrono::seconds limit)
+ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args, std::chrono::seconds limit)
 {
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());

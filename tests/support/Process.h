@@ -75,5 +75,4 @@ struct ProgramResult {
 
 // Runs program with args in this process's environment to its end, or
 // kills it once limit has passed.
-ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                         std::chrono::seconds limit);
+ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args, std::chrono::seconds limit);

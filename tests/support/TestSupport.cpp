@@ -12,21 +12,21 @@ namespace testsupport {
 
 namespace {
 
-// Every temporary path handed out, removed when the test program ends.
-std::vector<std::string>& temporaries()
-{
-    struct Paths {
-        std::vector<std::string> list;
-        ~Paths()
-        {
-            std::error_code ignored;
-            for (const std::string& path : list)
-                std::filesystem::remove_all(path, ignored);
-        }
-    };
-    static Paths paths;
-    return paths.list;
-}
+    // Every temporary path handed out, removed when the test program ends.
+    std::vector<std::string>& temporaries()
+    {
+        struct Paths {
+            std::vector<std::string> list;
+            ~Paths()
+            {
+                std::error_code ignored;
+                for (const std::string& path : list)
+                    std::filesystem::remove_all(path, ignored);
+            }
+        };
+        static Paths paths;
+        return paths.list;
+    }
 
 }  // namespace
 

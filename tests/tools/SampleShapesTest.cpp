@@ -14,8 +14,8 @@ TEST(GridSample, ComesSortedByXWithTheExactCount)
     const auto points = gridSample(1000);  // 32 per column: the last one is short
     ASSERT_EQ(points.size(), 1000u);
     for (std::size_t i = 1; i < points.size(); ++i) {
-        const bool ordered = points[i - 1].x < points[i].x ||
-                             (points[i - 1].x == points[i].x && points[i - 1].y < points[i].y);
+        const bool ordered =
+            points[i - 1].x < points[i].x || (points[i - 1].x == points[i].x && points[i - 1].y < points[i].y);
         ASSERT_TRUE(ordered) << "at point " << i;
     }
 }

@@ -11,9 +11,7 @@ namespace {
 TEST(WritePng, ReadsBackTheSamePixelsTopRowFirst)
 {
     // Three by two, every pixel different, so a swapped row or channel shows.
-    const std::vector<unsigned char> rgb{
-        255, 0, 0,   0, 255, 0,   0, 0, 255,
-        1, 2, 3,     250, 251, 252, 128, 64, 32};
+    const std::vector<unsigned char> rgb{255, 0, 0, 0, 255, 0, 0, 0, 255, 1, 2, 3, 250, 251, 252, 128, 64, 32};
     const std::string path = tempPath("roundtrip.png");
     ASSERT_TRUE(writePng(path, 3, 2, rgb));
     const Image image = readPng(path);

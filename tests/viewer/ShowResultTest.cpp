@@ -285,9 +285,8 @@ TEST(Snapshot, ModelOutOfViewGetsAHintOnStandardError)
 {
     std::string errors;
     snapshot({}, movedSphere("speck.xyz", 1e-6, {}), &errors);
-    EXPECT_EQ(errors,
-              "  -  The model is out of view: the first frame shows it less than a pixel across; "
-              "fit:1 centres and scales it to fill the frame\n");
+    EXPECT_EQ(errors, "  -  The model is out of view: the first frame shows it less than a pixel across; "
+                      "fit:1 centres and scales it to fill the frame\n");
 }
 
 TEST(Snapshot, OnlyANameEndingInPngIsWritten)
@@ -295,7 +294,8 @@ TEST(Snapshot, OnlyANameEndingInPngIsWritten)
     const std::string jpg = tempPath("picture.jpg");
     const Finished run = runTri3d({"file:" + kTorus, "shot:" + jpg});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(endsWith(run.output, "  Writing snapshot to file... Failed!\n  -  Error writing file \"" + jpg + "\"\n"))
+    EXPECT_TRUE(
+        endsWith(run.output, "  Writing snapshot to file... Failed!\n  -  Error writing file \"" + jpg + "\"\n"))
         << run.output;
     EXPECT_NE(run.errors.find(".png"), std::string::npos) << run.errors;
     EXPECT_FALSE(std::filesystem::exists(jpg));
@@ -312,7 +312,8 @@ TEST(Snapshot, UnwritableFileFailsAndLeavesNothing)
     const Finished run = runTri3d({"file:" + kTorus, "shot:" + png});
     EXPECT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(endsWith(run.output, "  Writing snapshot to file... Failed!\n  -  Error writing file \"" + png + "\"\n"))
+    EXPECT_TRUE(
+        endsWith(run.output, "  Writing snapshot to file... Failed!\n  -  Error writing file \"" + png + "\"\n"))
         << run.output;
 }
 
@@ -337,8 +338,8 @@ TEST(Snapshot, FallsBackToAHiddenWindowWhereEglOffersNothing)
     XvfbServer server;
     ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
     const std::string png = tempPath("fallback.png");
-    const Finished run = runTri3d({"file:" + kTorus, "shot:" + png}, server.display(),
-                                  {"__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent"});
+    const Finished run =
+        runTri3d({"file:" + kTorus, "shot:" + png}, server.display(), {"__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent"});
     EXPECT_EQ(run.exitCode, 0) << run.output;
     const Image image = readPng(png);
     EXPECT_GT(image.count(isPointGreen), 20000u);
@@ -363,8 +364,9 @@ TEST(Window, WithoutDisplayReportsTheFailedStepAndExitsWithOne)
     EXPECT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(endsWith(run.output, " milliseconds\nFailed To Register The Window Class\n")) << run.output;
-    EXPECT_EQ(run.errors,
-              "  -  No display (DISPLAY is not set): use view:0 to skip the window, or shot:<file.png> for a picture\n");
+    EXPECT_EQ(
+        run.errors,
+        "  -  No display (DISPLAY is not set): use view:0 to skip the window, or shot:<file.png> for a picture\n");
 }
 
 bool showsTheScene(const Image& image)
@@ -437,7 +439,8 @@ TEST(Window, TakesTheMouseAndKeys)
     for (int i = 0; std::getline(torus, line); ++i)
         if (i % 8 == 0)
             sparse += line + "\n";
-    TestProcess program({TRI3D_BINARY, "file:" + writeTempFile("sparse.xyz", sparse)}, displayEnvironment(server.display()));
+    TestProcess program({TRI3D_BINARY, "file:" + writeTempFile("sparse.xyz", sparse)},
+                        displayEnvironment(server.display()));
     Window window = 0;
     ASSERT_TRUE(eventually(20.0, [&] { return (window = x.findByClass("OpenGL")) != 0 || !program.running(); }));
     ASSERT_NE(window, 0u) << program.output();

@@ -19,7 +19,6 @@
 #include <sstream>
 #include <thread>
 
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -130,7 +129,8 @@ ScopedDisplay::~ScopedDisplay()
 
 Pixel Image::at(int x, int y) const
 {
-    const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3;
+    const std::size_t i =
+        (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3;
     return {rgb[i], rgb[i + 1], rgb[i + 2]};
 }
 
@@ -187,4 +187,3 @@ bool isFaceBlue(Pixel p)
 {
     return p.b > 60 && p.b > p.r + 40 && p.b > p.g + 20 && !isLineBlue(p);
 }
-
