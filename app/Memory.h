@@ -4,7 +4,7 @@
 
 // Peak resident memory per point of a whole run on a closed surface, as
 // measured (README, Memory): what a run of n points should expect to need.
-constexpr std::uint64_t kBytesPerPoint = 700;
+constexpr std::uint64_t kBytesPerPoint = 450;
 
 // How much more memory this process can have, as far as can be learned.
 struct MemoryRoom {

@@ -19,7 +19,7 @@ TEST(OutOfMemory, TriangulatingUnderASmallLimitFailsCleanly)
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizer's shadow memory cannot be mapped under a small address-space limit";
 #endif
-    // 100,000 points need about 70 MB; the program itself takes about 20.
+    // 100,000 points need about 45 MB; the program itself takes about 20.
     std::vector<SamplePoint> sample = torusSample(100000, 25.0, 10.0);
     shuffleSample(sample);
     std::string text;
@@ -33,7 +33,7 @@ TEST(OutOfMemory, TriangulatingUnderASmallLimitFailsCleanly)
 
     const ProgramResult result = runProgram(
         "/bin/sh",
-        {"-c", "ulimit -v 50000 && exec \"$0\" \"$@\"", TRI3D_BINARY, "file:" + points, "view:0", "out:" + target},
+        {"-c", "ulimit -v 44000 && exec \"$0\" \"$@\"", TRI3D_BINARY, "file:" + points, "view:0", "out:" + target},
         std::chrono::seconds(120));
 
     EXPECT_TRUE(result.exitedWith(1)) << "exit " << result.exitCode << ", signal " << result.signal << "\n"
@@ -41,10 +41,10 @@ TEST(OutOfMemory, TriangulatingUnderASmallLimitFailsCleanly)
     const std::string count = groupedCount(sample.size());
     const std::string end = "  Triangulation in progress... Failed!\n"
                             "  -  Out of memory while triangulating " +
-                            count + " points (about 70 MB needed)\n";
+                            count + " points (about 45 MB needed)\n";
     ASSERT_GE(result.out.size(), end.size());
     EXPECT_EQ(result.out.substr(result.out.size() - end.size()), end) << result.out;
-    EXPECT_NE(result.err.find("  Warning: " + count + " points need about 70 MB of memory"), std::string::npos)
+    EXPECT_NE(result.err.find("  Warning: " + count + " points need about 45 MB of memory"), std::string::npos)
         << result.err;
     // Nothing of the mesh, and no temporary, is left.
     for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(target).parent_path()))
