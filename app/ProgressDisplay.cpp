@@ -1,6 +1,7 @@
 #include "app/ProgressDisplay.h"
 
-#include <signal.h>
+#include "io/InterruptsHeld.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -139,18 +140,12 @@ ProgressDisplay::ProgressDisplay(const Progress& progress, int descriptor, bool 
 {
     // The interrupt handler must run on the thread that does the work: it
     // keeps interrupts away while it makes a temporary file.
-    sigset_t interrupts;
-    sigset_t before;
-    sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+    const InterruptsHeld held;
     try {
         thread_ = std::thread(&ProgressDisplay::watch, this);
     } catch (const std::system_error&) {
         // No thread, no display; the run goes on without one.
     }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 ProgressDisplay::~ProgressDisplay()

@@ -1,6 +1,7 @@
 #include "io/FileReplacement.h"
 
-#include <signal.h>
+#include "io/InterruptsHeld.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,19 +38,15 @@ void forget(const char* path)
 
 FileReplacement::FileReplacement(const std::string& target) : target_(target), temporary_(target + ".XXXXXX")
 {
-    // Between making the file and remembering its name an interrupt would
-    // leave it behind, so interrupts wait for both. A blocked signal is only
-    // held back, never lost.
-    sigset_t interrupts;
-    sigset_t before;
-    sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
-    const int descriptor = ::mkstemp(temporary_.data());
-    if (descriptor >= 0)
-        remember(temporary_.c_str());
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    int descriptor;
+    {
+        // Between making the file and remembering its name an interrupt
+        // would leave it behind, so interrupts wait for both.
+        const InterruptsHeld held;
+        descriptor = ::mkstemp(temporary_.data());
+        if (descriptor >= 0)
+            remember(temporary_.c_str());
+    }
     if (descriptor < 0) {
         temporary_.clear();
         return;

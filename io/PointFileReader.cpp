@@ -1,8 +1,8 @@
 #include "io/PointFileReader.h"
 
 #include "io/InputFile.h"
+#include "io/InterruptsHeld.h"
 
-#include <pthread.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
 #include <exception>
 #include <memory>
 #include <string>
@@ -345,21 +344,17 @@ void takeBlock(TextLines& lines, const PointSink& sink, bool threeNumbersAllowed
             later.failure = std::current_exception();
         }
     };
-    // Interrupts stay with the thread that does the rest of the work.
-    sigset_t interrupts;
-    sigset_t before;
-    sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
     std::thread helper;
-    try {
-        helper = std::thread(parseLater);
-    } catch (const std::system_error&) {
-        // No second thread: the later half waits for the earlier one below.
+    {
+        // Interrupts stay with the thread that does the rest of the work.
+        const InterruptsHeld held;
+        try {
+            helper = std::thread(parseLater);
+        } catch (const std::system_error&) {
+            // No second thread: the later half waits for the earlier one below.
+        }
     }
     const bool shared = helper.joinable();
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     {
         // The helper reads the block and fills later: it must have stopped
         // before either goes, even when the sink throws.

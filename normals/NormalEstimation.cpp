@@ -1,5 +1,7 @@
 #include "normals/NormalEstimation.h"
 
+#include "geometry/Pieces.h"
+
 #include <Eigen/Eigenvalues>
 #include <nanoflann.hpp>
 
@@ -84,43 +86,6 @@ void inParallel(std::size_t count, unsigned threads, const Work& work)
     for (std::thread& helper : helpers)
         helper.join();
 }
-
-// Union-find over the points: halving paths, the smaller root index wins
-// a union, so the roots never depend on the order of work done elsewhere.
-class Pieces {
-public:
-    explicit Pieces(std::size_t count) : parent_(count)
-    {
-        for (std::size_t i = 0; i < count; ++i)
-            parent_[i] = static_cast<std::uint32_t>(i);
-    }
-
-    std::uint32_t find(std::uint32_t i)
-    {
-        while (parent_[i] != i) {
-            parent_[i] = parent_[parent_[i]];
-            i = parent_[i];
-        }
-        return i;
-    }
-
-    // True when a and b were in different pieces until now.
-    bool join(std::uint32_t a, std::uint32_t b)
-    {
-        a = find(a);
-        b = find(b);
-        if (a == b)
-            return false;
-        if (a < b)
-            parent_[b] = a;
-        else
-            parent_[a] = b;
-        return true;
-    }
-
-private:
-    std::vector<std::uint32_t> parent_;
-};
 
 // An edge of the neighbour graph, a -> b, with its weight's bits as the
 // sort key: non-negative floats order like their bits.
@@ -314,7 +279,7 @@ std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, un
     {
         std::vector<std::uint32_t> pieceIndex(count, std::numeric_limits<std::uint32_t>::max());
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t root = pieces.find(static_cast<std::uint32_t>(i));
+            const std::uint32_t root = pieces.root(static_cast<std::uint32_t>(i));
             if (pieceIndex[root] == std::numeric_limits<std::uint32_t>::max())
                 pieceIndex[root] = static_cast<std::uint32_t>(pieceCount++);
             pieceOf[i] = pieceIndex[root];

@@ -1,48 +1,12 @@
 #include "repair/SurfaceReport.h"
 
+#include "geometry/Pieces.h"
 #include "geometry/Surface.h"
 #include "repair/EdgeTable.h"
 #include "repair/SurfaceMath.h"
 
 #include <algorithm>
 #include <vector>
-
-namespace {
-
-// Union-find with path halving; the smaller index becomes the root, so the
-// result never depends on the order of the unions.
-class Pieces {
-public:
-    explicit Pieces(std::size_t count) : parent_(count)
-    {
-        for (std::size_t i = 0; i < count; ++i)
-            parent_[i] = static_cast<std::uint32_t>(i);
-    }
-
-    std::uint32_t root(std::uint32_t i)
-    {
-        while (parent_[i] != i) {
-            parent_[i] = parent_[parent_[i]];
-            i = parent_[i];
-        }
-        return i;
-    }
-
-    void join(std::uint32_t a, std::uint32_t b)
-    {
-        a = root(a);
-        b = root(b);
-        if (a < b)
-            parent_[b] = a;
-        else if (b < a)
-            parent_[a] = b;
-    }
-
-private:
-    std::vector<std::uint32_t> parent_;
-};
-
-}  // namespace
 
 SurfaceReport reportOn(const Surface& surface)
 {
