@@ -62,10 +62,10 @@ TEST(RenderFrame, AngleStaysWithinOneTurn)
     const Surface nothing;
     for (int frame = 1; frame <= 1801; ++frame) {
         visualize.renderFrame(nothing, DrawSettings{});
-        ASSERT_GT(visualize.angle, -360.0) << "frame " << frame;
-        ASSERT_LE(visualize.angle, 0.0) << "frame " << frame;
+        ASSERT_GT(visualize.camera.angle, -360.0) << "frame " << frame;
+        ASSERT_LE(visualize.camera.angle, 0.0) << "frame " << frame;
     }
-    EXPECT_NEAR(visualize.angle, -0.2, 1e-9);
+    EXPECT_NEAR(visualize.camera.angle, -0.2, 1e-9);
 }
 
 TEST(DrawFrame, ClockwiseTrianglesAreCulled)
