@@ -1,37 +1,71 @@
 #include "viewer/SceneArrays.h"
 
+#define GL_GLEXT_PROTOTYPES
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 
 namespace {
 
 constexpr int kPointSlices = 8;
 constexpr int kPointStacks = 8;
 
-// Each side of a triangle once, as the smaller place then the larger: a
-// side shared by two triangles is drawn by one line, not two over each
-// other.
+enum Buffer { kPositions, kNormals, kFaces, kEdges };
+
+// Each side of a triangle once, where it first comes in the faces' order and
+// the way that face runs: a side two triangles share is one line, not two
+// over each other, and lines follow the triangles, so a point's
+// neighbours are still at hand when GL reads it again.
 std::vector<std::uint32_t> sidesOnce(const Faces& faces)
 {
-    std::vector<std::uint64_t> keys;
-    keys.reserve(faces.size() * 3);
+    // (the side whichever way it runs, its place among all sides)
+    std::vector<std::pair<std::uint64_t, std::size_t>> sides;
+    sides.reserve(faces.size() * 3);
+    std::size_t place = 0;
     for (const Face& face : faces)
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 3; ++i, ++place) {
             const std::uint64_t a = face[i];
             const std::uint64_t b = face[(i + 1) % 3];
-            keys.push_back(a < b ? (a << 32) | b : (b << 32) | a);
+            sides.emplace_back(a < b ? (a << 32) | b : (b << 32) | a, place);
         }
-    std::sort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    std::sort(sides.begin(), sides.end());
+    std::vector<std::size_t> first;
+    for (std::size_t i = 0; i < sides.size(); ++i)
+        if (i == 0 || sides[i].first != sides[i - 1].first)
+            first.push_back(sides[i].second);
+    sides = {};
+    std::sort(first.begin(), first.end());
+
     std::vector<std::uint32_t> edges;
-    edges.reserve(keys.size() * 2);
-    for (const std::uint64_t key : keys) {
-        edges.push_back(static_cast<std::uint32_t>(key >> 32));
-        edges.push_back(static_cast<std::uint32_t>(key));
+    edges.reserve(first.size() * 2);
+    for (const std::size_t side : first) {
+        const Face& face = faces[side / 3];
+        edges.push_back(face[side % 3]);
+        edges.push_back(face[(side % 3 + 1) % 3]);
     }
     return edges;
+}
+
+// Buffer objects came with OpenGL 1.5; before that only client arrays.
+bool hasBuffers()
+{
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    int major = 0;
+    int minor = 0;
+    return version != nullptr && std::sscanf(version, "%d.%d", &major, &minor) == 2 &&
+           (major > 1 || (major == 1 && minor >= 5));
+}
+
+std::size_t upload(unsigned buffer, GLenum target, const void* data, std::size_t bytes)
+{
+    glBindBuffer(target, buffer);
+    glBufferData(target, static_cast<GLsizeiptr>(bytes), data, GL_STATIC_DRAW);
+    glBindBuffer(target, 0);
+    return bytes;
 }
 
 }  // namespace
@@ -54,7 +88,21 @@ void SceneArrays::build(const Surface& surface, const Framing& framing, GLUquadr
     }
     edges = sidesOnce(surface.faces);
     faces = surface.faces.data();
-    faceCount = surface.faces.size();
+    faceIndices = surface.faces.size() * 3;
+    edgeIndices = edges.size();
+
+    if (hasBuffers()) {
+        glGenBuffers(4, buffers);
+        bufferBytes += upload(buffers[kPositions], GL_ARRAY_BUFFER, positions.data(), positions.size() * sizeof(float));
+        bufferBytes += upload(buffers[kNormals], GL_ARRAY_BUFFER, normals.data(), normals.size() * sizeof(float));
+        bufferBytes += upload(buffers[kFaces], GL_ELEMENT_ARRAY_BUFFER, faces, faceIndices * sizeof(std::uint32_t));
+        bufferBytes +=
+            upload(buffers[kEdges], GL_ELEMENT_ARRAY_BUFFER, edges.data(), edgeIndices * sizeof(std::uint32_t));
+        // The driver holds its own copies now.
+        normals = {};
+        edges = {};
+        faces = nullptr;
+    }
 
     sphereList = glGenLists(1);
     if (sphereList != 0) {
@@ -63,14 +111,15 @@ void SceneArrays::build(const Surface& surface, const Framing& framing, GLUquadr
         glEndList();
     }
     source = &surface;
-    pointCount = surface.positions.size();
+    sourcePoints = surface.positions.size();
+    sourceFaces = surface.faces.data();
     framed = framing;
 }
 
 bool SceneArrays::builtFor(const Surface& surface, const Framing& framing) const
 {
-    return source == &surface && pointCount == surface.positions.size() && faces == surface.faces.data() &&
-           faceCount == surface.faces.size() && framed.centre.x == framing.centre.x &&
+    return source == &surface && sourcePoints == surface.positions.size() && sourceFaces == surface.faces.data() &&
+           faceIndices == surface.faces.size() * 3 && framed.centre.x == framing.centre.x &&
            framed.centre.y == framing.centre.y && framed.centre.z == framing.centre.z &&
            framed.scale == framing.scale && framed.pointRadius == framing.pointRadius;
 }
@@ -80,16 +129,60 @@ void SceneArrays::release()
     if (sphereList != 0)
         glDeleteLists(sphereList, 1);
     sphereList = 0;
+    if (buffers[0] != 0)
+        glDeleteBuffers(4, buffers);
+    std::fill(std::begin(buffers), std::end(buffers), 0U);
+    bufferBytes = 0;
     positions = {};
     normals = {};
     edges = {};
     faces = nullptr;
-    faceCount = 0;
+    faceIndices = 0;
+    edgeIndices = 0;
     source = nullptr;
-    pointCount = 0;
+    sourcePoints = 0;
+    sourceFaces = nullptr;
 }
 
 std::size_t SceneArrays::bytes() const
 {
-    return (positions.capacity() + normals.capacity()) * sizeof(float) + edges.capacity() * sizeof(std::uint32_t);
+    return (positions.capacity() + normals.capacity()) * sizeof(float) + edges.capacity() * sizeof(std::uint32_t) +
+           bufferBytes;
+}
+
+void SceneArrays::usePositions() const
+{
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glBindBuffer(GL_ARRAY_BUFFER, buffers[kPositions]);
+    glVertexPointer(3, GL_FLOAT, 0, buffers[kPositions] != 0 ? nullptr : positions.data());
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+}
+
+void SceneArrays::drawPoints() const
+{
+    usePositions();
+    glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(pointCount()));
+}
+
+void SceneArrays::drawFaces() const
+{
+    usePositions();
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glBindBuffer(GL_ARRAY_BUFFER, buffers[kNormals]);
+    glNormalPointer(GL_FLOAT, 0, buffers[kNormals] != 0 ? nullptr : normals.data());
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers[kFaces]);
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(faceIndices), GL_UNSIGNED_INT,
+                   buffers[kFaces] != 0 ? nullptr : faces);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    glDisableClientState(GL_NORMAL_ARRAY);
+}
+
+void SceneArrays::drawEdges() const
+{
+    usePositions();
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers[kEdges]);
+    glDrawElements(GL_LINES, static_cast<GLsizei>(edgeIndices), GL_UNSIGNED_INT,
+                   buffers[kEdges] != 0 ? nullptr : edges.data());
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
 }

@@ -9,6 +9,10 @@
 #define GLFW_EXPOSE_NATIVE_X11
 #include <GLFW/glfw3native.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -25,6 +29,7 @@ constexpr double kPointColour[3] = {0.15, 0.95, 0.45};
 constexpr double kSmallestSphere = 2.0;
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kZoomStep = 0.1;  // of the view's distance, per notch of the wheel
+constexpr int kHeapPad = 64 << 20;
 
 // The step at which a window could not be made, told by what GLFW reports.
 const char* creationFailure(int code)
@@ -256,6 +261,12 @@ std::size_t Visualize::runLoop(const Surface& result, const DrawSettings& draw, 
         return frames;
     homeAngle = camera.angle;
     homeTranslation = camera.translation;
+#ifdef __GLIBC__
+    // A software GL driver takes and frees megabytes every frame; heap the
+    // allocator gives back to the kernel comes back zeroed, page by page,
+    // at a fifth of the frame's time. A pad keeps that much at hand.
+    mallopt(M_TOP_PAD, kHeapPad);
+#endif
     // Only X11 can tell whether events wait without handling them; without
     // it every pass handles events and then draws.
     Display* display = glfwGetX11Display();
@@ -414,38 +425,30 @@ void Visualize::drawFrame(const Surface& result, const DrawSettings& draw)
     const Matrix4 view = camera.modelView();
     glLoadMatrixd(view.data());
 
-    const int points = static_cast<int>(scene.positions.size() / 3);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, scene.positions.data());
-
-    if (draw.dots && points > 0) {
+    if (draw.dots && scene.pointCount() > 0) {
         glColor3d(kPointColour[0], kPointColour[1], kPointColour[2]);
         const double across = pointPixels();
-        if (across >= kSmallestSphere && scene.sphereList != 0) {
-            for (std::size_t i = 0; i < scene.positions.size(); i += 3) {
+        if (across >= kSmallestSphere && scene.sphere() != 0) {
+            for (std::size_t i = 0; i < scene.pointCount(); ++i) {
+                const float* p = scene.position(i);
                 glPushMatrix();
-                glTranslatef(scene.positions[i], scene.positions[i + 1], scene.positions[i + 2]);
-                glCallList(scene.sphereList);
+                glTranslatef(p[0], p[1], p[2]);
+                glCallList(scene.sphere());
                 glPopMatrix();
             }
         } else {
-            drawRoundPoints(points, across);
+            drawRoundPoints(across);
         }
     }
-
-    if (draw.tri && scene.faceCount > 0) {
+    if (draw.tri && scene.hasFaces()) {
         glColor3d(0.2, 0.4, 0.8);
         // As stored: the normals are neither normalised here nor by GL.
-        glEnableClientState(GL_NORMAL_ARRAY);
-        glNormalPointer(GL_FLOAT, 0, scene.normals.data());
-        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(scene.faceCount * 3), GL_UNSIGNED_INT, scene.faces);
-        glDisableClientState(GL_NORMAL_ARRAY);
+        scene.drawFaces();
     }
-
-    if (draw.mesh && !scene.edges.empty()) {
+    if (draw.mesh && scene.hasEdges()) {
         glColor3d(0.0, 0.1, 0.3);
         glDisable(GL_LIGHTING);
-        glDrawElements(GL_LINES, static_cast<GLsizei>(scene.edges.size()), GL_UNSIGNED_INT, scene.edges.data());
+        scene.drawEdges();
         glEnable(GL_LIGHTING);
     }
     glDisableClientState(GL_VERTEX_ARRAY);
@@ -460,7 +463,7 @@ double Visualize::pointPixels() const
     return 2.0 * framing.pointRadius * focal * 0.5 * height / depth;
 }
 
-void Visualize::drawRoundPoints(int points, double across)
+void Visualize::drawRoundPoints(double across)
 {
     // Unlit, in the colour a lit sphere that small averages to over its
     // disc: its facing half catches two thirds of the light on average and
@@ -476,7 +479,7 @@ void Visualize::drawRoundPoints(int points, double across)
     const double highlight = 1.0 / 11.0;
     glColor3d(std::min(kPointColour[0] * lit + highlight, 1.0), std::min(kPointColour[1] * lit + highlight, 1.0),
               std::min(kPointColour[2] * lit + highlight, 1.0));
-    glDrawArrays(GL_POINTS, 0, points);
+    scene.drawPoints();
     glPointSize(size);
     glDisable(GL_BLEND);
     glDisable(GL_POINT_SMOOTH);

@@ -90,7 +90,7 @@ private:
     bool openWindow(int width, int height, int bits, bool shown);
     bool fail(const char* message, std::string cause);
     double pointPixels() const;
-    void drawRoundPoints(int points, double across);
+    void drawRoundPoints(double across);
 
     void onKey(int key, int scancode, int action);
     void onButton(int button, int action);
