@@ -109,6 +109,7 @@ int showWindow(const Surface& result, const Settings& settings, std::ostream& ou
     hintWhenOutOfView(visualize, result, settings, err);
     err << "  Window: drag to turn, right-drag to move, wheel to zoom, space to pause, r to reset, q or Esc to close"
         << std::endl;
+    visualize.prepare(result);
     const auto started = std::chrono::steady_clock::now();
     const std::size_t frames = visualize.runLoop(result, drawSettings(settings), settings.frames);
     if (settings.frames > 0) {

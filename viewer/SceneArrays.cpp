@@ -16,10 +16,26 @@ constexpr int kPointStacks = 8;
 
 enum Buffer { kPositions, kNormals, kFaces, kEdges };
 
-// Each side of a triangle once, where it first comes in the faces' order and
-// the way that face runs: a side two triangles share is one line, not two
-// over each other, and lines follow the triangles, so a point's
-// neighbours are still at hand when GL reads it again.
+// Buffer objects came with OpenGL 1.5; before that only client arrays.
+bool hasBuffers()
+{
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    int major = 0;
+    int minor = 0;
+    return version != nullptr && std::sscanf(version, "%d.%d", &major, &minor) == 2 &&
+           (major > 1 || (major == 1 && minor >= 5));
+}
+
+std::size_t upload(unsigned buffer, GLenum target, const void* data, std::size_t bytes)
+{
+    glBindBuffer(target, buffer);
+    glBufferData(target, static_cast<GLsizeiptr>(bytes), data, GL_STATIC_DRAW);
+    glBindBuffer(target, 0);
+    return bytes;
+}
+
+}  // namespace
+
 std::vector<std::uint32_t> sidesOnce(const Faces& faces)
 {
     // (the side whichever way it runs, its place among all sides)
@@ -49,26 +65,6 @@ std::vector<std::uint32_t> sidesOnce(const Faces& faces)
     }
     return edges;
 }
-
-// Buffer objects came with OpenGL 1.5; before that only client arrays.
-bool hasBuffers()
-{
-    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-    int major = 0;
-    int minor = 0;
-    return version != nullptr && std::sscanf(version, "%d.%d", &major, &minor) == 2 &&
-           (major > 1 || (major == 1 && minor >= 5));
-}
-
-std::size_t upload(unsigned buffer, GLenum target, const void* data, std::size_t bytes)
-{
-    glBindBuffer(target, buffer);
-    glBufferData(target, static_cast<GLsizeiptr>(bytes), data, GL_STATIC_DRAW);
-    glBindBuffer(target, 0);
-    return bytes;
-}
-
-}  // namespace
 
 void SceneArrays::build(const Surface& surface, const Framing& framing, GLUquadric* quadric)
 {

@@ -9,6 +9,12 @@
 
 class GLUquadric;
 
+// Each side of the faces once, where it first comes in their order and the
+// way that face runs it, as pairs of point places: a side two triangles
+// share is one line, not two drawn over each other, and the lines follow
+// the triangles, so a point is still at hand when GL reads it again.
+std::vector<std::uint32_t> sidesOnce(const Faces& faces);
+
 // What a frame draws, as GL reads it from arrays: built once per surface,
 // then every frame is a handful of calls however large the surface is.
 // Where the driver has buffer objects the arrays are handed to it once and

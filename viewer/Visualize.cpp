@@ -413,12 +413,17 @@ void Visualize::renderFrame(const Surface& result, const DrawSettings& draw)
         glFlush();
 }
 
+void Visualize::prepare(const Surface& result)
+{
+    if (!scene.builtFor(result, framing))
+        scene.build(result, framing, quadric);
+}
+
 void Visualize::drawFrame(const Surface& result, const DrawSettings& draw)
 {
     if (turning)
         camera.angle = nextAngle(camera.angle);
-    if (!scene.builtFor(result, framing))
-        scene.build(result, framing, quadric);
+    prepare(result);
 
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);

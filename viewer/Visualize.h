@@ -68,6 +68,10 @@ public:
     // Turns the view one step (unless paused), draws the frame and presents it.
     void renderFrame(const Surface& result, const DrawSettings& draw);
 
+    // Builds the arrays frames of result draw from, as the first frame
+    // would; for a first frame as quick as the rest. Needs a context.
+    void prepare(const Surface& result);
+
     // renderFrame without presenting, so the frame can still be read back.
     // The first frame of a surface builds the arrays every later frame of
     // it draws from: a surface must not change while it is shown.
