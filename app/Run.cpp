@@ -188,9 +188,9 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     // The surface's arrays hold all that is read from here on; the window
     // may stay open for hours, so the engine's records go now.
     reconstruct.clearNodes();
-    reconstruct.nodes = Nodes();
-    reconstruct.triangles = Triangles();
-    reconstruct.front = Edges();
+    Nodes().swap(reconstruct.nodes);
+    Triangles().swap(reconstruct.triangles);
+    Edges().swap(reconstruct.front);
     RepairCounts repaired;
     std::uint64_t repairMilliseconds = 0;
     if (settings.clean) {

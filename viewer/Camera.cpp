@@ -1,6 +1,7 @@
 #include "viewer/Camera.h"
 
 #include <cmath>
+#include <cstddef>
 
 namespace {
 
@@ -13,10 +14,12 @@ constexpr double kPi = 3.14159265358979323846;
 Floats multiply(const Floats& a, const Floats& b)
 {
     Floats product{};
-    for (int row = 0; row < 4; ++row)
-        for (int column = 0; column < 4; ++column)
-            product[column * 4 + row] = a[row] * b[column * 4] + a[4 + row] * b[column * 4 + 1] +
-                                        a[8 + row] * b[column * 4 + 2] + a[12 + row] * b[column * 4 + 3];
+    for (std::size_t row = 0; row < 4; ++row)
+        for (std::size_t column = 0; column < 4; ++column) {
+            const std::size_t at = column * 4;
+            product[at + row] =
+                a[row] * b[at] + a[4 + row] * b[at + 1] + a[8 + row] * b[at + 2] + a[12 + row] * b[at + 3];
+        }
     return product;
 }
 

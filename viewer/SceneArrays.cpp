@@ -6,7 +6,7 @@
 #include <GL/glu.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -20,10 +20,12 @@ enum Buffer { kPositions, kNormals, kFaces, kEdges };
 bool hasBuffers()
 {
     const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-    int major = 0;
-    int minor = 0;
-    return version != nullptr && std::sscanf(version, "%d.%d", &major, &minor) == 2 &&
-           (major > 1 || (major == 1 && minor >= 5));
+    if (version == nullptr)
+        return false;
+    char* rest = nullptr;
+    const long major = std::strtol(version, &rest, 10);
+    const long minor = *rest == '.' ? std::strtol(rest + 1, nullptr, 10) : 0;
+    return major > 1 || (major == 1 && minor >= 5);
 }
 
 std::size_t upload(unsigned buffer, GLenum target, const void* data, std::size_t bytes)
@@ -34,11 +36,10 @@ std::size_t upload(unsigned buffer, GLenum target, const void* data, std::size_t
     return bytes;
 }
 
-}  // namespace
-
-std::vector<std::uint32_t> sidesOnce(const Faces& faces)
+// The place (3 * face + corner) of each side's first coming, in order.
+std::vector<std::size_t> firstOfEachSide(const Faces& faces)
 {
-    // (the side whichever way it runs, its place among all sides)
+    // The side whichever way it runs, and its place.
     std::vector<std::pair<std::uint64_t, std::size_t>> sides;
     sides.reserve(faces.size() * 3);
     std::size_t place = 0;
@@ -53,10 +54,16 @@ std::vector<std::uint32_t> sidesOnce(const Faces& faces)
     for (std::size_t i = 0; i < sides.size(); ++i)
         if (i == 0 || sides[i].first != sides[i - 1].first)
             first.push_back(sides[i].second);
-    sides = {};
     std::sort(first.begin(), first.end());
+    return first;
+}
 
+}  // namespace
+
+std::vector<std::uint32_t> sidesOnce(const Faces& faces)
+{
     std::vector<std::uint32_t> edges;
+    const std::vector<std::size_t> first = firstOfEachSide(faces);
     edges.reserve(first.size() * 2);
     for (const std::size_t side : first) {
         const Face& face = faces[side / 3];
@@ -70,8 +77,8 @@ void SceneArrays::build(const Surface& surface, const Framing& framing, GLUquadr
 {
     release();
     positions.reserve(surface.positions.size() * 3);
-    for (const CGVertex& position : surface.positions) {
-        const CGVertex placed = framing.place(position);
+    for (const CGVertex& point : surface.positions) {
+        const CGVertex placed = framing.place(point);
         positions.push_back(static_cast<float>(placed.x));
         positions.push_back(static_cast<float>(placed.y));
         positions.push_back(static_cast<float>(placed.z));
