@@ -92,7 +92,8 @@ check-deps: deps
 # to $(BUILD)/bench-results.md), then the micro-benchmarks. Only what the
 # runs need is built: the tests are not. `make bench-record` also writes the
 # table into bench/RESULTS.md, bench/scaling.png and README.md.
-# scripts/bench-repair times clean:1 against the triangulation it follows.
+# scripts/bench-repair times clean:1 against the triangulation it follows;
+# scripts/bench-viewer counts the window's frames per second under Xvfb.
 bench-record: export BENCH_RECORD = 1
 bench-record: bench
 
@@ -104,6 +105,9 @@ bench: deps
 	@echo "Surface repair (clean:1):"
 	scripts/bench-repair $(BUILD)
 	$(BUILD)/normals_bench $(BUILD)/bench-inputs $(wildcard $(SCAN))
+	@echo
+	@echo "Viewer frames per second (frames:<N>, under Xvfb):"
+	scripts/bench-viewer $(BUILD) $(wildcard $(SCAN))
 	@echo
 	@echo "Micro-benchmarks (Google Benchmark):"
 	$(BUILD)/tri3d_bench

@@ -53,6 +53,8 @@ void printMoreOptions(std::ostream& err)
            "  neighbours:<k>   - neighbours an estimated normal looks at, 3 to 100 (default: 16)\n"
            "  progress:<0|1>   - show how far long stages have got, on standard error\n"
            "                     default: only where standard error is a terminal\n"
+           "  frames:<N>       - close the window after N frames and print the frame rate\n"
+           "                     on standard error (default: 0, until closed)\n"
         << std::flush;
 }
 

@@ -185,6 +185,12 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     // The surface's arrays take the place of the search index, not more.
     reconstruct.releaseIndex();
     Surface surface = reconstruct.surface();
+    // The surface's arrays hold all that is read from here on; the window
+    // may stay open for hours, so the engine's records go now.
+    reconstruct.clearNodes();
+    Nodes().swap(reconstruct.nodes);
+    Triangles().swap(reconstruct.triangles);
+    Edges().swap(reconstruct.front);
     RepairCounts repaired;
     std::uint64_t repairMilliseconds = 0;
     if (settings.clean) {

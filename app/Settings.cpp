@@ -88,6 +88,8 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.neighbours = toInteger(value);
         else if (key == "progress")
             settings.progress = toFlag(value) ? 1 : 0;
+        else if (key == "frames")
+            settings.frames = toCount(value);
     }
     return settings;
 }

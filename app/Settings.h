@@ -24,6 +24,7 @@ struct Settings {
     std::string normals = "auto";  // auto, file or estimate: where normals come from
     long neighbours = 16;          // neighbours an estimated normal looks at
     int progress = -1;             // 1: show progress on standard error; 0: never; -1: when it is a terminal
+    std::size_t frames = 0;        // the window closes after this many frames; 0: when the user closes it
 };
 
 // Scans key:value words from the last to the first, so the leftmost

@@ -6,7 +6,10 @@
 #include "viewer/Visualize.h"
 
 #include <cctype>
+#include <chrono>
 #include <cmath>
+#include <cstddef>
+#include <iomanip>
 #include <ostream>
 
 namespace {
@@ -32,15 +35,15 @@ DrawSettings drawSettings(const Settings& settings)
 // the fitted view's units.
 void placeView(Visualize& visualize, const Surface& result, const Settings& settings)
 {
-    visualize.translation.z += settings.zoom;
-    visualize.translation.x += settings.transx;
-    visualize.translation.y += settings.transy;
+    visualize.camera.translation.z += settings.zoom;
+    visualize.camera.translation.x += settings.transx;
+    visualize.camera.translation.y += settings.transy;
     if (settings.fit)
         visualize.framing = fitFraming(result.positions);
     // An angle that is no number counts as none; one beyond a turn is
     // brought within one, where the turning keeps it.
     if (std::isfinite(settings.angle))
-        visualize.angle = std::fmod(settings.angle, 360.0);
+        visualize.camera.angle = std::fmod(settings.angle, 360.0);
 }
 
 // A model that the first frame shows as a speck, or not at all, looks like a
@@ -49,8 +52,10 @@ void hintWhenOutOfView(const Visualize& visualize, const Surface& result, const 
 {
     if (settings.fit || result.positions.empty())
         return;
-    const double shown = pixelsShown(result.positions, visualize.framing, visualize.translation,
-                                     nextAngle(visualize.angle), visualize.frameWidth(), visualize.frameHeight());
+    Camera first = visualize.camera;
+    first.angle = nextAngle(first.angle);
+    const double shown =
+        pixelsShown(result.positions, visualize.framing, first, visualize.frameWidth(), visualize.frameHeight());
     if (shown >= kFewPixels)
         return;
     err << "  -  The model is out of view: the first frame shows ";
@@ -104,7 +109,15 @@ int showWindow(const Surface& result, const Settings& settings, std::ostream& ou
     hintWhenOutOfView(visualize, result, settings, err);
     err << "  Window: drag to turn, right-drag to move, wheel to zoom, space to pause, r to reset, q or Esc to close"
         << std::endl;
-    visualize.runLoop(result, drawSettings(settings));
+    visualize.prepare(result);
+    const auto started = std::chrono::steady_clock::now();
+    const std::size_t frames = visualize.runLoop(result, drawSettings(settings), settings.frames);
+    if (settings.frames > 0) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        err << "tri3d: " << frames << " frames in " << std::fixed << std::setprecision(2) << seconds << " s ("
+            << std::setprecision(1) << (seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0) << " fps)"
+            << std::defaultfloat << std::endl;
+    }
     return 0;
 }
 

@@ -110,12 +110,10 @@ double nextAngle(double angle)
     return std::fmod(angle + kAngleStep, 360.0);
 }
 
-double pixelsShown(const std::vector<CGVertex>& positions, const Framing& framing, const CGVector& translation,
-                   double angle, int width, int height)
+double pixelsShown(const std::vector<CGVertex>& positions, const Framing& framing, const Camera& camera, int width,
+                   int height)
 {
-    const double turn = angle * kPi / 180.0;
-    const double c = std::cos(turn);
-    const double s = std::sin(turn);
+    const Matrix4 view = camera.modelView();
     const double focal = 1.0 / std::tan(kFieldOfView * kPi / 360.0);
     const double aspect = static_cast<double>(width) / static_cast<double>(height);
 
@@ -125,17 +123,10 @@ double pixelsShown(const std::vector<CGVertex>& positions, const Framing& framin
     double bottom = 0.0;
     double top = 0.0;
     for (const CGVertex& position : positions) {
-        const CGVertex p = framing.place(position);
-        // About z, then y, then x: the reverse of the order the calls name them.
-        const double x1 = c * p.x - s * p.y;
-        const double y1 = s * p.x + c * p.y;
-        const double x2 = c * x1 + s * p.z;
-        const double z2 = -s * x1 + c * p.z;
-        const double y3 = c * y1 - s * z2;
-        const double z3 = s * y1 + c * z2;
-        const double x = x2 + translation.x;
-        const double y = y3 + translation.y;
-        const double depth = -(z3 + translation.z);
+        const CGVertex seen = transformed(view, framing.place(position));
+        const double x = seen.x;
+        const double y = seen.y;
+        const double depth = -seen.z;
         if (!(depth >= kNearPlane && depth <= kFarPlane))
             continue;
         const double u = focal / aspect * x / depth;

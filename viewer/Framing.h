@@ -1,6 +1,7 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
+#include "viewer/Camera.h"
 
 #include <vector>
 
@@ -40,8 +41,7 @@ double nextAngle(double angle);
 
 // How many pixels across (the larger of the two sides) the box of the placed
 // points covers in a width by height frame, counting only points that land
-// inside the frame between the near and the far plane. The view turns the
-// points by angle about x, y and z, then shifts them by translation, as a
-// frame does. 0 when no point lands inside.
-double pixelsShown(const std::vector<CGVertex>& positions, const Framing& framing, const CGVector& translation,
-                   double angle, int width, int height);
+// inside the frame between the near and the far plane, seen through camera
+// as a frame sees them. 0 when no point lands inside.
+double pixelsShown(const std::vector<CGVertex>& positions, const Framing& framing, const Camera& camera, int width,
+                   int height);

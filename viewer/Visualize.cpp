@@ -9,6 +9,10 @@
 #define GLFW_EXPOSE_NATIVE_X11
 #include <GLFW/glfw3native.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -19,10 +23,13 @@ namespace {
 
 const char* const kInitialCaption = "- K a l o V e r n -";
 
-constexpr int kPointSlices = 8;
-constexpr int kPointStacks = 8;
+constexpr double kPointColour[3] = {0.15, 0.95, 0.45};
+// A sphere narrower than this many pixels shows no shape: a round point
+// stands in for it.
+constexpr double kSmallestSphere = 2.0;
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kZoomStep = 0.1;  // of the view's distance, per notch of the wheel
+constexpr int kHeapPad = 64 << 20;
 
 // The step at which a window could not be made, told by what GLFW reports.
 const char* creationFailure(int code)
@@ -33,11 +40,6 @@ const char* creationFailure(int code)
     case GLFW_VERSION_UNAVAILABLE: return "Can't Create a GL Rendering Context";
     default: return "Window Creation Error!";
     }
-}
-
-void vertex(const CGVertex& p)
-{
-    glVertex3d(p.x, p.y, p.z);
 }
 
 // Why the window library would not start, as a user can act on it.
@@ -221,16 +223,17 @@ void Visualize::initGL()
     glEnable(GL_LIGHTING);
     glEnable(GL_COLOR_MATERIAL);
 
-    angle = 0.0;
-    translation = {0.0, 0.0, -100.0};
+    camera = Camera{};
     turning = true;
     held[0] = 1.0;
     held[1] = held[2] = held[3] = 0.0;
-    holding = false;
 }
 
 void Visualize::killGLWindow()
 {
+    // The sphere's list goes with the context it was made in.
+    if (window != nullptr || offscreen.isOpen())
+        scene.release();
     if (window != nullptr) {
         glfwMakeContextCurrent(nullptr);
         glfwDestroyWindow(window);
@@ -251,12 +254,19 @@ void Visualize::setBackground(float red, float green, float blue, float alpha)
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-void Visualize::runLoop(const Surface& result, const DrawSettings& draw)
+std::size_t Visualize::runLoop(const Surface& result, const DrawSettings& draw, std::size_t frameLimit)
 {
+    std::size_t frames = 0;
     if (window == nullptr)
-        return;
-    homeAngle = angle;
-    homeTranslation = translation;
+        return frames;
+    homeAngle = camera.angle;
+    homeTranslation = camera.translation;
+#ifdef __GLIBC__
+    // A software GL driver takes and frees megabytes every frame; heap the
+    // allocator gives back to the kernel comes back zeroed, page by page,
+    // at a fifth of the frame's time. A pad keeps that much at hand.
+    mallopt(M_TOP_PAD, kHeapPad);
+#endif
     // Only X11 can tell whether events wait without handling them; without
     // it every pass handles events and then draws.
     Display* display = glfwGetX11Display();
@@ -270,6 +280,8 @@ void Visualize::runLoop(const Surface& result, const DrawSettings& draw)
         if (turning || changed) {
             changed = false;
             renderFrame(result, draw);
+            if (++frames == frameLimit)
+                break;
         } else {
             // Paused, and the frame shown is up to date: nothing to draw
             // until something happens, exposure included.
@@ -277,6 +289,7 @@ void Visualize::runLoop(const Surface& result, const DrawSettings& draw)
             changed = true;
         }
     }
+    return frames;
 }
 
 void Visualize::onKey(int key, int scancode, int action)
@@ -319,10 +332,10 @@ void Visualize::onCursor(double x, double y)
         changed = true;
     } else if (dragButton == GLFW_MOUSE_BUTTON_RIGHT || dragButton == GLFW_MOUSE_BUTTON_MIDDLE) {
         // So that the point at the turning centre follows the pointer.
-        const double distance = std::max(-translation.z, kNearPlane);
+        const double distance = std::max(-camera.translation.z, kNearPlane);
         const double perPixel = 2.0 * distance * std::tan(kFieldOfView * kPi / 360.0) / height;
-        translation.x += right * perPixel;
-        translation.y -= down * perPixel;
+        camera.translation.x += right * perPixel;
+        camera.translation.y -= down * perPixel;
         changed = true;
     }
 }
@@ -331,7 +344,7 @@ void Visualize::onScroll(double offset)
 {
     // A share of the distance per notch, so zooming feels the same at any
     // scale; never quite down to nothing.
-    translation.z += offset * kZoomStep * std::max(std::abs(translation.z), kNearPlane);
+    camera.translation.z += offset * kZoomStep * std::max(std::abs(camera.translation.z), kNearPlane);
     changed = true;
 }
 
@@ -376,19 +389,19 @@ void Visualize::turnBy(double right, double down)
                                 0,
                                 0,
                                 1};
-    std::copy(columns, columns + 16, heldMatrix);
-    holding = true;
+    std::copy(columns, columns + 16, camera.held.begin());
+    camera.holding = true;
 }
 
 void Visualize::goHome()
 {
     // Paused, the next frame does not step, so it is given the first
     // frame's angle itself.
-    angle = turning ? homeAngle : nextAngle(homeAngle);
-    translation = homeTranslation;
+    camera.angle = turning ? homeAngle : nextAngle(homeAngle);
+    camera.translation = homeTranslation;
     held[0] = 1.0;
     held[1] = held[2] = held[3] = 0.0;
-    holding = false;
+    camera.holding = false;
 }
 
 void Visualize::renderFrame(const Surface& result, const DrawSettings& draw)
@@ -400,63 +413,82 @@ void Visualize::renderFrame(const Surface& result, const DrawSettings& draw)
         glFlush();
 }
 
-void Visualize::setView() const
+void Visualize::prepare(const Surface& result)
 {
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glTranslatef(static_cast<float>(translation.x), static_cast<float>(translation.y),
-                 static_cast<float>(translation.z));
-    const float turn = static_cast<float>(angle);
-    if (holding)
-        glMultMatrixd(heldMatrix);
-    glRotatef(turn, 1.0f, 0.0f, 0.0f);
-    glRotatef(turn, 0.0f, 1.0f, 0.0f);
-    glRotatef(turn, 0.0f, 0.0f, 1.0f);
+    if (!scene.builtFor(result, framing))
+        scene.build(result, framing, quadric);
 }
 
 void Visualize::drawFrame(const Surface& result, const DrawSettings& draw)
 {
     if (turning)
-        angle = nextAngle(angle);
+        camera.angle = nextAngle(camera.angle);
+    prepare(result);
 
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_MODELVIEW);
+    const Matrix4 view = camera.modelView();
+    glLoadMatrixd(view.data());
 
-    if (draw.dots)
-        for (const CGVertex& position : result.positions) {
-            glColor3d(0.15, 0.95, 0.45);
-            setView();
-            const CGVertex placed = framing.place(position);
-            glTranslatef(static_cast<float>(placed.x), static_cast<float>(placed.y), static_cast<float>(placed.z));
-            gluQuadricDrawStyle(quadric, GLU_FILL);
-            gluSphere(quadric, framing.pointRadius, kPointSlices, kPointStacks);
-        }
-
-    for (const Face& face : result.faces) {
-        if (draw.tri) {
-            glColor3d(0.2, 0.4, 0.8);
-            setView();
-            glBegin(GL_TRIANGLES);
-            for (std::uint32_t corner : face) {
-                // As stored: the normals are neither normalised here nor by GL.
-                const CGVector& n = result.normals[corner];
-                glNormal3d(n.x, n.y, n.z);
-                vertex(framing.place(result.positions[corner]));
+    if (draw.dots && scene.pointCount() > 0) {
+        glColor3d(kPointColour[0], kPointColour[1], kPointColour[2]);
+        const double across = pointPixels();
+        if (across >= kSmallestSphere && scene.sphere() != 0) {
+            for (std::size_t i = 0; i < scene.pointCount(); ++i) {
+                const float* p = scene.position(i);
+                glPushMatrix();
+                glTranslatef(p[0], p[1], p[2]);
+                glCallList(scene.sphere());
+                glPopMatrix();
             }
-            glEnd();
-        }
-        if (draw.mesh) {
-            glColor3d(0.0, 0.1, 0.3);
-            for (int i = 0; i < 3; ++i) {
-                setView();
-                glDisable(GL_LIGHTING);
-                glBegin(GL_LINES);
-                vertex(framing.place(result.positions[face[i]]));
-                vertex(framing.place(result.positions[face[(i + 1) % 3]]));
-                glEnd();
-                glEnable(GL_LIGHTING);
-            }
+        } else {
+            drawRoundPoints(across);
         }
     }
+    if (draw.tri && scene.hasFaces()) {
+        glColor3d(0.2, 0.4, 0.8);
+        // As stored: the normals are neither normalised here nor by GL.
+        scene.drawFaces();
+    }
+    if (draw.mesh && scene.hasEdges()) {
+        glColor3d(0.0, 0.1, 0.3);
+        glDisable(GL_LIGHTING);
+        scene.drawEdges();
+        glEnable(GL_LIGHTING);
+    }
+    glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+double Visualize::pointPixels() const
+{
+    const double depth = -camera.translation.z;
+    if (!(depth > 0.0))
+        return kSmallestSphere;
+    const double focal = 1.0 / std::tan(kFieldOfView * kPi / 360.0);
+    return 2.0 * framing.pointRadius * focal * 0.5 * height / depth;
+}
+
+void Visualize::drawRoundPoints(double across)
+{
+    // Unlit, in the colour a lit sphere that small averages to over its
+    // disc: its facing half catches two thirds of the light on average and
+    // its highlight covers about a tenth of it.
+    GLfloat size = 1.0f;
+    glGetFloatv(GL_POINT_SIZE, &size);
+    glDisable(GL_LIGHTING);
+    glEnable(GL_POINT_SMOOTH);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glPointSize(static_cast<GLfloat>(std::max(across, 1.0)));
+    const double lit = 0.2 + 0.1 + 0.4 * 2.0 / 3.0;
+    const double highlight = 1.0 / 11.0;
+    glColor3d(std::min(kPointColour[0] * lit + highlight, 1.0), std::min(kPointColour[1] * lit + highlight, 1.0),
+              std::min(kPointColour[2] * lit + highlight, 1.0));
+    scene.drawPoints();
+    glPointSize(size);
+    glDisable(GL_BLEND);
+    glDisable(GL_POINT_SMOOTH);
+    glEnable(GL_LIGHTING);
 }
 
 std::vector<unsigned char> Visualize::readPixels() const

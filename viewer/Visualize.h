@@ -1,9 +1,12 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
+#include "viewer/Camera.h"
 #include "viewer/Framing.h"
 #include "viewer/OffscreenSurface.h"
+#include "viewer/SceneArrays.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -57,13 +60,21 @@ public:
     // turns the model, a right or middle drag moves it, the wheel zooms;
     // space pauses and resumes the turning (a drag pauses it), r goes back
     // to the view the loop started with, Escape and q close the window.
-    // While paused and left alone it sleeps instead of drawing.
-    void runLoop(const Surface& result, const DrawSettings& draw);
+    // While paused and left alone it sleeps instead of drawing. A
+    // frameLimit above 0 closes the window after that many frames. Returns
+    // the frames drawn.
+    std::size_t runLoop(const Surface& result, const DrawSettings& draw, std::size_t frameLimit = 0);
 
     // Turns the view one step (unless paused), draws the frame and presents it.
     void renderFrame(const Surface& result, const DrawSettings& draw);
 
+    // Builds the arrays frames of result draw from, as the first frame
+    // would; for a first frame as quick as the rest. Needs a context.
+    void prepare(const Surface& result);
+
     // renderFrame without presenting, so the frame can still be read back.
+    // The first frame of a surface builds the arrays every later frame of
+    // it draws from: a surface must not change while it is shown.
     void drawFrame(const Surface& result, const DrawSettings& draw);
 
     // The colour buffer being drawn into: width * height RGB triples, top
@@ -73,8 +84,7 @@ public:
     int frameWidth() const { return width; }
     int frameHeight() const { return height; }
 
-    double angle = 0.0;     // degrees about x, y and z; kept within one turn
-    CGVector translation;   // applied before the rotation
+    Camera camera;          // where the model is seen from
     Framing framing;        // how positions become view coordinates; none by default
     bool turning = true;    // false: the angle stays as it is from frame to frame
     std::string lastError;  // why the last createGLWindow failed
@@ -83,7 +93,8 @@ public:
 private:
     bool openWindow(int width, int height, int bits, bool shown);
     bool fail(const char* message, std::string cause);
-    void setView() const;
+    double pointPixels() const;
+    void drawRoundPoints(double across);
 
     void onKey(int key, int scancode, int action);
     void onButton(int button, int action);
@@ -93,11 +104,8 @@ private:
     void goHome();
 
     // What the mouse has turned, a unit quaternion (w, x, y, z) in view
-    // axes, applied between the translation and the turning; heldMatrix is
-    // the same as a GL matrix. Unused until the first drag.
+    // axes; the camera holds it as a matrix. Unused until the first drag.
     double held[4] = {1.0, 0.0, 0.0, 0.0};
-    double heldMatrix[16] = {};
-    bool holding = false;
     int dragButton = -1;   // the button held down since the last press, or -1
     double cursorX = 0.0;  // where the last pointer event left the pointer
     double cursorY = 0.0;
@@ -112,4 +120,5 @@ private:
     GLFWwindow* window = nullptr;   // the window and its context, owned
     OffscreenSurface offscreen;     // the context when drawing without a window
     GLUquadric* quadric = nullptr;  // owned
+    SceneArrays scene;              // what frames draw, built at the first frame of a surface
 };

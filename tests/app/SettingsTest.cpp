@@ -42,6 +42,15 @@ TEST(ScanCommandLine, HolesIsACountNeverBelowZero)
     EXPECT_EQ(scan({"holes:abc"}).holes, 0u);
 }
 
+// A negative frame count is not read as a huge one: it means 0, until the
+// window is closed, as any other count without digits.
+TEST(ScanCommandLine, FramesIsACountNeverBelowZero)
+{
+    EXPECT_EQ(scan({}).frames, 0u);
+    EXPECT_EQ(scan({"frames:250"}).frames, 250u);
+    EXPECT_EQ(scan({"frames:-5"}).frames, 0u);
+}
+
 TEST(ScanCommandLine, LeftmostOccurrenceWins)
 {
     EXPECT_EQ(scan({"file:a.txt", "file:b.txt"}).file, "a.txt");

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -401,6 +402,27 @@ TEST(Window, ShowsTheTurningSceneUntilClosed)
     ASSERT_TRUE(program.waitForExit(5.0, exitCode));
     EXPECT_EQ(exitCode, 0);
     EXPECT_TRUE(endsWith(program.output(), " milliseconds\n")) << program.output();
+}
+
+TEST(Window, FramesClosesItAfterThatManyAndTellsTheRate)
+{
+    XvfbServer server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    const Finished run = runTri3d({"file:" + kTorus, "frames:3"}, server.display());
+    ASSERT_TRUE(run.exited) << "the window did not close itself";
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    std::istringstream lines(run.errors);
+    std::string line;
+    bool told = false;
+    while (std::getline(lines, line)) {
+        double seconds = -1.0;
+        double rate = -1.0;
+        char tail = '\0';
+        if (std::sscanf(line.c_str(), "tri3d: 3 frames in %lf s (%lf fps%c", &seconds, &rate, &tail) == 3) {
+            told = tail == ')' && seconds > 0.0 && std::abs(rate * seconds - 3.0) < 0.1;
+        }
+    }
+    EXPECT_TRUE(told) << run.errors;
 }
 
 // Waits until the window shows the same picture for a whole second, and

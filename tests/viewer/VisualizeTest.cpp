@@ -3,7 +3,11 @@
 #include "geometry/Surface.h"
 #include "TestSupport.h"
 
+#include <GL/gl.h>
+#include <GL/glu.h>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace {
 
@@ -62,10 +66,10 @@ TEST(RenderFrame, AngleStaysWithinOneTurn)
     const Surface nothing;
     for (int frame = 1; frame <= 1801; ++frame) {
         visualize.renderFrame(nothing, DrawSettings{});
-        ASSERT_GT(visualize.angle, -360.0) << "frame " << frame;
-        ASSERT_LE(visualize.angle, 0.0) << "frame " << frame;
+        ASSERT_GT(visualize.camera.angle, -360.0) << "frame " << frame;
+        ASSERT_LE(visualize.camera.angle, 0.0) << "frame " << frame;
     }
-    EXPECT_NEAR(visualize.angle, -0.2, 1e-9);
+    EXPECT_NEAR(visualize.camera.angle, -0.2, 1e-9);
 }
 
 TEST(DrawFrame, ClockwiseTrianglesAreCulled)
@@ -87,6 +91,93 @@ TEST(DrawFrame, ClockwiseTrianglesAreCulled)
     const Image image = frameOf(visualize);
     EXPECT_TRUE(isFaceBlue(image.at(255, 324)));
     EXPECT_TRUE(isBlack(image.at(545, 324)));
+}
+
+// A ball of rings: points far enough apart for their spheres to show, and
+// faces lit from every side.
+Surface ball()
+{
+    Surface surface;
+    const int rings = 9;
+    const int around = 14;
+    for (int r = 0; r <= rings; ++r)
+        for (int a = 0; a < around; ++a) {
+            const double up = 3.14159265358979 * r / rings;
+            const double turn = 2.0 * 3.14159265358979 * a / around;
+            const CGVector n{std::sin(up) * std::cos(turn), std::sin(up) * std::sin(turn), std::cos(up)};
+            surface.positions.push_back({30.0 * n.x + 0.3, 30.0 * n.y - 0.7, 30.0 * n.z + 0.1});
+            surface.normals.push_back(n);
+        }
+    for (std::uint32_t r = 0; r < rings; ++r)
+        for (std::uint32_t a = 0; a < around; ++a) {
+            const std::uint32_t p = r * around + a;
+            const std::uint32_t q = r * around + (a + 1) % around;
+            surface.faces.push_back({p, p + around, q});
+            surface.faces.push_back({q, p + around, q + around});
+        }
+    return surface;
+}
+
+// The frame as it was drawn before the arrays: every point a fresh quadric
+// sphere, every face its own begin and end, each with the view set again.
+void drawOneByOne(const Surface& surface, const Visualize& visualize, bool dots, bool tri)
+{
+    auto setView = [&visualize] {
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        const CGVector& t = visualize.camera.translation;
+        glTranslatef(static_cast<float>(t.x), static_cast<float>(t.y), static_cast<float>(t.z));
+        const auto turn = static_cast<float>(visualize.camera.angle);
+        glRotatef(turn, 1.0f, 0.0f, 0.0f);
+        glRotatef(turn, 0.0f, 1.0f, 0.0f);
+        glRotatef(turn, 0.0f, 0.0f, 1.0f);
+    };
+    GLUquadric* quadric = gluNewQuadric();
+    gluQuadricDrawStyle(quadric, GLU_FILL);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (dots)
+        for (const CGVertex& p : surface.positions) {
+            glColor3d(0.15, 0.95, 0.45);
+            setView();
+            glTranslatef(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z));
+            gluSphere(quadric, visualize.framing.pointRadius, 8, 8);
+        }
+    if (tri)
+        for (const Face& face : surface.faces) {
+            glColor3d(0.2, 0.4, 0.8);
+            setView();
+            glBegin(GL_TRIANGLES);
+            for (const std::uint32_t corner : face) {
+                const CGVector& n = surface.normals[corner];
+                glNormal3d(n.x, n.y, n.z);
+                const CGVertex& p = surface.positions[corner];
+                glVertex3d(p.x, p.y, p.z);
+            }
+            glEnd();
+        }
+    gluDeleteQuadric(quadric);
+}
+
+// The arrays, the sphere's list and the camera's matrix change how a frame
+// is sent, not one pixel of the spheres and faces it shows.
+TEST(DrawFrame, SpheresAndFacesMatchTheOneByOneDrawing)
+{
+    Visualize visualize;
+    ASSERT_TRUE(visualize.createOffscreenGL(800, 600, 32)) << visualize.lastError;
+    visualize.setBackground(0.0f, 0.0f, 0.0f, 0.0f);
+    visualize.camera.translation.z = -125.0;
+    visualize.camera.angle = 37.3;
+    const Surface surface = ball();
+    DrawSettings draw;
+    draw.mesh = false;
+    draw.tri = true;
+    visualize.drawFrame(surface, draw);
+    const Image arrays = frameOf(visualize);
+    drawOneByOne(surface, visualize, true, true);
+    const Image oneByOne = frameOf(visualize);
+    EXPECT_GT(arrays.count(isPointGreen), 1000u);
+    EXPECT_GT(arrays.count(isFaceBlue), 1000u);
+    EXPECT_TRUE(arrays.rgb == oneByOne.rgb);
 }
 
 TEST(ReadPixels, TopRowComesFirst)
