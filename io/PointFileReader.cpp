@@ -443,8 +443,11 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
                     ended = true;
                     break;
                 }
-                if (progress != nullptr)
+                if (progress != nullptr) {
                     progress->advance(got);
+                    if (progress->stopped())
+                        return false;
+                }
                 filled += got;
             }
             if (std::ferror(file))
@@ -502,8 +505,11 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
     char buffer[1 << 16];
     std::size_t got;
     while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        if (progress != nullptr)
+        if (progress != nullptr) {
             progress->advance(got);
+            if (progress->stopped())
+                return false;
+        }
         takeChunk(buffer, buffer + got);
     }
     if (std::ferror(file))

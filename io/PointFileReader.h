@@ -51,8 +51,8 @@ bool readPointFile(const std::string& fileName, const PointSink& sink);
 // threeNumbersAllowed, a file without any line of six or more numbers is
 // read in the x y z layout instead: every line of exactly three whole
 // numbers becomes a point with a zero normal. report says which layout it
-// was and what was skipped. False on a read error. Where progress is given,
-// every byte read from file counts there. Regular files of at least
+// was and what was skipped. False on a read error, or when progress (where
+// given) asks to stop; every byte read from file counts there. Regular files of at least
 // splitBytes are parsed in blocks whose whole lines are split between two
 // threads, with the same result as one thread's; tests pass a small value
 // to cover the split on small files.

@@ -254,7 +254,8 @@ bool Reconstruct::triangulate(bool useKd)
     const Spread spread = spreadOf(nodes);
     seedReach_ = spread.largestExtent / 1024.0;
     const bool moderate = spread.moderate;
-    while (findSeed()) {
+    bool stopped = false;
+    while (!stopped && findSeed()) {
         while (Edge* e = popFront()) {
             if (e->triangleCount == 2)
                 continue;
@@ -272,13 +273,21 @@ bool Reconstruct::triangulate(bool useKd)
                 c = index.findCandidate(*e, direction);
             if (c != nullptr) {
                 addTriangle(e->from, e->to, c);
-                if (progress != nullptr)
+                if (progress != nullptr) {
                     progress->set(triangles.size());
+                    // A look every 256 triangles hears a stop at once and
+                    // costs nothing measurable.
+                    if ((triangles.size() & 255) == 0 && progress->stopped()) {
+                        stopped = true;
+                        break;
+                    }
+                }
             }
         }
+        stopped = stopped || (progress != nullptr && progress->stopped());
     }
     seedIndex_ = nullptr;
-    return true;
+    return !stopped;
 }
 
 bool Reconstruct::findSeed()

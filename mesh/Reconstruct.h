@@ -57,8 +57,9 @@ public:
     Edge* registerEdge(ReconNode* a, ReconNode* b);
 
     // Grows the surface over all nodes; useKd picks the KD-tree candidate
-    // search over the linear one, chosen once for the whole run. Always
-    // completes and returns true.
+    // search over the linear one, chosen once for the whole run. True when
+    // it has run to its end; false when progress asked it to stop, with
+    // the triangles made until then.
     bool triangulate(bool useKd);
 
     // The candidate search the last run chose, kept until releaseIndex or
@@ -95,8 +96,8 @@ public:
     Nodes nodes;  // owned, in file order
     Triangles triangles;
     Edges front;  // not owned
-    // Where loading and triangulating report how far they have got; null
-    // when nobody asks. Not owned.
+    // Where triangulating reports how far it has got and hears whether to
+    // stop; null when nobody asks. Not owned.
     Progress* progress = nullptr;
 
 private:
