@@ -205,9 +205,9 @@ std::string meshTargetProblem(const std::string& fileName)
         const std::size_t period = fileName.find_last_of('.');
         const std::size_t slash = fileName.find_last_of('/');
         const bool none = period == std::string::npos || (slash != std::string::npos && period < slash);
-        return (none ? std::string("the name has no extension")
-                     : "\"" + fileName.substr(period) + "\" is no mesh format") +
-               " tri3d writes; use .ply, .obj, .off or .stl";
+        if (none)
+            return "the name has no extension; tri3d writes .ply, .obj, .off and .stl files";
+        return "\"" + fileName.substr(period) + "\" is no format tri3d writes; use .ply, .obj, .off or .stl";
     }
     const std::size_t slash = fileName.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);

@@ -298,23 +298,15 @@ private:
 
     bool readBinary()
     {
-        // Whole points at a time, as many as fit 64 KiB.
-        const std::uint64_t batch =
-            std::max<std::uint64_t>(1, (std::uint64_t{1} << 16) / std::max<std::uint64_t>(1, pointSize_));
-        std::vector<unsigned char> rows(static_cast<std::size_t>(batch * pointSize_));
-        std::uint64_t index = 0;
-        while (index < points_) {
-            const std::uint64_t n = std::min(batch, points_ - index);
-            if (!source_.read(rows.data(), static_cast<std::size_t>(n * pointSize_)))
+        std::vector<unsigned char> row(static_cast<std::size_t>(pointSize_));
+        for (std::uint64_t index = 0; index < points_; ++index) {
+            if (!source_.read(row.data(), row.size()))
                 return fail(endsAfter(index));
-            for (std::uint64_t i = 0; i < n; ++i) {
-                const unsigned char* row = rows.data() + i * pointSize_;
-                double values[6] = {};
-                for (int r = 0; r < 6; ++r)
-                    if (roles_[r] >= 0)
-                        values[r] = decode(row + fields_[roles_[r]].offset, fields_[roles_[r]]);
-                take(values, index++);
-            }
+            double values[6] = {};
+            for (int r = 0; r < 6; ++r)
+                if (roles_[r] >= 0)
+                    values[r] = decode(row.data() + fields_[roles_[r]].offset, fields_[roles_[r]]);
+            take(values, index);
         }
         return true;
     }

@@ -468,7 +468,7 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
                 report.problem =
                     "the file holds a zero byte (at byte " +
                     std::to_string(offset + static_cast<std::uint64_t>(static_cast<const char*>(zero) - bytes)) +
-                    "), so it is no text file; tri3d reads text, PLY and PCD point files";
+                    "), so it is no text file; tri3d reads text, PLY and PCD point files, gzip-compressed or not";
                 return true;
             }
         }

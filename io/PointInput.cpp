@@ -69,8 +69,8 @@ bool readLayout(std::FILE* file, std::string_view head, const PointSink& sink, b
     if (startsLikePcd(head))
         return readPcdStream(file, head, sink, report, bytes);
     if (lenient && mostlyNotText(head)) {
-        report.problem = "the file's first bytes are mostly not text, so it is no point file tri3d reads "
-                         "(text, PLY or PCD, each gzip-compressed or not)";
+        report.problem = "the file's first kilobyte is mostly bytes that are not text, so it is no text file; "
+                         "tri3d reads text, PLY and PCD point files, gzip-compressed or not";
         return false;
     }
     return readPointStream(file, head, sink, lenient, report, bytes);
