@@ -86,9 +86,12 @@ double decode(const unsigned char* bytes, const Field& field)
     }
     if (field.type == 'U')
         return static_cast<double>(bits);
-    // Sign-extend from the field's width.
-    const unsigned shift = 64 - 8 * field.size;
-    return static_cast<double>(static_cast<std::int64_t>(bits << shift) >> shift);
+    switch (field.size) {
+    case 1: return static_cast<std::int8_t>(bits);
+    case 2: return static_cast<std::int16_t>(bits);
+    case 4: return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+    default: return static_cast<double>(static_cast<std::int64_t>(bits));
+    }
 }
 
 class PcdParser {
