@@ -56,6 +56,10 @@ bool GzipInput::refill()
 
 ssize_t GzipInput::read(char* buffer, std::size_t size)
 {
+    // The reader behind this stream counts no bytes, so it cannot see a
+    // request to stop: the stream ends the read for it.
+    if (progress_ != nullptr && progress_->stopped() && problem_.empty())
+        problem_ = "reading was stopped";
     if (!problem_.empty())
         return -1;
     stream_.next_out = reinterpret_cast<Bytef*>(buffer);
