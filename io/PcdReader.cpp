@@ -126,7 +126,7 @@ private:
     bool readHeader()
     {
         std::string text;
-        bool sized = false, typed = false, counted = false, wide = false, high = false, numbered = false;
+        bool sized = false, typed = false, wide = false, high = false, numbered = false;
         std::uint64_t width = 0, height = 0;
         for (;;) {
             if (!source_.line(text))
@@ -168,7 +168,9 @@ private:
                         field.count = number;
                     }
                 }
-                (key == "SIZE" ? sized : key == "TYPE" ? typed : counted) = true;
+                // COUNT may be left out: one item per field.
+                sized = sized || key == "SIZE";
+                typed = typed || key == "TYPE";
                 continue;
             }
             if (key == "WIDTH" || key == "HEIGHT" || key == "POINTS") {
@@ -195,7 +197,7 @@ private:
                 else if (n == 1 && w[1] == "binary_compressed")
                     data_ = Data::compressed;
                 else
-                    return fail("the PCD DATA kind \"" + text.substr(text.find("DATA") + 4) +
+                    return fail("the PCD DATA kind \"" + (n >= 1 ? std::string(w[1]) : std::string()) +
                                 "\" is none of ascii, binary, binary_compressed");
                 break;
             }
@@ -205,7 +207,6 @@ private:
             return fail("the PCD header has no FIELDS line");
         if (!sized || !typed)
             return fail("the PCD header lacks its SIZE or TYPE line");
-        static_cast<void>(counted);
         for (const Field& field : fields_)
             if (field.type == 'F' && field.size != 4 && field.size != 8)
                 return fail("the PCD field " + field.name + " has the unknown type F" + std::to_string(field.size));

@@ -141,7 +141,7 @@ TEST(PcdReader, MalformedFilesFailWithTheirReason)
         {"FIELDS x y z\nSIZE 4 4 4\nTYPE F F D\nWIDTH 1\nDATA ascii\n", "unknown type D"},
         {"FIELDS x y z\nSIZE 4 4 2\nTYPE F F F\nWIDTH 1\nDATA ascii\n", "unknown type F2"},
         {"FIELDS x y z\nSIZE 4 4\nTYPE F F F\nWIDTH 1\nDATA ascii\n", "SIZE line gives 2 entries for 3 fields"},
-        {xyz + "WIDTH 1\nDATA binary_lzma\n", "DATA kind \" binary_lzma\" is none of"},
+        {xyz + "WIDTH 1\nDATA binary_lzma\n", "DATA kind \"binary_lzma\" is none of"},
         {"FIELDS x y rgb\nSIZE 4 4 4\nTYPE F F F\nWIDTH 1\nDATA ascii\n", "no x, y and z fields"},
         {xyz + "WIDTH 1\nPOINTS 1\n", "ends before its DATA line"},
         // The sizes promise 4 MB of compressed data that is not there.
