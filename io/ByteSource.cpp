@@ -8,7 +8,8 @@ ByteSource::ByteSource(std::FILE* file, std::string_view alreadyRead, Progress* 
 {
     if (alreadyRead.size() > buffer_.size())
         buffer_.resize(alreadyRead.size());
-    std::memcpy(buffer_.data(), alreadyRead.data(), alreadyRead.size());
+    if (!alreadyRead.empty())
+        std::memcpy(buffer_.data(), alreadyRead.data(), alreadyRead.size());
     size_ = alreadyRead.size();
 }
 

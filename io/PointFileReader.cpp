@@ -461,7 +461,7 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
     // at the first, where the plain one reads it as a line's end.
     std::uint64_t offset = 0;
     auto binary = [&](const char* bytes, std::size_t size) {
-        if (threeNumbersAllowed) {
+        if (threeNumbersAllowed && size > 0) {
             if (const void* zero = std::memchr(bytes, '\0', size)) {
                 report.problem =
                     "the file holds a zero byte (at byte " +
@@ -486,7 +486,9 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
         std::size_t capacity = std::max(std::min(std::size_t(16) << 20, static_cast<std::size_t>(status.st_size) + 1),
                                         alreadyRead.size() + 1);
         std::unique_ptr<char[]> block(new char[capacity]);
-        std::memcpy(block.get(), alreadyRead.data(), alreadyRead.size());
+        // An empty view may hold no pointer at all, which memcpy must not see.
+        if (!alreadyRead.empty())
+            std::memcpy(block.get(), alreadyRead.data(), alreadyRead.size());
         std::size_t filled = alreadyRead.size();
         std::vector<PointWithNormal> laterPoints;
         // A point's line takes a few dozen characters; made here, the room
