@@ -69,7 +69,7 @@ test-asan: deps
 fuzz: deps
 	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DTRI3D_FUZZ=ON -DTRI3D_TESTS=OFF -DTRI3D_VIEWER=OFF $(CHECK_CONFIG) >/dev/null
-	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target reader_fuzzer ply_fuzzer pipeline_fuzzer
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target reader_fuzzer ply_fuzzer pipeline_fuzzer pcd_fuzzer gzip_fuzzer
 	$(SANITIZER_ENV) scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 # One end-to-end run under valgrind: no memory errors, no leaks.

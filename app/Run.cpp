@@ -13,6 +13,7 @@
 #include "normals/NormalEstimation.h"
 #include "repair/SurfaceReport.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +38,7 @@ std::string counted(std::uint64_t count, const char* one, const char* many)
 void printSkipped(const PointReadReport& read, std::ostream& err)
 {
     const bool ply = read.layout == PointLayout::ply;
+    const bool pcd = read.layout == PointLayout::pcd;
     auto line = [&err](const Skipped& skipped, const std::string& what, const std::string& where) {
         if (skipped.count > 0)
             err << "tri3d: skipped " << what << " (first: " << where << ' ' << skipped.first << ')' << std::endl;
@@ -47,9 +49,14 @@ void printSkipped(const PointReadReport& read, std::ostream& err)
          counted(read.notThreeNumbers.count, "line that is", "lines that are") +
              " neither six nor three numbers separated by spaces",
          "line");
+    line(read.notNumbers,
+         counted(read.notNumbers.count, "line", "lines") + " of six or more words that are not all numbers", "line");
     if (ply)
         line(read.notFinite, counted(read.notFinite.count, "vertex", "vertices") + " whose position is not finite",
              "vertex");
+    else if (pcd)
+        line(read.notFinite, counted(read.notFinite.count, "point", "points") + " whose position is not finite",
+             "point");
     else
         line(read.notFinite, counted(read.notFinite.count, "line", "lines") + " whose position is not finite", "line");
 }
@@ -145,6 +152,17 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
         err << "tri3d: neighbours:" << settings.neighbours << " is out of " << fewest << " to " << most << "; using "
             << options.neighbours << std::endl;
 
+    // A mesh that could not be saved is best known before the work.
+    if (!settings.out.empty()) {
+        const std::string unwritable = meshTargetProblem(settings.out);
+        if (!unwritable.empty()) {
+            out << "  Writing mesh to file... Failed!" << std::endl;
+            out << "  -  Error writing file \"" << settings.out << '"' << std::endl;
+            err << "tri3d: " << unwritable << std::endl;
+            return 1;
+        }
+    }
+
     Reconstruct reconstruct;
     reconstruct.progress = &progress;
     LoadReport report;
@@ -224,11 +242,14 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
         job.step = Step::Writing;
         out << "  Writing mesh to file... " << std::flush;
         job.lineOpen = true;
-        const bool written = writeMesh(settings.out, surface, &progress);
+        std::string why;
+        const bool written = writeMesh(settings.out, surface, &progress, &why);
         settle();
         if (!written) {
             out << "Failed!" << std::endl;
             out << "  -  Error writing file \"" << settings.out << '"' << std::endl;
+            if (!why.empty())
+                err << "tri3d: " << why << std::endl;
             return 1;
         }
         out << "Done!" << std::endl;
@@ -260,13 +281,35 @@ bool rewritesInPlace()
     return ::isatty(STDERR_FILENO) && terminal != nullptr && *terminal != '\0' && std::strcmp(terminal, "dumb") != 0;
 }
 
+// A word of the command line that names an existing file.
+bool namesAFile(const std::string& word)
+{
+    struct stat status;
+    return ::stat(word.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+}
+
 }  // namespace
 
 int run(const Settings& settings, std::ostream& out, std::ostream& err)
 {
+    for (const std::string& key : settings.unknownKeys) {
+        const std::string closest = closestKey(key);
+        err << "tri3d: unknown key '" << key << "' ignored";
+        if (!closest.empty())
+            err << " (did you mean " << closest << ":?)";
+        err << std::endl;
+    }
+    if (settings.help) {
+        printUsage(out);
+        printMoreOptions(out);
+        return 0;
+    }
     if (settings.file.empty()) {
         printUsage(out);
         printMoreOptions(err);
+        for (const std::string& word : settings.bareWords)
+            if (namesAFile(word))
+                err << "tri3d: did you mean file:" << word << "?" << std::endl;
         return 0;
     }
 

@@ -1,5 +1,7 @@
 #include "app/Settings.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -46,8 +48,13 @@ Settings scanCommandLine(int argc, const char* const* argv)
     for (int i = argc - 1; i >= 0; --i) {
         const char* word = argv[i];
         const char* colon = std::strchr(word, ':');
-        if (colon == nullptr)
+        if (colon == nullptr) {
+            if (std::strcmp(word, "--help") == 0 || std::strcmp(word, "-h") == 0)
+                settings.help = true;
+            else if (i > 0)
+                settings.bareWords.insert(settings.bareWords.begin(), word);
             continue;
+        }
         const std::string_view key(word, static_cast<std::size_t>(colon - word));
         const char* value = colon + 1;
         if (key == "file")
@@ -90,6 +97,65 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.progress = toFlag(value) ? 1 : 0;
         else if (key == "frames")
             settings.frames = toCount(value);
+        else
+            settings.unknownKeys.insert(settings.unknownKeys.begin(), std::string(key));
     }
     return settings;
+}
+
+const std::vector<std::string>& knownKeys()
+{
+    static const std::vector<std::string> keys = {
+        "file", "kd",  "dots",  "mesh",   "tri",   "transx", "transy",  "zoom",       "out",      "view",
+        "shot", "fit", "angle", "report", "clean", "holes",  "normals", "neighbours", "progress", "frames"};
+    return keys;
+}
+
+namespace {
+
+// Letters added, dropped, changed or two neighbours swapped, ignoring case.
+std::size_t editDistance(std::string a, std::string b)
+{
+    auto lower = [](std::string& text) {
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    };
+    lower(a);
+    lower(b);
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::string closestKey(const std::string& unknown)
+{
+    // A long word is no typing slip of a short key: measure only the start.
+    const std::string word = unknown.substr(0, 32);
+    std::string best;
+    std::size_t bestDistance = 3;
+    for (const std::string& key : knownKeys()) {
+        const std::size_t distance = editDistance(word, key);
+        // strict <, so ties go to the key listed first
+        if (distance < bestDistance && distance < std::max(word.size(), key.size())) {
+            best = key;
+            bestDistance = distance;
+        }
+    }
+    if (!best.empty() || word.size() < 3)
+        return best;
+    for (const std::string& key : knownKeys())
+        if (word.rfind(key, 0) == 0 || key.rfind(word, 0) == 0)
+            return key;
+    return best;
 }

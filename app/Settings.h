@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // The run settings, each set only from the command line.
 struct Settings {
@@ -25,10 +26,25 @@ struct Settings {
     long neighbours = 16;          // neighbours an estimated normal looks at
     int progress = -1;             // 1: show progress on standard error; 0: never; -1: when it is a terminal
     std::size_t frames = 0;        // the window closes after this many frames; 0: when the user closes it
+
+    // What the scan found that sets nothing, for the messages the program
+    // gives about it; each list in command-line order.
+    bool help = false;                     // --help or -h was among the words
+    std::vector<std::string> unknownKeys;  // keys of no setting
+    std::vector<std::string> bareWords;    // words without a colon, the program's name left out
 };
 
 // Scans key:value words from the last to the first, so the leftmost
 // occurrence of a key wins. Keys are case-sensitive; unknown keys and words
-// without a colon are ignored; values convert with atoi/atof rules and are
-// never rejected. argv[0] is scanned like any other word.
+// without a colon set nothing (they are listed for the messages); values
+// convert with atoi/atof rules and are never rejected. argv[0] is scanned
+// for keys like any other word.
 Settings scanCommandLine(int argc, const char* const* argv);
+
+// Every key the scan knows, in the order the usage texts list them.
+const std::vector<std::string>& knownKeys();
+
+// The known key nearest to an unknown one: the same letters in another
+// case, or up to two letters added, dropped, changed or swapped, or one
+// key the start of the other. Empty when none is that close.
+std::string closestKey(const std::string& unknown);

@@ -4,8 +4,12 @@
 #include "geometry/Progress.h"
 #include "geometry/Surface.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -154,7 +158,7 @@ void writeStl(std::FILE* file, const Surface& result, Progress& progress)
 
 }  // namespace
 
-bool writeMesh(const std::string& fileName, const Surface& result, Progress* progress)
+bool writeMesh(const std::string& fileName, const Surface& result, Progress* progress, std::string* why)
 {
     const Format format = formatOf(fileName);
     if (format == Format::Unknown)
@@ -169,8 +173,11 @@ bool writeMesh(const std::string& fileName, const Surface& result, Progress* pro
     // A failed write must never leave a truncated mesh under the user's name.
     FileReplacement replacement(fileName);
     std::FILE* file = replacement.file();
-    if (file == nullptr)
+    if (file == nullptr) {
+        if (why != nullptr)
+            *why = std::strerror(errno);
         return false;
+    }
     // Counted whether or not anyone watches: one store per record is
     // nothing next to formatting it.
     Progress unwatched;
@@ -185,5 +192,33 @@ bool writeMesh(const std::string& fileName, const Surface& result, Progress* pro
     case Format::Stl: writeStl(file, result, counts); break;
     case Format::Unknown: break;
     }
-    return replacement.commit();
+    errno = 0;
+    const bool committed = replacement.commit();
+    if (!committed && why != nullptr && errno != 0)
+        *why = std::strerror(errno);
+    return committed;
+}
+
+std::string meshTargetProblem(const std::string& fileName)
+{
+    if (formatOf(fileName) == Format::Unknown) {
+        const std::size_t period = fileName.find_last_of('.');
+        const std::size_t slash = fileName.find_last_of('/');
+        const bool none = period == std::string::npos || (slash != std::string::npos && period < slash);
+        if (none)
+            return "the name has no extension; tri3d writes .ply, .obj, .off and .stl files";
+        return "\"" + fileName.substr(period) + "\" is no format tri3d writes; use .ply, .obj, .off or .stl";
+    }
+    const std::size_t slash = fileName.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
+    struct stat status;
+    if (::stat(folder.c_str(), &status) != 0)
+        return "the folder \"" + folder + "\" cannot be used: " + std::strerror(errno);
+    if (!S_ISDIR(status.st_mode))
+        return "the folder \"" + folder + "\" cannot be used: " + std::strerror(ENOTDIR);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return "the folder \"" + folder + "\" cannot be written to: " + std::strerror(errno);
+    if (::stat(fileName.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        return std::strerror(EISDIR);
+    return {};
 }

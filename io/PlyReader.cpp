@@ -1,5 +1,7 @@
 #include "io/PlyReader.h"
 
+#include "io/ByteSource.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -103,97 +105,6 @@ enum class Format { none, ascii, littleEndian, bigEndian };
 // The six values a vertex gives, by property place; -1 where absent.
 struct VertexRoles {
     int place[6] = {-1, -1, -1, -1, -1, -1};  // x y z nx ny nz
-};
-
-// The file's bytes, streamed: the first ones from what was read before.
-class ByteSource {
-public:
-    ByteSource(std::FILE* file, std::string_view alreadyRead, Progress* progress)
-        : file_(file), progress_(progress), buffer_(1 << 16)
-    {
-        if (alreadyRead.size() > buffer_.size())
-            buffer_.resize(alreadyRead.size());
-        std::memcpy(buffer_.data(), alreadyRead.data(), alreadyRead.size());
-        size_ = alreadyRead.size();
-    }
-
-    bool failed() const { return std::ferror(file_) != 0; }
-
-    // Copies the next n bytes to out; false when the file ends first.
-    bool read(unsigned char* out, std::size_t n)
-    {
-        while (n > 0) {
-            if (at_ == size_ && !refill())
-                return false;
-            const std::size_t take = std::min(n, size_ - at_);
-            std::memcpy(out, buffer_.data() + at_, take);
-            at_ += take;
-            out += take;
-            n -= take;
-        }
-        return true;
-    }
-
-    // Passes over the next n bytes; false when the file ends first.
-    bool skip(std::uint64_t n)
-    {
-        while (n > 0) {
-            if (at_ == size_ && !refill())
-                return false;
-            const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - at_));
-            at_ += take;
-            n -= take;
-        }
-        return true;
-    }
-
-    // The next line without its line feed or carriage return; false at the
-    // end of the file when no byte is left.
-    bool line(std::string& out)
-    {
-        out.clear();
-        bool any = false;
-        for (;;) {
-            if (at_ == size_ && !refill())
-                break;
-            any = true;
-            const char* start = buffer_.data() + at_;
-            const void* feed = std::memchr(start, '\n', size_ - at_);
-            if (feed != nullptr) {
-                const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(feed) - start);
-                out.append(start, n);
-                at_ += n + 1;
-                break;
-            }
-            out.append(start, size_ - at_);
-            at_ = size_;
-        }
-        if (!out.empty() && out.back() == '\r')
-            out.pop_back();
-        return any;
-    }
-
-private:
-    bool refill()
-    {
-        at_ = 0;
-        // Asked to stop, the rest reads as the end of the file; the caller
-        // that asked takes nothing from what was read.
-        if (progress_ != nullptr && progress_->stopped()) {
-            size_ = 0;
-            return false;
-        }
-        size_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-        if (progress_ != nullptr)
-            progress_->advance(size_);
-        return size_ > 0;
-    }
-
-    std::FILE* file_;
-    Progress* progress_;  // not owned; null when nobody counts
-    std::vector<char> buffer_;
-    std::size_t at_ = 0;
-    std::size_t size_ = 0;
 };
 
 // Splits text at spaces and tabs.

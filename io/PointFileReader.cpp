@@ -95,27 +95,58 @@ double strtodValue(std::string_view token)
     return std::strtod(copy.c_str(), nullptr);
 }
 
+// strtod's value for the token, and whether it reads the whole token as
+// one number: no leading white space, no trailing text.
+bool strtodWhole(std::string_view token, double& value)
+{
+    if (token.empty() || std::isspace(static_cast<unsigned char>(token[0])) ||
+        token.find('\0') != std::string_view::npos) {
+        value = strtodValue(token);
+        return false;
+    }
+    const std::string copy(token);
+    char* stop = nullptr;
+    value = std::strtod(copy.c_str(), &stop);
+    return stop == copy.c_str() + copy.size();
+}
+
 // What a line of a point file turned out to be.
 enum class LineKind {
-    point,      // six numbers or more, the first three finite
-    blank,      // a comment, or no token at all
-    fewer,      // one to five numbers
-    notFinite,  // six numbers or more, the position not finite
+    point,       // six numbers or more, the first three finite
+    blank,       // a comment, or no token at all
+    fewer,       // one to five numbers
+    notFinite,   // six numbers or more, the position not finite
+    notNumbers,  // lenient reading: six tokens or more, not all whole numbers
 };
+
+// The lenient reading's comment: "#" as the first character that is not a
+// space or a tab, as numpy's savetxt and many other writers put headers.
+bool isHashComment(const char* p, const char* end)
+{
+    while (p != end && (*p == ' ' || *p == '\t'))
+        ++p;
+    return p != end && *p == '#';
+}
 
 // The tokens of text, converted until six are counted. A token counts only
 // when a space or line feed ends it; fedAtEnd says a line feed follows the
 // text, as the reader supplies for a last line and for a "\r\n" ending. A
 // zero byte ends the text where it stands, like a C string's terminator.
-// tokens says how many were counted.
-LineKind parseText(const char* p, const char* end, bool fedAtEnd, CGVertex& position, CGVector& normal, int& tokens)
+// tokens says how many were counted. The lenient reading (every mode but
+// normals:file) also takes "#" lines as comments and refuses six tokens
+// that are not all whole numbers, where the plain one reads a word as 0.
+LineKind parseText(const char* p, const char* end, bool fedAtEnd, bool lenient, CGVertex& position, CGVector& normal,
+                   int& tokens)
 {
     tokens = 0;
     if (end - p >= 2 && p[0] == '/' && p[1] == '/')
         return LineKind::blank;
+    if (lenient && isHashComment(p, end))
+        return LineKind::blank;
 
     double numbers[6];
     int count = 0;
+    bool allWhole = true;
     while (count < 6) {
         while (p != end && (*p == ' ' || *p == '\n'))
             ++p;
@@ -135,12 +166,19 @@ LineKind parseText(const char* p, const char* end, bool fedAtEnd, CGVertex& posi
         if (p == end ? !fedAtEnd : *p == '\0')
             break;
         double& number = numbers[count++];
-        if (!plain || !readPlainDecimal(token, p, number))
-            number = strtodValue(std::string_view(token, static_cast<std::size_t>(p - token)));
+        if (!plain || !readPlainDecimal(token, p, number)) {
+            const std::string_view text(token, static_cast<std::size_t>(p - token));
+            if (lenient)
+                allWhole = strtodWhole(text, number) && allWhole;
+            else
+                number = strtodValue(text);
+        }
     }
     tokens = count;
     if (count != 6)
         return count == 0 ? LineKind::blank : LineKind::fewer;
+    if (!allWhole)
+        return LineKind::notNumbers;
     // A point that cannot be placed in space would poison every distance.
     if (!std::isfinite(numbers[0]) || !std::isfinite(numbers[1]) || !std::isfinite(numbers[2]))
         return LineKind::notFinite;
@@ -195,12 +233,13 @@ public:
         if (end != begin && end[-1] == '\r')
             --end;
         int tokens;
-        switch (parseText(begin, end, true, position_, normal_, tokens)) {
+        switch (parseText(begin, end, true, threeNumbers_, position_, normal_, tokens)) {
         case LineKind::point:
             sixSeen_ = true;
             sink_(position_, normal_);
             return;
         case LineKind::blank: return;
+        case LineKind::notNumbers: report_.notNumbers.add(line_); return;
         case LineKind::notFinite:
             sixSeen_ = true;
             report_.notFinite.add(line_);
@@ -230,6 +269,7 @@ public:
     {
         appendSkipped(report_.fewerThanSix, laterReport.fewerThanSix);
         appendSkipped(report_.notFinite, laterReport.notFinite);
+        appendSkipped(report_.notNumbers, laterReport.notNumbers);
         if (!sixSeen_) {
             appendSkipped(notThree_, later.notThree_);
             appendSkipped(threeNotFinite_, later.threeNotFinite_);
@@ -410,13 +450,31 @@ bool wholeTokenValue(std::string_view token, double& value)
 bool parseLine(std::string_view line, CGVertex& position, CGVector& normal)
 {
     int tokens;
-    return parseText(line.data(), line.data() + line.size(), false, position, normal, tokens) == LineKind::point;
+    return parseText(line.data(), line.data() + line.size(), false, false, position, normal, tokens) == LineKind::point;
 }
 
 bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
                      PointReadReport& report, Progress* progress, std::size_t splitBytes)
 {
     TextLines lines(sink, threeNumbersAllowed, report);
+    // Text never holds a zero byte; the lenient reading refuses the file
+    // at the first, where the plain one reads it as a line's end.
+    std::uint64_t offset = 0;
+    auto binary = [&](const char* bytes, std::size_t size) {
+        if (threeNumbersAllowed && size > 0) {
+            if (const void* zero = std::memchr(bytes, '\0', size)) {
+                report.problem =
+                    "the file holds a zero byte (at byte " +
+                    std::to_string(offset + static_cast<std::uint64_t>(static_cast<const char*>(zero) - bytes)) +
+                    "), so it is no text file; tri3d reads text, PLY and PCD point files, gzip-compressed or not";
+                return true;
+            }
+        }
+        offset += size;
+        return false;
+    };
+    if (binary(alreadyRead.data(), alreadyRead.size()))
+        return false;
 
     // A regular file big enough to share between two threads is read in
     // large blocks of whole lines; anything else streams by as below.
@@ -450,6 +508,8 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
                     if (progress->stopped())
                         return false;
                 }
+                if (binary(block.get() + filled, got))
+                    return false;
                 filled += got;
             }
             if (std::ferror(file))
@@ -512,6 +572,8 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
             if (progress->stopped())
                 return false;
         }
+        if (binary(buffer, got))
+            return false;
         takeChunk(buffer, buffer + got);
     }
     if (std::ferror(file))

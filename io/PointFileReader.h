@@ -47,15 +47,19 @@ using PointSink = std::function<void(const CGVertex& position, const CGVector& n
 bool readPointFile(const std::string& fileName, const PointSink& sink);
 
 // Reads a text point file from file, alreadyRead being its first bytes,
-// taken from it before. Six-number lines as readPointFile reads them; with
-// threeNumbersAllowed, a file without any line of six or more numbers is
-// read in the x y z layout instead: every line of exactly three whole
-// numbers becomes a point with a zero normal. report says which layout it
-// was and what was skipped. False on a read error, or when progress (where
-// given) asks to stop; every byte read from file counts there. Regular files of at least
-// splitBytes are parsed in blocks whose whole lines are split between two
-// threads, with the same result as one thread's; tests pass a small value
-// to cover the split on small files.
+// taken from it before. Six-number lines as readPointFile reads them. With
+// threeNumbersAllowed (the lenient reading): a line whose first character
+// other than a space or tab is "#" is a comment; a line of six tokens or
+// more whose first six are not all whole numbers is skipped and counted
+// (report.notNumbers); a zero byte anywhere refuses the file, with the
+// reason in report.problem; and a file without any line of six or more
+// numbers is read in the x y z layout instead: every line of exactly three
+// whole numbers becomes a point with a zero normal. report says which
+// layout it was and what was skipped. False on a read error, a refusal, or
+// when progress (where given) asks to stop; every byte read from file
+// counts there. Regular files of at least splitBytes are parsed in blocks
+// whose whole lines are split between two threads, with the same result as
+// one thread's; tests pass a small value to cover the split on small files.
 bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
                      PointReadReport& report, Progress* progress = nullptr,
                      std::size_t splitBytes = kPointFileSplitBytes);

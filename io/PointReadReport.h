@@ -22,6 +22,7 @@ enum class PointLayout {
     sixNumbers,    // text, x y z nx ny nz per line
     threeNumbers,  // text, x y z per line: no normals
     ply,           // PLY, ASCII or binary
+    pcd,           // PCD: ascii, binary or binary_compressed
 };
 
 // What reading a point file found beyond its points.
@@ -31,5 +32,6 @@ struct PointReadReport {
     Skipped fewerThanSix;     // text lines of one to five numbers
     Skipped notThreeNumbers;  // x y z layout: lines that are not three whole numbers
     Skipped notFinite;        // lines or vertices whose position is not finite
+    Skipped notNumbers;       // lenient text: lines of six tokens or more, not all whole numbers
     std::string problem;      // why a file that could be read was refused; empty otherwise
 };

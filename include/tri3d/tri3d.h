@@ -70,7 +70,8 @@ struct Hooks {
     std::atomic<bool>* cancel = nullptr;
 };
 
-// The points of a point file: text (x y z nx ny nz, or x y z) or PLY.
+// The points of a point file: text (x y z nx ny nz, or x y z), PLY or PCD,
+// each gzip-compressed or not.
 // Lines the command line skips are skipped; normals are empty when the file
 // has none or every one is zero. Throws Error when the file cannot be read.
 Cloud readPoints(const std::string& fileName, const Hooks& hooks = {});

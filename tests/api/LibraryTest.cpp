@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <atomic>
 #include <cmath>
 #include <string>
@@ -63,6 +65,7 @@ TEST(Library, RefusesWhatItCannotTakeWithAReason)
         FAIL() << "no error for a missing file";
     } catch (const tri3d::Error& error) {
         EXPECT_NE(std::string(error.what()).find("Error loading file \""), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("No such file or directory"), std::string::npos) << error.what();
     }
     tri3d::Cloud cloud = tri3d::readPoints(sample("tests/data/sphere200.xyz"));
     tri3d::Cloud shortNormals = cloud;
@@ -95,4 +98,30 @@ TEST(Library, CallbackCanCancelTheRun)
     };
     EXPECT_THROW(tri3d::reconstruct(torus, tri3d::Search::KdTree, hooks), tri3d::Cancelled);
     EXPECT_GT(calls, 1);
+}
+
+// The call reads what the program reads: a gzip stream as what it holds,
+// a header line as no point, PCD by its content.
+TEST(Library, ReadsEveryLayoutTheProgramReads)
+{
+    const tri3d::Cloud plain = tri3d::readPoints(sample("tests/data/sphere200.xyz"));
+    const std::string packed = testsupport::tempPath("sphere200.txt");
+    gzFile file = gzopen(packed.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    const std::string text = "# x y z nx ny nz\n" + testsupport::readFile(sample("tests/data/sphere200.xyz"));
+    ASSERT_EQ(gzwrite(file, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
+    ASSERT_EQ(gzclose(file), Z_OK);
+    const tri3d::Cloud unpacked = tri3d::readPoints(packed);
+    ASSERT_EQ(unpacked.positions.size(), plain.positions.size());
+    for (std::size_t i = 0; i < plain.positions.size(); ++i) {
+        EXPECT_EQ(unpacked.positions[i].x, plain.positions[i].x);
+        EXPECT_EQ(unpacked.normals[i].z, plain.normals[i].z);
+    }
+
+    const tri3d::Cloud cloud = tri3d::readPoints(testsupport::writeTempFile(
+        "one.pcd", "FIELDS x y z normal_x normal_y normal_z\nSIZE 4 4 4 4 4 4\nTYPE F F F F F F\nWIDTH 1\n"
+                   "DATA ascii\n1 2 3 0 0 1\n"));
+    ASSERT_EQ(cloud.positions.size(), 1u);
+    EXPECT_EQ(cloud.positions[0].z, 3);
+    EXPECT_EQ(cloud.normals[0].z, 1);
 }

@@ -3,7 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <lzf.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 using testsupport::writeTempFile;
@@ -149,16 +155,24 @@ TEST(EndToEnd, ReportLinesFollowTheMeshLines)
                                            "  Euler characteristic: 1\n  area: 0.5\n");
 }
 
-TEST(EndToEnd, MeshExportFailureIsReported)
+TEST(EndToEnd, MeshTargetIsCheckedBeforeAnyWork)
 {
     const std::string file = writeTempFile("tri.xyz", kTriangle);
-    for (const std::string& mesh :
-         {testsupport::tempPath("no-such-folder/tri.ply"), testsupport::tempPath("tri.3mf")}) {
-        const auto result = run({"file:" + file, "out:" + mesh, "view:0"});
+    const struct {
+        std::string mesh;
+        std::string cause;
+    } cases[] = {
+        {testsupport::tempPath("mesh"), "the name has no extension; tri3d writes .ply, .obj, .off and .stl files"},
+        {testsupport::tempPath("x.gltf"), "\".gltf\" is no format tri3d writes; use .ply, .obj, .off or .stl"},
+        {testsupport::tempPath("nodir/x.ply"),
+         "the folder \"" + testsupport::tempPath("nodir") + "\" cannot be used: No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        const auto result = run({"file:" + file, "out:" + c.mesh, "view:0"});
         EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree") +
-                                               "  Writing mesh to file... Failed!\n  -  Error writing file \"" + mesh +
-                                               "\"\n");
+        EXPECT_EQ(result.out,
+                  kBanner + "  Writing mesh to file... Failed!\n  -  Error writing file \"" + c.mesh + "\"\n");
+        EXPECT_EQ(result.err, "tri3d: " + c.cause + "\n");
     }
 }
 
@@ -226,4 +240,206 @@ TEST(EndToEnd, MalformedPlyFailsWithItsReason)
     EXPECT_EQ(result.out,
               kBanner + "  Adding vertices from file... Failed!\n  -  Error loading file \"" + file + "\"\n");
     EXPECT_EQ(result.err, "tri3d: the file ends after 1 of 2 vertex rows\n");
+}
+
+// --- Files users' tools write, and mistakes on the command line -----------
+
+namespace {
+
+// The six corners of an octahedron, normals outward: values a float holds
+// exactly, so every layout gives the same doubles.
+const double kCorners[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+
+std::string octahedronText()
+{
+    std::string text;
+    for (const auto& c : kCorners)
+        for (int k = 0; k < 6; ++k)
+            text += std::to_string(static_cast<int>(c[k % 3])) + (k < 5 ? " " : "\n");
+    return text;
+}
+
+// The surface a run saves as OFF text, or why there is none.
+std::string surfaceOf(const std::string& file, std::vector<std::string> more = {})
+{
+    static int runs = 0;
+    const std::string mesh = testsupport::tempPath("surface-" + std::to_string(runs++) + ".off");
+    std::vector<std::string> words{"file:" + file, "out:" + mesh, "view:0"};
+    words.insert(words.end(), more.begin(), more.end());
+    const auto result = run(words);
+    if (result.exitCode != 0)
+        return "exit " + std::to_string(result.exitCode) + ": " + result.err;
+    return testsupport::readFile(mesh);
+}
+
+template <typename T>
+std::string raw(T value)
+{
+    std::string bytes(sizeof value, '\0');
+    std::memcpy(bytes.data(), &value, sizeof value);
+    return bytes;
+}
+
+std::string gzipped(const std::string& text)
+{
+    std::string out(compressBound(static_cast<uLong>(text.size())) + 32, '\0');
+    z_stream stream{};
+    deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+}  // namespace
+
+TEST(EndToEnd, HeaderLinesAreNoPoints)
+{
+    const std::string plain = surfaceOf(writeTempFile("octahedron.xyz", octahedronText()));
+    ASSERT_EQ(plain.rfind("OFF", 0), 0u) << plain;
+
+    // numpy's savetxt header: a comment, passed over in silence.
+    const std::string hashed = writeTempFile("hashed.xyz", "# x y z nx ny nz\n" + octahedronText());
+    EXPECT_EQ(surfaceOf(hashed), plain);
+    EXPECT_EQ(run({"file:" + hashed, "view:0"}).err, "");
+
+    // A header of words: skipped, and counted on standard error.
+    const std::string worded = writeTempFile("worded.xyz", "x y z nx ny nz\n" + octahedronText());
+    EXPECT_EQ(surfaceOf(worded), plain);
+    const auto result = run({"file:" + worded, "view:0"});
+    EXPECT_EQ(withoutTime(result.out), reportHead(6, "KD-tree"));
+    EXPECT_EQ(result.err, "tri3d: skipped 1 line of six or more words that are not all numbers (first: line 1)\n");
+
+    // normals:file reads as the plain reader always has: the words are a
+    // point at the origin.
+    EXPECT_EQ(withoutTime(run({"file:" + worded, "view:0", "normals:file"}).out), reportHead(7, "KD-tree"));
+}
+
+TEST(EndToEnd, PcdFilesOfEveryKindGiveTheTextFilesSurface)
+{
+    const std::string plain = surfaceOf(writeTempFile("octahedron.xyz", octahedronText()));
+    const std::string head = "# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\n"
+                             "FIELDS x y z rgb normal_x normal_y normal_z curvature\nSIZE 4 4 4 4 4 4 4 4\n"
+                             "TYPE F F F U F F F F\nCOUNT 1 1 1 1 1 1 1 1\nWIDTH 6\nHEIGHT 1\n"
+                             "VIEWPOINT 0 0 0 1 0 0 0\nPOINTS 6\nDATA ";
+    std::string ascii, rows, columns;
+    for (const auto& c : kCorners) {
+        for (int k = 0; k < 8; ++k)
+            ascii +=
+                std::string(k == 3 || k == 7 ? "0" : std::to_string(static_cast<int>(c[k % 4]))) + (k < 7 ? " " : "\n");
+        for (int k = 0; k < 8; ++k)
+            rows += k == 3 ? raw<std::uint32_t>(0) : raw(k == 7 ? 0.0f : static_cast<float>(c[k < 3 ? k : k - 4]));
+    }
+    for (int field = 0; field < 8; ++field)
+        for (int point = 0; point < 6; ++point)
+            columns += rows.substr(static_cast<std::size_t>(point * 32 + field * 4), 4);
+    std::string packed(columns.size() * 2, '\0');
+    const unsigned packedSize = lzf_compress(columns.data(), static_cast<unsigned>(columns.size()), packed.data(),
+                                             static_cast<unsigned>(packed.size()));
+    ASSERT_GT(packedSize, 0u);
+    EXPECT_EQ(surfaceOf(writeTempFile("ascii.pcd", head + "ascii\n" + ascii)), plain);
+    EXPECT_EQ(surfaceOf(writeTempFile("binary.pcd", head + "binary\n" + rows)), plain);
+    EXPECT_EQ(surfaceOf(writeTempFile("packed.pcd", head + "binary_compressed\n" + raw<std::uint32_t>(packedSize) +
+                                                        raw<std::uint32_t>(192) + packed.substr(0, packedSize))),
+              plain);
+
+    const std::string cut = writeTempFile("cut.pcd", head + "binary\n" + rows.substr(0, 100));
+    const auto result = run({"file:" + cut, "view:0"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out,
+              kBanner + "  Adding vertices from file... Failed!\n  -  Error loading file \"" + cut + "\"\n");
+    EXPECT_EQ(result.err, "tri3d: the PCD file ends after 3 of 6 points\n");
+}
+
+TEST(EndToEnd, GzipFilesReadAsWhatTheyHold)
+{
+    const std::string plain = surfaceOf(writeTempFile("octahedron.xyz", octahedronText()));
+    std::string ply = "ply\nformat ascii 1.0\nelement vertex 6\nproperty float x\nproperty float y\n"
+                      "property float z\nproperty float nx\nproperty float ny\nproperty float nz\nend_header\n" +
+                      octahedronText();
+    const std::string xyzGz = writeTempFile("scan.xyz.gz", gzipped(octahedronText()));
+    EXPECT_EQ(surfaceOf(xyzGz), plain);
+    EXPECT_EQ(surfaceOf(writeTempFile("scan.ply.gz", gzipped(ply))), plain);
+
+    // Through a pipe, which has no size and cannot be read twice.
+    const auto piped = runProgram("/bin/sh", {"-c", "cat \"$1\" | \"$0\" file:/dev/stdin view:0", TRI3D_BINARY, xyzGz},
+                                  std::chrono::seconds(60));
+    EXPECT_EQ(withoutTime(piped.out), reportHead(6, "KD-tree"));
+
+    const std::string packed = gzipped(octahedronText());
+    const std::string cut = writeTempFile("cut.xyz.gz", packed.substr(0, packed.size() - 4));
+    const auto result = run({"file:" + cut, "view:0"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out,
+              kBanner + "  Adding vertices from file... Failed!\n  -  Error loading file \"" + cut + "\"\n");
+    EXPECT_EQ(result.err, "tri3d: the gzip data is cut short: the file ends inside the compressed stream\n");
+}
+
+TEST(EndToEnd, BinaryJunkFailsAndWritesNothing)
+{
+    // A zero byte far past the first kilobyte, and a first kilobyte of
+    // control bytes without any zero.
+    const std::string zero = octahedronText() + std::string(5000, ' ') + std::string(1, '\0') + "\n";
+    const std::string controls(2000, '\x01');
+    for (const std::string& bytes : {zero, controls}) {
+        const std::string file = writeTempFile("junk.bin", bytes);
+        const std::string mesh = testsupport::tempPath("junk.ply");
+        const auto result = run({"file:" + file, "out:" + mesh, "view:0"});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out,
+                  kBanner + "  Adding vertices from file... Failed!\n  -  Error loading file \"" + file + "\"\n");
+        EXPECT_NE(result.err.find("no text file"), std::string::npos) << result.err;
+        EXPECT_FALSE(exists(mesh));
+    }
+}
+
+TEST(EndToEnd, BareFileNameGetsAHint)
+{
+    const std::string file = writeTempFile("scan.xyz", kTriangle);
+    const auto result = run({file});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, kBanner + kUsage);
+    EXPECT_NE(result.err.find("tri3d: did you mean file:" + file + "?\n"), std::string::npos) << result.err;
+    // A word that names no file is no hint.
+    EXPECT_EQ(run({"scan"}).err.find("did you mean"), std::string::npos);
+}
+
+TEST(EndToEnd, HelpGoesWholeToStandardOutput)
+{
+    const auto bare = run({});
+    for (const char* word : {"--help", "-h"}) {
+        const auto result = run({word, "file:ignored.xyz"});
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out, kBanner + kUsage + bare.err);
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_NE(bare.err.find("  out:<file>"), std::string::npos);
+}
+
+TEST(EndToEnd, UnknownKeysNameTheClosestKnownOne)
+{
+    const std::string file = writeTempFile("tri.xyz", kTriangle);
+    const auto result = run({"file:" + file, "ouput:m.ply", "normal:estimate", "colour:red", "view:0"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(withoutTime(result.out), reportHead(3, "KD-tree"));
+    EXPECT_EQ(result.err, "tri3d: unknown key 'ouput' ignored (did you mean out:?)\n"
+                          "tri3d: unknown key 'normal' ignored (did you mean normals:?)\n"
+                          "tri3d: unknown key 'colour' ignored\n");
+}
+
+TEST(EndToEnd, OpenFailuresSayTheirCause)
+{
+    const std::string missing = testsupport::tempPath("missing.ply");
+    EXPECT_EQ(run({"file:" + missing, "view:0"}).err, "tri3d: No such file or directory\n");
+    EXPECT_EQ(run({"file:" + testing::TempDir(), "view:0"}).err, "tri3d: Is a directory\n");
 }

@@ -1,7 +1,12 @@
 #include "app/Settings.h"
 
+#include "app/Console.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -95,4 +100,52 @@ TEST(ScanCommandLine, ProgramNameIsScannedToo)
 {
     const char* words[] = {"file:from-argv0", "kd:0"};
     EXPECT_EQ(scanCommandLine(2, words).file, "from-argv0");
+}
+
+TEST(ScanCommandLine, WordsThatSetNothingAreListedInOrder)
+{
+    const Settings s = scan({"scan.ply", "ouput:m.ply", "--help", "KD:0", "other", "-h"});
+    EXPECT_TRUE(s.help);
+    EXPECT_EQ(s.unknownKeys, (std::vector<std::string>{"ouput", "KD"}));
+    // The program's name is no word of the user's.
+    EXPECT_EQ(s.bareWords, (std::vector<std::string>{"scan.ply", "other"}));
+    EXPECT_TRUE(scan({"file:a", "kd:0", "normals:file"}).unknownKeys.empty());
+}
+
+TEST(ClosestKey, SlipsOfTypingFindTheirKey)
+{
+    EXPECT_EQ(closestKey("ouput"), "out");
+    EXPECT_EQ(closestKey("output"), "out");  // the key is the word's start
+    EXPECT_EQ(closestKey("normal"), "normals");
+    EXPECT_EQ(closestKey("KD"), "kd");
+    EXPECT_EQ(closestKey("neighbors"), "neighbours");
+    EXPECT_EQ(closestKey("flie"), "file");  // two letters swapped
+    // Nothing close: no guess, rather than a wild one.
+    EXPECT_EQ(closestKey("colour"), "");
+    EXPECT_EQ(closestKey("xy"), "");
+    EXPECT_EQ(closestKey(""), "");
+}
+
+TEST(ClosestKey, EveryKeyTheHelpListsIsKnown)
+{
+    // The help texts and the list behind the suggestions must not drift.
+    std::ostringstream help;
+    printUsage(help);
+    printMoreOptions(help);
+    std::vector<std::string> listed;
+    std::istringstream lines(help.str());
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t start = line.find_first_not_of(' ');
+        const std::size_t colon = line.find(":<");
+        if (start == 2 && colon != std::string::npos)
+            listed.push_back(line.substr(2, colon - 2));
+    }
+    std::vector<std::string> known = knownKeys();
+    std::sort(listed.begin(), listed.end());
+    std::sort(known.begin(), known.end());
+    EXPECT_EQ(listed, known);
+    for (const std::string& key : known) {
+        const std::string word = key + ":1";
+        EXPECT_TRUE(scan({word.c_str()}).unknownKeys.empty()) << key;
+    }
 }

@@ -1,6 +1,8 @@
 // Replays the seed corpus and every input a fuzzer ever failed on through
 // the same checks the fuzzers run, in the ordinary test builds.
 
+#include "fuzz/GzipCheck.h"
+#include "fuzz/PcdCheck.h"
 #include "fuzz/PipelineCheck.h"
 #include "fuzz/PlyCheck.h"
 #include "fuzz/ReaderCheck.h"
@@ -66,4 +68,14 @@ TEST(KeptFuzzInputs, PlyReaderGivesFinitePointsOrAReason)
 TEST(KeptFuzzInputs, PipelineKeepsTheMeshIntact)
 {
     replay("pipeline", checkPipelineInput);
+}
+
+TEST(KeptFuzzInputs, PcdReaderGivesFinitePointsOrAReason)
+{
+    replay("pcd", checkPcdInput);
+}
+
+TEST(KeptFuzzInputs, GzipReadsAsTheBytesItHolds)
+{
+    replay("gzip", checkGzipInput);
 }
