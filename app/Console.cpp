@@ -84,6 +84,9 @@ void printRepair(std::ostream& out, const RepairCounts& counts, std::uint64_t mi
         << "  filled holes: " << counts.filledHoles << '\n'
         << "  faces added: " << counts.facesAdded << '\n'
         << "  holes left open: " << counts.holesLeftOpen << '\n'
+        << "  removed crossing faces: " << counts.removedIntersecting << '\n'
+        << "  points taken into holes: " << counts.refilledPoints << '\n'
+        << "  turned edges: " << counts.turnedEdges << '\n'
         << "  repair time: " << milliseconds << " milliseconds" << std::endl;
 }
 
