@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <iomanip>
 #include <ostream>
+#include <string>
+#include <vector>
 
 void printBanner(std::ostream& out)
 {
@@ -88,6 +90,26 @@ void printRepair(std::ostream& out, const RepairCounts& counts, std::uint64_t mi
         << "  points taken into holes: " << counts.refilledPoints << '\n'
         << "  turned edges: " << counts.turnedEdges << '\n'
         << "  repair time: " << milliseconds << " milliseconds" << std::endl;
+}
+
+bool printSurfaceFaults(std::ostream& err, const SurfaceReport& report)
+{
+    if (report.inconsistentEdges == 0 && report.nonManifoldEdges == 0 && report.duplicateFaces == 0)
+        return false;
+    std::vector<std::string> parts;
+    const auto add = [&parts](std::uint64_t count, const char* what) {
+        if (count > 0)
+            parts.push_back(groupedCount(count) + what);
+    };
+    add(report.inconsistentEdges, " inconsistently wound edges");
+    add(report.nonManifoldEdges, " edges of more than two faces");
+    add(report.duplicateFaces, " duplicate faces");
+    add(report.boundaryEdges, " open edges");
+    err << "tri3d: the surface has ";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        err << (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") << parts[i];
+    err << "; clean:1 repairs them" << std::endl;
+    return true;
 }
 
 std::string groupedCount(std::uint64_t count)

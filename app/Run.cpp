@@ -185,6 +185,10 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     // The surface's arrays take the place of the search index, not more.
     reconstruct.releaseIndex();
     Surface surface = reconstruct.surface();
+    // Without clean:1 a faulty surface gets a word on the error stream;
+    // the report, when asked for, counts the same surface.
+    if (!settings.clean)
+        printSurfaceFaults(err, reportOn(surface));
     RepairCounts repaired;
     std::uint64_t repairMilliseconds = 0;
     if (settings.clean) {

@@ -29,7 +29,7 @@ constexpr std::size_t kMaxHoleEdges = 1000;
 const double kThin = std::cos(5.0 * kPi / 180.0);
 
 // How many closings of one hole are tried before it is left open.
-constexpr int kAttempts = 24;
+constexpr int kAttempts = 12;
 
 // The hole loops: closed walks along boundary edges, each run opposite to
 // the face beside it, split where a walk comes back to a point it passed,
@@ -102,8 +102,8 @@ Loops findLoops(const Faces& faces, const EdgeTable& table)
 // time, so that each sees the edges the ones before it added.
 class HoleFiller {
 public:
-    HoleFiller(const std::vector<CGVertex>& positions, Faces& faces, const EdgeTable& table)
-        : positions_(positions), faces_(faces), table_(table), tree_(positions, faces)
+    HoleFiller(const std::vector<CGVertex>& positions, Faces& faces, const EdgeTable& table, bool foldsAllowed)
+        : positions_(positions), faces_(faces), table_(table), tree_(positions, faces), foldsAllowed_(foldsAllowed)
     {
     }
 
@@ -136,6 +136,7 @@ private:
     Faces& faces_;
     const EdgeTable& table_;  // the faces before any hole was closed
     FaceBoxTree tree_;
+    bool foldsAllowed_;
     std::unordered_set<std::uint64_t> addedEdges_;
     std::unordered_set<std::uint64_t> forbidden_;  // (i * n + m) * n + j of the loop being closed
     std::vector<std::uint32_t> near_;
@@ -203,8 +204,9 @@ std::vector<Face> HoleFiller::closing(const std::vector<std::uint32_t>& loop,
                 // In a slit, every triangle is a sliver whose normal says
                 // nothing; the exact crossing test still guards it.
                 const bool thin = smallestAngleCosine(positions_, {loop[i], loop[m], loop[j]}) > kThin;
-                if (!thin && ((m == i + 1 && toLeft > kFoldAngle) || (j == m + 1 && toRight > kFoldAngle) ||
-                              toClosing > kFoldAngle))
+                if (!thin && !foldsAllowed_ &&
+                    ((m == i + 1 && toLeft > kFoldAngle) || (j == m + 1 && toRight > kFoldAngle) ||
+                     toClosing > kFoldAngle))
                     continue;
                 Cost c;
                 c.worstAngle = std::max({left.worstAngle, right.worstAngle, toLeft, toRight, toClosing});
@@ -316,7 +318,7 @@ bool removeFlaps(Faces& faces, const EdgeTable& table, std::size_t limit, std::u
 
 }  // namespace
 
-HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::size_t maxHoleEdges)
+HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::size_t maxHoleEdges, bool foldsAllowed)
 {
     HoleCounts counts;
     const std::size_t limit = std::min(maxHoleEdges, kMaxHoleEdges);
@@ -325,7 +327,7 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::
     for (int round = 0; round < 3 && removeFlaps(faces, table, limit, counts.removedFlaps); ++round)
         table = EdgeTable(faces, positions.size());
     const Loops loops = findLoops(faces, table);
-    HoleFiller filler(positions, faces, table);
+    HoleFiller filler(positions, faces, table, foldsAllowed);
     for (std::size_t i = 0; i < loops.points.size(); ++i) {
         if (loops.points[i].size() > limit || loops.points[i].size() < 3)
             continue;

@@ -20,4 +20,7 @@ struct HoleCounts {
 // over the loop's own points, appended to the faces: the closing that bends least against its neighbours, then covers
 // least area, among those that give no edge a third face, fold back onto no face beside the hole and meet no face
 // anywhere.
-HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::size_t maxHoleEdges);
+// With foldsAllowed, a closing may bend back onto a face beside the hole:
+// the last resort for a hole that would stay open otherwise.
+HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::size_t maxHoleEdges,
+                     bool foldsAllowed = false);

@@ -30,6 +30,10 @@ const double kThinnest = std::cos(3.0 * 3.14159265358979323846 / 180.0);
 // average, so a face never turns across the surface.
 constexpr double kLeastAgreement = 1.5;
 
+// Candidates tried per edge, nearest circle first: past these the edge is
+// left for the closing over the outline's own points.
+constexpr std::size_t kMostTried = 8;
+
 // The points no face uses, as nanoflann reads a data set.
 struct FreePoints {
     const std::vector<CGVertex>& positions;
@@ -266,14 +270,28 @@ RefillCounts Refill::run()
         for (const auto& [i, distance] : near)
             if (!used_[free_.index[i]])
                 consider(free_.index[i]);
+        if (candidates.empty())
+            continue;
         std::sort(candidates.begin(), candidates.end());
+        if (candidates.size() > kMostTried)
+            candidates.resize(kMostTried);
+        // one query over every candidate face's box serves them all
+        Box around = boxOf(positions_, {a, b, candidates.front().second});
+        for (const auto& [offset, p] : candidates) {
+            const Box box = boxOf(positions_, {b, a, p});
+            for (int k = 0; k < 3; ++k) {
+                around.low[k] = std::min(around.low[k], box.low[k]);
+                around.high[k] = std::max(around.high[k], box.high[k]);
+            }
+        }
+        crossing.clear();
+        boxes.query(around, crossing);
         for (const auto& [offset, p] : candidates) {
             const Face face = {b, a, p};
-            crossing.clear();
-            boxes.query(boxOf(positions_, face), crossing);
+            const Box box = boxOf(positions_, face);
             bool clear = true;
             for (std::uint32_t k : crossing)
-                if (facesIntersect(positions_, face, faces_[k])) {
+                if (box.meets(boxOf(positions_, faces_[k])) && facesIntersect(positions_, face, faces_[k])) {
                     clear = false;
                     break;
                 }

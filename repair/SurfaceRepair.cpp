@@ -65,7 +65,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
             counts.facesAdded += refilled.facesAdded;
             counts.refilledPoints += refilled.pointsUsed;
         }
-        const HoleCounts holes = fillHoles(surface.positions, faces, maxHoleEdges);
+        const HoleCounts holes = fillHoles(surface.positions, faces, maxHoleEdges, round == kWideningRounds);
         counts.removedPieces += holes.removedFlaps;
         counts.filledHoles += holes.filled;
         counts.facesAdded += holes.facesAdded;
