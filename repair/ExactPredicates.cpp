@@ -1,13 +1,16 @@
 #include "repair/ExactPredicates.h"
 
 #include <cmath>
-#include <vector>
 
 namespace {
 
 // Nonoverlapping expansions: a number as a sum of doubles, smallest first,
-// kept exact by error-free sums and products.
-using Expansion = std::vector<double>;
+// kept exact by error-free sums and products. Held on the stack: the
+// largest, the 3 by 3 determinant, has at most 192 parts.
+struct Expansion {
+    int n = 0;
+    double v[256];
+};
 
 constexpr double kEpsilon = 1.1102230246251565e-16;  // half an ulp of 1
 constexpr double kSplitter = 134217729.0;            // 2^27 + 1
@@ -42,79 +45,94 @@ void twoProduct(double a, double b, double& product, double& error)
     error = aLow * bLow - err3;
 }
 
-// e + b, with zero components dropped.
-Expansion grow(const Expansion& e, double b)
+// Copies the parts in use only: the buffers are far larger than most sums.
+void assign(Expansion& to, const Expansion& from)
 {
-    Expansion h;
-    h.reserve(e.size() + 1);
-    double q = b;
-    for (double component : e) {
-        double sum, error;
-        twoSum(q, component, sum, error);
-        q = sum;
-        if (error != 0.0)
-            h.push_back(error);
+    to.n = from.n;
+    for (int i = 0; i < from.n; ++i)
+        to.v[i] = from.v[i];
+}
+
+// h = e + f, zero parts dropped, by growing e with each part of f.
+void add(const Expansion& e, const Expansion& f, Expansion& h)
+{
+    Expansion grown;
+    assign(grown, e);
+    for (int j = 0; j < f.n; ++j) {
+        double q = f.v[j];
+        int m = 0;
+        for (int i = 0; i < grown.n; ++i) {
+            double sum, error;
+            twoSum(q, grown.v[i], sum, error);
+            q = sum;
+            if (error != 0.0)
+                grown.v[m++] = error;
+        }
+        if (q != 0.0)
+            grown.v[m++] = q;
+        grown.n = m;
     }
-    if (q != 0.0 || h.empty())
-        h.push_back(q);
-    return h;
+    assign(h, grown);
 }
 
-Expansion add(const Expansion& e, const Expansion& f)
+// h = e * b, zero parts dropped.
+void scale(const Expansion& e, double b, Expansion& h)
 {
-    Expansion h = e;
-    for (double component : f)
-        h = grow(h, component);
-    return h;
-}
-
-Expansion negate(Expansion e)
-{
-    for (double& component : e)
-        component = -component;
-    return e;
-}
-
-Expansion scale(const Expansion& e, double b)
-{
-    Expansion h;
-    for (double component : e) {
+    Expansion out;
+    for (int i = 0; i < e.n; ++i) {
         double product, error;
-        twoProduct(component, b, product, error);
-        h = add(h, Expansion{error, product});
+        twoProduct(e.v[i], b, product, error);
+        Expansion pair;
+        pair.n = 0;
+        if (error != 0.0)
+            pair.v[pair.n++] = error;
+        if (product != 0.0)
+            pair.v[pair.n++] = product;
+        add(out, pair, out);
     }
-    if (h.empty())
-        h.push_back(0.0);
-    return h;
+    assign(h, out);
 }
 
-Expansion multiply(const Expansion& e, const Expansion& f)
+void multiply(const Expansion& e, const Expansion& f, Expansion& h)
 {
-    Expansion h{0.0};
-    for (double component : f)
-        h = add(h, scale(e, component));
-    return h;
+    Expansion out, part;
+    for (int j = 0; j < f.n; ++j) {
+        scale(e, f.v[j], part);
+        add(out, part, out);
+    }
+    assign(h, out);
 }
 
 Expansion difference(double a, double b)
 {
     double sum, error;
     twoSum(a, -b, sum, error);
-    return Expansion{error, sum};
+    Expansion e;
+    if (error != 0.0)
+        e.v[e.n++] = error;
+    if (sum != 0.0)
+        e.v[e.n++] = sum;
+    return e;
 }
 
 int signOf(const Expansion& e)
 {
-    for (auto it = e.rbegin(); it != e.rend(); ++it)
-        if (*it != 0.0)
-            return *it > 0.0 ? 1 : -1;
+    for (int i = e.n - 1; i >= 0; --i)
+        if (e.v[i] != 0.0)
+            return e.v[i] > 0.0 ? 1 : -1;
     return 0;
 }
 
 // ux * vy - uy * vx over exact expansions.
 Expansion cross2(const Expansion& ux, const Expansion& uy, const Expansion& vx, const Expansion& vy)
 {
-    return add(multiply(ux, vy), negate(multiply(uy, vx)));
+    Expansion left, right;
+    multiply(ux, vy, left);
+    multiply(uy, vx, right);
+    for (int i = 0; i < right.n; ++i)
+        right.v[i] = -right.v[i];
+    add(left, right, left);
+    return left;
 }
 
 int orient3dExact(const CGVertex& a, const CGVertex& b, const CGVertex& c, const CGVertex& d)
@@ -122,8 +140,12 @@ int orient3dExact(const CGVertex& a, const CGVertex& b, const CGVertex& c, const
     const Expansion adx = difference(a.x, d.x), ady = difference(a.y, d.y), adz = difference(a.z, d.z);
     const Expansion bdx = difference(b.x, d.x), bdy = difference(b.y, d.y), bdz = difference(b.z, d.z);
     const Expansion cdx = difference(c.x, d.x), cdy = difference(c.y, d.y), cdz = difference(c.z, d.z);
-    const Expansion det = add(add(multiply(adz, cross2(bdx, bdy, cdx, cdy)), multiply(bdz, cross2(cdx, cdy, adx, ady))),
-                              multiply(cdz, cross2(adx, ady, bdx, bdy)));
+    Expansion det, term;
+    multiply(adz, cross2(bdx, bdy, cdx, cdy), det);
+    multiply(bdz, cross2(cdx, cdy, adx, ady), term);
+    add(det, term, det);
+    multiply(cdz, cross2(adx, ady, bdx, bdy), term);
+    add(det, term, det);
     return signOf(det);
 }
 
@@ -152,6 +174,11 @@ int orient3d(const CGVertex& a, const CGVertex& b, const CGVertex& c, const CGVe
         return 1;
     if (-det > bound)
         return -1;
+    // Four points on one plane of constant x, y or z (a scanned box's
+    // sides): a column of exact zeros, so the determinant is zero.
+    if ((adx == 0.0 && bdx == 0.0 && cdx == 0.0) || (ady == 0.0 && bdy == 0.0 && cdy == 0.0) ||
+        (adz == 0.0 && bdz == 0.0 && cdz == 0.0))
+        return 0;
     return orient3dExact(a, b, c, d);
 }
 

@@ -64,8 +64,8 @@ TEST(ExactPredicates, AgreeWithIntegerArithmeticNearAPlane)
             for (int k = 0; k < 3; ++k)
                 m[i][k] = q[i][k] - q[3][k];
         const Wide det = m[0][2] * (m[1][0] * m[2][1] - m[2][0] * m[1][1]) +
-                             m[1][2] * (m[2][0] * m[0][1] - m[0][0] * m[2][1]) +
-                             m[2][2] * (m[0][0] * m[1][1] - m[1][0] * m[0][1]);
+                         m[1][2] * (m[2][0] * m[0][1] - m[0][0] * m[2][1]) +
+                         m[2][2] * (m[0][0] * m[1][1] - m[1][0] * m[0][1]);
         const int expected = det > 0 ? 1 : det < 0 ? -1 : 0;
         const auto at = [&q](int i) { return CGVertex{double(q[i][0]), double(q[i][1]), double(q[i][2])}; };
         EXPECT_EQ(orient3d(at(0), at(1), at(2), at(3)), expected) << "round " << round;
