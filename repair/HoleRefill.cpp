@@ -262,14 +262,15 @@ RefillCounts Refill::run()
             for (std::uint32_t p : ends)
                 consider(p);
         }
-        near.clear();
-        const double query[3] = {mid.x, mid.y, mid.z};
-        const double reach = std::min(longest_, 2.0 * abLength);
-        if (!free_.index.empty())
+        if (!free_.index.empty()) {
+            near.clear();
+            const double query[3] = {mid.x, mid.y, mid.z};
+            const double reach = std::min(longest_, 2.0 * abLength);
             tree.radiusSearch(query, reach * reach, near, nanoflann::SearchParams(32, 0.0, false));
-        for (const auto& [i, distance] : near)
-            if (!used_[free_.index[i]])
-                consider(free_.index[i]);
+            for (const auto& [i, distance] : near)
+                if (!used_[free_.index[i]])
+                    consider(free_.index[i]);
+        }
         if (candidates.empty())
             continue;
         std::sort(candidates.begin(), candidates.end());
