@@ -211,7 +211,8 @@ RefillCounts Refill::run()
     std::vector<std::pair<double, std::uint32_t>> candidates;
     std::vector<std::uint32_t> crossing;
     while (!front_.empty()) {
-        const auto [a, b] = front_.front();
+        // plain names, not a structured binding, so the lambda below may use them
+        const std::uint32_t a = front_.front().first, b = front_.front().second;
         front_.pop_front();
         const EdgeState on = state(a, b);
         if (on.uses != 1 || on.from != a)
