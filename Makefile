@@ -98,18 +98,20 @@ check-deps: deps
 # to $(BUILD)/bench-results.md), then the micro-benchmarks. Only what the
 # runs need is built: the tests are not. `make bench-record` also writes the
 # table into bench/RESULTS.md, bench/scaling.png and README.md.
-# scripts/bench-repair times clean:1 against the triangulation it follows;
+# scripts/bench-repair times clean:1 against the triangulation it follows,
+# then tables the repaired surfaces' quality (holes, crossings, genus,
+# slivers, points left out), measured by the repair's own code;
 # scripts/bench-viewer counts the window's frames per second under Xvfb.
 bench-record: export BENCH_RECORD = 1
 bench-record: bench
 
 bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTRI3D_BENCH=ON >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target tri3d make_samples stage_times tri3d_bench normals_bench
+	@cmake --build $(BUILD) -j $(JOBS) --target tri3d make_samples surface_quality stage_times tri3d_bench normals_bench
 	scripts/bench $(BUILD)
 	@echo
 	@echo "Surface repair (clean:1):"
-	scripts/bench-repair $(BUILD)
+	scripts/bench-repair $(BUILD) $(wildcard $(SCAN) $(dir $(SCAN))armadillo.xyz)
 	$(BUILD)/normals_bench $(BUILD)/bench-inputs $(wildcard $(SCAN))
 	@echo
 	@echo "Viewer frames per second (frames:<N>, under Xvfb):"

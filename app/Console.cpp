@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <iomanip>
 #include <ostream>
+#include <string>
+#include <vector>
 
 void printBanner(std::ostream& out)
 {
@@ -47,7 +49,8 @@ void printMoreOptions(std::ostream& err)
            "  angle:<degrees>  - the turning angle the view starts from (default: 0)\n"
            "  report:<0|1>     - 1: count faces, edges, holes and faults of the surface (default: 0)\n"
            "  clean:<0|1>      - 1: repair the surface before it is saved and shown (default: 0)\n"
-           "  holes:<N>        - the repair closes holes of at most N edges (default: 30)\n"
+           "  holes:<N>        - the repair grows holes over their points, then bridges outlines of at most N edges;\n"
+           "                     0 keeps open borders (default: 30)\n"
            "  normals:<mode>   - auto: the file's, estimated when it has none or all are zero;\n"
            "                     file: the file's only; estimate: always estimated (default: auto)\n"
            "  neighbours:<k>   - neighbours an estimated normal looks at, 3 to 100 (default: 16)\n"
@@ -86,7 +89,30 @@ void printRepair(std::ostream& out, const RepairCounts& counts, std::uint64_t mi
         << "  filled holes: " << counts.filledHoles << '\n'
         << "  faces added: " << counts.facesAdded << '\n'
         << "  holes left open: " << counts.holesLeftOpen << '\n'
+        << "  removed crossing faces: " << counts.removedIntersecting << '\n'
+        << "  points taken into holes: " << counts.refilledPoints << '\n'
+        << "  turned edges: " << counts.turnedEdges << '\n'
         << "  repair time: " << milliseconds << " milliseconds" << std::endl;
+}
+
+bool printSurfaceFaults(std::ostream& err, const SurfaceReport& report)
+{
+    if (report.inconsistentEdges == 0 && report.nonManifoldEdges == 0 && report.duplicateFaces == 0)
+        return false;
+    std::vector<std::string> parts;
+    const auto add = [&parts](std::uint64_t count, const char* what) {
+        if (count > 0)
+            parts.push_back(groupedCount(count) + what);
+    };
+    add(report.inconsistentEdges, " inconsistently wound edges");
+    add(report.nonManifoldEdges, " edges of more than two faces");
+    add(report.duplicateFaces, " duplicate faces");
+    add(report.boundaryEdges, " open edges");
+    err << "tri3d: the surface has ";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        err << (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") << parts[i];
+    err << "; clean:1 repairs them" << std::endl;
+    return true;
 }
 
 std::string groupedCount(std::uint64_t count)

@@ -23,6 +23,11 @@ void printSurfaceReport(std::ostream& out, const SurfaceReport& report);
 // What clean:1 did and how long it took, in the same form.
 void printRepair(std::ostream& out, const RepairCounts& counts, std::uint64_t milliseconds);
 
+// One line on the error stream naming the surface's faults (edges run the
+// same way by two faces, edges of more than two faces, duplicate faces) and
+// its open edges; false, and nothing written, when it has no such fault.
+bool printSurfaceFaults(std::ostream& err, const SurfaceReport& report);
+
 // A count with its thousands grouped: 10,000,000.
 std::string groupedCount(std::uint64_t count);
 

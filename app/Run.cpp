@@ -223,6 +223,10 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     // The surface's arrays take the place of the search index, not more.
     reconstruct.releaseIndex();
     Surface surface = reconstruct.surface();
+    // Without clean:1 a faulty surface gets a word on the error stream;
+    // the report, when asked for, counts the same surface.
+    if (!settings.clean)
+        printSurfaceFaults(err, reportOn(surface));
     // The surface's arrays hold all that is read from here on; the window
     // may stay open for hours, so the engine's records go now.
     reconstruct.clearNodes();

@@ -14,18 +14,20 @@ struct RepairCounts {
     std::uint64_t flippedFaces = 0;
     std::uint64_t filledHoles = 0;
     std::uint64_t facesAdded = 0;
-    std::uint64_t holesLeftOpen = 0;  // short enough to fill, but every closing needs a taken edge or folds back
+    std::uint64_t holesLeftOpen =
+        0;  // short enough to fill, but every closing needs a taken edge, folds back or meets a face
+    std::uint64_t removedIntersecting = 0;  // crossed another face beyond a shared edge or corner
+    std::uint64_t refilledPoints = 0;       // points no face used that faces in a hole now use
+    std::uint64_t turnedEdges = 0;          // flipped to the quad's other diagonal, away from a sliver
 };
 
 // Repairs the face list in place over the surface's own points, which it
-// never moves or adds to. Drops duplicate faces and the worse face of every
-// fold; where faces overlap or run an edge the same way, grows a one-way
-// manifold from the faces that fit the point normals best, each part wound
-// the way most of its area agrees with them, and drops the rest, pinched
-// fans and shreds; closes every hole of at most maxHoleEdges edges (never
-// more than 1,000) that can be closed without an edge of more than two
-// faces, a duplicate or a face folded back onto one beside the hole.
-// Surviving faces keep their order; new ones go at the end. A surface with
-// none of these faults comes back unchanged. Where progress is given, each
-// of the repair's four steps counts there as it ends.
+// never moves or adds to: drops duplicates, folds and faces that cross
+// others, rebuilds a one-way manifold where edges are run the same way,
+// closes holes of at most maxHoleEdges edges (never more than 1,000) with
+// faces that meet nothing, then turns edges away from slivers. Surviving
+// faces keep their order; new ones go at the end, though a turned edge
+// changes two faces in place. A surface with none of these faults comes
+// back unchanged. Where progress is given, each of the repair's five steps
+// counts there as it ends.
 RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress* progress = nullptr);

@@ -1,3 +1,4 @@
+#include "SampleShapes.h"
 #include "support/Process.h"
 #include "support/TestSupport.h"
 
@@ -7,8 +8,10 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -442,4 +445,26 @@ TEST(EndToEnd, OpenFailuresSayTheirCause)
     const std::string missing = testsupport::tempPath("missing.ply");
     EXPECT_EQ(run({"file:" + missing, "view:0"}).err, "tri3d: No such file or directory\n");
     EXPECT_EQ(run({"file:" + testing::TempDir(), "view:0"}).err, "tri3d: Is a directory\n");
+
+TEST(EndToEnd, FaultySurfaceGetsOneLineOnStandardErrorUnlessCleaned)
+{
+    // Points placed at random leave the surface as made with edges two
+    // faces run the same way: the case the line is for.
+    std::string text;
+    char row[160];
+    for (const SamplePoint& p : randomTorusSample(2000, 25.0, 10.0, 5)) {
+        std::snprintf(row, sizeof row, "%.9g %.9g %.9g %.9g %.9g %.9g\n", p.x, p.y, p.z, p.nx, p.ny, p.nz);
+        text += row;
+    }
+    const std::string file = writeTempFile("faulty.xyz", text);
+    const auto made = run({"file:" + file, "view:0", "report:1"});
+    EXPECT_EQ(made.exitCode, 0);
+    EXPECT_EQ(made.err.rfind("tri3d: the surface has ", 0), 0u) << made.err;
+    EXPECT_NE(made.err.find(" inconsistently wound edges"), std::string::npos) << made.err;
+    const std::string tail = "; clean:1 repairs them\n";
+    EXPECT_EQ(made.err.find(tail), made.err.size() - tail.size()) << made.err;
+    EXPECT_EQ(std::count(made.err.begin(), made.err.end(), '\n'), 1);
+
+    const auto cleaned = run({"file:" + file, "view:0", "report:1", "clean:1"});
+    EXPECT_EQ(cleaned.err, "");
 }

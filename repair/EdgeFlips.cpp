@@ -1,0 +1,114 @@
+#include "repair/EdgeFlips.h"
+
+#include "repair/EdgeTable.h"
+#include "repair/FaceBoxTree.h"
+#include "repair/SurfaceMath.h"
+#include "repair/TriangleIntersection.h"
+
+#include <algorithm>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+// A new pair may bend by this much where the old pair was flatter: the
+// surface's own curvature between neighbouring samples.
+const double kFlatBend = std::cos(20.0 * 3.14159265358979323846 / 180.0);
+
+// Pairs whose faces all have angles above this are left alone: turning
+// them buys little and costs the time of every test below.
+const double kWorthTurning = std::cos(20.0 * 3.14159265358979323846 / 180.0);
+
+double cosineBetween(const CGVector& a, const CGVector& b)
+{
+    const double la = length(a), lb = length(b);
+    if (!(la > 0.0) || !(lb > 0.0))
+        return -1.0;
+    return dot(a, b) / (la * lb);
+}
+
+// Whether the two new faces of a turned edge meet no face but the two
+// they replace; one query over the quad's box serves both.
+bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, const FaceBoxTree& tree,
+                  const Face& first, const Face& second, std::uint32_t skipA, std::uint32_t skipB,
+                  std::vector<std::uint32_t>& near)
+{
+    const Box a = boxOf(positions, first), b = boxOf(positions, second);
+    Box both;
+    for (int k = 0; k < 3; ++k) {
+        both.low[k] = std::min(a.low[k], b.low[k]);
+        both.high[k] = std::max(a.high[k], b.high[k]);
+    }
+    near.clear();
+    tree.query(both, near);
+    for (std::uint32_t k : near) {
+        if (k == skipA || k == skipB)
+            continue;
+        const Box other = boxOf(positions, faces[k]);
+        if ((a.meets(other) && facesIntersect(positions, first, faces[k])) ||
+            (b.meets(other) && facesIntersect(positions, second, faces[k])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::uint64_t flipSlivers(const Surface& surface, Faces& faces, int passes)
+{
+    const std::vector<CGVertex>& positions = surface.positions;
+    FaceBoxTree tree(positions, faces);
+    std::uint64_t flips = 0;
+    std::unordered_set<std::uint64_t> made;  // edges this sweep drew, which its table does not know
+    std::vector<std::uint32_t> near;
+    for (int pass = 0; pass < passes; ++pass) {
+        const EdgeTable table(faces, positions.size());
+        std::vector<bool> touched(faces.size(), false);
+        std::vector<double> worst(faces.size());
+        for (std::size_t f = 0; f < faces.size(); ++f)
+            worst[f] = smallestAngleCosine(positions, faces[f]);
+        made.clear();
+        const std::uint64_t before = flips;
+        for (std::size_t e = 0; e < table.edgeCount(); ++e) {
+            if (table.uses(e) != 2)
+                continue;
+            const std::uint32_t h = table.use(e, 0), k = table.use(e, 1);
+            const std::uint32_t f = EdgeTable::faceOf(h), g = EdgeTable::faceOf(k);
+            if (touched[f] || touched[g] || table.runsUp(e, 0) == table.runsUp(e, 1))
+                continue;
+            const double oldWorst = std::max(worst[f], worst[g]);
+            if (oldWorst < kWorthTurning)
+                continue;
+            const std::uint32_t a = EdgeTable::from(faces, h), b = EdgeTable::to(faces, h);
+            const std::uint32_t c = table.across(e, 0), d = table.across(e, 1);
+            if (c == d || table.find(c, d) != table.edgeCount() ||
+                made.count((std::uint64_t{std::min(c, d)} << 32) | std::max(c, d)) != 0)
+                continue;
+            const Face nf = {a, d, c}, ng = {d, b, c};
+            const double newWorst = std::max(smallestAngleCosine(positions, nf), smallestAngleCosine(positions, ng));
+            if (!(newWorst < oldWorst))
+                continue;
+            const CGVector of = faceCross(positions, faces[f]), og = faceCross(positions, faces[g]);
+            const CGVector nfn = faceCross(positions, nf), ngn = faceCross(positions, ng);
+            const CGVector oldSum = of + og;
+            if (!(dot(nfn, oldSum) > 0.0) || !(dot(ngn, oldSum) > 0.0))
+                continue;
+            if (!(faceAgreement(surface, nf) > 0.0) || !(faceAgreement(surface, ng) > 0.0))
+                continue;
+            if (cosineBetween(nfn, ngn) < std::min(cosineBetween(of, og), kFlatBend))
+                continue;
+            if (!meetsNothing(positions, faces, tree, nf, ng, f, g, near) || facesIntersect(positions, nf, ng))
+                continue;
+            faces[f] = nf;
+            faces[g] = ng;
+            tree.refresh(f);
+            tree.refresh(g);
+            touched[f] = touched[g] = true;
+            made.insert((std::uint64_t{std::min(c, d)} << 32) | std::max(c, d));
+            ++flips;
+        }
+        if (flips == before)
+            break;
+    }
+    return flips;
+}

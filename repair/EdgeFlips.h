@@ -1,0 +1,13 @@
+#pragma once
+
+#include "geometry/Surface.h"
+
+#include <cstdint>
+
+// Turns the edge between two faces to the quad's other diagonal wherever
+// that raises the smaller of the two faces' smallest angles, keeps the
+// winding, keeps both new faces facing with the old ones and the point
+// normals, bends the surface no more than before (or a little, on a flat
+// part), and meets no other face. At most `passes` sweeps over the edges.
+// Returns how many edges turned; faces keep their places in the list.
+std::uint64_t flipSlivers(const Surface& surface, Faces& faces, int passes);

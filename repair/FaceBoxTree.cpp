@@ -1,0 +1,181 @@
+#include "repair/FaceBoxTree.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::uint32_t kLeafFaces = 4;
+constexpr std::uint32_t kNoLeaf = 0xffffffffu;
+
+Box merged(const Box& a, const Box& b)
+{
+    Box box;
+    for (int k = 0; k < 3; ++k) {
+        box.low[k] = std::min(a.low[k], b.low[k]);
+        box.high[k] = std::max(a.high[k], b.high[k]);
+    }
+    return box;
+}
+
+// How much the box's extents grow to take the other in.
+double growth(const Box& box, const Box& other)
+{
+    const Box both = merged(box, other);
+    double sum = 0.0;
+    for (int k = 0; k < 3; ++k)
+        sum += (both.high[k] - both.low[k]) - (box.high[k] - box.low[k]);
+    return sum;
+}
+
+double coordinate(const CGVertex& p, int axis)
+{
+    return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
+}
+
+}  // namespace
+
+Box boxOf(const std::vector<CGVertex>& positions, const Face& face)
+{
+    Box box;
+    for (int k = 0; k < 3; ++k) {
+        box.low[k] = box.high[k] = coordinate(positions[face[0]], k);
+        for (int c = 1; c < 3; ++c) {
+            const double x = coordinate(positions[face[c]], k);
+            box.low[k] = std::min(box.low[k], x);
+            box.high[k] = std::max(box.high[k], x);
+        }
+    }
+    return box;
+}
+
+FaceBoxTree::FaceBoxTree(const std::vector<CGVertex>& positions, const Faces& faces)
+    : positions_(positions), faces_(faces)
+{
+    boxes_.resize(faces_.size());
+    order_.resize(faces_.size());
+    leafOf_.resize(faces_.size());
+    for (std::uint32_t f = 0; f < faces_.size(); ++f)
+        boxes_[f] = boxOf(positions_, faces_[f]);
+    if (!faces_.empty()) {
+        sortAlongCurve();
+        nodes_.reserve(2 * faces_.size() / kLeafFaces + 1);
+        buildRange(0, static_cast<std::uint32_t>(faces_.size()), 0);
+    }
+}
+
+void FaceBoxTree::sortAlongCurve()
+{
+    Box all = boxes_[0];
+    for (const Box& box : boxes_)
+        all = merged(all, box);
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(boxes_.size());
+    for (std::uint32_t f = 0; f < boxes_.size(); ++f) {
+        std::uint64_t key = 0;
+        for (int k = 0; k < 3; ++k) {
+            const double extent = all.high[k] - all.low[k];
+            const double centre = 0.5 * (boxes_[f].low[k] + boxes_[f].high[k]);
+            const double t = extent > 0.0 ? (centre - all.low[k]) / extent : 0.0;
+            const auto cell = static_cast<std::uint64_t>(std::min(std::max(t, 0.0), 1.0) * 2097151.0);
+            for (int bit = 0; bit < 21; ++bit)
+                key |= ((cell >> bit) & 1u) << (3 * bit + k);
+        }
+        keyed[f] = {key, f};
+    }
+    std::sort(keyed.begin(), keyed.end());
+    for (std::uint32_t i = 0; i < keyed.size(); ++i)
+        order_[i] = keyed[i].second;
+}
+
+std::uint32_t FaceBoxTree::buildRange(std::uint32_t first, std::uint32_t last, std::uint32_t parent)
+{
+    const auto at = static_cast<std::uint32_t>(nodes_.size());
+    nodes_.emplace_back();
+    nodes_[at].parent = parent;
+    Box box = boxes_[order_[first]];
+    for (std::uint32_t i = first + 1; i < last; ++i)
+        box = merged(box, boxes_[order_[i]]);
+    nodes_[at].box = box;
+    if (last - first <= kLeafFaces) {
+        nodes_[at].first = first;
+        nodes_[at].count = last - first;
+        nodes_[at].leaf = true;
+        for (std::uint32_t i = first; i < last; ++i)
+            leafOf_[order_[i]] = at;
+        return at;
+    }
+    // the faces lie in space-filling-curve order, so halves are places
+    const std::uint32_t middle = first + (last - first) / 2;
+    buildRange(first, middle, at);  // the left child follows its parent
+    const std::uint32_t right = buildRange(middle, last, at);
+    nodes_[at].first = right;
+    return at;
+}
+
+void FaceBoxTree::query(const Box& box, std::vector<std::uint32_t>& found) const
+{
+    if (nodes_.empty())
+        return;
+    std::uint32_t stack[128];
+    int top = 0;
+    stack[top++] = 0;
+    while (top > 0) {
+        const std::uint32_t at = stack[--top];
+        const Node& node = nodes_[at];
+        if (!node.box.meets(box))
+            continue;
+        if (node.leaf) {
+            for (std::uint32_t i = node.first; i < node.first + node.count; ++i)
+                if (boxes_[order_[i]].meets(box))
+                    found.push_back(order_[i]);
+            if (node.joined > 0)
+                for (std::uint32_t f : joined_[node.joined - 1])
+                    if (boxes_[f].meets(box))
+                        found.push_back(f);
+        } else {
+            stack[top++] = node.first;
+            stack[top++] = at + 1;
+        }
+    }
+}
+
+std::uint32_t FaceBoxTree::leafFor(const Box& box) const
+{
+    std::uint32_t at = 0;
+    while (!nodes_[at].leaf) {
+        const std::uint32_t left = at + 1, right = nodes_[at].first;
+        at = growth(nodes_[left].box, box) <= growth(nodes_[right].box, box) ? left : right;
+    }
+    return at;
+}
+
+void FaceBoxTree::refresh(std::uint32_t face)
+{
+    if (face >= boxes_.size()) {
+        boxes_.resize(face + 1);
+        leafOf_.resize(face + 1, kNoLeaf);
+    }
+    boxes_[face] = boxOf(positions_, faces_[face]);
+    if (nodes_.empty()) {
+        // a tree over no faces: one leaf with nothing of its own
+        nodes_.emplace_back();
+        nodes_[0].box = boxes_[face];
+        nodes_[0].leaf = true;
+    }
+    if (leafOf_[face] == kNoLeaf) {
+        const std::uint32_t leaf = leafFor(boxes_[face]);
+        if (nodes_[leaf].joined == 0) {
+            joined_.emplace_back();
+            nodes_[leaf].joined = static_cast<std::uint32_t>(joined_.size());
+        }
+        joined_[nodes_[leaf].joined - 1].push_back(face);
+        leafOf_[face] = leaf;
+    }
+    // widen the leaf and every box above it
+    std::uint32_t at = leafOf_[face];
+    for (;;) {
+        nodes_[at].box = merged(nodes_[at].box, boxes_[face]);
+        if (at == 0)
+            break;
+        at = nodes_[at].parent;
+    }
+}

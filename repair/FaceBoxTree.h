@@ -1,0 +1,60 @@
+#pragma once
+
+#include "geometry/Surface.h"
+
+#include <cstdint>
+#include <vector>
+
+// An axis-aligned box.
+struct Box {
+    double low[3] = {0.0, 0.0, 0.0};
+    double high[3] = {0.0, 0.0, 0.0};
+
+    bool meets(const Box& other) const
+    {
+        for (int k = 0; k < 3; ++k)
+            if (low[k] > other.high[k] || other.low[k] > high[k])
+                return false;
+        return true;
+    }
+};
+
+Box boxOf(const std::vector<CGVertex>& positions, const Face& face);
+
+// A box tree over faces: which faces' boxes meet a given box. A face
+// appended or changed after the build joins the leaf whose box grows
+// least and widens the boxes above it, so the tree stays a little looser
+// but never misses a face.
+class FaceBoxTree {
+public:
+    FaceBoxTree(const std::vector<CGVertex>& positions, const Faces& faces);
+
+    // Appends to found every face (index into the faces given) whose box
+    // meets the box, each once, in no particular order.
+    void query(const Box& box, std::vector<std::uint32_t>& found) const;
+
+    // Takes a face that was appended or changed in place since the build.
+    void refresh(std::uint32_t face);
+
+private:
+    struct Node {
+        Box box;
+        std::uint32_t first = 0;  // leaves: range in order_; inner nodes: the right child (the left is next)
+        std::uint32_t count = 0;
+        std::uint32_t parent = 0;
+        std::uint32_t joined = 0;  // leaves: 1 + the list in joined_ of faces that came later, or 0
+        bool leaf = false;
+    };
+
+    void sortAlongCurve();
+    std::uint32_t buildRange(std::uint32_t first, std::uint32_t last, std::uint32_t parent);
+    std::uint32_t leafFor(const Box& box) const;
+
+    const std::vector<CGVertex>& positions_;
+    const Faces& faces_;
+    std::vector<Box> boxes_;
+    std::vector<std::uint32_t> order_;
+    std::vector<Node> nodes_;
+    std::vector<std::uint32_t> leafOf_;  // per face
+    std::vector<std::vector<std::uint32_t>> joined_;
+};

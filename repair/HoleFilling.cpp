@@ -1,0 +1,343 @@
+#include "repair/HoleFilling.h"
+
+#include "repair/EdgeTable.h"
+#include "repair/FaceBoxTree.h"
+#include "repair/FaceEdits.h"
+#include "repair/SurfaceMath.h"
+#include "repair/TriangleIntersection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kFoldAngle =
+    150.0 * kPi / 180.0;  // a new face within 30 degrees of folding onto the old one beside it
+
+// The closing of a hole takes time with the cube of its outline's length
+// and memory with the square; beyond this, a long outline would take
+// minutes and gigabytes, and it is left open whatever holes:<N> says.
+constexpr std::size_t kMaxHoleEdges = 1000;
+
+// A triangle with a smallest angle under 5 degrees, as a cosine.
+const double kThin = std::cos(5.0 * kPi / 180.0);
+
+// How many closings of one hole are tried before it is left open.
+constexpr int kAttempts = 12;
+
+// The hole loops: closed walks along boundary edges, each run opposite to
+// the face beside it, split where a walk comes back to a point it passed,
+// so that every loop visits each of its points once. loops[i][k] is a
+// point, and the face beside the edge from it to the next point is the
+// face of sides[i][k].
+struct Loops {
+    std::vector<std::vector<std::uint32_t>> points;
+    std::vector<std::vector<std::uint32_t>> sides;  // half-edges of the faces beside the loop
+};
+
+Loops findLoops(const Faces& faces, const EdgeTable& table)
+{
+    // Boundary half-edges, by the point the hole's edge leaves (their end).
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
+    for (std::size_t e = 0; e < table.edgeCount(); ++e)
+        if (table.uses(e) == 1)
+            out.push_back({EdgeTable::to(faces, table.use(e, 0)), table.use(e, 0)});
+    std::sort(out.begin(), out.end());
+    std::vector<bool> used(out.size(), false);
+    auto firstFrom = [&out](std::uint32_t point) {
+        return std::lower_bound(out.begin(), out.end(), std::make_pair(point, std::uint32_t{0})) - out.begin();
+    };
+
+    Loops loops;
+    std::vector<std::uint32_t> points, sides;
+    std::unordered_map<std::uint32_t, std::size_t> placeOf;
+    for (std::size_t start = 0; start < out.size(); ++start) {
+        if (used[start])
+            continue;
+        points.clear();
+        sides.clear();
+        placeOf.clear();
+        std::size_t take = start;
+        for (;;) {
+            used[take] = true;
+            placeOf[out[take].first] = points.size();
+            points.push_back(out[take].first);
+            sides.push_back(out[take].second);
+            const std::uint32_t at = EdgeTable::from(faces, out[take].second);
+            const auto found = placeOf.find(at);
+            if (found != placeOf.end()) {
+                const std::size_t j = found->second;
+                loops.points.emplace_back(points.begin() + static_cast<std::ptrdiff_t>(j), points.end());
+                loops.sides.emplace_back(sides.begin() + static_cast<std::ptrdiff_t>(j), sides.end());
+                for (std::size_t k = j; k < points.size(); ++k)
+                    placeOf.erase(points[k]);
+                points.resize(j);
+                sides.resize(j);
+                if (points.empty())
+                    break;
+            }
+            // A walk that cannot go on belongs to faces wound against each
+            // other; it stays open.
+            take = out.size();
+            for (auto i = static_cast<std::size_t>(firstFrom(at)); i < out.size() && out[i].first == at; ++i) {
+                if (!used[i]) {
+                    take = i;
+                    break;
+                }
+            }
+            if (take == out.size())
+                break;
+        }
+    }
+    return loops;
+}
+
+// Closes hole loops with triangles over their own points. One loop at a
+// time, so that each sees the edges the ones before it added.
+class HoleFiller {
+public:
+    HoleFiller(const std::vector<CGVertex>& positions, Faces& faces, const EdgeTable& table, bool foldsAllowed)
+        : positions_(positions), faces_(faces), table_(table), tree_(positions, faces), foldsAllowed_(foldsAllowed)
+    {
+    }
+
+    // How many faces closed the loop, appended to the faces; 0 when every
+    // way of closing it tried would give an edge a third face, make a
+    // duplicate, fold back onto a face beside the hole or meet a face.
+    std::size_t fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides);
+
+private:
+    struct Cost {
+        double worstAngle = 0.0;  // the largest angle between the normals of neighbouring faces
+        double area = 0.0;
+        bool operator<(const Cost& other) const
+        {
+            return worstAngle < other.worstAngle || (worstAngle == other.worstAngle && area < other.area);
+        }
+    };
+
+    // The least-cost closing that avoids the forbidden triangles, as
+    // corner triples of the loop; empty when there is none.
+    std::vector<Face> closing(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides) const;
+    bool meetsNothing(const Face& face, const std::vector<Face>& before);
+
+    bool edgeFree(std::uint32_t a, std::uint32_t b) const
+    {
+        return table_.find(a, b) == table_.edgeCount() && addedEdges_.count(edgeKey(a, b)) == 0;
+    }
+
+    const std::vector<CGVertex>& positions_;
+    Faces& faces_;
+    const EdgeTable& table_;  // the faces before any hole was closed
+    FaceBoxTree tree_;
+    bool foldsAllowed_;
+    std::unordered_set<std::uint64_t> addedEdges_;
+    std::unordered_set<std::uint64_t> forbidden_;  // (i * n + m) * n + j of the loop being closed
+    std::vector<std::uint32_t> near_;
+};
+
+double angleBetween(const CGVector& a, const CGVector& b)
+{
+    const double la = length(a), lb = length(b);
+    if (!(la > 0.0) || !(lb > 0.0))
+        return kPi;
+    return std::acos(std::max(-1.0, std::min(1.0, dot(a, b) / (la * lb))));
+}
+
+std::vector<Face> HoleFiller::closing(const std::vector<std::uint32_t>& loop,
+                                      const std::vector<std::uint32_t>& sides) const
+{
+    const std::size_t n = loop.size();
+    if (n == 3) {
+        // Three boundary edges around one face only: closing them would
+        // put the same face there twice.
+        const Face face = {loop[0], loop[1], loop[2]};
+        if (thirdCorner(faces_, sides[0]) == loop[2] || !(length(faceCross(positions_, face)) > 0.0) ||
+            forbidden_.count((0 * n + 1) * n + 2) != 0)
+            return {};
+        return {Face{0, 1, 2}};
+    }
+
+    // best[i][j]: the least cost of closing the loop's points i..j against
+    // the chord j-i, and the point the triangle on that chord takes.
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<Cost> cost(n * n, Cost{inf, inf});
+    std::vector<std::uint32_t> apex(n * n, kNoFace);
+    std::vector<CGVector> normal(n * n);
+    std::vector<bool> chordFree(n * n, false);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 2; j < n; ++j)
+            chordFree[i * n + j] = (i == 0 && j == n - 1) || edgeFree(loop[i], loop[j]);
+    std::vector<CGVector> sideNormal(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        sideNormal[i] = faceCross(positions_, faces_[EdgeTable::faceOf(sides[i])]);
+        if (i + 1 < n)
+            cost[i * n + i + 1] = Cost{};
+    }
+    auto neighbour = [&](std::size_t i, std::size_t j) { return j == i + 1 ? sideNormal[i] : normal[i * n + j]; };
+
+    for (std::size_t span = 2; span < n; ++span) {
+        for (std::size_t i = 0; i + span < n; ++i) {
+            const std::size_t j = i + span;
+            if (!chordFree[i * n + j])
+                continue;
+            for (std::size_t m = i + 1; m < j; ++m) {
+                const Cost& left = cost[i * n + m];
+                const Cost& right = cost[m * n + j];
+                if (left.area == inf || right.area == inf)
+                    continue;
+                const CGVector t = faceCross(positions_, {loop[i], loop[m], loop[j]});
+                if (!(length(t) > 0.0) || forbidden_.count((i * n + m) * n + j) != 0)
+                    continue;
+                // Against a face already there, a triangle must not fold
+                // back over it, as it would when capping a small patch
+                // from behind.
+                const double toLeft = angleBetween(t, neighbour(i, m));
+                const double toRight = angleBetween(t, neighbour(m, j));
+                const double toClosing = i == 0 && j == n - 1 ? angleBetween(t, sideNormal[n - 1]) : 0.0;
+                // In a slit, every triangle is a sliver whose normal says
+                // nothing; the exact crossing test still guards it.
+                const bool thin = smallestAngleCosine(positions_, {loop[i], loop[m], loop[j]}) > kThin;
+                if (!thin && !foldsAllowed_ &&
+                    ((m == i + 1 && toLeft > kFoldAngle) || (j == m + 1 && toRight > kFoldAngle) ||
+                     toClosing > kFoldAngle))
+                    continue;
+                Cost c;
+                c.worstAngle = std::max({left.worstAngle, right.worstAngle, toLeft, toRight, toClosing});
+                c.area = left.area + right.area + 0.5 * length(t);
+                if (c < cost[i * n + j]) {
+                    cost[i * n + j] = c;
+                    apex[i * n + j] = static_cast<std::uint32_t>(m);
+                    normal[i * n + j] = t;
+                }
+            }
+        }
+    }
+    if (apex[n - 1] == kNoFace)
+        return {};
+
+    // Corners as places on the loop, which the caller turns into points.
+    std::vector<Face> made;
+    std::vector<std::pair<std::size_t, std::size_t>> open{{0, n - 1}};
+    while (!open.empty()) {
+        const auto [i, j] = open.back();
+        open.pop_back();
+        const std::size_t m = apex[i * n + j];
+        made.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(m), static_cast<std::uint32_t>(j)});
+        for (const auto& [a, b] : {std::make_pair(i, m), std::make_pair(m, j)})
+            if (b > a + 1)
+                open.push_back({a, b});
+    }
+    return made;
+}
+
+bool HoleFiller::meetsNothing(const Face& face, const std::vector<Face>& before)
+{
+    near_.clear();
+    tree_.query(boxOf(positions_, face), near_);
+    for (std::uint32_t k : near_)
+        if (facesIntersect(positions_, face, faces_[k]))
+            return false;
+    for (const Face& other : before)
+        if (facesIntersect(positions_, face, other))
+            return false;
+    return true;
+}
+
+std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides)
+{
+    const std::size_t n = loop.size();
+    forbidden_.clear();
+    std::vector<Face> faces;
+    // Each try forbids the first triangle that met a face and asks again
+    // for the best closing without it.
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const std::vector<Face> places = closing(loop, sides);
+        if (places.empty())
+            return 0;
+        faces.clear();
+        bool clear = true;
+        for (const Face& p : places) {
+            const Face face = {loop[p[0]], loop[p[1]], loop[p[2]]};
+            if (!meetsNothing(face, faces)) {
+                forbidden_.insert((std::uint64_t{p[0]} * n + p[1]) * n + p[2]);
+                clear = false;
+                break;
+            }
+            faces.push_back(face);
+        }
+        if (!clear)
+            continue;
+        for (const Face& p : places)
+            for (const auto& [a, b] :
+                 {std::make_pair(p[0], p[1]), std::make_pair(p[1], p[2]), std::make_pair(p[0], p[2])})
+                if (b > a + 1 && !(a == 0 && b == n - 1))
+                    addedEdges_.insert(edgeKey(loop[a], loop[b]));
+        for (const Face& face : faces) {
+            faces_.push_back(face);
+            tree_.refresh(static_cast<std::uint32_t>(faces_.size() - 1));
+        }
+        return faces.size();
+    }
+    return 0;
+}
+
+// Drops faces that lie in a short hole's outline by two of their edges: a
+// flap hanging into the hole on one edge, which no closing can get past.
+// False when there was none.
+bool removeFlaps(Faces& faces, const EdgeTable& table, std::size_t limit, std::uint64_t& removed)
+{
+    const Loops loops = findLoops(faces, table);
+    std::vector<bool> keep(faces.size(), true);
+    bool any = false;
+    std::vector<std::uint32_t> beside;
+    for (std::size_t i = 0; i < loops.points.size(); ++i) {
+        // three sides of one face are a face alone, not a flap in a hole
+        if (loops.points[i].size() > limit || loops.points[i].size() <= 3)
+            continue;
+        beside.clear();
+        for (std::uint32_t side : loops.sides[i])
+            beside.push_back(EdgeTable::faceOf(side));
+        std::sort(beside.begin(), beside.end());
+        for (std::size_t k = 1; k < beside.size(); ++k)
+            if (beside[k] == beside[k - 1] && keep[beside[k]]) {
+                keep[beside[k]] = false;
+                any = true;
+            }
+    }
+    if (any)
+        removed += keepMarked(faces, keep);
+    return any;
+}
+
+}  // namespace
+
+HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::size_t maxHoleEdges, bool foldsAllowed)
+{
+    HoleCounts counts;
+    const std::size_t limit = std::min(maxHoleEdges, kMaxHoleEdges);
+    EdgeTable table(faces, positions.size());
+    // a flap's going can bare another
+    for (int round = 0; round < 3 && removeFlaps(faces, table, limit, counts.removedFlaps); ++round)
+        table = EdgeTable(faces, positions.size());
+    const Loops loops = findLoops(faces, table);
+    HoleFiller filler(positions, faces, table, foldsAllowed);
+    for (std::size_t i = 0; i < loops.points.size(); ++i) {
+        if (loops.points[i].size() > limit || loops.points[i].size() < 3)
+            continue;
+        if (const std::size_t made = filler.fill(loops.points[i], loops.sides[i])) {
+            ++counts.filled;
+            counts.facesAdded += made;
+        } else {
+            counts.openCorners.insert(counts.openCorners.end(), loops.points[i].begin(), loops.points[i].end());
+            ++counts.leftOpen;
+        }
+    }
+    return counts;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "geometry/Surface.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// What the hole filling did.
+struct HoleCounts {
+    std::uint64_t removedFlaps = 0;  // faces in a short outline by two edges, dropped before closing
+    std::uint64_t filled = 0;
+    std::uint64_t facesAdded = 0;
+    // short enough to fill, but every closing tried needs a taken edge, folds back or meets a face
+    std::uint64_t leftOpen = 0;
+    std::vector<std::uint32_t> openCorners;  // the points of the holes left open
+};
+
+// Drops the flaps that hang into short holes, then closes every hole loop of at most maxHoleEdges edges with triangles
+// over the loop's own points, appended to the faces: the closing that bends least against its neighbours, then covers
+// least area, among those that give no edge a third face, fold back onto no face beside the hole and meet no face
+// anywhere.
+// With foldsAllowed, a closing may bend back onto a face beside the hole:
+// the last resort for a hole that would stay open otherwise.
+HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::size_t maxHoleEdges,
+                     bool foldsAllowed = false);

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "geometry/Surface.h"
+
+#include <cstdint>
+
+// What the refill did.
+struct RefillCounts {
+    std::uint64_t facesAdded = 0;
+    std::uint64_t pointsUsed = 0;  // points no face had used before
+};
+
+// Grows the surface inward from every hole's outline over the points that
+// lie in the hole, as a front: each new face sits on an edge of the
+// outline and takes either a point no face uses yet or the outline's next
+// point. Of the faces that keep every edge at two faces and every point a
+// single fan, keep the winding, face the way the face beside them and the
+// point normals do, span no more than a few times the surface's usual edge
+// and meet no face, it takes the one whose circle the points reach first
+// (as a Delaunay triangulation would). Appends faces; never moves a point.
+RefillCounts refillHoles(const Surface& surface, Faces& faces);

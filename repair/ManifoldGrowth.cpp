@@ -1,0 +1,250 @@
+#include "repair/ManifoldGrowth.h"
+
+#include "repair/EdgeTable.h"
+#include "repair/FaceEdits.h"
+#include "repair/SurfaceMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Where a face lies around one of its corners: the angle it spans there,
+// seen along the corner's normal, as a start and a width below pi.
+struct Sector {
+    double start = 0.0;
+    double width = 0.0;
+};
+
+constexpr double kTwoPi = 2.0 * kPi;
+constexpr double kAngleSlack = 1e-9;  // faces that only touch along a side do not overlap
+
+bool overlap(const Sector& p, const Sector& q)
+{
+    double d = q.start - p.start;
+    if (d < 0.0)
+        d += kTwoPi;
+    return d < p.width - kAngleSlack || d > kTwoPi - q.width + kAngleSlack;
+}
+
+// Two directions across a normal; false when the normal gives no plane.
+bool tangentFrame(const CGVector& normal, CGVector& t1, CGVector& t2)
+{
+    const double l = length(normal);
+    if (!(l > 0.0) || !std::isfinite(l))
+        return false;
+    const CGVector n = normal * (1.0 / l);
+    const CGVector helper = std::fabs(n.x) < 0.6 ? CGVector{1.0, 0.0, 0.0} : CGVector{0.0, 1.0, 0.0};
+    t1 = cross(n, helper);
+    t1 = t1 * (1.0 / length(t1));
+    t2 = cross(n, t1);
+    return true;
+}
+
+class ManifoldGrowth {
+public:
+    ManifoldGrowth(const Surface& surface, Faces& faces, const EdgeTable& table)
+        : surface_(surface), faces_(faces), table_(table)
+    {
+        const std::size_t pointCount = surface.positions.size();
+        firstSector_.assign(pointCount + 1, 0);
+        for (const Face& face : faces)
+            for (std::uint32_t corner : face)
+                ++firstSector_[corner + 1];
+        for (std::size_t p = 0; p < pointCount; ++p)
+            firstSector_[p + 1] += firstSector_[p];
+        taken_.assign(pointCount, 0);
+        sectors_.resize(3 * faces.size());
+        edgeUses_.assign(table.edgeCount(), 0);
+        state_.assign(faces.size(), kOut);
+        framed_.assign(pointCount, false);
+        t1_.resize(pointCount);
+        t2_.resize(pointCount);
+        for (std::size_t p = 0; p < pointCount; ++p)
+            framed_[p] = tangentFrame(surface.normals[p], t1_[p], t2_[p]);
+        fit_.resize(faces.size());
+        for (std::size_t f = 0; f < faces.size(); ++f)
+            fit_[f] = faceAgreement(surface, faces[f]);
+    }
+
+    std::uint64_t run(std::uint64_t& flipped);
+
+private:
+    enum : std::uint8_t { kOut, kIn, kInTurned };
+
+    struct Candidate {
+        double fit;
+        std::uint32_t face;
+        bool operator<(const Candidate& other) const  // best fit on top; ties to the earlier face
+        {
+            return fit < other.fit || (fit == other.fit && face > other.face);
+        }
+    };
+
+    // The face as it would join: its corners, turned where needed. False
+    // when it cannot join now.
+    bool fits(std::uint32_t f, bool seed, Face& corners, Sector sector[3]) const;
+    void take(std::uint32_t f, const Face& corners, const Sector sector[3], bool turned);
+    void offerNeighbours(std::uint32_t f);
+
+    const Surface& surface_;
+    Faces& faces_;
+    const EdgeTable& table_;
+    std::vector<std::uint32_t> firstSector_;
+    std::vector<std::uint32_t> taken_;
+    std::vector<Sector> sectors_;
+    std::vector<std::uint8_t> edgeUses_;
+    std::vector<std::uint8_t> state_;
+    std::vector<bool> framed_;
+    std::vector<CGVector> t1_, t2_;
+    std::vector<double> fit_;
+    std::vector<Candidate> heap_;
+};
+
+bool ManifoldGrowth::fits(std::uint32_t f, bool seed, Face& corners, Sector sector[3]) const
+{
+    // The winding comes from the edges the face shares with the grown
+    // part: each must run against the face already there.
+    int turn = 0;  // +1: as it is, -1: turned, 0: no shared edge yet
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        const std::uint32_t h = 3 * f + k;
+        const std::uint32_t e = table_.edgeOf(h);
+        if (edgeUses_[e] >= 2)
+            return false;
+        if (edgeUses_[e] == 0)
+            continue;
+        std::uint32_t other = kNoFace;
+        for (std::uint32_t i = 0; i < table_.uses(e); ++i)
+            if (state_[EdgeTable::faceOf(table_.use(e, i))] != kOut)
+                other = table_.use(e, i);
+        const Face& o = faces_[EdgeTable::faceOf(other)];
+        const bool otherTurned = state_[EdgeTable::faceOf(other)] == kInTurned;
+        // where the kept face starts this edge, as it is kept
+        const std::uint32_t otherFrom = otherTurned ? o[(other % 3 + 1) % 3] : o[other % 3];
+        const int want = otherFrom == EdgeTable::from(faces_, h) ? -1 : 1;
+        if (turn != 0 && turn != want)
+            return false;
+        turn = want;
+    }
+    if (turn == 0 && !seed)
+        return false;
+    if (fit_[f] == kNoPlane)
+        return false;  // no area: nothing to print or measure
+    corners = faces_[f];
+    if (turn == -1)
+        std::swap(corners[1], corners[2]);
+
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        const std::uint32_t v = corners[k], next = corners[(k + 1) % 3], prev = corners[(k + 2) % 3];
+        if (!framed_[v]) {
+            sector[k] = Sector{};
+            continue;
+        }
+        const CGVector a = surface_.positions[next] - surface_.positions[v];
+        const CGVector b = surface_.positions[prev] - surface_.positions[v];
+        const double angleA = std::atan2(dot(a, t2_[v]), dot(a, t1_[v]));
+        const double angleB = std::atan2(dot(b, t2_[v]), dot(b, t1_[v]));
+        double width = angleB - angleA;
+        if (width < 0.0)
+            width += kTwoPi;
+        sector[k] = width <= kPi ? Sector{angleA < 0.0 ? angleA + kTwoPi : angleA, width}
+                                 : Sector{angleB < 0.0 ? angleB + kTwoPi : angleB, kTwoPi - width};
+        for (std::uint32_t i = firstSector_[v]; i < firstSector_[v] + taken_[v]; ++i)
+            if (overlap(sectors_[i], sector[k]) || overlap(sector[k], sectors_[i]))
+                return false;
+    }
+    return true;
+}
+
+void ManifoldGrowth::take(std::uint32_t f, const Face& corners, const Sector sector[3], bool turned)
+{
+    state_[f] = turned ? kInTurned : kIn;
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        ++edgeUses_[table_.edgeOf(3 * f + k)];
+        sectors_[firstSector_[corners[k]] + taken_[corners[k]]++] = sector[k];
+    }
+}
+
+void ManifoldGrowth::offerNeighbours(std::uint32_t f)
+{
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        const std::uint32_t e = table_.edgeOf(3 * f + k);
+        for (std::uint32_t i = 0; i < table_.uses(e); ++i) {
+            const std::uint32_t o = EdgeTable::faceOf(table_.use(e, i));
+            if (state_[o] == kOut) {
+                heap_.push_back({fit_[o], o});
+                std::push_heap(heap_.begin(), heap_.end());
+            }
+        }
+    }
+}
+
+std::uint64_t ManifoldGrowth::run(std::uint64_t& flipped)
+{
+    std::vector<std::uint32_t> order(faces_.size());
+    for (std::uint32_t f = 0; f < faces_.size(); ++f)
+        order[f] = f;
+    std::stable_sort(order.begin(), order.end(),
+                     [this](std::uint32_t a, std::uint32_t b) { return fit_[a] > fit_[b]; });
+
+    Face corners;
+    Sector sector[3];
+    std::vector<std::uint32_t> members;
+    for (std::uint32_t seed : order) {
+        if (state_[seed] != kOut || taken_[faces_[seed][0]] > 0 || taken_[faces_[seed][1]] > 0 ||
+            taken_[faces_[seed][2]] > 0 || !fits(seed, true, corners, sector))
+            continue;
+        take(seed, corners, sector, false);
+        members.assign(1, seed);
+
+        offerNeighbours(seed);
+        while (!heap_.empty()) {
+            std::pop_heap(heap_.begin(), heap_.end());
+            const std::uint32_t f = heap_.back().face;
+            heap_.pop_back();
+            if (state_[f] != kOut || !fits(f, false, corners, sector))
+                continue;
+            take(f, corners, sector, corners != faces_[f]);
+            members.push_back(f);
+
+            offerNeighbours(f);
+        }
+
+        // A part kept as it was stays as it was; otherwise most of its
+        // area decides which way it faces.
+        double agreeing = 0.0, disagreeing = 0.0;
+        bool anyTurned = false;
+        for (std::uint32_t f : members) {
+            anyTurned = anyTurned || state_[f] == kInTurned;
+            const double d = fit_[f];
+            const double area = 0.5 * length(faceCross(surface_.positions, faces_[f]));
+            if (d > 0.0)
+                (state_[f] == kInTurned ? disagreeing : agreeing) += area;
+            else if (d < 0.0)
+                (state_[f] == kInTurned ? agreeing : disagreeing) += area;
+        }
+        const bool turnAll = anyTurned && disagreeing > agreeing;
+        for (std::uint32_t f : members) {
+            if ((state_[f] == kInTurned) != turnAll) {
+                std::swap(faces_[f][1], faces_[f][2]);
+                ++flipped;
+            }
+        }
+    }
+
+    std::vector<bool> keep(faces_.size());
+    for (std::size_t f = 0; f < faces_.size(); ++f)
+        keep[f] = state_[f] != kOut;
+    return keepMarked(faces_, keep);
+}
+
+}  // namespace
+
+std::uint64_t growManifold(const Surface& surface, Faces& faces, const EdgeTable& table, std::uint64_t& flipped)
+{
+    return ManifoldGrowth(surface, faces, table).run(flipped);
+}

@@ -1,0 +1,51 @@
+#include "repair/SelfIntersections.h"
+
+#include "repair/FaceBoxTree.h"
+#include "repair/SurfaceMath.h"
+#include "repair/TriangleIntersection.h"
+
+#include <algorithm>
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std::vector<CGVertex>& positions,
+                                                                       const Faces& faces)
+{
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
+    const FaceBoxTree tree(positions, faces);
+    std::vector<std::uint32_t> near;
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        near.clear();
+        tree.query(boxOf(positions, faces[f]), near);
+        std::sort(near.begin(), near.end());
+        for (std::uint32_t g : near)
+            if (g > f && facesIntersect(positions, faces[f], faces[g]))
+                pairs.push_back({f, g});
+    }
+    return pairs;
+}
+
+std::uint64_t removeIntersections(const Surface& surface, Faces& faces)
+{
+    const auto pairs = intersectingPairs(surface.positions, faces);
+    if (pairs.empty())
+        return 0;
+    std::vector<std::uint32_t> meets(faces.size(), 0);
+    for (const auto& [f, g] : pairs) {
+        ++meets[f];
+        ++meets[g];
+    }
+    const auto fit = [&surface, &faces](std::uint32_t f) { return faceAgreement(surface, faces[f]); };
+    std::vector<bool> keep(faces.size(), true);
+    for (const auto& [f, g] : pairs) {
+        if (!keep[f] || !keep[g])
+            continue;
+        const bool dropF = meets[f] > meets[g] || (meets[f] == meets[g] && fit(f) <= fit(g));
+        keep[dropF ? f : g] = false;
+    }
+    std::size_t kept = 0;
+    for (std::size_t f = 0; f < faces.size(); ++f)
+        if (keep[f])
+            faces[kept++] = faces[f];
+    const std::uint64_t removed = faces.size() - kept;
+    faces.resize(kept);
+    return removed;
+}

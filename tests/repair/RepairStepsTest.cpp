@@ -1,0 +1,204 @@
+#include "repair/EdgeFlips.h"
+#include "repair/ExactPredicates.h"
+#include "repair/FaceBoxTree.h"
+#include "repair/HoleRefill.h"
+#include "repair/SelfIntersections.h"
+#include "repair/SurfaceReport.h"
+#include "repair/TriangleIntersection.h"
+
+#include "SampleShapes.h"
+#include "geometry/Surface.h"
+#include "support/Process.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+__extension__ using Wide = __int128;  // wide enough for a determinant of 2^31 differences
+
+Surface flatGrid(int side)
+{
+    // points on a square grid in z = 0, normals up
+    Surface s;
+    for (int j = 0; j < side; ++j)
+        for (int i = 0; i < side; ++i) {
+            s.positions.push_back({double(i), double(j), 0.0});
+            s.normals.push_back({0.0, 0.0, 1.0});
+        }
+    return s;
+}
+
+}  // namespace
+
+TEST(ExactPredicates, AgreeWithIntegerArithmeticNearAPlane)
+{
+    // Integer points near 2^30, four at a time on one plane but for a step
+    // of -1, 0 or 1 in z: the plain determinant's rounding is far larger
+    // than the true value, so only the exact sum can give its sign. The
+    // reference is the same determinant in 128-bit integers.
+    std::uint64_t state = 7;
+    const auto next = [&state](std::int64_t range) {
+        return static_cast<std::int64_t>(nextRandom(state) % static_cast<std::uint64_t>(range));
+    };
+    int undecided = 0;
+    for (int round = 0; round < 300; ++round) {
+        const std::int64_t base = std::int64_t{1} << 30;
+        std::int64_t q[4][3];
+        const std::int64_t u[3] = {next(1000) + 1, next(1000), next(1000)};
+        const std::int64_t v[3] = {next(1000), next(1000) + 1, next(1000)};
+        for (int i = 0; i < 4; ++i) {
+            const std::int64_t s = next(1 << 20), t = next(1 << 20);
+            for (int k = 0; k < 3; ++k)
+                q[i][k] = base + s * u[k] + t * v[k];
+        }
+        q[3][2] += next(3) - 1;
+        Wide m[3][3];
+        for (int i = 0; i < 3; ++i)
+            for (int k = 0; k < 3; ++k)
+                m[i][k] = q[i][k] - q[3][k];
+        const Wide det = m[0][2] * (m[1][0] * m[2][1] - m[2][0] * m[1][1]) +
+                         m[1][2] * (m[2][0] * m[0][1] - m[0][0] * m[2][1]) +
+                         m[2][2] * (m[0][0] * m[1][1] - m[1][0] * m[0][1]);
+        const int expected = det > 0 ? 1 : det < 0 ? -1 : 0;
+        const auto at = [&q](int i) { return CGVertex{double(q[i][0]), double(q[i][1]), double(q[i][2])}; };
+        EXPECT_EQ(orient3d(at(0), at(1), at(2), at(3)), expected) << "round " << round;
+        undecided += expected == 0;
+    }
+    EXPECT_GT(undecided, 50) << "exactly flat cases come up";
+    // the 2D test on three points of one line, far from the origin
+    EXPECT_EQ(orient2d({1e8, 1e8, 0}, {1e8 + 1, 1e8 + 1, 0}, {1e8 + 3, 1e8 + 3, 0}, 2), 0);
+    EXPECT_EQ(orient2d({1e8, 1e8, 0}, {1e8 + 1, 1e8 + 1, 0}, {1e8 + 3, 1e8 + 3.0000001, 0}, 2), 1);
+}
+
+TEST(FacesIntersect, TellsTouchingFromCrossing)
+{
+    const std::vector<CGVertex> p = {{0, 0, 0},     {1, 0, 0},     {0, 1, 0},  {1, 1, 0},      {0.2, 0.2, -1},
+                                     {0.2, 0.2, 1}, {0.3, 0.2, 1}, {-1, 0, 0}, {0.25, 0.25, 0}};
+    EXPECT_FALSE(facesIntersect(p, {0, 1, 2}, {1, 3, 2})) << "a shared edge, side by side";
+    EXPECT_TRUE(facesIntersect(p, {0, 1, 2}, {1, 2, 8})) << "a shared edge, folded flat onto the face";
+    EXPECT_FALSE(facesIntersect(p, {0, 1, 2}, {0, 2, 7})) << "a shared edge, other side";
+    EXPECT_TRUE(facesIntersect(p, {0, 1, 2}, {4, 5, 6})) << "a face pierces it";
+    EXPECT_FALSE(facesIntersect(p, {0, 1, 2}, {0, 5, 6})) << "a shared corner only";
+    EXPECT_TRUE(facesIntersect(p, {0, 1, 2}, {0, 8, 7})) << "a shared corner, a side lying inside the face";
+}
+
+TEST(FaceBoxTree, FindsWhatAScanFindsAfterFacesComeAndChange)
+{
+    const Surface grid = flatGrid(12);
+    Faces faces;
+    for (std::uint32_t j = 0; j + 1 < 12; ++j)
+        for (std::uint32_t i = 0; i + 1 < 12; ++i)
+            faces.push_back({j * 12 + i, j * 12 + i + 1, (j + 1) * 12 + i});
+    FaceBoxTree tree(grid.positions, faces);
+    faces.push_back({0, 143, 11});  // a long face across everything
+    tree.refresh(static_cast<std::uint32_t>(faces.size() - 1));
+    faces[5] = {100, 101, 112};  // moved far from its first place
+    tree.refresh(5);
+    for (std::uint32_t probe = 0; probe < faces.size(); probe += 7) {
+        const Box box = boxOf(grid.positions, faces[probe]);
+        std::vector<std::uint32_t> found;
+        tree.query(box, found);
+        std::vector<std::uint32_t> scanned;
+        for (std::uint32_t f = 0; f < faces.size(); ++f)
+            if (boxOf(grid.positions, faces[f]).meets(box))
+                scanned.push_back(f);
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, scanned) << "probe " << probe;
+    }
+}
+
+TEST(RemoveIntersections, DropsTheFaceThatCrossesMostAndKeepsTheSheet)
+{
+    Surface s = flatGrid(4);
+    s.faces = {{0, 1, 4}, {1, 5, 4}, {1, 2, 5}, {2, 6, 5}};
+    s.positions.push_back({0.5, 0.4, -1});
+    s.positions.push_back({1.6, 0.4, 1});
+    s.positions.push_back({1.0, 0.5, 1});
+    s.normals.resize(s.positions.size(), CGVector{0, 0, 1});
+    s.faces.push_back({16, 17, 18});  // stands through two faces of the sheet
+    EXPECT_EQ(intersectingPairs(s.positions, s.faces).size(), 2u);
+    EXPECT_EQ(removeIntersections(s, s.faces), 1u);
+    EXPECT_EQ(s.faces.size(), 4u);
+    EXPECT_TRUE(intersectingPairs(s.positions, s.faces).empty());
+}
+
+TEST(RefillHoles, GrowsOverThePointsInAHole)
+{
+    // A 5 x 5 grid with the four middle squares left out: the hole's
+    // middle point is used by no face until the refill takes it.
+    Surface s = flatGrid(5);
+    for (std::uint32_t j = 0; j < 4; ++j)
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            if ((i == 1 || i == 2) && (j == 1 || j == 2))
+                continue;
+            const std::uint32_t a = j * 5 + i;
+            s.faces.push_back({a, a + 1, a + 6});
+            s.faces.push_back({a, a + 6, a + 5});
+        }
+    const RefillCounts counts = refillHoles(s, s.faces);
+    EXPECT_EQ(counts.pointsUsed, 1u);
+    const SurfaceReport r = reportOn(s);
+    EXPECT_EQ(r.boundaryLoops, 1u) << "only the grid's own border";
+    EXPECT_EQ(r.inconsistentEdges, 0u);
+    EXPECT_EQ(r.nonManifoldEdges, 0u);
+    EXPECT_EQ(r.eulerCharacteristic, 1);
+    EXPECT_TRUE(intersectingPairs(s.positions, s.faces).empty());
+}
+
+TEST(FlipSlivers, TurnsTheLongDiagonalOfAThinRhombus)
+{
+    // Two slivers on the long diagonal; the short one makes two fair faces.
+    Surface s;
+    s.positions = {{-2, 0, 0}, {2, 0, 0}, {0, 0.3, 0}, {0, -0.3, 0}};
+    s.normals.assign(4, CGVector{0, 0, 1});
+    s.faces = {{0, 1, 2}, {1, 0, 3}};
+    EXPECT_EQ(flipSlivers(s, s.faces, 2), 1u);
+    EXPECT_EQ(s.faces, (Faces{{0, 3, 2}, {3, 1, 2}}));
+    EXPECT_EQ(flipSlivers(s, s.faces, 2), 0u) << "nothing left to gain";
+}
+
+TEST(RepairEndToEnd, RandomTorusComesOutOfGenusOneCrossingNothing)
+{
+    std::string text;
+    char row[160];
+    const std::vector<SamplePoint> sample = randomTorusSample(4000, 25.0, 10.0, 3);
+    for (const SamplePoint& p : sample) {
+        std::snprintf(row, sizeof row, "%.9g %.9g %.9g %.9g %.9g %.9g\n", p.x, p.y, p.z, p.nx, p.ny, p.nz);
+        text += row;
+    }
+    const std::string points = testsupport::writeTempFile("repair_torus.xyz", text);
+    const std::string mesh = testsupport::tempPath("repair_torus.off");
+    const ProgramResult result =
+        runProgram(TRI3D_BINARY, {"file:" + points, "view:0", "clean:1", "out:" + mesh}, std::chrono::seconds(120));
+    ASSERT_TRUE(result.exitedWith(0)) << result.err;
+
+    std::ifstream in(mesh);
+    std::string magic;
+    std::size_t vertices = 0, faceCount = 0, edges = 0;
+    in >> magic >> vertices >> faceCount >> edges;
+    Surface s;
+    s.positions.resize(vertices);
+    for (CGVertex& p : s.positions)
+        in >> p.x >> p.y >> p.z;
+    s.faces.resize(faceCount);
+    for (Face& f : s.faces) {
+        int three = 0;
+        in >> three >> f[0] >> f[1] >> f[2];
+    }
+    ASSERT_TRUE(in) << "the mesh reads back";
+    const SurfaceReport r = reportOn(s);
+    EXPECT_LE(r.boundaryLoops, 1u) << "closed, or all but one small hole";
+    EXPECT_EQ(r.nonManifoldEdges, 0u);
+    EXPECT_EQ(r.inconsistentEdges, 0u);
+    EXPECT_EQ(r.components, 1u);
+    EXPECT_EQ(2 - r.eulerCharacteristic - static_cast<std::int64_t>(r.boundaryLoops), 2) << "genus 1, holes counted";
+    EXPECT_GE(r.verticesUsed * 1000, sample.size() * 995) << "at most 0.5% of the points left out";
+    EXPECT_TRUE(intersectingPairs(s.positions, s.faces).empty());
+}
