@@ -53,6 +53,9 @@ void printMoreOptions(std::ostream& err)
            "  neighbours:<k>   - neighbours an estimated normal looks at, 3 to 100 (default: 16)\n"
            "  progress:<0|1>   - show how far long stages have got, on standard error\n"
            "                     default: only where standard error is a terminal\n"
+           "  tiles:<N>        - cut the points into N tiles, grown apart and joined at the seams;\n"
+           "                     the result depends on N alone (default: 1, the single front)\n"
+           "  threads:<T>      - run the tiles on T threads (default: every core)\n"
         << std::flush;
 }
 

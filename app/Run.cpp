@@ -10,6 +10,7 @@
 #include "repair/SurfaceRepair.h"
 #include "repair/SurfaceReport.h"
 #include "normals/NormalEstimation.h"
+#include "tiles/TiledReconstruct.h"
 
 #include <unistd.h>
 
@@ -22,6 +23,8 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -64,6 +67,35 @@ void printNormals(const LoadOptions& options, const LoadReport& report, std::siz
         err << "tri3d: the file has no normals, so every normal is zero (normals:auto would estimate them)"
             << std::endl;
     }
+}
+
+// Tiles are counted in 32 bits, and a tile of fewer points than this is
+// more wall than surface.
+constexpr std::size_t kMostTiles = 1u << 16;
+
+unsigned tileCount(const Settings& settings, std::ostream& err)
+{
+    if (settings.tiles >= 1 && settings.tiles <= kMostTiles)
+        return static_cast<unsigned>(settings.tiles);
+    const unsigned tiles = settings.tiles == 0 ? 1u : static_cast<unsigned>(kMostTiles);
+    err << "tri3d: tiles:" << settings.tiles << " is out of 1 to " << kMostTiles << "; using " << tiles << std::endl;
+    return tiles;
+}
+
+unsigned threadsFor(const Settings& settings)
+{
+    if (settings.threads > 0)
+        return static_cast<unsigned>(std::min<std::size_t>(settings.threads, kMostTiles));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// The points as arrays, their records given back: the tiles make engines
+// of their own.
+Surface takeArrays(Reconstruct& reconstruct)
+{
+    Surface arrays = reconstruct.surface();
+    reconstruct.clearNodes();
+    return arrays;
 }
 
 // What the run was doing, for the line that says memory ran out there.
@@ -165,11 +197,19 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     out << "  Vertex Candidate Search Algorithm: " << (settings.kd ? "KD-tree" : "Linear") << std::endl;
     warnIfShortOfMemory(job.points, err);
 
+    const unsigned tiles = tileCount(settings, err);
+    const bool tiling = tiles > 1;
     job.step = Step::Triangulating;
     out << "  Triangulation in progress... " << std::flush;
     job.lineOpen = true;
     startTimer();
-    reconstruct.triangulate(settings.kd);
+    Surface tiled;
+    if (tiling) {
+        tiled = takeArrays(reconstruct);
+        tiled.faces = reconstructTiled(tiled.positions, tiled.normals, tiles, threadsFor(settings), settings.kd);
+    } else {
+        reconstruct.triangulate(settings.kd);
+    }
     settle();
     // The clock stops after this line is written: the time is the whole wait
     // a user sees between "progress..." and "Done!".
@@ -184,7 +224,7 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     job.step = Step::Gathering;
     // The surface's arrays take the place of the search index, not more.
     reconstruct.releaseIndex();
-    Surface surface = reconstruct.surface();
+    Surface surface = tiling ? std::move(tiled) : reconstruct.surface();
     RepairCounts repaired;
     std::uint64_t repairMilliseconds = 0;
     if (settings.clean) {

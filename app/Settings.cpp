@@ -88,6 +88,10 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.neighbours = toInteger(value);
         else if (key == "progress")
             settings.progress = toFlag(value) ? 1 : 0;
+        else if (key == "tiles")
+            settings.tiles = toCount(value);
+        else if (key == "threads")
+            settings.threads = toCount(value);
     }
     return settings;
 }

@@ -24,6 +24,8 @@ struct Settings {
     std::string normals = "auto";  // auto, file or estimate: where normals come from
     long neighbours = 16;          // neighbours an estimated normal looks at
     int progress = -1;             // 1: show progress on standard error; 0: never; -1: when it is a terminal
+    std::size_t tiles = 1;         // spatial tiles the points are cut into; 1: the single front
+    std::size_t threads = 0;       // threads the tiles run on; 0: every core
 };
 
 // Scans key:value words from the last to the first, so the leftmost

@@ -1,0 +1,86 @@
+#include "tiles/EngineAdaptor.h"
+
+#include "mesh/Reconstruct.h"
+#include "records/Edge.h"
+#include "search/CandidateSearch.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void addNodes(Reconstruct& engine, const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals)
+{
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        engine.addNode(positions[i], normals[i]);
+}
+
+// The driver's inner loop, as a whole run has it, over what is on front.
+void advanceFront(Reconstruct& engine, bool useKd)
+{
+    while (Edge* e = engine.popFront()) {
+        if (e->triangleCount == 2)
+            continue;
+        ReconNode* closing = nullptr;
+        ReconNode* apex = engine.findApex(e, closing);
+        if (apex == nullptr)
+            continue;
+        const Vector direction = Reconstruct::outwardDirection(e->from->position, e->to->position, apex);
+        ReconNode* c = closing;
+        if (c == nullptr && !samePosition(e->from->position, e->to->position))
+            c = findCandidate(engine.nodes, engine.kdTree, *e, direction, useKd, &engine.leafBuckets);
+        if (c != nullptr)
+            engine.addTriangle(e->from, e->to, c);
+    }
+}
+
+}  // namespace
+
+Faces triangulatePoints(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, bool useKd)
+{
+    Reconstruct engine;
+    addNodes(engine, positions, normals);
+    engine.triangulate(useKd);
+    engine.releaseIndex();
+    return engine.surface().faces;
+}
+
+Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
+               const std::vector<bool>& pushable, bool useKd)
+{
+    Reconstruct engine;
+    addNodes(engine, positions, normals);
+    if (useKd && !engine.nodes.empty()) {
+        engine.kdTree.root = engine.kdTree.buildOver(engine.nodes, nullptr);
+        engine.leafBuckets.build(engine.kdTree.root, engine.nodes.size());
+    }
+    for (const Face& face : given)
+        engine.addTriangle(engine.nodes[face[0]], engine.nodes[face[1]], engine.nodes[face[2]]);
+    const std::size_t made = engine.triangles.size();
+    engine.front.clear();
+    for (const Face& face : given) {
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = face[k];
+            const std::uint32_t b = face[(k + 1) % 3];
+            if (!pushable[a] || !pushable[b])
+                continue;
+            Edge* e = findEdge(engine.nodes[a], engine.nodes[b]);
+            if (e != nullptr && e->triangleCount == 1)
+                engine.front.push_back(e);
+        }
+    }
+    advanceFront(engine, useKd);
+    const std::size_t fromFront = engine.triangles.size();
+    if (getenv("NOSEED") == nullptr)
+    while (engine.findSeed())
+        advanceFront(engine, useKd);
+    fprintf(stderr, "seam: given %zu front %zu seeds %zu nodes %zu\n", made, fromFront - made, engine.triangles.size() - fromFront, engine.nodes.size());
+    Faces grown;
+    grown.reserve(engine.triangles.size() - made);
+    for (std::size_t i = made; i < engine.triangles.size(); ++i) {
+        const Triangle& t = engine.triangles[i];
+        grown.push_back({t.source[0], t.source[1], t.source[2]});
+    }
+    return grown;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "geometry/CGVertex.h"
+#include "geometry/Surface.h"
+
+#include <vector>
+
+// The engine as the tiles use it: arrays in, faces out, each call with an
+// engine of its own, so that calls on different threads never meet.
+// Faces index the arrays given.
+
+// The surface the single front grows over the points.
+Faces triangulatePoints(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, bool useKd);
+
+// Grows on from a surface already made: given lays down faces as the engine
+// records them; the sides of those faces with both ends marked in
+// pushable that carry one face go on the front, in the order of given,
+// and are advanced by the engine's own driver and candidate search; then
+// free points seed new patches as in a whole run. Returns only the new faces.
+Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
+               const std::vector<bool>& pushable, bool useKd);
