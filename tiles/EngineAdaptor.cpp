@@ -47,7 +47,7 @@ Faces triangulatePoints(const std::vector<CGVertex>& positions, const std::vecto
 }
 
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
-               const std::vector<bool>& pushable, bool useKd)
+               const Sides& push, bool useKd)
 {
     Reconstruct engine;
     addNodes(engine, positions, normals);
@@ -59,23 +59,14 @@ Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVecto
         engine.addTriangle(engine.nodes[face[0]], engine.nodes[face[1]], engine.nodes[face[2]]);
     const std::size_t made = engine.triangles.size();
     engine.front.clear();
-    for (const Face& face : given) {
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t a = face[k];
-            const std::uint32_t b = face[(k + 1) % 3];
-            if (!pushable[a] || !pushable[b])
-                continue;
-            Edge* e = findEdge(engine.nodes[a], engine.nodes[b]);
-            if (e != nullptr && e->triangleCount == 1)
-                engine.front.push_back(e);
-        }
+    for (const Side& side : push) {
+        Edge* e = findEdge(engine.nodes[side[0]], engine.nodes[side[1]]);
+        if (e != nullptr && e->triangleCount == 1)
+            engine.front.push_back(e);
     }
     advanceFront(engine, useKd);
-    const std::size_t fromFront = engine.triangles.size();
-    if (getenv("NOSEED") == nullptr)
     while (engine.findSeed())
         advanceFront(engine, useKd);
-    fprintf(stderr, "seam: given %zu front %zu seeds %zu nodes %zu\n", made, fromFront - made, engine.triangles.size() - fromFront, engine.nodes.size());
     Faces grown;
     grown.reserve(engine.triangles.size() - made);
     for (std::size_t i = made; i < engine.triangles.size(); ++i) {

@@ -22,9 +22,9 @@ struct TileSplit {
 // positions) that will hold leftTiles of its tiles on the left. In a run
 // over several processes members are this process's share of the cell and
 // the rule agrees the cut with the others; every process gets the same.
-using SplitRule = std::function<TileSplit(const std::vector<CGVertex>& positions,
-                                          const std::vector<std::uint32_t>& members, unsigned leftTiles,
-                                          unsigned tiles)>;
+using SplitRule =
+    std::function<TileSplit(const std::vector<CGVertex>& positions, const std::vector<std::uint32_t>& members,
+                            unsigned leftTiles, unsigned tiles)>;
 
 // The cut made on one process: the longest side of the members' box (the
 // first of equals), at the coordinate with leftTiles/tiles of the members

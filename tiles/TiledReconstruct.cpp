@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
+#include <utility>
+#include <unordered_set>
 
 namespace {
 
@@ -35,10 +37,49 @@ using Tree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<do
 // A few thousand distances give the median to well within what the widths
 // need, at a small part of a tile's cost.
 constexpr std::size_t kSpacingSamples = 4096;
+constexpr std::size_t kSpacingPoints = std::size_t{1} << 16;
 
 CGVertex centroid(const CGVertex& a, const CGVertex& b, const CGVertex& c)
 {
     return {(a.x + b.x + c.x) / 3.0, (a.y + b.y + c.y) / 3.0, (a.z + b.z + c.z) / 3.0};
+}
+
+// The places of positions in Z order of a 1024-per-side grid over their
+// box, ties in place order.
+std::vector<std::uint32_t> spatialOrder(const std::vector<CGVertex>& positions)
+{
+    double low[3] = {0.0, 0.0, 0.0};
+    double high[3] = {0.0, 0.0, 0.0};
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        const double v[3] = {positions[i].x, positions[i].y, positions[i].z};
+        for (int axis = 0; axis < 3; ++axis) {
+            low[axis] = i == 0 ? v[axis] : std::min(low[axis], v[axis]);
+            high[axis] = i == 0 ? v[axis] : std::max(high[axis], v[axis]);
+        }
+    }
+    auto cell = [](double value, double from, double to) -> std::uint64_t {
+        const double t = (value - from) / (to - from) * 1024.0;
+        return t >= 0.0 && t < 1024.0 ? static_cast<std::uint64_t>(t) : t >= 1024.0 ? 1023u : 0u;
+    };
+    auto dilate = [](std::uint64_t v) {
+        v = (v | (v << 16)) & 0x030000FFu;
+        v = (v | (v << 8)) & 0x0300F00Fu;
+        v = (v | (v << 4)) & 0x030C30C3u;
+        v = (v | (v << 2)) & 0x09249249u;
+        return v;
+    };
+    std::vector<std::uint64_t> keys(positions.size());
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        const CGVertex& p = positions[i];
+        const std::uint64_t code = dilate(cell(p.x, low[0], high[0])) | dilate(cell(p.y, low[1], high[1])) << 1 |
+                                   dilate(cell(p.z, low[2], high[2])) << 2;
+        keys[i] = code << 32 | i;
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::uint32_t> order(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        order[i] = static_cast<std::uint32_t>(keys[i] & 0xFFFFFFFFu);
+    return order;
 }
 
 std::uint32_t localPlace(const std::vector<std::uint32_t>& ids, std::uint32_t id)
@@ -48,28 +89,32 @@ std::uint32_t localPlace(const std::vector<std::uint32_t>& ids, std::uint32_t id
 
 }  // namespace
 
-SeamReach seamReach(const TileCut& cut, unsigned tile, const TileWidths& widths, const CGVertex& p)
-{
-    const double wall = cut.wallDistance(tile, p);
-    return wall < widths.front ? SeamReach::front : wall < widths.zone ? SeamReach::zone : SeamReach::beyond;
-}
-
 TileWidths widthsFor(double spacing)
 {
-    return {kBandSpacings * spacing, kTrimSpacings * spacing, kFrontSpacings * spacing, kZoneSpacings * spacing};
+    return {kBandSpacings * spacing, kTrimSpacings * spacing, kZoneSpacings * spacing};
 }
 
 double pointSpacing(const std::vector<CGVertex>& positions)
 {
     if (positions.size() < 2)
         return 0.0;
-    const Cloud cloud{&positions};
+    // A large tile's spacing comes from every step-th point: on a surface
+    // that spreads them sqrt(step) times as far apart.
+    const std::size_t thin = (positions.size() + kSpacingPoints - 1) / kSpacingPoints;
+    std::vector<CGVertex> some;
+    if (thin > 1) {
+        for (std::size_t i = 0; i < positions.size(); i += thin)
+            some.push_back(positions[i]);
+    }
+    const std::vector<CGVertex>& used = thin > 1 ? some : positions;
+    const double spread = std::sqrt(static_cast<double>(thin));
+    const Cloud cloud{&used};
     Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
     tree.buildIndex();
-    const std::size_t step = std::max<std::size_t>(1, positions.size() / kSpacingSamples);
+    const std::size_t step = std::max<std::size_t>(1, used.size() / kSpacingSamples);
     std::vector<double> distances;
-    for (std::size_t i = 0; i < positions.size(); i += step) {
-        const CGVertex& p = positions[i];
+    for (std::size_t i = 0; i < used.size(); i += step) {
+        const CGVertex& p = used[i];
         const double query[3] = {p.x, p.y, p.z};
         std::uint32_t found[2];
         double squared[2];
@@ -82,43 +127,114 @@ double pointSpacing(const std::vector<CGVertex>& positions)
         return 0.0;
     const auto middle = distances.begin() + static_cast<std::ptrdiff_t>(distances.size() / 2);
     std::nth_element(distances.begin(), middle, distances.end());
-    return *middle;
+    return *middle / spread;
 }
 
-Faces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& points, double trim, bool useKd)
+TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& points, const TileWidths& widths,
+                          bool useKd)
 {
-    const Faces faces = triangulatePoints(points.positions, points.normals, useKd);
+    // The engine finds its neighbours in memory it has just touched when
+    // the points come in an order that follows space.
+    const std::vector<std::uint32_t> order = spatialOrder(points.positions);
+    std::vector<CGVertex> positions(order.size());
+    std::vector<CGVector> normals(order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        positions[i] = points.positions[order[i]];
+        normals[i] = points.normals[order[i]];
+    }
+    Faces faces = triangulatePoints(positions, normals, useKd);
+    std::vector<CGVertex>().swap(positions);
+    std::vector<CGVector>().swap(normals);
+
     std::vector<bool> deep(points.ids.size());
     for (std::size_t i = 0; i < deep.size(); ++i) {
         const CGVertex& p = points.positions[i];
-        deep[i] = cut.tileOf(p) == tile && cut.wallDistance(tile, p) >= trim;
+        deep[i] = cut.tileOf(p) == tile && cut.wallDistance(tile, p) >= widths.trim;
     }
-    Faces kept;
+    // The sides of the faces trimmed away, either way round.
+    std::unordered_set<std::uint64_t> trimmed;
+    auto key = [](std::uint32_t a, std::uint32_t b) { return std::uint64_t{std::min(a, b)} << 32 | std::max(a, b); };
+    for (Face& face : faces) {
+        face = {order[face[0]], order[face[1]], order[face[2]]};
+        if (!deep[face[0]] || !deep[face[1]] || !deep[face[2]]) {
+            for (int k = 0; k < 3; ++k)
+                trimmed.insert(key(face[k], face[(k + 1) % 3]));
+        }
+    }
+    TileFaces kept;
+    Sides cutSides;
     for (const Face& face : faces) {
-        if (deep[face[0]] && deep[face[1]] && deep[face[2]])
-            kept.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+        if (!deep[face[0]] || !deep[face[1]] || !deep[face[2]])
+            continue;
+        kept.faces.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = face[k];
+            const std::uint32_t b = face[(k + 1) % 3];
+            if (trimmed.count(key(a, b)) != 0)
+                cutSides.push_back({a, b});
+        }
+    }
+
+    // The seams see the points near the walls and every kept face that
+    // touches them: those faces' other points too, so the sides they leave
+    // open are known for what they are.
+    std::vector<bool> zone(points.ids.size());
+    std::vector<bool> seen(points.ids.size());
+    for (std::size_t i = 0; i < zone.size(); ++i) {
+        const CGVertex& p = points.positions[i];
+        zone[i] = seen[i] = cut.tileOf(p) == tile && cut.wallDistance(tile, p) < widths.zone;
+    }
+    SeamPart& seam = kept.seam;
+    for (const Face& face : faces) {
+        if (deep[face[0]] && deep[face[1]] && deep[face[2]] && (zone[face[0]] || zone[face[1]] || zone[face[2]])) {
+            seam.given.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+            seen[face[0]] = seen[face[1]] = seen[face[2]] = true;
+        }
+    }
+    for (const Side& side : cutSides) {
+        if (zone[side[0]] && zone[side[1]])
+            seam.cut.push_back({points.ids[side[0]], points.ids[side[1]]});
+    }
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        if (seen[i]) {
+            seam.points.add(points.ids[i], points.positions[i], points.normals[i]);
+            seam.known.push_back(zone[i]);
+        }
     }
     return kept;
 }
 
-SeamFaces closeSeams(const TileCut& cut, const PointSet& points, const std::vector<SeamReach>& reach,
-                     const Faces& kept, bool useKd)
+SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd)
 {
-    std::vector<bool> front(reach.size());
-    for (std::size_t i = 0; i < reach.size(); ++i)
-        front[i] = reach[i] == SeamReach::front;
+    // Every point belongs to one tile, so the parts' points never repeat.
+    std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>>> where;
+    for (std::uint32_t part = 0; part < parts.size(); ++part) {
+        for (std::uint32_t i = 0; i < parts[part].points.ids.size(); ++i)
+            where.push_back({parts[part].points.ids[i], {part, i}});
+    }
+    std::sort(where.begin(), where.end());
+    PointSet points;
+    std::vector<bool> known;
+    for (const auto& [id, at] : where) {
+        const SeamPart& part = parts[at.first];
+        points.add(id, part.points.positions[at.second], part.points.normals[at.second]);
+        known.push_back(part.known[at.second]);
+    }
     Faces given;
-    given.reserve(kept.size());
-    for (const Face& face : kept)
-        given.push_back({localPlace(points.ids, face[0]), localPlace(points.ids, face[1]),
-                         localPlace(points.ids, face[2])});
-    const Faces grown = growFrom(points.positions, points.normals, given, front, useKd);
+    Sides push;
+    for (const SeamPart& part : parts) {
+        for (const Face& face : part.given)
+            given.push_back(
+                {localPlace(points.ids, face[0]), localPlace(points.ids, face[1]), localPlace(points.ids, face[2])});
+        for (const Side& side : part.cut)
+            push.push_back({localPlace(points.ids, side[0]), localPlace(points.ids, side[1])});
+    }
+    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd);
     SeamFaces seams;
     seams.faces.reserve(grown.size());
     seams.tiles.reserve(grown.size());
     for (const Face& face : grown) {
-        if (reach[face[0]] == SeamReach::beyond || reach[face[1]] == SeamReach::beyond ||
-            reach[face[2]] == SeamReach::beyond)
+        if (!known[face[0]] || !known[face[1]] || !known[face[2]])
             continue;
         const CGVertex middle =
             centroid(points.positions[face[0]], points.positions[face[1]], points.positions[face[2]]);
@@ -128,15 +244,15 @@ SeamFaces closeSeams(const TileCut& cut, const PointSet& points, const std::vect
     return seams;
 }
 
-Faces joinTiles(const std::vector<Faces>& kept, const SeamFaces& seams)
+Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams)
 {
     std::size_t total = seams.faces.size();
-    for (const Faces& faces : kept)
-        total += faces.size();
+    for (const TileFaces& tile : kept)
+        total += tile.faces.size();
     Faces all;
     all.reserve(total);
     for (unsigned tile = 0; tile < kept.size(); ++tile) {
-        all.insert(all.end(), kept[tile].begin(), kept[tile].end());
+        all.insert(all.end(), kept[tile].faces.begin(), kept[tile].faces.end());
         for (std::size_t i = 0; i < seams.faces.size(); ++i) {
             if (seams.tiles[i] == tile)
                 all.push_back(seams.faces[i]);
@@ -178,7 +294,7 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
         own[owner[i]].push_back(positions[i]);
     }
     std::vector<TileWidths> widths(tiles);
-    std::vector<Faces> kept(tiles);
+    std::vector<TileFaces> kept(tiles);
     forEachTile(tiles, threads, [&](unsigned tile) {
         widths[tile] = widthsFor(pointSpacing(own[tile]));
         std::vector<CGVertex>().swap(own[tile]);
@@ -187,32 +303,11 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
             if (owner[i] == tile || cut.distanceTo(tile, positions[i]) < widths[tile].band)
                 points.add(static_cast<std::uint32_t>(i), positions[i], normals[i]);
         }
-        kept[tile] = triangulateTile(cut, tile, points, widths[tile].trim, useKd);
+        kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd);
     });
-
-    // The seams see the points near the walls and every kept face that
-    // touches them: those faces' other points too, so the sides they leave
-    // open are known for what they are.
-    std::vector<bool> zone(positions.size());
-    for (std::size_t i = 0; i < positions.size(); ++i)
-        zone[i] = cut.wallDistance(owner[i], positions[i]) < widths[owner[i]].zone;
-    std::vector<bool> seen = zone;
-    Faces near;
-    for (const Faces& faces : kept) {
-        for (const Face& face : faces) {
-            if (zone[face[0]] || zone[face[1]] || zone[face[2]]) {
-                near.push_back(face);
-                seen[face[0]] = seen[face[1]] = seen[face[2]] = true;
-            }
-        }
-    }
-    PointSet points;
-    std::vector<SeamReach> reach;
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-        if (seen[i]) {
-            points.add(static_cast<std::uint32_t>(i), positions[i], normals[i]);
-            reach.push_back(seamReach(cut, owner[i], widths[owner[i]], positions[i]));
-        }
-    }
-    return joinTiles(kept, closeSeams(cut, points, reach, near, useKd));
+    std::vector<SeamPart> parts(tiles);
+    for (unsigned tile = 0; tile < tiles; ++tile)
+        parts[tile] = std::move(kept[tile].seam);
+    const SeamFaces seams = closeSeams(cut, parts, useKd);
+    return joinTiles(kept, seams);
 }

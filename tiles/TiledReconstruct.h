@@ -2,6 +2,7 @@
 
 #include "geometry/CGVertex.h"
 #include "geometry/Surface.h"
+#include "tiles/EngineAdaptor.h"
 #include "tiles/TileCut.h"
 
 #include <cstdint>
@@ -25,17 +26,15 @@ struct PointSet {
 
 // The widths a tile works with, all in its points' spacing: the band of
 // neighbours' points it sees beyond its walls, the strip along each wall
-// whose faces the seams make instead, the reach of the open sides the
-// seams advance, and the zone whose faces the seams see.
+// whose faces the seams make instead, and the zone whose faces the seams
+// see.
 struct TileWidths {
     double band = 0.0;
     double trim = 0.0;
-    double front = 0.0;
     double zone = 0.0;
 };
 constexpr double kBandSpacings = 8.0;
 constexpr double kTrimSpacings = 3.0;
-constexpr double kFrontSpacings = 5.0;
 constexpr double kZoneSpacings = 9.0;
 TileWidths widthsFor(double spacing);
 
@@ -43,10 +42,28 @@ TileWidths widthsFor(double spacing);
 // even sample of positions; 0 for fewer than two.
 double pointSpacing(const std::vector<CGVertex>& positions);
 
-// The faces a tile keeps, as places in the whole cloud: those the engine
-// grows over points (its own and its band, in ascending place order) whose
-// corners all lie in the tile's cell, at least trim from its walls.
-Faces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& points, double trim, bool useKd);
+// What the seams need of one tile: its points in the zone along its
+// walls (known: all their faces are in given) and the other corners of
+// given (not known), in ascending place order; its kept faces that touch
+// the zone; and the sides of those faces that lost their other face to
+// the trim, where the seams start.
+struct SeamPart {
+    PointSet points;
+    std::vector<bool> known;
+    Faces given;
+    Sides cut;
+};
+
+// What a tile keeps, as places in the whole cloud: the faces the engine
+// grows over its points (its own and its band, in ascending place order)
+// whose corners all lie in its cell, at least the trim width from its
+// walls, and what the seams need of it.
+struct TileFaces {
+    Faces faces;
+    SeamPart seam;
+};
+TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& points, const TileWidths& widths,
+                          bool useKd);
 
 // The faces that close the seams, with the tile whose cell holds each
 // one's centroid.
@@ -55,24 +72,14 @@ struct SeamFaces {
     std::vector<unsigned> tiles;
 };
 
-// Where a point the seams see lies: near enough the wall for its open
-// sides to be advanced, in the zone whose faces are all known, or beyond
-// it, a corner of a known face whose other faces are not.
-enum class SeamReach : unsigned char { beyond, zone, front };
-
-// Where p, in the cell of tile, lies for the seams.
-SeamReach seamReach(const TileCut& cut, unsigned tile, const TileWidths& widths, const CGVertex& p);
-
-// Closes the seams over points (ascending places): kept lays down the
-// tiles' faces near the walls, and their open sides between points in
-// reach of the front are advanced by the engine over the strips between
-// them. A new face at a point beyond the zone could sit on a side whose
-// other faces are unknown here, so none is kept.
-SeamFaces closeSeams(const TileCut& cut, const PointSet& points, const std::vector<SeamReach>& reach,
-                     const Faces& kept, bool useKd);
+// Closes the seams from every tile's part, in tile order: the given faces
+// are laid down and the engine advances the cut sides over the strips
+// between them. A point that is not known may have faces the seams do not
+// see, so no new face there is kept.
+SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd);
 
 // Every tile's kept faces, then the seam faces in its cell, tile by tile.
-Faces joinTiles(const std::vector<Faces>& kept, const SeamFaces& seams);
+Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams);
 
 // Runs func(0) ... func(count - 1) on up to threads threads.
 void forEachTile(unsigned count, unsigned threads, const std::function<void(unsigned)>& func);
