@@ -69,19 +69,6 @@ void printNormals(const LoadOptions& options, const LoadReport& report, std::siz
     }
 }
 
-// Tiles are counted in 32 bits, and a tile of fewer points than this is
-// more wall than surface.
-constexpr std::size_t kMostTiles = 1u << 16;
-
-unsigned tileCount(const Settings& settings, std::ostream& err)
-{
-    if (settings.tiles >= 1 && settings.tiles <= kMostTiles)
-        return static_cast<unsigned>(settings.tiles);
-    const unsigned tiles = settings.tiles == 0 ? 1u : static_cast<unsigned>(kMostTiles);
-    err << "tri3d: tiles:" << settings.tiles << " is out of 1 to " << kMostTiles << "; using " << tiles << std::endl;
-    return tiles;
-}
-
 unsigned threadsFor(const Settings& settings)
 {
     if (settings.threads > 0)
@@ -275,6 +262,15 @@ bool rewritesInPlace()
 }
 
 }  // namespace
+
+unsigned tileCount(const Settings& settings, std::ostream& err)
+{
+    if (settings.tiles >= 1 && settings.tiles <= kMostTiles)
+        return static_cast<unsigned>(settings.tiles);
+    const unsigned tiles = settings.tiles == 0 ? 1u : static_cast<unsigned>(kMostTiles);
+    err << "tri3d: tiles:" << settings.tiles << " is out of 1 to " << kMostTiles << "; using " << tiles << std::endl;
+    return tiles;
+}
 
 int run(const Settings& settings, std::ostream& out, std::ostream& err)
 {
