@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -195,7 +196,7 @@ std::vector<char> gatherBytes(const std::vector<char>& mine)
 // The points of this rank's share of a text file: the lines that start in
 // its byte range, parsed as the reader parses six-number lines.
 bool readRange(const std::string& fileName, std::vector<CGVertex>& positions, std::vector<CGVector>& normals,
-               bool& isPly, std::string& reason)
+               bool& isPly, std::string& reason, std::uint64_t& bytesRead)
 {
     std::FILE* file = std::fopen(fileName.c_str(), "rb");
     if (file == nullptr) {
@@ -213,6 +214,7 @@ bool readRange(const std::string& fileName, std::vector<CGVertex>& positions, st
     const long long count = ranks();
     const long long start = size * rank / count;
     const long long end = size * (rank + 1) / count;
+    bytesRead = static_cast<std::uint64_t>(end - start);
     bool ok = size >= 0;
     // A line belongs to the rank in whose range its first byte lies.
     if (ok && start > 0) {
@@ -380,11 +382,21 @@ void packPart(Packer& packer, unsigned tile, const TileFaces& faces)
     packer.putAll(seam.cut);
 }
 
+// Seconds each stage took on this rank, for the line that tells them.
+struct StageTimes {
+    double reading = 0.0;
+    std::uint64_t bytesRead = 0;
+    double tiles = 0.0;
+    double seams = 0.0;
+};
+
 // The grown tiles, on every rank, and their faces joined with the seams on
 // rank 0.
 Faces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVertex>& positions,
-                std::vector<CGVector>& normals, std::uint64_t firstId, std::vector<PointRecord>& mine)
+                std::vector<CGVector>& normals, std::uint64_t firstId, std::vector<PointRecord>& mine,
+                StageTimes& times)
 {
+    const double start = MPI_Wtime();
     const int size = ranks();
     const int rank = rankOf();
     const TileCut cut(positions, tiles, splitAcrossRanks);
@@ -450,6 +462,7 @@ Faces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVertex>&
                     grown[at] = triangulateTile(cut, tile, pointsOf(std::move(records)), w, settings.kd);
                 });
 
+    times.tiles = MPI_Wtime() - start;
     Packer packer;
     for (std::size_t at = 0; at < owned.size(); ++at) {
         packPart(packer, owned[at], grown[at]);
@@ -474,7 +487,10 @@ Faces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVertex>&
         part.given = unpacker.getAll<Face>();
         part.cut = unpacker.getAll<Side>();
     }
-    return joinTiles(kept, closeSeams(cut, parts, settings.kd));
+    const double seamStart = MPI_Wtime();
+    const SeamFaces seams = closeSeams(cut, parts, settings.kd);
+    times.seams = MPI_Wtime() - seamStart;
+    return joinTiles(kept, seams);
 }
 
 // Every point, in file order, on rank 0.
@@ -494,6 +510,22 @@ void gatherPoints(const std::vector<PointRecord>& mine, Surface& surface, std::u
             surface.normals[record.id] = record.normal;
         }
     }
+}
+
+// One line on err from rank 0: the slowest rank's reading and tiles,
+// and the seams, so that a plan for more ranks has its figures.
+void tellStages(const StageTimes& times, std::ostream& err)
+{
+    double slowest[2] = {times.reading, times.tiles};
+    MPI_Allreduce(MPI_IN_PLACE, slowest, 2, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
+    std::uint64_t most = times.bytesRead;
+    MPI_Allreduce(MPI_IN_PLACE, &most, 1, MPI_UINT64_T, MPI_MAX, MPI_COMM_WORLD);
+    if (rankOf() != 0)
+        return;
+    const double rate = slowest[0] > 0.0 ? static_cast<double>(most) / 1e6 / slowest[0] : 0.0;
+    err << "tri3d-mpi: " << ranks() << " ranks; reading " << std::lround(slowest[0] * 1000.0) << " ms ("
+        << std::lround(rate) << " MB/s a rank), tiles " << std::lround(slowest[1] * 1000.0)
+        << " ms (slowest rank), seams " << std::lround(times.seams * 1000.0) << " ms" << std::endl;
 }
 
 int finish(const Settings& settings, Surface& surface, std::ostream& out)
@@ -535,7 +567,10 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err)
     std::vector<CGVector> normals;
     std::string reason;
     bool isPly = false;
-    bool ok = readRange(settings.file, positions, normals, isPly, reason);
+    StageTimes times;
+    const double readStart = MPI_Wtime();
+    bool ok = readRange(settings.file, positions, normals, isPly, reason, times.bytesRead);
+    times.reading = MPI_Wtime() - readStart;
     if (!allWell(ok, reason)) {
         if (speaks) {
             out << "Failed!" << std::endl;
@@ -589,7 +624,7 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err)
     std::vector<PointRecord> mine;
     Surface surface;
     try {
-        surface.faces = growTiles(settings, tiles, positions, normals, firstId, mine);
+        surface.faces = growTiles(settings, tiles, positions, normals, firstId, mine, times);
     } catch (const std::bad_alloc&) {
         endJob("triangulating");
     }
@@ -597,6 +632,7 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err)
         out << "Done!" << std::endl;
         out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
     }
+    tellStages(times, err);
     if (settings.out.empty() && !settings.report)
         return 0;
     try {

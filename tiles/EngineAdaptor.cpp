@@ -47,7 +47,7 @@ Faces triangulatePoints(const std::vector<CGVertex>& positions, const std::vecto
 }
 
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
-               const Sides& push, bool useKd)
+               const Sides& push, const std::vector<bool>& retry, bool useKd)
 {
     Reconstruct engine;
     addNodes(engine, positions, normals);
@@ -67,6 +67,22 @@ Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVecto
     advanceFront(engine, useKd);
     while (engine.findSeed())
         advanceFront(engine, useKd);
+    // A side dropped early may take a face once the strip around it has
+    // grown: the sides still open between points that may be retried go on
+    // the front again, in the order of the points and their edges, until a
+    // pass adds nothing.
+    for (std::size_t before = 0; before != engine.triangles.size();) {
+        before = engine.triangles.size();
+        for (ReconNode* node : engine.nodes) {
+            if (!retry[node->index])
+                continue;
+            for (Edge* e : node->edges) {
+                if (e->triangleCount == 1 && retry[e->to->index])
+                    engine.front.push_back(e);
+            }
+        }
+        advanceFront(engine, useKd);
+    }
     Faces grown;
     grown.reserve(engine.triangles.size() - made);
     for (std::size_t i = made; i < engine.triangles.size(); ++i) {
