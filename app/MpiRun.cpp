@@ -417,25 +417,26 @@ Faces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVertex>&
         return triangulatePoints(points.positions, points.normals, settings.kd);
     }
 
-    std::vector<double> widths(3 * std::size_t{tiles}, 0.0);
+    // Each tile's widths are worked out by its owner and summed with the
+    // zeros of the other ranks.
+    static_assert(sizeof(TileWidths) == 3 * sizeof(double));
+    std::vector<TileWidths> widths(tiles);
     for (unsigned tile = static_cast<unsigned>(rank); tile < tiles; tile += static_cast<unsigned>(size)) {
         std::vector<CGVertex> own;
         for (const PointRecord& record : mine) {
             if (record.tile == tile)
                 own.push_back(record.position);
         }
-        const TileWidths w = widthsFor(pointSpacing(own));
-        widths[3 * tile] = w.band;
-        widths[3 * tile + 1] = w.trim;
-        widths[3 * tile + 2] = w.zone;
+        widths[tile] = widthsFor(pointSpacing(own));
     }
-    MPI_Allreduce(MPI_IN_PLACE, widths.data(), static_cast<int>(widths.size()), MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
+    MPI_Allreduce(MPI_IN_PLACE, widths.data(), static_cast<int>(3 * widths.size()), MPI_DOUBLE, MPI_SUM,
+                  MPI_COMM_WORLD);
 
     for (auto& records : outgoing)
         records.clear();
     for (const PointRecord& record : mine) {
         for (unsigned tile = 0; tile < tiles; ++tile) {
-            if (tile != record.tile && cut.distanceTo(tile, record.position) < widths[3 * tile])
+            if (tile != record.tile && cut.distanceTo(tile, record.position) < widths[tile].band)
                 outgoing[ownerOf(tile)].push_back({record.id, tile, record.position, record.normal});
         }
     }
@@ -458,8 +459,7 @@ Faces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVertex>&
                         if (record.tile == tile)
                             records.push_back(record);
                     }
-                    const TileWidths w{widths[3 * tile], widths[3 * tile + 1], widths[3 * tile + 2]};
-                    grown[at] = triangulateTile(cut, tile, pointsOf(std::move(records)), w, settings.kd);
+                    grown[at] = triangulateTile(cut, tile, pointsOf(std::move(records)), widths[tile], settings.kd);
                 });
 
     times.tiles = MPI_Wtime() - start;

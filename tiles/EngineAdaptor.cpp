@@ -35,15 +35,30 @@ void advanceFront(Reconstruct& engine, bool useKd)
     }
 }
 
+// The faces made from place first on, without copying the points as the
+// engine's whole surface would.
+Faces facesFrom(const Reconstruct& engine, std::size_t first)
+{
+    Faces faces;
+    faces.reserve(engine.triangles.size() - first);
+    for (std::size_t i = first; i < engine.triangles.size(); ++i) {
+        const Triangle& t = engine.triangles[i];
+        faces.push_back({t.source[0], t.source[1], t.source[2]});
+    }
+    return faces;
+}
+
 }  // namespace
 
-Faces triangulatePoints(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, bool useKd)
+Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd)
 {
     Reconstruct engine;
     addNodes(engine, positions, normals);
+    std::vector<CGVertex>().swap(positions);
+    std::vector<CGVector>().swap(normals);
     engine.triangulate(useKd);
     engine.releaseIndex();
-    return engine.surface().faces;
+    return facesFrom(engine, 0);
 }
 
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
@@ -83,11 +98,5 @@ Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVecto
         }
         advanceFront(engine, useKd);
     }
-    Faces grown;
-    grown.reserve(engine.triangles.size() - made);
-    for (std::size_t i = made; i < engine.triangles.size(); ++i) {
-        const Triangle& t = engine.triangles[i];
-        grown.push_back({t.source[0], t.source[1], t.source[2]});
-    }
-    return grown;
+    return facesFrom(engine, made);
 }

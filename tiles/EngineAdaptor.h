@@ -15,8 +15,9 @@ using Sides = std::vector<Side>;
 // engine of its own, so that calls on different threads never meet.
 // Faces index the arrays given.
 
-// The surface the single front grows over the points.
-Faces triangulatePoints(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, bool useKd);
+// The surface the single front grows over the points. The arrays are
+// taken, and given back as soon as the engine holds the points.
+Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd);
 
 // Grows on from a surface already made: given lays down faces as the engine
 // records them; the sides in push that carry one face go on the front, in

@@ -146,9 +146,7 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& poi
         positions[i] = points.positions[order[i]];
         normals[i] = points.normals[order[i]];
     }
-    Faces faces = triangulatePoints(positions, normals, useKd);
-    std::vector<CGVertex>().swap(positions);
-    std::vector<CGVector>().swap(normals);
+    Faces faces = triangulatePoints(std::move(positions), std::move(normals), useKd);
 
     std::vector<bool> deep(points.ids.size());
     for (std::size_t i = 0; i < deep.size(); ++i) {
