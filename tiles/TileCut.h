@@ -32,8 +32,9 @@ using SplitRule =
 TileSplit splitHere(const std::vector<CGVertex>& positions, const std::vector<std::uint32_t>& members,
                     unsigned leftTiles, unsigned tiles);
 
-// The place the k-th smallest (from 0) of ties-broken-by-value coordinates
-// would take: what every rule must pick so that all give the same cut.
+// How many of a cell's members points the cut aims to put on the left:
+// the cut lies at the coordinate of this place (from 0) in sorted order,
+// which every rule must pick so that all give the same cut.
 std::uint32_t leftShare(std::uint64_t members, unsigned leftTiles, unsigned tiles);
 
 // Space cut into tiles by median splits, the cells numbered left before

@@ -39,7 +39,9 @@ constexpr double kZoneSpacings = 9.0;
 TileWidths widthsFor(double spacing);
 
 // The median distance from a point to its nearest other point, over an
-// even sample of positions; 0 for fewer than two.
+// even sample of positions; 0 for fewer than two. Of a large cloud only
+// every step-th point is searched, and the median shrunk by sqrt(step),
+// as thinning spreads points on a surface.
 double pointSpacing(const std::vector<CGVertex>& positions);
 
 // What the seams need of one tile: its points in the zone along its
