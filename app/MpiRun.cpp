@@ -1,12 +1,13 @@
 #include "app/MpiRun.h"
 
 #include "app/Console.h"
+#include "app/PointLoading.h"
 #include "app/Run.h"
 #include "app/Stopwatch.h"
 #include "geometry/Surface.h"
 #include "io/MeshWriter.h"
 #include "io/PointFileReader.h"
-#include "mesh/Reconstruct.h"
+#include "normals/NormalEstimation.h"
 #include "repair/SurfaceRepair.h"
 #include "repair/SurfaceReport.h"
 #include "tiles/EngineAdaptor.h"
@@ -255,18 +256,19 @@ bool loadOnRankZero(const Settings& settings, std::vector<CGVertex>& positions, 
     std::vector<PointRecord> all;
     bool ok = true;
     if (rankOf() == 0) {
-        Reconstruct reconstruct;
         LoadOptions options;
         options.normals = settings.normals == "file"       ? NormalSource::file
                           : settings.normals == "estimate" ? NormalSource::estimate
                                                            : NormalSource::automatic;
-        options.neighbours = static_cast<unsigned>(std::clamp(settings.neighbours, 3L, 100L));
+        options.neighbours =
+            static_cast<unsigned>(std::clamp(settings.neighbours, long{kFewestNeighbours}, long{kMostNeighbours}));
         LoadReport report;
-        ok = reconstruct.loadNodes(settings.file, options, report);
+        LoadedPoints points;
+        ok = loadPoints(settings.file, options, report, points, nullptr);
         if (!ok)
             reason = report.read.problem.empty() ? "cannot read \"" + settings.file + "\"" : report.read.problem;
-        for (const ReconNode* node : reconstruct.nodes)
-            all.push_back({static_cast<std::uint32_t>(all.size()), 0, node->position, node->normal});
+        for (std::size_t i = 0; i < points.positions.size(); ++i)
+            all.push_back({static_cast<std::uint32_t>(i), 0, points.positions[i], points.normals[i]});
     }
     if (!allWell(ok, reason))
         return false;
@@ -533,9 +535,10 @@ int finish(const Settings& settings, Surface& surface, std::ostream& out)
     RepairCounts repaired;
     std::uint64_t repairMilliseconds = 0;
     if (settings.clean) {
-        startTimer();
+        Stopwatch stopwatch;
+        stopwatch.startTimer();
         repaired = repairSurface(surface, settings.holes, nullptr);
-        repairMilliseconds = elapsedMilliseconds();
+        repairMilliseconds = stopwatch.elapsedMilliseconds();
     }
     if (!settings.out.empty()) {
         out << "  Writing mesh to file... " << std::flush;
@@ -620,7 +623,8 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err)
     }
     std::ostream quiet(nullptr);
     const unsigned tiles = tileCount(settings, speaks ? err : quiet);
-    startTimer();
+    Stopwatch stopwatch;
+    stopwatch.startTimer();
     std::vector<PointRecord> mine;
     Surface surface;
     try {
@@ -630,7 +634,7 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err)
     }
     if (speaks) {
         out << "Done!" << std::endl;
-        out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
+        out << "  - Time: " << stopwatch.elapsedMilliseconds() << " milliseconds" << std::endl;
     }
     tellStages(times, err);
     if (settings.out.empty() && !settings.report)

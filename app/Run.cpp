@@ -1,20 +1,23 @@
 #include "app/Run.h"
 
 #include "app/Console.h"
+#include "app/Interrupt.h"
 #include "app/Memory.h"
+#include "app/PointLoading.h"
 #include "app/ProgressDisplay.h"
 #include "app/Stopwatch.h"
 #include "geometry/Progress.h"
 #include "io/MeshWriter.h"
 #include "mesh/Reconstruct.h"
 #include "repair/SurfaceRepair.h"
-#include "repair/SurfaceReport.h"
 #include "normals/NormalEstimation.h"
+#include "repair/SurfaceReport.h"
 #include "tiles/TiledReconstruct.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -76,15 +79,6 @@ unsigned threadsFor(const Settings& settings)
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-// The points as arrays, their records given back: the tiles make engines
-// of their own.
-Surface takeArrays(Reconstruct& reconstruct)
-{
-    Surface arrays = reconstruct.surface();
-    reconstruct.clearNodes();
-    return arrays;
-}
-
 // What the run was doing, for the line that says memory ran out there.
 enum class Step { Reading, Triangulating, Gathering, Repairing, Writing, Reporting, Showing };
 
@@ -142,7 +136,7 @@ private:
 };
 
 int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progress& progress, const Settle& settle,
-           Job& job)
+           Job& job, std::atomic<bool>& interrupted)
 {
     LoadOptions options;
     if (settings.normals == "file") {
@@ -166,8 +160,23 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     LoadReport report;
     out << "  Adding vertices from file... " << std::flush;
     job.lineOpen = true;
-    const bool loaded = reconstruct.loadNodes(settings.file, options, report);
+    bool loaded = false;
+    // Tiles make engines of their own from the arrays; otherwise the
+    // arrays go once the engine has its nodes: a run needs the memory
+    // more than they do.
+    const bool tiling = settings.tiles > 1;
+    LoadedPoints points;
+    {
+        const InterruptsStopWork stopping(interrupted);
+        loaded = loadPoints(settings.file, options, report, points, &progress);
+    }
     settle();
+    endIfInterrupted();
+    if (loaded && !tiling) {
+        reconstruct.setPoints(points.positions, points.normals);
+        points = LoadedPoints();
+    }
+    const std::size_t count = tiling ? points.positions.size() : reconstruct.nodes.size();
     if (!loaded) {
         out << "Failed!" << std::endl;
         out << "  -  Error loading file \"" << settings.file << '"' << std::endl;
@@ -177,32 +186,37 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     }
     out << "Done!" << std::endl;
     job.lineOpen = false;
-    job.points = reconstruct.nodes.size();
-    out << "  |P| = " << reconstruct.nodes.size() << std::endl;
+    job.points = count;
+    out << "  |P| = " << count << std::endl;
     printSkipped(report.read, err);
-    printNormals(options, report, reconstruct.nodes.size(), err);
+    printNormals(options, report, count, err);
     out << "  Vertex Candidate Search Algorithm: " << (settings.kd ? "KD-tree" : "Linear") << std::endl;
     warnIfShortOfMemory(job.points, err);
 
     const unsigned tiles = tileCount(settings, err);
-    const bool tiling = tiles > 1;
     job.step = Step::Triangulating;
     out << "  Triangulation in progress... " << std::flush;
     job.lineOpen = true;
-    startTimer();
+    Stopwatch stopwatch;
+    stopwatch.startTimer();
     Surface tiled;
-    if (tiling) {
-        tiled = takeArrays(reconstruct);
-        tiled.faces = reconstructTiled(tiled.positions, tiled.normals, tiles, threadsFor(settings), settings.kd);
-    } else {
-        reconstruct.triangulate(settings.kd);
+    {
+        const InterruptsStopWork stopping(interrupted);
+        if (tiling) {
+            tiled.positions = std::move(points.positions);
+            tiled.normals = std::move(points.normals);
+            tiled.faces = reconstructTiled(tiled.positions, tiled.normals, tiles, threadsFor(settings), settings.kd);
+        } else {
+            reconstruct.triangulate(settings.kd);
+        }
     }
     settle();
+    endIfInterrupted();
     // The clock stops after this line is written: the time is the whole wait
     // a user sees between "progress..." and "Done!".
     out << "Done!" << std::endl;
     job.lineOpen = false;
-    out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
+    out << "  - Time: " << stopwatch.elapsedMilliseconds() << " milliseconds" << std::endl;
 
     // Without a file, a window, a picture or a report to make, nothing
     // reads the surface.
@@ -216,9 +230,9 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     std::uint64_t repairMilliseconds = 0;
     if (settings.clean) {
         job.step = Step::Repairing;
-        startTimer();
+        stopwatch.startTimer();
         repaired = repairSurface(surface, settings.holes, &progress);
-        repairMilliseconds = elapsedMilliseconds();
+        repairMilliseconds = stopwatch.elapsedMilliseconds();
         settle();
     }
     if (!settings.out.empty()) {
@@ -283,13 +297,17 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
     // The engine counts whether or not anyone watches, so a run costs the
     // same either way.
     Progress progress;
+    // Ctrl-C sets it while the stages that look at it run: the work stops
+    // through the same hook a library caller cancels with.
+    std::atomic<bool> interrupted{false};
+    progress.stopWhen(&interrupted);
     std::unique_ptr<ProgressDisplay> display;
     if (showsProgress(settings))
         display = std::make_unique<ProgressDisplay>(progress, STDERR_FILENO, rewritesInPlace());
     const Settle settle(display.get());
     Job job;
     try {
-        return runJob(settings, out, err, progress, settle, job);
+        return runJob(settings, out, err, progress, settle, job, interrupted);
     } catch (const std::bad_alloc&) {
         // The job's memory is all given back by now, so the report has room,
         // and the temporary of a write under way is gone with it.

@@ -2,7 +2,7 @@
 
 #include "mesh/Reconstruct.h"
 #include "records/Edge.h"
-#include "search/CandidateSearch.h"
+#include "search/CandidateIndex.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -10,14 +10,8 @@
 
 namespace {
 
-void addNodes(Reconstruct& engine, const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals)
-{
-    for (std::size_t i = 0; i < positions.size(); ++i)
-        engine.addNode(positions[i], normals[i]);
-}
-
 // The driver's inner loop, as a whole run has it, over what is on front.
-void advanceFront(Reconstruct& engine, bool useKd)
+void advanceFront(Reconstruct& engine, CandidateIndex& index)
 {
     while (Edge* e = engine.popFront()) {
         if (e->triangleCount == 2)
@@ -29,7 +23,7 @@ void advanceFront(Reconstruct& engine, bool useKd)
         const Vector direction = Reconstruct::outwardDirection(e->from->position, e->to->position, apex);
         ReconNode* c = closing;
         if (c == nullptr && !samePosition(e->from->position, e->to->position))
-            c = findCandidate(engine.nodes, engine.kdTree, *e, direction, useKd, &engine.leafBuckets);
+            c = index.findCandidate(*e, direction);
         if (c != nullptr)
             engine.addTriangle(e->from, e->to, c);
     }
@@ -53,7 +47,7 @@ Faces facesFrom(const Reconstruct& engine, std::size_t first)
 Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd)
 {
     Reconstruct engine;
-    addNodes(engine, positions, normals);
+    engine.setPoints(positions, normals);
     std::vector<CGVertex>().swap(positions);
     std::vector<CGVector>().swap(normals);
     engine.triangulate(useKd);
@@ -62,14 +56,11 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
 }
 
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
-               const Sides& push, const std::vector<bool>& retry, bool useKd)
+               const Sides& push, bool useKd)
 {
     Reconstruct engine;
-    addNodes(engine, positions, normals);
-    if (useKd && !engine.nodes.empty()) {
-        engine.kdTree.root = engine.kdTree.buildOver(engine.nodes, nullptr);
-        engine.leafBuckets.build(engine.kdTree.root, engine.nodes.size());
-    }
+    engine.setPoints(positions, normals);
+    CandidateIndex index(engine.nodes, useKd ? CandidateIndex::Kind::kdTree : CandidateIndex::Kind::linear);
     for (const Face& face : given)
         engine.addTriangle(engine.nodes[face[0]], engine.nodes[face[1]], engine.nodes[face[2]]);
     const std::size_t made = engine.triangles.size();
@@ -79,24 +70,8 @@ Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVecto
         if (e != nullptr && e->triangleCount == 1)
             engine.front.push_back(e);
     }
-    advanceFront(engine, useKd);
+    advanceFront(engine, index);
     while (engine.findSeed())
-        advanceFront(engine, useKd);
-    // A side dropped early may take a face once the strip around it has
-    // grown: the sides still open between points that may be retried go on
-    // the front again, in the order of the points and their edges, until a
-    // pass adds nothing.
-    for (std::size_t before = 0; before != engine.triangles.size();) {
-        before = engine.triangles.size();
-        for (ReconNode* node : engine.nodes) {
-            if (!retry[node->index])
-                continue;
-            for (Edge* e : node->edges) {
-                if (e->triangleCount == 1 && retry[e->to->index])
-                    engine.front.push_back(e);
-            }
-        }
-        advanceFront(engine, useKd);
-    }
+        advanceFront(engine, index);
     return facesFrom(engine, made);
 }

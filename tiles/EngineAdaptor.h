@@ -22,8 +22,7 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
 // Grows on from a surface already made: given lays down faces as the engine
 // records them; the sides in push that carry one face go on the front, in
 // that order, and are advanced by the engine's own driver and candidate
-// search; then free points seed new patches as in a whole run; then the
-// sides still open between points marked in retry are advanced again
-// until that adds nothing. Returns only the new faces.
+// search; then free points seed new patches as in a whole run. Returns
+// only the new faces.
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
-               const Sides& push, const std::vector<bool>& retry, bool useKd);
+               const Sides& push, bool useKd);

@@ -39,10 +39,6 @@ using Tree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<do
 constexpr std::size_t kSpacingSamples = 4096;
 constexpr std::size_t kSpacingPoints = std::size_t{1} << 16;
 
-// Enough to smooth the trim line of any surface the engine makes; a
-// sliver that kept peeling would take the seams too far from the walls.
-constexpr int kSmoothingPasses = 4;
-
 CGVertex centroid(const CGVertex& a, const CGVertex& b, const CGVertex& c)
 {
     return {(a.x + b.x + c.x) / 3.0, (a.y + b.y + c.y) / 3.0, (a.z + b.z + c.z) / 3.0};
@@ -157,7 +153,6 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& poi
     std::unordered_set<std::uint64_t> trimmed;
     auto key = [](std::uint32_t a, std::uint32_t b) { return std::uint64_t{std::min(a, b)} << 32 | std::max(a, b); };
     std::vector<bool> keep(faces.size());
-    std::vector<std::size_t> edge;  // kept faces that may border the trim
     for (std::size_t f = 0; f < faces.size(); ++f) {
         Face& face = faces[f];
         face = {order[face[0]], order[face[1]], order[face[2]]};
@@ -166,32 +161,6 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& poi
             for (int k = 0; k < 3; ++k)
                 trimmed.insert(key(face[k], face[(k + 1) % 3]));
         }
-    }
-    auto cutCount = [&](const Face& face) {
-        int count = 0;
-        for (int k = 0; k < 3; ++k)
-            count += trimmed.count(key(face[k], face[(k + 1) % 3])) != 0 ? 1 : 0;
-        return count;
-    };
-    for (std::size_t f = 0; f < faces.size(); ++f) {
-        if (keep[f] && cutCount(faces[f]) > 0)
-            edge.push_back(f);
-    }
-    // A kept face with two or three sides on the trim is a spike or an
-    // island the seams could reach only at a corner: it goes with the
-    // strip, and the faces it bordered are looked at again.
-    for (int pass = 0; pass < kSmoothingPasses; ++pass) {
-        bool changed = false;
-        for (std::size_t f : edge) {
-            if (keep[f] && cutCount(faces[f]) >= 2) {
-                keep[f] = false;
-                changed = true;
-                for (int k = 0; k < 3; ++k)
-                    trimmed.insert(key(faces[f][k], faces[f][(k + 1) % 3]));
-            }
-        }
-        if (!changed)
-            break;
     }
     TileFaces kept;
     Sides cutSides;
@@ -263,7 +232,7 @@ SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, boo
         for (const Side& side : part.cut)
             push.push_back({localPlace(points.ids, side[0]), localPlace(points.ids, side[1])});
     }
-    const Faces grown = growFrom(points.positions, points.normals, given, push, known, useKd);
+    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd);
     SeamFaces seams;
     seams.faces.reserve(grown.size());
     seams.tiles.reserve(grown.size());
