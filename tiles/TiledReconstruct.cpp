@@ -44,44 +44,6 @@ CGVertex centroid(const CGVertex& a, const CGVertex& b, const CGVertex& c)
     return {(a.x + b.x + c.x) / 3.0, (a.y + b.y + c.y) / 3.0, (a.z + b.z + c.z) / 3.0};
 }
 
-// The places of positions in Z order of a 1024-per-side grid over their
-// box, ties in place order.
-std::vector<std::uint32_t> spatialOrder(const std::vector<CGVertex>& positions)
-{
-    double low[3] = {0.0, 0.0, 0.0};
-    double high[3] = {0.0, 0.0, 0.0};
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-        const double v[3] = {positions[i].x, positions[i].y, positions[i].z};
-        for (int axis = 0; axis < 3; ++axis) {
-            low[axis] = i == 0 ? v[axis] : std::min(low[axis], v[axis]);
-            high[axis] = i == 0 ? v[axis] : std::max(high[axis], v[axis]);
-        }
-    }
-    auto cell = [](double value, double from, double to) -> std::uint64_t {
-        const double t = (value - from) / (to - from) * 1024.0;
-        return t >= 0.0 && t < 1024.0 ? static_cast<std::uint64_t>(t) : t >= 1024.0 ? 1023u : 0u;
-    };
-    auto dilate = [](std::uint64_t v) {
-        v = (v | (v << 16)) & 0x030000FFu;
-        v = (v | (v << 8)) & 0x0300F00Fu;
-        v = (v | (v << 4)) & 0x030C30C3u;
-        v = (v | (v << 2)) & 0x09249249u;
-        return v;
-    };
-    std::vector<std::uint64_t> keys(positions.size());
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-        const CGVertex& p = positions[i];
-        const std::uint64_t code = dilate(cell(p.x, low[0], high[0])) | dilate(cell(p.y, low[1], high[1])) << 1 |
-                                   dilate(cell(p.z, low[2], high[2])) << 2;
-        keys[i] = code << 32 | i;
-    }
-    std::sort(keys.begin(), keys.end());
-    std::vector<std::uint32_t> order(keys.size());
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        order[i] = static_cast<std::uint32_t>(keys[i] & 0xFFFFFFFFu);
-    return order;
-}
-
 std::uint32_t localPlace(const std::vector<std::uint32_t>& ids, std::uint32_t id)
 {
     return static_cast<std::uint32_t>(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
@@ -133,16 +95,9 @@ double pointSpacing(const std::vector<CGVertex>& positions)
 TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& points, const TileWidths& widths,
                           bool useKd)
 {
-    // The engine finds its neighbours in memory it has just touched when
-    // the points come in an order that follows space.
-    const std::vector<std::uint32_t> order = spatialOrder(points.positions);
-    std::vector<CGVertex> positions(order.size());
-    std::vector<CGVector> normals(order.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        positions[i] = points.positions[order[i]];
-        normals[i] = points.normals[order[i]];
-    }
-    Faces faces = triangulatePoints(std::move(positions), std::move(normals), useKd);
+    // In place order, as the single front has them: the engine lays its
+    // records out in space itself.
+    Faces faces = triangulatePoints(points.positions, points.normals, useKd);
 
     std::vector<bool> deep(points.ids.size());
     for (std::size_t i = 0; i < deep.size(); ++i) {
@@ -154,8 +109,7 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& poi
     auto key = [](std::uint32_t a, std::uint32_t b) { return std::uint64_t{std::min(a, b)} << 32 | std::max(a, b); };
     std::vector<bool> keep(faces.size());
     for (std::size_t f = 0; f < faces.size(); ++f) {
-        Face& face = faces[f];
-        face = {order[face[0]], order[face[1]], order[face[2]]};
+        const Face& face = faces[f];
         keep[f] = deep[face[0]] && deep[face[1]] && deep[face[2]];
         if (!keep[f]) {
             for (int k = 0; k < 3; ++k)
