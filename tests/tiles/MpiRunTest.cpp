@@ -27,7 +27,19 @@ int runRanks(int ranks, const std::vector<std::string>& words, std::string& erro
 {
     std::vector<std::string> args = {MPIRUN, "--oversubscribe", "-np", std::to_string(ranks), TRI3D_MPI_BINARY};
     args.insert(args.end(), words.begin(), words.end());
-    std::vector<std::string> environment = inheritedEnvironment();
+    // Open MPI keeps some of its own buffers to the end and unloads its
+    // plugins before the leak check could name them, so under the
+    // sanitizers the ranks skip that check alone; the same tiles are
+    // checked for leaks by the threaded tests.
+    std::vector<std::string> environment;
+    bool sanitizerOptions = false;
+    for (const std::string& entry : inheritedEnvironment()) {
+        const bool asan = entry.rfind("ASAN_OPTIONS=", 0) == 0;
+        sanitizerOptions = sanitizerOptions || asan;
+        environment.push_back(asan ? entry + ":detect_leaks=0" : entry);
+    }
+    if (!sanitizerOptions)
+        environment.push_back("ASAN_OPTIONS=detect_leaks=0");
     environment.push_back("OMPI_ALLOW_RUN_AS_ROOT=1");
     environment.push_back("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1");
     TestProcess process(args, environment);
