@@ -5,8 +5,6 @@
 #include "search/CandidateIndex.h"
 
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
