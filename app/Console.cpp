@@ -58,6 +58,9 @@ void printMoreOptions(std::ostream& err)
            "                     default: only where standard error is a terminal\n"
            "  frames:<N>       - close the window after N frames and print the frame rate\n"
            "                     on standard error (default: 0, until closed)\n"
+           "  tiles:<N>        - cut the points into N tiles, grown apart and joined at the seams;\n"
+           "                     the result depends on N alone (default: 1, the single front)\n"
+           "  threads:<T>      - run the tiles on T threads (default: every core)\n"
         << std::flush;
 }
 

@@ -12,6 +12,7 @@
 #include "repair/SurfaceRepair.h"
 #include "normals/NormalEstimation.h"
 #include "repair/SurfaceReport.h"
+#include "tiles/TiledReconstruct.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,8 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -74,6 +77,13 @@ void printNormals(const LoadOptions& options, const LoadReport& report, std::siz
         err << "tri3d: the file has no normals, so every normal is zero (normals:auto would estimate them)"
             << std::endl;
     }
+}
+
+unsigned threadsFor(const Settings& settings)
+{
+    if (settings.threads > 0)
+        return static_cast<unsigned>(std::min<std::size_t>(settings.threads, kMostTiles));
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 // What the run was doing, for the line that says memory ran out there.
@@ -169,19 +179,22 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     out << "  Adding vertices from file... " << std::flush;
     job.lineOpen = true;
     bool loaded = false;
+    // Tiles make engines of their own from the arrays; otherwise the
+    // arrays go once the engine has its nodes: a run needs the memory
+    // more than they do.
+    const bool tiling = settings.tiles > 1;
+    LoadedPoints points;
     {
-        // The arrays go once the engine has its nodes: a run needs the
-        // memory more than they do.
-        LoadedPoints points;
-        {
-            const InterruptsStopWork stopping(interrupted);
-            loaded = loadPoints(settings.file, options, report, points, &progress);
-        }
-        settle();
-        endIfInterrupted();
-        if (loaded)
-            reconstruct.setPoints(points.positions, points.normals);
+        const InterruptsStopWork stopping(interrupted);
+        loaded = loadPoints(settings.file, options, report, points, &progress);
     }
+    settle();
+    endIfInterrupted();
+    if (loaded && !tiling) {
+        reconstruct.setPoints(points.positions, points.normals);
+        points = LoadedPoints();
+    }
+    const std::size_t count = tiling ? points.positions.size() : reconstruct.nodes.size();
     if (!loaded) {
         out << "Failed!" << std::endl;
         out << "  -  Error loading file \"" << settings.file << '"' << std::endl;
@@ -191,21 +204,29 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     }
     out << "Done!" << std::endl;
     job.lineOpen = false;
-    job.points = reconstruct.nodes.size();
-    out << "  |P| = " << reconstruct.nodes.size() << std::endl;
+    job.points = count;
+    out << "  |P| = " << count << std::endl;
     printSkipped(report.read, err);
-    printNormals(options, report, reconstruct.nodes.size(), err);
+    printNormals(options, report, count, err);
     out << "  Vertex Candidate Search Algorithm: " << (settings.kd ? "KD-tree" : "Linear") << std::endl;
     warnIfShortOfMemory(job.points, err);
 
+    const unsigned tiles = tileCount(settings, err);
     job.step = Step::Triangulating;
     out << "  Triangulation in progress... " << std::flush;
     job.lineOpen = true;
     Stopwatch stopwatch;
     stopwatch.startTimer();
+    Surface tiled;
     {
         const InterruptsStopWork stopping(interrupted);
-        reconstruct.triangulate(settings.kd);
+        if (tiling) {
+            tiled.positions = std::move(points.positions);
+            tiled.normals = std::move(points.normals);
+            tiled.faces = reconstructTiled(tiled.positions, tiled.normals, tiles, threadsFor(settings), settings.kd);
+        } else {
+            reconstruct.triangulate(settings.kd);
+        }
     }
     settle();
     endIfInterrupted();
@@ -222,7 +243,7 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     job.step = Step::Gathering;
     // The surface's arrays take the place of the search index, not more.
     reconstruct.releaseIndex();
-    Surface surface = reconstruct.surface();
+    Surface surface = tiling ? std::move(tiled) : reconstruct.surface();
     // Without clean:1 a faulty surface gets a word on the error stream;
     // the report, when asked for, counts the same surface.
     if (!settings.clean)
@@ -293,6 +314,15 @@ bool namesAFile(const std::string& word)
 }
 
 }  // namespace
+
+unsigned tileCount(const Settings& settings, std::ostream& err)
+{
+    if (settings.tiles >= 1 && settings.tiles <= kMostTiles)
+        return static_cast<unsigned>(settings.tiles);
+    const unsigned tiles = settings.tiles == 0 ? 1u : static_cast<unsigned>(kMostTiles);
+    err << "tri3d: tiles:" << settings.tiles << " is out of 1 to " << kMostTiles << "; using " << tiles << std::endl;
+    return tiles;
+}
 
 int run(const Settings& settings, std::ostream& out, std::ostream& err)
 {

@@ -2,7 +2,16 @@
 
 #include "app/Settings.h"
 
+#include <cstddef>
 #include <iosfwd>
+
+// Tiles are counted in 32 bits, and a tile of fewer points than the
+// bands around it is more wall than surface.
+constexpr std::size_t kMostTiles = std::size_t{1} << 16;
+
+// The tiles: asks, held to 1 to kMostTiles with a note on err when out of
+// range.
+unsigned tileCount(const Settings& settings, std::ostream& err);
 
 struct Surface;
 

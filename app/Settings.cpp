@@ -95,6 +95,10 @@ Settings scanCommandLine(int argc, const char* const* argv)
             settings.neighbours = toInteger(value);
         else if (key == "progress")
             settings.progress = toFlag(value) ? 1 : 0;
+        else if (key == "tiles")
+            settings.tiles = toCount(value);
+        else if (key == "threads")
+            settings.threads = toCount(value);
         else if (key == "frames")
             settings.frames = toCount(value);
         else
@@ -106,8 +110,8 @@ Settings scanCommandLine(int argc, const char* const* argv)
 const std::vector<std::string>& knownKeys()
 {
     static const std::vector<std::string> keys = {
-        "file", "kd",  "dots",  "mesh",   "tri",   "transx", "transy",  "zoom",       "out",      "view",
-        "shot", "fit", "angle", "report", "clean", "holes",  "normals", "neighbours", "progress", "frames"};
+        "file", "kd",    "dots",   "mesh",  "tri",   "transx",  "transy",     "zoom",     "out",    "view",  "shot",
+        "fit",  "angle", "report", "clean", "holes", "normals", "neighbours", "progress", "frames", "tiles", "threads"};
     return keys;
 }
 

@@ -26,6 +26,8 @@ struct Settings {
     long neighbours = 16;          // neighbours an estimated normal looks at
     int progress = -1;             // 1: show progress on standard error; 0: never; -1: when it is a terminal
     std::size_t frames = 0;        // the window closes after this many frames; 0: when the user closes it
+    std::size_t tiles = 1;         // spatial tiles the points are cut into; 1: the single front
+    std::size_t threads = 0;       // threads the tiles run on; 0: every core
 
     // What the scan found that sets nothing, for the messages the program
     // gives about it; each list in command-line order.

@@ -1,0 +1,75 @@
+#include "tiles/TiledReconstruct.h"
+
+#include "SampleShapes.h"
+#include "repair/SurfaceReport.h"
+#include "tiles/EngineAdaptor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+Surface torus(std::size_t count)
+{
+    Surface surface;
+    for (const SamplePoint& p : jitteredTorusSample(count, 10.0, 4.0, 7)) {
+        surface.positions.push_back({p.x, p.y, p.z});
+        surface.normals.push_back({p.nx, p.ny, p.nz});
+    }
+    return surface;
+}
+
+}  // namespace
+
+// The whole pipeline on a jittered torus cut in four: the seams close, so
+// the tiled surface has no more faults than the single front's beyond a
+// small allowance for the seams, and no face is lost or made twice.
+TEST(ReconstructTiled, SeamsCloseOnAJitteredTorus)
+{
+    Surface single = torus(20000);
+    Surface tiled = single;
+    single.faces = triangulatePoints(single.positions, single.normals, true);
+    tiled.faces = reconstructTiled(tiled.positions, tiled.normals, 4, 2, true);
+    const SurfaceReport a = reportOn(single);
+    const SurfaceReport b = reportOn(tiled);
+    const double allowance = 0.01 * static_cast<double>(a.faces);
+    EXPECT_NEAR(static_cast<double>(b.faces), static_cast<double>(a.faces), allowance);
+    EXPECT_LE(static_cast<double>(b.boundaryEdges), static_cast<double>(a.boundaryEdges) + allowance);
+    EXPECT_EQ(b.nonManifoldEdges, 0u);
+    EXPECT_LE(b.duplicateFaces, a.duplicateFaces + 2);
+    EXPECT_LE(static_cast<double>(b.inconsistentEdges), static_cast<double>(a.inconsistentEdges) + allowance);
+}
+
+// The faces depend on the tiles alone: any number of threads gives the
+// same list, face for face.
+TEST(ReconstructTiled, ThreadsDoNotChangeTheFaces)
+{
+    const Surface points = torus(6000);
+    const Faces one = reconstructTiled(points.positions, points.normals, 5, 1, true);
+    const Faces three = reconstructTiled(points.positions, points.normals, 5, 3, true);
+    EXPECT_EQ(one, three);
+    EXPECT_FALSE(one.empty());
+}
+
+// One tile is the single front itself, in file order.
+TEST(ReconstructTiled, OneTileIsTheSingleFront)
+{
+    const Surface points = torus(3000);
+    EXPECT_EQ(reconstructTiled(points.positions, points.normals, 1, 4, true),
+              triangulatePoints(points.positions, points.normals, true));
+}
+
+// More tiles than points leaves cells empty; nothing breaks and every
+// point still counts.
+TEST(ReconstructTiled, MoreTilesThanPoints)
+{
+    const std::vector<CGVertex> positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0.1}};
+    const std::vector<CGVector> normals(4, CGVector{0, 0, 1});
+    const Faces faces = reconstructTiled(positions, normals, 8, 2, true);
+    for (const Face& face : faces) {
+        for (std::uint32_t corner : face)
+            EXPECT_LT(corner, 4u);
+    }
+}

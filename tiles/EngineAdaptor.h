@@ -1,0 +1,28 @@
+#pragma once
+
+#include "geometry/CGVertex.h"
+#include "geometry/Surface.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// One side of a face, from its first place to its second.
+using Side = std::array<std::uint32_t, 2>;
+using Sides = std::vector<Side>;
+
+// The engine as the tiles use it: arrays in, faces out, each call with an
+// engine of its own, so that calls on different threads never meet.
+// Faces index the arrays given.
+
+// The surface the single front grows over the points. The arrays are
+// taken, and given back as soon as the engine holds the points.
+Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd);
+
+// Grows on from a surface already made: given lays down faces as the engine
+// records them; the sides in push that carry one face go on the front, in
+// that order, and are advanced by the engine's own driver and candidate
+// search; then free points seed new patches as in a whole run. Returns
+// only the new faces.
+Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
+               const Sides& push, bool useKd);

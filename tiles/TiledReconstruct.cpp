@@ -1,0 +1,270 @@
+#include "tiles/TiledReconstruct.h"
+
+#include "tiles/EngineAdaptor.h"
+
+#include <nanoflann.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <thread>
+#include <utility>
+#include <unordered_set>
+
+namespace {
+
+// The positions as nanoflann reads them.
+struct Cloud {
+    const std::vector<CGVertex>* points;
+
+    std::size_t kdtree_get_point_count() const { return points->size(); }
+
+    double kdtree_get_pt(std::size_t i, std::size_t axis) const
+    {
+        const CGVertex& p = (*points)[i];
+        return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
+    }
+
+    template <class Box>
+    bool kdtree_get_bbox(Box&) const
+    {
+        return false;
+    }
+};
+
+using Tree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, Cloud>, Cloud, 3, std::uint32_t>;
+
+// A few thousand distances give the median to well within what the widths
+// need, at a small part of a tile's cost.
+constexpr std::size_t kSpacingSamples = 4096;
+constexpr std::size_t kSpacingPoints = std::size_t{1} << 16;
+
+CGVertex centroid(const CGVertex& a, const CGVertex& b, const CGVertex& c)
+{
+    return {(a.x + b.x + c.x) / 3.0, (a.y + b.y + c.y) / 3.0, (a.z + b.z + c.z) / 3.0};
+}
+
+std::uint32_t localPlace(const std::vector<std::uint32_t>& ids, std::uint32_t id)
+{
+    return static_cast<std::uint32_t>(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
+}
+
+}  // namespace
+
+TileWidths widthsFor(double spacing)
+{
+    return {kBandSpacings * spacing, kTrimSpacings * spacing, kZoneSpacings * spacing};
+}
+
+double pointSpacing(const std::vector<CGVertex>& positions)
+{
+    if (positions.size() < 2)
+        return 0.0;
+    // A large tile's spacing comes from every step-th point: on a surface
+    // that spreads them sqrt(step) times as far apart.
+    const std::size_t thin = (positions.size() + kSpacingPoints - 1) / kSpacingPoints;
+    std::vector<CGVertex> some;
+    if (thin > 1) {
+        for (std::size_t i = 0; i < positions.size(); i += thin)
+            some.push_back(positions[i]);
+    }
+    const std::vector<CGVertex>& used = thin > 1 ? some : positions;
+    const double spread = std::sqrt(static_cast<double>(thin));
+    const Cloud cloud{&used};
+    Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+    tree.buildIndex();
+    const std::size_t step = std::max<std::size_t>(1, used.size() / kSpacingSamples);
+    std::vector<double> distances;
+    for (std::size_t i = 0; i < used.size(); i += step) {
+        const CGVertex& p = used[i];
+        const double query[3] = {p.x, p.y, p.z};
+        std::uint32_t found[2];
+        double squared[2];
+        const std::size_t n = tree.knnSearch(query, 2, found, squared);
+        // The point itself comes first, unless a twin sits on it.
+        if (n == 2 && squared[1] > 0.0)
+            distances.push_back(std::sqrt(squared[1]));
+    }
+    if (distances.empty())
+        return 0.0;
+    const auto middle = distances.begin() + static_cast<std::ptrdiff_t>(distances.size() / 2);
+    std::nth_element(distances.begin(), middle, distances.end());
+    return *middle / spread;
+}
+
+TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& points, const TileWidths& widths,
+                          bool useKd)
+{
+    // In place order, as the single front has them: the engine lays its
+    // records out in space itself.
+    Faces faces = triangulatePoints(points.positions, points.normals, useKd);
+
+    std::vector<bool> deep(points.ids.size());
+    for (std::size_t i = 0; i < deep.size(); ++i) {
+        const CGVertex& p = points.positions[i];
+        deep[i] = cut.tileOf(p) == tile && cut.wallDistance(tile, p) >= widths.trim;
+    }
+    // The sides of the faces trimmed away, either way round.
+    std::unordered_set<std::uint64_t> trimmed;
+    auto key = [](std::uint32_t a, std::uint32_t b) { return std::uint64_t{std::min(a, b)} << 32 | std::max(a, b); };
+    std::vector<bool> keep(faces.size());
+    for (std::size_t f = 0; f < faces.size(); ++f) {
+        const Face& face = faces[f];
+        keep[f] = deep[face[0]] && deep[face[1]] && deep[face[2]];
+        if (!keep[f]) {
+            for (int k = 0; k < 3; ++k)
+                trimmed.insert(key(face[k], face[(k + 1) % 3]));
+        }
+    }
+    TileFaces kept;
+    Sides cutSides;
+    for (std::size_t f = 0; f < faces.size(); ++f) {
+        if (!keep[f])
+            continue;
+        const Face& face = faces[f];
+        kept.faces.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = face[k];
+            const std::uint32_t b = face[(k + 1) % 3];
+            if (trimmed.count(key(a, b)) != 0)
+                cutSides.push_back({a, b});
+        }
+    }
+
+    // The seams see the points near the walls and every kept face that
+    // touches them: those faces' other points too, so the sides they leave
+    // open are known for what they are.
+    std::vector<bool> zone(points.ids.size());
+    std::vector<bool> seen(points.ids.size());
+    for (std::size_t i = 0; i < zone.size(); ++i) {
+        const CGVertex& p = points.positions[i];
+        zone[i] = seen[i] = cut.tileOf(p) == tile && cut.wallDistance(tile, p) < widths.zone;
+    }
+    SeamPart& seam = kept.seam;
+    for (std::size_t f = 0; f < faces.size(); ++f) {
+        const Face& face = faces[f];
+        if (keep[f] && (zone[face[0]] || zone[face[1]] || zone[face[2]])) {
+            seam.given.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+            seen[face[0]] = seen[face[1]] = seen[face[2]] = true;
+        }
+    }
+    for (const Side& side : cutSides) {
+        if (zone[side[0]] && zone[side[1]])
+            seam.cut.push_back({points.ids[side[0]], points.ids[side[1]]});
+    }
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        if (seen[i]) {
+            seam.points.add(points.ids[i], points.positions[i], points.normals[i]);
+            seam.known.push_back(zone[i]);
+        }
+    }
+    return kept;
+}
+
+SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd)
+{
+    // Every point belongs to one tile, so the parts' points never repeat.
+    std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>>> where;
+    for (std::uint32_t part = 0; part < parts.size(); ++part) {
+        for (std::uint32_t i = 0; i < parts[part].points.ids.size(); ++i)
+            where.push_back({parts[part].points.ids[i], {part, i}});
+    }
+    std::sort(where.begin(), where.end());
+    PointSet points;
+    std::vector<bool> known;
+    for (const auto& [id, at] : where) {
+        const SeamPart& part = parts[at.first];
+        points.add(id, part.points.positions[at.second], part.points.normals[at.second]);
+        known.push_back(part.known[at.second]);
+    }
+    Faces given;
+    Sides push;
+    for (const SeamPart& part : parts) {
+        for (const Face& face : part.given)
+            given.push_back(
+                {localPlace(points.ids, face[0]), localPlace(points.ids, face[1]), localPlace(points.ids, face[2])});
+        for (const Side& side : part.cut)
+            push.push_back({localPlace(points.ids, side[0]), localPlace(points.ids, side[1])});
+    }
+    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd);
+    SeamFaces seams;
+    seams.faces.reserve(grown.size());
+    seams.tiles.reserve(grown.size());
+    for (const Face& face : grown) {
+        if (!known[face[0]] || !known[face[1]] || !known[face[2]])
+            continue;
+        const CGVertex middle =
+            centroid(points.positions[face[0]], points.positions[face[1]], points.positions[face[2]]);
+        seams.tiles.push_back(cut.tileOf(middle));
+        seams.faces.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+    }
+    return seams;
+}
+
+Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams)
+{
+    std::size_t total = seams.faces.size();
+    for (const TileFaces& tile : kept)
+        total += tile.faces.size();
+    Faces all;
+    all.reserve(total);
+    for (unsigned tile = 0; tile < kept.size(); ++tile) {
+        all.insert(all.end(), kept[tile].faces.begin(), kept[tile].faces.end());
+        for (std::size_t i = 0; i < seams.faces.size(); ++i) {
+            if (seams.tiles[i] == tile)
+                all.push_back(seams.faces[i]);
+        }
+    }
+    return all;
+}
+
+void forEachTile(unsigned count, unsigned threads, const std::function<void(unsigned)>& func)
+{
+    threads = std::max(1u, std::min(threads, count));
+    if (threads == 1) {
+        for (unsigned i = 0; i < count; ++i)
+            func(i);
+        return;
+    }
+    std::atomic<unsigned> next{0};
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; ++t) {
+        workers.emplace_back([&]() {
+            for (unsigned i = next++; i < count; i = next++)
+                func(i);
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+}
+
+Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, unsigned tiles,
+                       unsigned threads, bool useKd)
+{
+    if (tiles <= 1)
+        return triangulatePoints(positions, normals, useKd);
+    const TileCut cut(positions, tiles);
+    std::vector<unsigned> owner(positions.size());
+    std::vector<std::vector<CGVertex>> own(tiles);
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        owner[i] = cut.tileOf(positions[i]);
+        own[owner[i]].push_back(positions[i]);
+    }
+    std::vector<TileWidths> widths(tiles);
+    std::vector<TileFaces> kept(tiles);
+    forEachTile(tiles, threads, [&](unsigned tile) {
+        widths[tile] = widthsFor(pointSpacing(own[tile]));
+        std::vector<CGVertex>().swap(own[tile]);
+        PointSet points;
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            if (owner[i] == tile || cut.distanceTo(tile, positions[i]) < widths[tile].band)
+                points.add(static_cast<std::uint32_t>(i), positions[i], normals[i]);
+        }
+        kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd);
+    });
+    std::vector<SeamPart> parts(tiles);
+    for (unsigned tile = 0; tile < tiles; ++tile)
+        parts[tile] = std::move(kept[tile].seam);
+    const SeamFaces seams = closeSeams(cut, parts, useKd);
+    return joinTiles(kept, seams);
+}
