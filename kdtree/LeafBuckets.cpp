@@ -1,7 +1,10 @@
 #include "kdtree/LeafBuckets.h"
 
 #include "kdtree/KDTree.h"
+#include "records/Edge.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
@@ -24,7 +27,65 @@ bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
         clear();
         return false;
     }
+    const std::size_t buckets = starts_.size() - 1;
+    boxes_.resize(buckets);
+    open_.assign(buckets, 0);
+    std::uint32_t highestIndex = 0;
+    for (const ReconNode* point : entries_)
+        highestIndex = std::max(highestIndex, point->index);
+    bucketOf_.assign(std::size_t{highestIndex} + 1, std::numeric_limits<std::uint32_t>::max());
+    for (std::size_t b = 0; b < buckets; ++b) {
+        Box& box = boxes_[b];
+        for (int axis = 0; axis < 3; ++axis) {
+            box.low[axis] = std::numeric_limits<float>::infinity();
+            box.high[axis] = -std::numeric_limits<float>::infinity();
+        }
+        for (std::uint32_t i = starts_[b]; i < starts_[b + 1]; ++i) {
+            const ReconNode* point = entries_[i];
+            const double at[3] = {point->position.x, point->position.y, point->position.z};
+            for (int axis = 0; axis < 3; ++axis) {
+                box.low[axis] = std::min(box.low[axis], roundedDown(at[axis]));
+                box.high[axis] = std::max(box.high[axis], roundedUp(at[axis]));
+            }
+            bucketOf_[point->index] = static_cast<std::uint32_t>(b);
+            if (!isClosed(point))
+                ++open_[b];
+        }
+        for (int axis = 0; axis < 3; ++axis)
+            boxesFinite_ = boxesFinite_ && std::isfinite(box.low[axis]) && std::isfinite(box.high[axis]);
+    }
     return true;
+}
+
+void LeafBuckets::adjustOpen(const ReconNode* point, int change)
+{
+    if (point->index >= bucketOf_.size())
+        return;
+    const std::uint32_t bucket = bucketOf_[point->index];
+    if (bucket < open_.size())
+        open_[bucket] = static_cast<std::uint8_t>(open_[bucket] + change);
+}
+
+float LeafBuckets::roundedDown(double value)
+{
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    if (value > kLargest)
+        return kLargest;
+    if (value < -kLargest)
+        return -std::numeric_limits<float>::infinity();
+    const float near = static_cast<float>(value);
+    return static_cast<double>(near) <= value ? near : std::nextafter(near, -std::numeric_limits<float>::infinity());
+}
+
+float LeafBuckets::roundedUp(double value)
+{
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    if (value > kLargest)
+        return std::numeric_limits<float>::infinity();
+    if (value < -kLargest)
+        return -kLargest;
+    const float near = static_cast<float>(value);
+    return static_cast<double>(near) >= value ? near : std::nextafter(near, std::numeric_limits<float>::infinity());
 }
 
 void LeafBuckets::clear()
@@ -32,6 +93,10 @@ void LeafBuckets::clear()
     std::vector<ReconNode*>().swap(entries_);
     std::vector<double>().swap(splits_);
     std::vector<std::uint32_t>().swap(starts_);
+    std::vector<Box>().swap(boxes_);
+    std::vector<std::uint8_t>().swap(open_);
+    std::vector<std::uint32_t>().swap(bucketOf_);
+    boxesFinite_ = true;
     depth_ = 0;
 }
 

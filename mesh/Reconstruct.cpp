@@ -203,6 +203,9 @@ void Reconstruct::releaseIndex()
 
 Edge* Reconstruct::newEdge(ReconNode* a, ReconNode* b)
 {
+    // The buckets count the points that can still take a triangle.
+    if (isClosed(a))
+        leafBuckets.noteOpened(a);
     Edge* edge = edgeStore_.append(a, b);
     ++a->openEdgeCount;
     return edge;
@@ -216,7 +219,8 @@ Edge* Reconstruct::registerEdge(ReconNode* a, ReconNode* b)
         edge->triangleCount = 1;
     } else if (edge->triangleCount != 2) {
         edge->triangleCount = 2;
-        --a->openEdgeCount;
+        if (--a->openEdgeCount == 0)
+            leafBuckets.noteClosed(a);
     }
     return edge;
 }

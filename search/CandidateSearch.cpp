@@ -5,6 +5,7 @@
 #include "search/KdCandidates.h"
 
 #include <cmath>
+#include <cstdint>
 
 bool isCrowded(const ReconNode* v, const CGVector& n)
 {
@@ -72,6 +73,48 @@ private:
     double bestScore_ = 1e300;
 };
 
+// Of the closed box [low, high], the offset from centre of the point
+// nearest to it on each axis, in the arithmetic a scan uses for a point:
+// zero on an axis where the box spans centre. Rounding never moves a
+// difference past the difference of a nearer bound, so the squares of the
+// scan's differences for any point in the box are at least these.
+CGVector gapsFrom(const CGVertex& centre, const LeafBuckets::Box& box)
+{
+    const double at[3] = {centre.x, centre.y, centre.z};
+    double gap[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        const double low = box.low[axis];
+        const double high = box.high[axis];
+        gap[axis] = low > at[axis] ? low - at[axis] : high < at[axis] ? high - at[axis] : 0.0;
+    }
+    return {gap[0], gap[1], gap[2]};
+}
+
+// Whether no point of the box can pass the scan: by monotone rounding,
+// each of the scan's sums for a point of the box lies between its values
+// at the box's corners, so the corner that is best for a test bounds every
+// point's result. A bucket is passed over when all its points lie outside
+// the sphere, behind the edge, or score above the best so far (strictly,
+// so a tie is still seen). Only for boxes of finite floats and an edge
+// whose squares cannot overflow, as the caller makes sure.
+bool boxIsHopeless(const LeafBuckets::Box& box, const SphereSearch& sphere, const ReconNode* a, const ReconNode* b,
+                   const CGVector& n, double bestScore)
+{
+    if (sphere.radius * sphere.radius < squaredLength(gapsFrom(sphere.centre, box)))
+        return true;
+    // The corner farthest along n, where the side test gives its largest value.
+    const CGVertex corner = {n.x >= 0.0 ? box.high[0] : box.low[0], n.y >= 0.0 ? box.high[1] : box.low[1],
+                             n.z >= 0.0 ? box.high[2] : box.low[2]};
+    const CGVector toA = corner - a->position;
+    const CGVector toB = corner - b->position;
+    const CGVector m = {(toA.x + toB.x) * 0.5, (toA.y + toB.y) * 0.5, (toA.z + toB.z) * 0.5};
+    if (dot(n, m) < 0.0)
+        return true;
+    const double lowest =
+        (squaredLength(gapsFrom(a->position, box)) + squaredLength(gapsFrom(b->position, box))) * 0.5;
+    return lowest > bestScore;
+}
+
 // What the scan over the first sphere query's list picks, found from the
 // points inside the sphere alone; null when that cannot be told for sure,
 // and the tree must be walked. The walk reports, in leaf order, every
@@ -80,9 +123,12 @@ private:
 // so it picks the acceptable point of smallest score, the first in leaf
 // order among equals; when the best point inside scores below every
 // score an outside point can have, nothing the walk adds changes that,
-// and its count is not the two that sends it to a second query. scan
-// must be fresh; it is used up either way.
-ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, const ReconNode* b, CandidateScan& scan)
+// and with the edge's ends and that point reported its count is not the
+// two that sends it to a second query. A bucket of closed points, or one
+// whose box rules out every point, holds nothing the scan could take, so
+// it is not read. scan must be fresh; it is used up either way.
+ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, const ReconNode* b, const CGVector& n,
+                            CandidateScan& scan)
 {
     if (buckets.empty())
         return nullptr;
@@ -96,22 +142,35 @@ ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, cons
     CGVertex low;
     CGVertex high;
     sphere.bounds(low, high);
-    std::size_t inside = 0;
+    auto inBox = [&low, &high](const CGVertex& p) {
+        return low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z;
+    };
+    if (!sphere.holds(a->position) || !inBox(a->position) || !sphere.holds(b->position) || !inBox(b->position))
+        return nullptr;
     bool sure = true;
-    buckets.visitBox(low, high, [&](ReconNode* node) {
-        const CGVertex& p = node->position;
-        if (!sphere.holds(p))
+    const bool prune = buckets.boxesFinite();
+    buckets.visitBuckets(low, high, [&](std::uint32_t bucket) {
+        if (!sure || buckets.open(bucket) == 0)
             return;
-        ++inside;
-        // A point inside the closed box is one the walk reaches; one
-        // outside it (rounding at the sphere's edge, far from the origin)
-        // the walk may have passed by.
-        if (low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z)
+        const LeafBuckets::Box& box = buckets.box(bucket);
+        if (prune && boxIsHopeless(box, sphere, a, b, n, scan.bestValue()))
+            return;
+        for (std::uint32_t i = buckets.first(bucket); i < buckets.last(bucket); ++i) {
+            ReconNode* node = buckets.entry(i);
+            const CGVertex& p = node->position;
+            if (!sphere.holds(p))
+                continue;
+            // A point inside the closed box is one the walk reaches; one
+            // outside it (rounding at the sphere's edge, far from the
+            // origin) the walk may have passed by.
+            if (!inBox(p)) {
+                sure = false;
+                return;
+            }
             scan.consider(node);
-        else
-            sure = false;
+        }
     });
-    if (!sure || inside < 3 || scan.best() == nullptr || !(scan.bestValue() < floor))
+    if (!sure || scan.best() == nullptr || !(scan.bestValue() < floor))
         return nullptr;
     return scan.best();
 }
@@ -129,7 +188,7 @@ ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const E
     CandidateScan scan(a, b, n);
     if (useKd) {
         CandidateScan quick = scan;
-        if (ReconNode* found = buckets != nullptr ? pickInsideSphere(*buckets, a, b, quick) : nullptr)
+        if (ReconNode* found = buckets != nullptr ? pickInsideSphere(*buckets, a, b, n, quick) : nullptr)
             return found;
         // A run makes millions of searches; growing a fresh list for each
         // cost more than the scan. The list is emptied on every use.
