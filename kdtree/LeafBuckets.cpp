@@ -28,18 +28,20 @@ bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
         return false;
     }
     const std::size_t buckets = starts_.size() - 1;
-    boxes_.resize(buckets);
-    open_.assign(buckets, 0);
+    const std::size_t inner = splits_.size();
+    Box none;
+    for (int axis = 0; axis < 3; ++axis) {
+        none.low[axis] = std::numeric_limits<float>::infinity();
+        none.high[axis] = -std::numeric_limits<float>::infinity();
+    }
+    boxes_.assign(inner + buckets, none);
+    open_.assign(inner + buckets, 0);
     std::uint32_t highestIndex = 0;
     for (const ReconNode* point : entries_)
         highestIndex = std::max(highestIndex, point->index);
     bucketOf_.assign(std::size_t{highestIndex} + 1, std::numeric_limits<std::uint32_t>::max());
     for (std::size_t b = 0; b < buckets; ++b) {
-        Box& box = boxes_[b];
-        for (int axis = 0; axis < 3; ++axis) {
-            box.low[axis] = std::numeric_limits<float>::infinity();
-            box.high[axis] = -std::numeric_limits<float>::infinity();
-        }
+        Box& box = boxes_[inner + b];
         for (std::uint32_t i = starts_[b]; i < starts_[b + 1]; ++i) {
             const ReconNode* point = entries_[i];
             const double at[3] = {point->position.x, point->position.y, point->position.z};
@@ -49,12 +51,44 @@ bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
             }
             bucketOf_[point->index] = static_cast<std::uint32_t>(b);
             if (!isClosed(point))
-                ++open_[b];
+                ++open_[inner + b];
         }
         for (int axis = 0; axis < 3; ++axis)
             boxesFinite_ = boxesFinite_ && std::isfinite(box.low[axis]) && std::isfinite(box.high[axis]);
     }
+    axes_.assign(inner, 0);
+    for (std::size_t h = 1; h < inner; ++h)
+        axes_[h] = static_cast<std::uint8_t>((axes_[(h - 1) / 2] + 1) % 3);
+    for (std::size_t h = inner; h-- > 0;) {
+        const Box& left = boxes_[2 * h + 1];
+        const Box& right = boxes_[2 * h + 2];
+        for (int axis = 0; axis < 3; ++axis) {
+            boxes_[h].low[axis] = std::min(left.low[axis], right.low[axis]);
+            boxes_[h].high[axis] = std::max(left.high[axis], right.high[axis]);
+        }
+        open_[h] = open_[2 * h + 1] + open_[2 * h + 2];
+    }
     return true;
+}
+
+std::uint32_t LeafBuckets::nodeAbove(const CGVertex& low, const CGVertex& high) const
+{
+    const double lows[3] = {low.x, low.y, low.z};
+    const double highs[3] = {high.x, high.y, high.z};
+    std::uint32_t heap = 0;
+    unsigned axis = 0;
+    while (heap < splits_.size()) {
+        const double v = splits_[heap];
+        // Each side includes the plane, as the tree's descent has it.
+        if (highs[axis] < v)
+            heap = 2 * heap + 1;
+        else if (lows[axis] > v)
+            heap = 2 * heap + 2;
+        else
+            break;
+        axis = axis == 2 ? 0 : axis + 1;
+    }
+    return heap;
 }
 
 void LeafBuckets::adjustOpen(const ReconNode* point, int change)
@@ -62,8 +96,14 @@ void LeafBuckets::adjustOpen(const ReconNode* point, int change)
     if (point->index >= bucketOf_.size())
         return;
     const std::uint32_t bucket = bucketOf_[point->index];
-    if (bucket < open_.size())
-        open_[bucket] = static_cast<std::uint8_t>(open_[bucket] + change);
+    if (bucket >= starts_.size() - 1)
+        return;
+    // The counts of the bucket and of every node above it.
+    for (std::uint32_t heap = firstBucket() + bucket;; heap = (heap - 1) / 2) {
+        open_[heap] = static_cast<std::uint32_t>(static_cast<int>(open_[heap]) + change);
+        if (heap == 0)
+            break;
+    }
 }
 
 float LeafBuckets::roundedDown(double value)
@@ -94,7 +134,8 @@ void LeafBuckets::clear()
     std::vector<double>().swap(splits_);
     std::vector<std::uint32_t>().swap(starts_);
     std::vector<Box>().swap(boxes_);
-    std::vector<std::uint8_t>().swap(open_);
+    std::vector<std::uint32_t>().swap(open_);
+    std::vector<std::uint8_t>().swap(axes_);
     std::vector<std::uint32_t>().swap(bucketOf_);
     boxesFinite_ = true;
     depth_ = 0;

@@ -55,11 +55,33 @@ public:
     template <typename Visit>
     void visitBuckets(const CGVertex& low, const CGVertex& high, Visit&& visit) const;
 
-    const Box& box(std::uint32_t bucket) const { return boxes_[bucket]; }
+    const Box& box(std::uint32_t bucket) const { return boxes_[firstBucket() + bucket]; }
+
+    // The buckets as the leaves of a complete binary tree over the leaf
+    // order, its nodes numbered from the root at 0, the children of h at
+    // 2h + 1 and 2h + 2: the split tree above the buckets. Each node has
+    // the box around all its points and their count that are not closed.
+    const Box& nodeBox(std::uint32_t heap) const { return boxes_[heap]; }
+    std::uint32_t openBelow(std::uint32_t heap) const { return open_[heap]; }
+    bool isBucket(std::uint32_t heap) const { return heap >= firstBucket(); }
+    std::uint32_t bucketAt(std::uint32_t heap) const { return heap - firstBucket(); }
+    // The deepest node that the closed box [low, high] reaches alone by
+    // the tree's descent rules: below it the box reaches both sides of a
+    // split, or a bucket.
+    std::uint32_t nodeAbove(const CGVertex& low, const CGVertex& high) const;
+    // The split of the inner node heap: its axis and its value.
+    std::uint32_t axisOf(std::uint32_t heap) const { return axes_[heap]; }
+    double split(std::uint32_t heap) const { return splits_[heap]; }
+    // Whether centre lies beyond the split of the inner node heap.
+    bool centreIsRightOf(std::uint32_t heap, const CGVertex& centre) const
+    {
+        const double at[3] = {centre.x, centre.y, centre.z};
+        return at[axisOf(heap)] > splits_[heap];
+    }
     // Whether every box has finite corners: no point lies beyond the floats.
     bool boxesFinite() const { return boxesFinite_; }
     // How many points of bucket are not closed.
-    unsigned open(std::uint32_t bucket) const { return open_[bucket]; }
+    unsigned open(std::uint32_t bucket) const { return open_[firstBucket() + bucket]; }
     // The bucket's points are those of entries from first to last, exclusive.
     std::uint32_t first(std::uint32_t bucket) const { return starts_[bucket]; }
     std::uint32_t last(std::uint32_t bucket) const { return starts_[bucket + 1]; }
@@ -78,6 +100,8 @@ public:
 private:
     std::size_t copy(const BinaryTree* node, unsigned depth, std::size_t heap);
     void adjustOpen(const ReconNode* point, int change);
+    std::uint32_t firstBucket() const { return static_cast<std::uint32_t>(splits_.size()); }
+
     // The nearest float at or below value, and at or above it.
     static float roundedDown(double value);
     static float roundedUp(double value);
@@ -85,10 +109,11 @@ private:
     std::vector<ReconNode*> entries_;    // not owned; in leaf order
     std::vector<double> splits_;         // the splits above the buckets, children of h at 2h + 1 and 2h + 2
     std::vector<std::uint32_t> starts_;  // where each bucket begins in entries_, and the end
-    std::vector<Box> boxes_;             // by bucket
-    std::vector<std::uint8_t> open_;     // by bucket: its points that are not closed
+    std::vector<Box> boxes_;               // by node of the tree over the buckets
+    std::vector<std::uint32_t> open_;      // by node: its points that are not closed
     std::vector<std::uint32_t> bucketOf_;  // by node index: the bucket holding it
     bool boxesFinite_ = true;
+    std::vector<std::uint8_t> axes_;  // by inner node: its split axis
     unsigned depth_ = 0;                 // how deep the buckets lie
     bool shaped_ = true;
 };
