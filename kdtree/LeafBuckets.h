@@ -55,6 +55,7 @@ public:
     template <typename Visit>
     void visitBuckets(const CGVertex& low, const CGVertex& high, Visit&& visit) const;
 
+    std::uint32_t bucketCount() const { return starts_.empty() ? 0 : static_cast<std::uint32_t>(starts_.size() - 1); }
     const Box& box(std::uint32_t bucket) const { return boxes_[firstBucket() + bucket]; }
 
     // The buckets as the leaves of a complete binary tree over the leaf
@@ -106,15 +107,15 @@ private:
     static float roundedDown(double value);
     static float roundedUp(double value);
 
-    std::vector<ReconNode*> entries_;    // not owned; in leaf order
-    std::vector<double> splits_;         // the splits above the buckets, children of h at 2h + 1 and 2h + 2
-    std::vector<std::uint32_t> starts_;  // where each bucket begins in entries_, and the end
+    std::vector<ReconNode*> entries_;      // not owned; in leaf order
+    std::vector<double> splits_;           // the splits above the buckets, children of h at 2h + 1 and 2h + 2
+    std::vector<std::uint32_t> starts_;    // where each bucket begins in entries_, and the end
     std::vector<Box> boxes_;               // by node of the tree over the buckets
     std::vector<std::uint32_t> open_;      // by node: its points that are not closed
     std::vector<std::uint32_t> bucketOf_;  // by node index: the bucket holding it
     bool boxesFinite_ = true;
     std::vector<std::uint8_t> axes_;  // by inner node: its split axis
-    unsigned depth_ = 0;                 // how deep the buckets lie
+    unsigned depth_ = 0;              // how deep the buckets lie
     bool shaped_ = true;
 };
 

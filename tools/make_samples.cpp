@@ -38,9 +38,11 @@ constexpr std::uint64_t kSeed = 16;
 
 int usage()
 {
-    std::fprintf(stderr, "usage: make_samples "
-                         "<torus|sphere|jittered-torus|random-torus|grid-torus|jittered-sphere|random-sphere|noisy-sphere|copies|"
-                         "grid> <points> <file>\n");
+    std::fprintf(
+        stderr,
+        "usage: make_samples "
+        "<torus|sphere|jittered-torus|random-torus|grid-torus|jittered-sphere|random-sphere|noisy-sphere|copies|"
+        "grid> <points> <file>\n");
     return 2;
 }
 
