@@ -1,19 +1,22 @@
 #include "app/Run.h"
 
 #include "app/Console.h"
+#include "app/Interrupt.h"
 #include "app/Memory.h"
+#include "app/PointLoading.h"
 #include "app/ProgressDisplay.h"
 #include "app/Stopwatch.h"
 #include "geometry/Progress.h"
 #include "io/MeshWriter.h"
 #include "mesh/Reconstruct.h"
 #include "repair/SurfaceRepair.h"
-#include "repair/SurfaceReport.h"
 #include "normals/NormalEstimation.h"
+#include "repair/SurfaceReport.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -123,7 +126,7 @@ private:
 };
 
 int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progress& progress, const Settle& settle,
-           Job& job)
+           Job& job, std::atomic<bool>& interrupted)
 {
     LoadOptions options;
     if (settings.normals == "file") {
@@ -147,8 +150,20 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     LoadReport report;
     out << "  Adding vertices from file... " << std::flush;
     job.lineOpen = true;
-    const bool loaded = reconstruct.loadNodes(settings.file, options, report);
-    settle();
+    bool loaded = false;
+    {
+        // The arrays go once the engine has its nodes: a run needs the
+        // memory more than they do.
+        LoadedPoints points;
+        {
+            const InterruptsStopWork stopping(interrupted);
+            loaded = loadPoints(settings.file, options, report, points, &progress);
+        }
+        settle();
+        endIfInterrupted();
+        if (loaded)
+            reconstruct.setPoints(points.positions, points.normals);
+    }
     if (!loaded) {
         out << "Failed!" << std::endl;
         out << "  -  Error loading file \"" << settings.file << '"' << std::endl;
@@ -168,14 +183,19 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     job.step = Step::Triangulating;
     out << "  Triangulation in progress... " << std::flush;
     job.lineOpen = true;
-    startTimer();
-    reconstruct.triangulate(settings.kd);
+    Stopwatch stopwatch;
+    stopwatch.startTimer();
+    {
+        const InterruptsStopWork stopping(interrupted);
+        reconstruct.triangulate(settings.kd);
+    }
     settle();
+    endIfInterrupted();
     // The clock stops after this line is written: the time is the whole wait
     // a user sees between "progress..." and "Done!".
     out << "Done!" << std::endl;
     job.lineOpen = false;
-    out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
+    out << "  - Time: " << stopwatch.elapsedMilliseconds() << " milliseconds" << std::endl;
 
     // Without a file, a window, a picture or a report to make, nothing
     // reads the surface.
@@ -189,9 +209,9 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     std::uint64_t repairMilliseconds = 0;
     if (settings.clean) {
         job.step = Step::Repairing;
-        startTimer();
+        stopwatch.startTimer();
         repaired = repairSurface(surface, settings.holes, &progress);
-        repairMilliseconds = elapsedMilliseconds();
+        repairMilliseconds = stopwatch.elapsedMilliseconds();
         settle();
     }
     if (!settings.out.empty()) {
@@ -247,13 +267,17 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
     // The engine counts whether or not anyone watches, so a run costs the
     // same either way.
     Progress progress;
+    // Ctrl-C sets it while the stages that look at it run: the work stops
+    // through the same hook a library caller cancels with.
+    std::atomic<bool> interrupted{false};
+    progress.stopWhen(&interrupted);
     std::unique_ptr<ProgressDisplay> display;
     if (showsProgress(settings))
         display = std::make_unique<ProgressDisplay>(progress, STDERR_FILENO, rewritesInPlace());
     const Settle settle(display.get());
     Job job;
     try {
-        return runJob(settings, out, err, progress, settle, job);
+        return runJob(settings, out, err, progress, settle, job, interrupted);
     } catch (const std::bad_alloc&) {
         // The job's memory is all given back by now, so the report has room,
         // and the temporary of a write under way is gone with it.

@@ -2,6 +2,7 @@
 
 #include "kdtree/SphereSearch.h"
 #include "kdtree/TreeFixture.h"
+#include "search/CandidateIndex.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@ TEST(LeafBuckets, VisitEveryPointTheQueryReportsInsideTheSphereInLeafOrder)
 {
     for (int kind = 0; kind < kCloudKinds; ++kind) {
         for (unsigned seed = 1; seed <= 4; ++seed) {
-            Reconstruct r;
+            IndexedPoints r;
             addCloud(r, kind, seed);
             r.kdTree.root = r.kdTree.buildOver(r.nodes);
             LeafBuckets buckets;
@@ -56,7 +57,7 @@ TEST(LeafBuckets, VisitEveryPointTheQueryReportsInsideTheSphereInLeafOrder)
 // A tree the buckets cannot copy leaves them empty, and the search walks.
 TEST(LeafBuckets, RefuseATreeOfAnotherShape)
 {
-    Reconstruct r;
+    IndexedPoints r;
     loadPoints(r, "0 0 0 0 0 1\n1 0 0 0 0 1\n2 0 0 0 0 1\n3 0 0 0 0 1\n"
                   "4 0 0 0 0 1\n5 0 0 0 0 1\n6 0 0 0 0 1\n7 0 0 0 0 1\n");
     Tree tree;
@@ -84,7 +85,7 @@ TEST(LeafBuckets, BoxesHoldTheirPointsAndCountsFollowTheRun)
         Reconstruct r;
         addCloud(r, kind, 7);
         r.triangulate(true);
-        const LeafBuckets& buckets = r.leafBuckets;
+        const LeafBuckets& buckets = r.index()->buckets();
         ASSERT_FALSE(buckets.empty());
         for (std::uint32_t bucket = 0; bucket < buckets.bucketCount(); ++bucket) {
             const LeafBuckets::Box& box = buckets.box(bucket);
