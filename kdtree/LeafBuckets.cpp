@@ -91,6 +91,39 @@ std::uint32_t LeafBuckets::nodeAbove(const CGVertex& low, const CGVertex& high) 
     return heap;
 }
 
+void LeafBuckets::appendInBox(const CGVertex& low, const CGVertex& high, std::vector<ReconNode*>& out) const
+{
+    if (entries_.empty())
+        return;
+    const double lows[3] = {low.x, low.y, low.z};
+    const double highs[3] = {high.x, high.y, high.z};
+    std::uint32_t pending[64];
+    std::size_t waiting = 0;
+    pending[waiting++] = 0;
+    while (waiting > 0) {
+        const std::uint32_t heap = pending[--waiting];
+        // A box holds every point under its node, so one that misses the
+        // query box on an axis leaves nothing to find.
+        const Box& box = boxes_[heap];
+        bool misses = false;
+        for (int axis = 0; axis < 3; ++axis)
+            misses = misses || !(box.low[axis] <= highs[axis] && lows[axis] <= box.high[axis]);
+        if (misses)
+            continue;
+        if (heap < splits_.size()) {
+            pending[waiting++] = 2 * heap + 2;
+            pending[waiting++] = 2 * heap + 1;
+            continue;
+        }
+        const std::uint32_t bucket = heap - firstBucket();
+        for (std::uint32_t i = starts_[bucket]; i < starts_[bucket + 1]; ++i) {
+            const CGVertex& p = entries_[i]->position;
+            if (low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z)
+                out.push_back(entries_[i]);
+        }
+    }
+}
+
 void LeafBuckets::adjustOpen(const ReconNode* point, int change)
 {
     if (point->index >= bucketOf_.size())

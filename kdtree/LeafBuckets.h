@@ -48,6 +48,11 @@ public:
         float high[3];
     };
 
+    // Appends to out every point inside the closed box [low, high], in no
+    // particular order, passing over every part of the tree whose box
+    // misses it.
+    void appendInBox(const CGVertex& low, const CGVertex& high, std::vector<ReconNode*>& out) const;
+
     // Calls visit(bucket) for every bucket whose region the closed box
     // [low, high] reaches by the tree's descent rules, in leaf order.
     // Nothing is visited when the box is empty or not a number on an axis

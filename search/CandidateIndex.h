@@ -53,7 +53,7 @@ public:
     ReconNode* scanNearest(const CGVertex& centre, double half, std::size_t first, const Scan& fresh)
     {
         if (tree_.root != nullptr)
-            return scanNearestFirst(nodes_, tree_, centre, half, first, fresh, scratch_);
+            return scanNearestFirst(nodes_, tree_, centre, half, first, fresh, scratch_, &buckets_);
         Scan scan = fresh;
         return scanInFileOrder(nodes_, first, scan);
     }

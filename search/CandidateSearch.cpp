@@ -255,7 +255,8 @@ ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const E
             // A candidate's score is its squared distance from the edge's
             // midpoint plus a quarter of the edge's squared length.
             const double length = std::sqrt(squaredLength(b->position - a->position));
-            return scanNearestFirst(nodes, tree, midpoint(a->position, b->position), 4.0 * length, 0, scan, scratch);
+            return scanNearestFirst(nodes, tree, midpoint(a->position, b->position), 4.0 * length, 0, scan, scratch,
+                                    buckets);
         }
         for (ReconNode* c : candidates)
             scan.consider(c);
