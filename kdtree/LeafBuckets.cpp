@@ -41,20 +41,20 @@ bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
         highestIndex = std::max(highestIndex, point->index);
     bucketOf_.assign(std::size_t{highestIndex} + 1, std::numeric_limits<std::uint32_t>::max());
     for (std::size_t b = 0; b < buckets; ++b) {
-        Box& box = boxes_[inner + b];
+        Box& own = boxes_[inner + b];
         for (std::uint32_t i = starts_[b]; i < starts_[b + 1]; ++i) {
             const ReconNode* point = entries_[i];
             const double at[3] = {point->position.x, point->position.y, point->position.z};
             for (int axis = 0; axis < 3; ++axis) {
-                box.low[axis] = std::min(box.low[axis], roundedDown(at[axis]));
-                box.high[axis] = std::max(box.high[axis], roundedUp(at[axis]));
+                own.low[axis] = std::min(own.low[axis], roundedDown(at[axis]));
+                own.high[axis] = std::max(own.high[axis], roundedUp(at[axis]));
             }
             bucketOf_[point->index] = static_cast<std::uint32_t>(b);
             if (!isClosed(point))
                 ++open_[inner + b];
         }
         for (int axis = 0; axis < 3; ++axis)
-            boxesFinite_ = boxesFinite_ && std::isfinite(box.low[axis]) && std::isfinite(box.high[axis]);
+            boxesFinite_ = boxesFinite_ && std::isfinite(own.low[axis]) && std::isfinite(own.high[axis]);
     }
     axes_.assign(inner, 0);
     for (std::size_t h = 1; h < inner; ++h)
@@ -104,10 +104,10 @@ void LeafBuckets::appendInBox(const CGVertex& low, const CGVertex& high, std::ve
         const std::uint32_t heap = pending[--waiting];
         // A box holds every point under its node, so one that misses the
         // query box on an axis leaves nothing to find.
-        const Box& box = boxes_[heap];
+        const Box& around = boxes_[heap];
         bool misses = false;
         for (int axis = 0; axis < 3; ++axis)
-            misses = misses || !(box.low[axis] <= highs[axis] && lows[axis] <= box.high[axis]);
+            misses = misses || !(around.low[axis] <= highs[axis] && lows[axis] <= around.high[axis]);
         if (misses)
             continue;
         if (heap < splits_.size()) {

@@ -149,10 +149,9 @@ void LeafBuckets::visitBuckets(const CGVertex& low, const CGVertex& high, Visit&
     Pending pending[64];
     std::size_t waiting = 0;
     Pending current = {0, 0};
-    const std::uint32_t firstBucket = static_cast<std::uint32_t>(splits_.size());
     for (;;) {
-        if (current.heap >= firstBucket) {
-            visit(current.heap - firstBucket);
+        if (isBucket(current.heap)) {
+            visit(bucketAt(current.heap));
         } else {
             const unsigned axis = current.axis;
             const std::uint32_t next = axis == 2 ? 0 : axis + 1;
