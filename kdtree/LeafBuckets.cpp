@@ -1,7 +1,10 @@
 #include "kdtree/LeafBuckets.h"
 
 #include "kdtree/KDTree.h"
+#include "records/Edge.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
@@ -24,7 +27,138 @@ bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
         clear();
         return false;
     }
+    const std::size_t buckets = starts_.size() - 1;
+    const std::size_t inner = splits_.size();
+    Box none;
+    for (int axis = 0; axis < 3; ++axis) {
+        none.low[axis] = std::numeric_limits<float>::infinity();
+        none.high[axis] = -std::numeric_limits<float>::infinity();
+    }
+    boxes_.assign(inner + buckets, none);
+    open_.assign(inner + buckets, 0);
+    std::uint32_t highestIndex = 0;
+    for (const ReconNode* point : entries_)
+        highestIndex = std::max(highestIndex, point->index);
+    bucketOf_.assign(std::size_t{highestIndex} + 1, std::numeric_limits<std::uint32_t>::max());
+    for (std::size_t b = 0; b < buckets; ++b) {
+        Box& own = boxes_[inner + b];
+        for (std::uint32_t i = starts_[b]; i < starts_[b + 1]; ++i) {
+            const ReconNode* point = entries_[i];
+            const double at[3] = {point->position.x, point->position.y, point->position.z};
+            for (int axis = 0; axis < 3; ++axis) {
+                own.low[axis] = std::min(own.low[axis], roundedDown(at[axis]));
+                own.high[axis] = std::max(own.high[axis], roundedUp(at[axis]));
+            }
+            bucketOf_[point->index] = static_cast<std::uint32_t>(b);
+            if (!isClosed(point))
+                ++open_[inner + b];
+        }
+        for (int axis = 0; axis < 3; ++axis)
+            boxesFinite_ = boxesFinite_ && std::isfinite(own.low[axis]) && std::isfinite(own.high[axis]);
+    }
+    axes_.assign(inner, 0);
+    for (std::size_t h = 1; h < inner; ++h)
+        axes_[h] = static_cast<std::uint8_t>((axes_[(h - 1) / 2] + 1) % 3);
+    for (std::size_t h = inner; h-- > 0;) {
+        const Box& left = boxes_[2 * h + 1];
+        const Box& right = boxes_[2 * h + 2];
+        for (int axis = 0; axis < 3; ++axis) {
+            boxes_[h].low[axis] = std::min(left.low[axis], right.low[axis]);
+            boxes_[h].high[axis] = std::max(left.high[axis], right.high[axis]);
+        }
+        open_[h] = open_[2 * h + 1] + open_[2 * h + 2];
+    }
     return true;
+}
+
+std::uint32_t LeafBuckets::nodeAbove(const CGVertex& low, const CGVertex& high) const
+{
+    const double lows[3] = {low.x, low.y, low.z};
+    const double highs[3] = {high.x, high.y, high.z};
+    std::uint32_t heap = 0;
+    unsigned axis = 0;
+    while (heap < splits_.size()) {
+        const double v = splits_[heap];
+        // Each side includes the plane, as the tree's descent has it.
+        if (highs[axis] < v)
+            heap = 2 * heap + 1;
+        else if (lows[axis] > v)
+            heap = 2 * heap + 2;
+        else
+            break;
+        axis = axis == 2 ? 0 : axis + 1;
+    }
+    return heap;
+}
+
+void LeafBuckets::appendInBox(const CGVertex& low, const CGVertex& high, std::vector<ReconNode*>& out) const
+{
+    if (entries_.empty())
+        return;
+    const double lows[3] = {low.x, low.y, low.z};
+    const double highs[3] = {high.x, high.y, high.z};
+    std::uint32_t pending[64];
+    std::size_t waiting = 0;
+    pending[waiting++] = 0;
+    while (waiting > 0) {
+        const std::uint32_t heap = pending[--waiting];
+        // A box holds every point under its node, so one that misses the
+        // query box on an axis leaves nothing to find.
+        const Box& around = boxes_[heap];
+        bool misses = false;
+        for (int axis = 0; axis < 3; ++axis)
+            misses = misses || !(around.low[axis] <= highs[axis] && lows[axis] <= around.high[axis]);
+        if (misses)
+            continue;
+        if (heap < splits_.size()) {
+            pending[waiting++] = 2 * heap + 2;
+            pending[waiting++] = 2 * heap + 1;
+            continue;
+        }
+        const std::uint32_t bucket = heap - firstBucket();
+        for (std::uint32_t i = starts_[bucket]; i < starts_[bucket + 1]; ++i) {
+            const CGVertex& p = entries_[i]->position;
+            if (low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z)
+                out.push_back(entries_[i]);
+        }
+    }
+}
+
+void LeafBuckets::adjustOpen(const ReconNode* point, int change)
+{
+    if (point->index >= bucketOf_.size())
+        return;
+    const std::uint32_t bucket = bucketOf_[point->index];
+    if (bucket >= starts_.size() - 1)
+        return;
+    // The counts of the bucket and of every node above it.
+    for (std::uint32_t heap = firstBucket() + bucket;; heap = (heap - 1) / 2) {
+        open_[heap] = static_cast<std::uint32_t>(static_cast<int>(open_[heap]) + change);
+        if (heap == 0)
+            break;
+    }
+}
+
+float LeafBuckets::roundedDown(double value)
+{
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    if (value > kLargest)
+        return kLargest;
+    if (value < -kLargest)
+        return -std::numeric_limits<float>::infinity();
+    const float near = static_cast<float>(value);
+    return static_cast<double>(near) <= value ? near : std::nextafter(near, -std::numeric_limits<float>::infinity());
+}
+
+float LeafBuckets::roundedUp(double value)
+{
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    if (value > kLargest)
+        return std::numeric_limits<float>::infinity();
+    if (value < -kLargest)
+        return -kLargest;
+    const float near = static_cast<float>(value);
+    return static_cast<double>(near) >= value ? near : std::nextafter(near, std::numeric_limits<float>::infinity());
 }
 
 void LeafBuckets::clear()
@@ -32,6 +166,11 @@ void LeafBuckets::clear()
     std::vector<ReconNode*>().swap(entries_);
     std::vector<double>().swap(splits_);
     std::vector<std::uint32_t>().swap(starts_);
+    std::vector<Box>().swap(boxes_);
+    std::vector<std::uint32_t>().swap(open_);
+    std::vector<std::uint8_t>().swap(axes_);
+    std::vector<std::uint32_t>().swap(bucketOf_);
+    boxesFinite_ = true;
     depth_ = 0;
 }
 

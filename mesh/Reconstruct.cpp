@@ -199,6 +199,9 @@ void Reconstruct::releaseIndex()
 
 Edge* Reconstruct::newEdge(ReconNode* a, ReconNode* b)
 {
+    // The buckets count the points that can still take a triangle.
+    if (index_ != nullptr && isClosed(a))
+        index_->noteOpened(a);
     Edge* edge = edgeStore_.append(a, b);
     ++a->openEdgeCount;
     return edge;
@@ -212,7 +215,8 @@ Edge* Reconstruct::registerEdge(ReconNode* a, ReconNode* b)
         edge->triangleCount = 1;
     } else if (edge->triangleCount != 2) {
         edge->triangleCount = 2;
-        --a->openEdgeCount;
+        if (--a->openEdgeCount == 0 && index_ != nullptr)
+            index_->noteClosed(a);
     }
     return edge;
 }
@@ -342,8 +346,23 @@ ReconNode* Reconstruct::findApex(const Edge* e, ReconNode*& closing) const
     closing = nullptr;
     ReconNode* first = nullptr;
     ReconNode* x = nullptr;
+    // Every side exists in both directions, so x -> to exists exactly when
+    // to -> x does: the ends of to's own edges answer for all the nodes
+    // around from without reading each one's edges.
+    constexpr std::size_t kNear = 16;
+    const ReconNode* around[kNear];
+    std::size_t aroundCount = 0;
+    const bool listed = e->to->edges.size() <= kNear;
+    if (listed)
+        for (const Edge* g : e->to->edges)
+            around[aroundCount++] = g->to;
+    auto joined = [&](const ReconNode* node) {
+        if (!listed)
+            return findEdge(node, e->to) != nullptr;
+        return std::find(around, around + aroundCount, node) != around + aroundCount;
+    };
     for (const Edge* f : e->from->edges) {
-        if (f == e || findEdge(f->to, e->to) == nullptr)
+        if (f == e || !joined(f->to))
             continue;
         if (first != nullptr) {
             x = f->to;

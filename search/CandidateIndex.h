@@ -34,6 +34,11 @@ public:
     const KDTree<double>& tree() const { return tree_; }
     const LeafBuckets& buckets() const { return buckets_; }
 
+    // point has closed (every side at it carries two triangles) or has
+    // opened again: the searches pass over closed points unread.
+    void noteClosed(const ReconNode* point) { buckets_.noteClosed(point); }
+    void noteOpened(const ReconNode* point) { buckets_.noteOpened(point); }
+
     // The best third corner for a new triangle on the far side of edge,
     // whose outward direction is n, or null.
     ReconNode* findCandidate(const Edge& edge, const CGVector& n)
@@ -48,7 +53,7 @@ public:
     ReconNode* scanNearest(const CGVertex& centre, double half, std::size_t first, const Scan& fresh)
     {
         if (tree_.root != nullptr)
-            return scanNearestFirst(nodes_, tree_, centre, half, first, fresh, scratch_);
+            return scanNearestFirst(nodes_, tree_, centre, half, first, fresh, scratch_, &buckets_);
         Scan scan = fresh;
         return scanInFileOrder(nodes_, first, scan);
     }

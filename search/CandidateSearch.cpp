@@ -4,7 +4,10 @@
 #include "kdtree/SphereSearch.h"
 #include "search/KdCandidates.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 bool isCrowded(const ReconNode* v, const CGVector& n)
 {
@@ -31,7 +34,12 @@ public:
     {
     }
 
-    void consider(ReconNode* c)
+    void consider(ReconNode* c) { consider(c, 0, false); }
+
+    // The same, for a scan that meets the list's entries out of order:
+    // rank is c's place in the list, and of equal scores the lower rank
+    // wins, so the result is the one the scan in order gives.
+    void consider(ReconNode* c, std::uint32_t rank, bool ranked)
     {
         if (c == a_ || c == b_)
             return;
@@ -42,7 +50,8 @@ public:
         if (side < 0.0 || std::isnan(side))  // exactly on the plane still passes
             return;
         const double score = (squaredLength(toA) + squaredLength(toB)) * 0.5;
-        if (!(score < bestScore_))  // strict, so ties go to the entry met first
+        // strict, so ties go to the entry met first
+        if (!(score < bestScore_) && !(ranked && best_ != nullptr && score == bestScore_ && rank < bestRank_))
             return;
         if (!canConnect(a_, c) || !canConnect(b_, c))
             return;
@@ -55,6 +64,7 @@ public:
         if (area > 0.0) {
             best_ = c;
             bestScore_ = score;
+            bestRank_ = rank;
         }
     }
 
@@ -70,7 +80,57 @@ private:
     double l0_;
     ReconNode* best_ = nullptr;
     double bestScore_ = 1e300;
+    std::uint32_t bestRank_ = 0;
 };
+
+// Of the closed box [low, high], the offset from centre of the point
+// nearest to it on each axis, in the arithmetic a scan uses for a point:
+// zero on an axis where the box spans centre. Rounding never moves a
+// difference past the difference of a nearer bound, so the squares of the
+// scan's differences for any point in the box are at least these.
+CGVector gapsFrom(const CGVertex& centre, const LeafBuckets::Box& box)
+{
+    const double at[3] = {centre.x, centre.y, centre.z};
+    double gap[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        const double low = box.low[axis];
+        const double high = box.high[axis];
+        gap[axis] = low > at[axis] ? low - at[axis] : high < at[axis] ? high - at[axis] : 0.0;
+    }
+    return {gap[0], gap[1], gap[2]};
+}
+
+// The lowest score the scan can give a point of the box that it might
+// take, or infinity when it takes none: all lie outside the sphere or
+// behind the edge. By monotone rounding, each of the scan's sums for a
+// point of the box lies between its values at the box's corners, so the
+// corner that is best for a test bounds every point's result. Only for
+// boxes of finite floats and an edge whose squares cannot overflow, as
+// the caller makes sure.
+double lowestScore(const LeafBuckets::Box& box, const SphereSearch& sphere, const ReconNode* a, const ReconNode* b,
+                   const CGVector& n)
+{
+    constexpr double kNone = std::numeric_limits<double>::infinity();
+    if (sphere.radius * sphere.radius < squaredLength(gapsFrom(sphere.centre, box)))
+        return kNone;
+    // The corner farthest along n, where the side test gives its largest value.
+    const CGVertex corner = {n.x >= 0.0 ? box.high[0] : box.low[0], n.y >= 0.0 ? box.high[1] : box.low[1],
+                             n.z >= 0.0 ? box.high[2] : box.low[2]};
+    const CGVector toA = corner - a->position;
+    const CGVector toB = corner - b->position;
+    const CGVector m = {(toA.x + toB.x) * 0.5, (toA.y + toB.y) * 0.5, (toA.z + toB.z) * 0.5};
+    if (dot(n, m) < 0.0)
+        return kNone;
+    return (squaredLength(gapsFrom(a->position, box)) + squaredLength(gapsFrom(b->position, box))) * 0.5;
+}
+
+bool finite(const LeafBuckets::Box& box)
+{
+    for (int axis = 0; axis < 3; ++axis)
+        if (!std::isfinite(box.low[axis]) || !std::isfinite(box.high[axis]))
+            return false;
+    return true;
+}
 
 // What the scan over the first sphere query's list picks, found from the
 // points inside the sphere alone; null when that cannot be told for sure,
@@ -80,9 +140,12 @@ private:
 // so it picks the acceptable point of smallest score, the first in leaf
 // order among equals; when the best point inside scores below every
 // score an outside point can have, nothing the walk adds changes that,
-// and its count is not the two that sends it to a second query. scan
-// must be fresh; it is used up either way.
-ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, const ReconNode* b, CandidateScan& scan)
+// and with the edge's ends and that point reported its count is not the
+// two that sends it to a second query. A bucket of closed points, or one
+// whose box rules out every point, holds nothing the scan could take, so
+// it is not read. scan must be fresh; it is used up either way.
+ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, const ReconNode* b, const CGVector& n,
+                            CandidateScan& scan)
 {
     if (buckets.empty())
         return nullptr;
@@ -96,22 +159,68 @@ ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, cons
     CGVertex low;
     CGVertex high;
     sphere.bounds(low, high);
-    std::size_t inside = 0;
-    bool sure = true;
-    buckets.visitBox(low, high, [&](ReconNode* node) {
-        const CGVertex& p = node->position;
-        if (!sphere.holds(p))
-            return;
-        ++inside;
-        // A point inside the closed box is one the walk reaches; one
-        // outside it (rounding at the sphere's edge, far from the origin)
-        // the walk may have passed by.
-        if (low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z)
-            scan.consider(node);
-        else
-            sure = false;
-    });
-    if (!sure || inside < 3 || scan.best() == nullptr || !(scan.bestValue() < floor))
+    auto inBox = [&low, &high](const CGVertex& p) {
+        return low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z;
+    };
+    if (!sphere.holds(a->position) || !inBox(a->position) || !sphere.holds(b->position) || !inBox(b->position))
+        return nullptr;
+    // Down from the root as far as the box lies wholly on one side of
+    // each split, then depth first, the side nearer the centre first. A
+    // part without open points, or whose box rules out every point, holds
+    // nothing the scan could take.
+    const std::uint32_t start = buckets.nodeAbove(low, high);
+    const bool everyBoxFinite = buckets.boxesFinite();
+    const double lows[3] = {low.x, low.y, low.z};
+    const double highs[3] = {high.x, high.y, high.z};
+    std::uint32_t pending[64];
+    std::size_t waiting = 0;
+    pending[waiting++] = start;
+    while (waiting > 0) {
+        const std::uint32_t heap = pending[--waiting];
+        if (buckets.openBelow(heap) == 0)
+            continue;
+        // Until a point is taken, only a bucket's box is worth the test.
+        const bool bucket = buckets.isBucket(heap);
+        if (bucket || scan.best() != nullptr) {
+            const LeafBuckets::Box& box = buckets.nodeBox(heap);
+            if ((everyBoxFinite || finite(box)) && lowestScore(box, sphere, a, b, n) > scan.bestValue())
+                continue;
+        }
+        if (!bucket) {
+            // The tree's descent rules: each side includes the plane.
+            const unsigned axis = buckets.axisOf(heap);
+            const double v = buckets.split(heap);
+            const bool left = lows[axis] <= v;
+            const bool right = highs[axis] >= v;
+            std::uint32_t nearer = 2 * heap + 1;
+            std::uint32_t farther = 2 * heap + 2;
+            bool nearerReached = left;
+            bool fartherReached = right;
+            if (buckets.centreIsRightOf(heap, sphere.centre)) {
+                std::swap(nearer, farther);
+                std::swap(nearerReached, fartherReached);
+            }
+            if (fartherReached)
+                pending[waiting++] = farther;
+            if (nearerReached)
+                pending[waiting++] = nearer;
+            continue;
+        }
+        const std::uint32_t place = buckets.bucketAt(heap);
+        for (std::uint32_t i = buckets.first(place); i < buckets.last(place); ++i) {
+            ReconNode* node = buckets.entry(i);
+            const CGVertex& p = node->position;
+            if (!sphere.holds(p))
+                continue;
+            // A point inside the closed box is one the walk reaches; one
+            // outside it (rounding at the sphere's edge, far from the
+            // origin) the walk may have passed by.
+            if (!inBox(p))
+                return nullptr;
+            scan.consider(node, i, true);
+        }
+    }
+    if (scan.best() == nullptr || !(scan.bestValue() < floor))
         return nullptr;
     return scan.best();
 }
@@ -136,7 +245,7 @@ ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const E
     CandidateScan scan(a, b, n);
     if (useKd) {
         CandidateScan quick = scan;
-        if (ReconNode* found = buckets != nullptr ? pickInsideSphere(*buckets, a, b, quick) : nullptr)
+        if (ReconNode* found = buckets != nullptr ? pickInsideSphere(*buckets, a, b, n, quick) : nullptr)
             return found;
         // The list is emptied on every use.
         Nodes& candidates = scratch.candidates;
@@ -146,7 +255,8 @@ ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const E
             // A candidate's score is its squared distance from the edge's
             // midpoint plus a quarter of the edge's squared length.
             const double length = std::sqrt(squaredLength(b->position - a->position));
-            return scanNearestFirst(nodes, tree, midpoint(a->position, b->position), 4.0 * length, 0, scan, scratch);
+            return scanNearestFirst(nodes, tree, midpoint(a->position, b->position), 4.0 * length, 0, scan, scratch,
+                                    buckets);
         }
         for (ReconNode* c : candidates)
             scan.consider(c);

@@ -30,7 +30,7 @@ void gatherBoxCandidates(const KDTree<double>& tree, const CGVertex& low, const 
 }
 
 bool gatherBoxInFileOrder(const Nodes& nodes, const KDTree<double>& tree, const CGVertex& centre, double half,
-                          Nodes& out)
+                          Nodes& out, const LeafBuckets* buckets)
 {
     constexpr double kLargest = 1e150;  // no square of a distance can overflow below this
     constexpr double kFinest = 1e-6;    // rounding stays a billionth of a box this size
@@ -38,8 +38,14 @@ bool gatherBoxInFileOrder(const Nodes& nodes, const KDTree<double>& tree, const 
     if (!(half >= kFinest * (1.0 + farthest) && half <= kLargest && farthest <= kLargest))
         return false;
     out.clear();
-    gatherBoxCandidates(tree, CGVertex{centre.x - half, centre.y - half, centre.z - half},
-                        CGVertex{centre.x + half, centre.y + half, centre.z + half}, out);
+    const CGVertex low{centre.x - half, centre.y - half, centre.z - half};
+    const CGVertex high{centre.x + half, centre.y + half, centre.z + half};
+    // Either way out holds exactly the points of the closed box, then
+    // sorted into file order.
+    if (buckets != nullptr && !buckets->empty())
+        buckets->appendInBox(low, high, out);
+    else
+        gatherBoxCandidates(tree, low, high, out);
     if (out.size() >= nodes.size())
         return false;
     std::sort(out.begin(), out.end(), [](const ReconNode* u, const ReconNode* v) { return u->index < v->index; });

@@ -2,6 +2,7 @@
 
 #include "geometry/CGVertex.h"
 #include "kdtree/KDTree.h"
+#include "kdtree/LeafBuckets.h"
 #include "records/Edge.h"
 #include "records/ReconNode.h"
 
@@ -44,9 +45,10 @@ struct SearchScratch {
 // order. False, with out unspecified, when the box is of no use for
 // scanNearestFirst: so small against the coordinates that rounding could
 // matter, so large that squares of distances could overflow, or holding
-// every node. The tree must be built.
+// every node. The tree must be built; with buckets (its points in leaf
+// order; null or empty: none) the box is gathered from them instead.
 bool gatherBoxInFileOrder(const Nodes& nodes, const KDTree<double>& tree, const CGVertex& centre, double half,
-                          Nodes& out);
+                          Nodes& out, const LeafBuckets* buckets = nullptr);
 
 // Scans nodes in file order from place first on with scan and returns its
 // best, stopping early once scan is done.
@@ -69,11 +71,12 @@ ReconNode* scanInFileOrder(const Nodes& nodes, std::size_t first, Scan& scan)
 // first itself.
 template <typename Scan>
 ReconNode* scanNearestFirst(const Nodes& nodes, const KDTree<double>& tree, const CGVertex& centre, double half,
-                            std::size_t first, const Scan& fresh, SearchScratch& scratch)
+                            std::size_t first, const Scan& fresh, SearchScratch& scratch,
+                            const LeafBuckets* buckets = nullptr)
 {
     Nodes& inBox = scratch.inBox;
     ReconNode* found = nullptr;
-    for (; gatherBoxInFileOrder(nodes, tree, centre, half, inBox); half *= 2.0) {
+    for (; gatherBoxInFileOrder(nodes, tree, centre, half, inBox, buckets); half *= 2.0) {
         Scan scan = fresh;
         for (ReconNode* node : inBox)
             scan.consider(node);

@@ -102,6 +102,19 @@ std::vector<SamplePoint> jitteredTorusSample(std::size_t count, double major, do
     return points;
 }
 
+std::vector<SamplePoint> gridTorusSample(std::size_t count, double major, double minor)
+{
+    const auto around = std::max<long>(3, std::lround(std::sqrt(static_cast<double>(count) * 1.25)));
+    const auto about = std::max<long>(3, std::lround(static_cast<double>(around) * 0.8));
+    std::vector<SamplePoint> points;
+    points.reserve(static_cast<std::size_t>(around * about));
+    for (long j = 0; j < about; ++j)
+        for (long i = 0; i < around; ++i)
+            points.push_back(torusPoint(2.0 * kPi * static_cast<double>(i) / static_cast<double>(around),
+                                        2.0 * kPi * static_cast<double>(j) / static_cast<double>(about), major, minor));
+    return points;
+}
+
 std::vector<SamplePoint> randomTorusSample(std::size_t count, double major, double minor, std::uint64_t seed)
 {
     // The area element grows with the distance from the axis: keep a

@@ -24,6 +24,13 @@ std::vector<SamplePoint> torusSample(std::size_t count, double major, double min
 // to over a dozen. Deterministic for a given seed.
 std::vector<SamplePoint> jitteredTorusSample(std::size_t count, double major, double minor, std::uint64_t seed);
 
+// About count points on the torus's parameter grid: rings about the tube
+// and around the axis at even angles, five steps around the axis for every
+// four about the tube (500 by 400 for 200,000). Every cell's four corners
+// lie on one circle, so the candidate search meets exact ties everywhere,
+// as on the grids of range cameras and parametric exports.
+std::vector<SamplePoint> gridTorusSample(std::size_t count, double major, double minor);
+
 // Exactly count points placed independently and uniformly over the torus's
 // area: clumps and gaps, the worst spacing a cloud of points can have.
 std::vector<SamplePoint> randomTorusSample(std::size_t count, double major, double minor, std::uint64_t seed);

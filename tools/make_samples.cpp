@@ -4,6 +4,7 @@
 //   make_samples sphere <points> <file>
 //   make_samples jittered-torus <points> <file>
 //   make_samples random-torus <points> <file>
+//   make_samples grid-torus <points> <file>
 //   make_samples jittered-sphere <points> <file>
 //   make_samples random-sphere <points> <file>
 //   make_samples noisy-sphere <points> <file>
@@ -13,7 +14,8 @@
 // The lattice torus and sphere place their points on rings and a spiral,
 // every point with neighbours at nearly equal distances; the jittered ones
 // put one point at a random place in each cell of an even grid over the
-// surface, the random ones place every point independently, and the noisy
+// surface, the random ones place every point independently, the grid
+// torus puts them on its parameter grid, and the noisy
 // sphere moves the jittered sphere's points off the surface by up to a
 // quarter of the spacing. The torus and sphere points are shuffled with a fixed seed, so the file is
 // never ordered by a coordinate. The copies (one point, repeated) and the
@@ -36,9 +38,11 @@ constexpr std::uint64_t kSeed = 16;
 
 int usage()
 {
-    std::fprintf(stderr, "usage: make_samples "
-                         "<torus|sphere|jittered-torus|random-torus|jittered-sphere|random-sphere|noisy-sphere|copies|"
-                         "grid> <points> <file>\n");
+    std::fprintf(
+        stderr,
+        "usage: make_samples "
+        "<torus|sphere|jittered-torus|random-torus|grid-torus|jittered-sphere|random-sphere|noisy-sphere|copies|"
+        "grid> <points> <file>\n");
     return 2;
 }
 
@@ -65,6 +69,9 @@ int main(int argc, char** argv)
         shuffleSample(points);
     } else if (std::strcmp(argv[1], "random-torus") == 0) {
         points = randomTorusSample(n, 25.0, 10.0, kSeed);
+    } else if (std::strcmp(argv[1], "grid-torus") == 0) {
+        points = gridTorusSample(n, 25.0, 10.0);
+        shuffleSample(points);
     } else if (std::strcmp(argv[1], "jittered-sphere") == 0) {
         points = jitteredSphereSample(n, 30.0, kSeed);
         shuffleSample(points);

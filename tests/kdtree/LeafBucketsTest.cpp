@@ -2,6 +2,7 @@
 
 #include "kdtree/SphereSearch.h"
 #include "kdtree/TreeFixture.h"
+#include "search/CandidateIndex.h"
 
 #include <gtest/gtest.h>
 
@@ -73,4 +74,38 @@ TEST(LeafBuckets, RefuseATreeOfAnotherShape)
     other.root = reference::buildTree(other, xs, ys, zs, 1);
     EXPECT_FALSE(buckets.build(other.root, 8));
     EXPECT_TRUE(buckets.empty());
+}
+
+// The search passes over a part of the tree by its box and its count of
+// open points, so both must stay true while a run closes points: every
+// box holds its points, and every count is the points not yet closed.
+TEST(LeafBuckets, BoxesHoldTheirPointsAndCountsFollowTheRun)
+{
+    for (int kind = 0; kind < kCloudKinds; ++kind) {
+        Reconstruct r;
+        addCloud(r, kind, 7);
+        r.triangulate(true);
+        const LeafBuckets& buckets = r.index()->buckets();
+        ASSERT_FALSE(buckets.empty());
+        for (std::uint32_t bucket = 0; bucket < buckets.bucketCount(); ++bucket) {
+            const LeafBuckets::Box& box = buckets.box(bucket);
+            unsigned open = 0;
+            for (std::uint32_t i = buckets.first(bucket); i < buckets.last(bucket); ++i) {
+                const CGVertex& p = buckets.entry(i)->position;
+                EXPECT_TRUE(box.low[0] <= p.x && p.x <= box.high[0] && box.low[1] <= p.y && p.y <= box.high[1] &&
+                            box.low[2] <= p.z && p.z <= box.high[2]);
+                open += isClosed(buckets.entry(i)) ? 0 : 1;
+            }
+            ASSERT_EQ(buckets.open(bucket), open) << "kind " << kind << ", bucket " << bucket;
+        }
+        // Above the buckets every node sums and encloses its two children.
+        for (std::uint32_t h = 0; !buckets.isBucket(h); ++h) {
+            EXPECT_EQ(buckets.openBelow(h), buckets.openBelow(2 * h + 1) + buckets.openBelow(2 * h + 2));
+            for (int axis = 0; axis < 3; ++axis) {
+                EXPECT_LE(buckets.nodeBox(h).low[axis], buckets.nodeBox(2 * h + 1).low[axis]);
+                EXPECT_GE(buckets.nodeBox(h).high[axis], buckets.nodeBox(2 * h + 2).high[axis]);
+            }
+        }
+        EXPECT_LT(buckets.openBelow(0), r.nodes.size()) << "kind " << kind << ": the run closed no point";
+    }
 }
