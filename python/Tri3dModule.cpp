@@ -217,7 +217,7 @@ public:
     Interruptible() : caller_(std::this_thread::get_id())
     {
         hooks.cancel = &cancel_;
-        hooks.progress = [this] { check(); };
+        hooks.progress = [this](const tri3d::Progress&) { check(); };
     }
 
     // Raises what a signal handler raised during the call, if anything.
@@ -290,7 +290,7 @@ py::tuple readPoints(py::handle path)
         throw py::error_already_set();
     }
     Interruptible interruptible;
-    tri3d::Cloud cloud = unlocked(interruptible, PyExc_OSError, [&] { return tri3d::readPoints(name); });
+    tri3d::Cloud cloud = unlocked(interruptible, PyExc_OSError, [&] { return tri3d::readPoints(name, interruptible.hooks); });
     py::object normals = py::none();
     if (!cloud.normals.empty())
         normals = positionsOut(std::move(cloud.normals));
@@ -322,9 +322,8 @@ py::array_t<std::uint32_t> reconstruct(py::handle pointRows, py::handle normalRo
     tri3d::Cloud cloud;
     cloud.positions = points(pointRows);
     cloud.normals = normalsFor(normalRows, cloud.positions.size());
+    // Without normals the library estimates them, as the command line does.
     Interruptible interruptible;
-    if (normalRows.is_none())
-        estimateInto(interruptible, cloud, 16);
     tri3d::Mesh mesh = unlocked(interruptible, PyExc_ValueError,
                                 [&] { return tri3d::reconstruct(cloud, method, interruptible.hooks); });
     return arrayOf<Face, std::uint32_t>(std::move(mesh.faces));
@@ -391,7 +390,7 @@ void writeMesh(py::handle path, py::handle pointRows, py::handle faceRows, py::h
     const tri3d::Mesh mesh = meshOf(pointRows, faceRows, normalRows);
     Interruptible interruptible;
     unlocked(interruptible, PyExc_OSError, [&] {
-        tri3d::writeMesh(name, mesh);
+        tri3d::writeMesh(name, mesh, interruptible.hooks);
         return true;
     });
 }
