@@ -25,7 +25,7 @@ SANITIZER_EXIT = 86
 SANITIZER_ENV  = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:exitcode=$(SANITIZER_EXIT):detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=$(SANITIZER_EXIT)
 
-.PHONY: all deps build run test test-plain test-asan fuzz memcheck lint check-deps bench bench-record clean
+.PHONY: all deps build run test test-plain test-asan fuzz memcheck lint check-deps check-install bench bench-record clean
 
 all: build
 
@@ -51,7 +51,7 @@ run: build
 	fi
 
 # Everything CI checks, in this order.
-test: check-deps test-plain test-asan fuzz memcheck lint
+test: check-deps test-plain check-install test-asan fuzz memcheck lint
 
 # The whole suite on the Release build.
 test-plain: build
@@ -81,6 +81,12 @@ memcheck: build
 
 lint: deps
 	@scripts/lint
+
+# A user's program (examples/) built against a fresh install in a temporary
+# prefix, through find_package and through pkg-config, must give the
+# command line's files.
+check-install: build
+	@scripts/check-install $(BUILD)
 
 # Every header the build reads must come from a package that
 # scripts/install-deps installs, or a fresh machine cannot build.

@@ -2,14 +2,15 @@
 
 #include "app/Console.h"
 #include "app/Memory.h"
+#include "app/PointLoading.h"
 #include "app/ProgressDisplay.h"
 #include "app/Stopwatch.h"
 #include "geometry/Progress.h"
 #include "io/MeshWriter.h"
 #include "mesh/Reconstruct.h"
 #include "repair/SurfaceRepair.h"
-#include "repair/SurfaceReport.h"
 #include "normals/NormalEstimation.h"
+#include "repair/SurfaceReport.h"
 
 #include <unistd.h>
 
@@ -147,7 +148,15 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     LoadReport report;
     out << "  Adding vertices from file... " << std::flush;
     job.lineOpen = true;
-    const bool loaded = reconstruct.loadNodes(settings.file, options, report);
+    bool loaded = false;
+    {
+        // The arrays go once the engine has its nodes: a run needs the
+        // memory more than they do.
+        LoadedPoints points;
+        loaded = loadPoints(settings.file, options, report, points, &progress);
+        if (loaded)
+            reconstruct.setPoints(points.positions, points.normals);
+    }
     settle();
     if (!loaded) {
         out << "Failed!" << std::endl;
@@ -168,14 +177,15 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     job.step = Step::Triangulating;
     out << "  Triangulation in progress... " << std::flush;
     job.lineOpen = true;
-    startTimer();
+    Stopwatch stopwatch;
+    stopwatch.startTimer();
     reconstruct.triangulate(settings.kd);
     settle();
     // The clock stops after this line is written: the time is the whole wait
     // a user sees between "progress..." and "Done!".
     out << "Done!" << std::endl;
     job.lineOpen = false;
-    out << "  - Time: " << elapsedMilliseconds() << " milliseconds" << std::endl;
+    out << "  - Time: " << stopwatch.elapsedMilliseconds() << " milliseconds" << std::endl;
 
     // Without a file, a window, a picture or a report to make, nothing
     // reads the surface.
@@ -189,9 +199,9 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     std::uint64_t repairMilliseconds = 0;
     if (settings.clean) {
         job.step = Step::Repairing;
-        startTimer();
+        stopwatch.startTimer();
         repaired = repairSurface(surface, settings.holes, &progress);
-        repairMilliseconds = elapsedMilliseconds();
+        repairMilliseconds = stopwatch.elapsedMilliseconds();
         settle();
     }
     if (!settings.out.empty()) {

@@ -6,9 +6,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::uint64_t frequency = 0;  // ticks per second
-std::uint64_t startCount = 0;
-
 std::uint64_t currentCount()
 {
     return static_cast<std::uint64_t>(Clock::now().time_since_epoch().count());
@@ -16,19 +13,19 @@ std::uint64_t currentCount()
 
 }  // namespace
 
-bool startTimer()
+bool Stopwatch::startTimer()
 {
-    frequency = static_cast<std::uint64_t>(Clock::period::den) / static_cast<std::uint64_t>(Clock::period::num);
-    if (frequency == 0)
+    frequency_ = static_cast<std::uint64_t>(Clock::period::den) / static_cast<std::uint64_t>(Clock::period::num);
+    if (frequency_ == 0)
         return false;
-    startCount = currentCount();
+    startCount_ = currentCount();
     return true;
 }
 
-std::uint64_t elapsedMilliseconds()
+std::uint64_t Stopwatch::elapsedMilliseconds() const
 {
-    if (frequency == 0)
+    if (frequency_ == 0)
         return 0;
-    const std::uint64_t ticks = currentCount() - startCount;
-    return static_cast<std::uint64_t>(static_cast<double>(ticks) * (1000.0 / static_cast<double>(frequency)));
+    const std::uint64_t ticks = currentCount() - startCount_;
+    return static_cast<std::uint64_t>(static_cast<double>(ticks) * (1000.0 / static_cast<double>(frequency_)));
 }

@@ -9,6 +9,7 @@
 // search are all still done.
 
 #include "mesh/Reconstruct.h"
+#include "search/CandidateIndex.h"
 #include "search/CandidateSearch.h"
 
 #include "SampleShapes.h"
@@ -69,10 +70,12 @@ void BM_FindCandidate(benchmark::State& state)
     const Surface& surface = torusSurface();
     const bool useKd = state.range(0) != 0;
     std::size_t next = 0;
+    SearchScratch scratch;
     for (auto _ : state) {
         const OpenSide& side = surface.sides[next];
         const Reconstruct& mesh = *surface.mesh;
-        benchmark::DoNotOptimize(findCandidate(mesh.nodes, mesh.kdTree, *side.edge, side.outward, useKd));
+        benchmark::DoNotOptimize(
+            findCandidate(mesh.nodes, mesh.index()->tree(), *side.edge, side.outward, useKd, nullptr, scratch));
         next = next + 1 < surface.sides.size() ? next + 1 : 0;
     }
     state.SetItemsProcessed(state.iterations());

@@ -14,6 +14,7 @@
 // target is reported, not fatal; exit code 1 only when an input cannot be
 // written or read.
 
+#include "app/PointLoading.h"
 #include "mesh/Reconstruct.h"
 #include "normals/NormalEstimation.h"
 
@@ -182,7 +183,10 @@ int main(int argc, char** argv)
         options.normals = NormalSource::automatic;
         options.neighbours = kNeighbours;
         LoadReport report;
-        if (!loaded.loadNodes(file, options, report) || loaded.nodes.size() != c.count || report.estimated != c.count) {
+        LoadedPoints points;
+        const bool read = loadPoints(file, options, report, points);
+        loaded.setPoints(points.positions, points.normals);
+        if (!read || loaded.nodes.size() != c.count || report.estimated != c.count) {
             std::fprintf(stderr, "normals_bench: %s did not load as x y z points\n", file.c_str());
             return 1;
         }
@@ -229,10 +233,12 @@ int main(int argc, char** argv)
         LoadOptions options;
         options.normals = NormalSource::file;
         LoadReport report;
-        if (!scan.loadNodes(argv[2], options, report)) {
+        LoadedPoints points;
+        if (!loadPoints(argv[2], options, report, points)) {
             std::fprintf(stderr, "normals_bench: cannot read %s\n", argv[2]);
             return 1;
         }
+        scan.setPoints(points.positions, points.normals);
         std::vector<CGVertex> positions;
         for (const ReconNode* node : scan.nodes)
             positions.push_back(node->position);

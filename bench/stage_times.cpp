@@ -9,10 +9,11 @@
 //
 // The program's own report has no load time, and the wall time of a whole
 // run also holds process start-up and the teardown of the mesh. Timing
-// loadNodes here with a steady clock gives the parse speed alone, and the
+// the load here with a steady clock gives the parse speed alone, and the
 // triangle count comes without writing a mesh file that would itself cost
 // time and memory. Exit code 1 when the file cannot be read.
 
+#include "app/PointLoading.h"
 #include "mesh/Reconstruct.h"
 
 #include <chrono>
@@ -39,9 +40,14 @@ int main(int argc, char** argv)
 
     Reconstruct r;
     auto start = std::chrono::steady_clock::now();
-    if (!r.loadNodes(argv[1])) {
-        std::fprintf(stderr, "stage_times: cannot read %s\n", argv[1]);
-        return 1;
+    {
+        LoadReport report;
+        LoadedPoints points;
+        if (!loadPoints(argv[1], LoadOptions(), report, points)) {
+            std::fprintf(stderr, "stage_times: cannot read %s\n", argv[1]);
+            return 1;
+        }
+        r.setPoints(points.positions, points.normals);
     }
     const double loadMs = millisecondsSince(start);
 

@@ -2,9 +2,12 @@
 
 #include "fuzz/MemoryFile.h"
 #include "fuzz/MeshInvariants.h"
+#include "io/PointInput.h"
 #include "mesh/Reconstruct.h"
 #include "repair/SurfaceRepair.h"
 #include "repair/SurfaceReport.h"
+
+#include <vector>
 
 namespace {
 
@@ -34,13 +37,22 @@ bool load(Reconstruct& engine, const std::uint8_t* data, std::size_t size, std::
     }
     // A PLY file that breaks its own rules is refused, with a reason; any
     // other refusal of a readable file is a fault.
-    LoadReport report;
-    if (!engine.loadNodes(file.path(), LoadOptions(), report)) {
-        if (report.read.problem.empty())
+    PointReadReport report;
+    std::vector<CGVertex> positions;
+    std::vector<CGVector> normals;
+    const auto sink = [&positions, &normals](const CGVertex& position, const CGVector& normal) {
+        positions.push_back(position);
+        normals.push_back(normal);
+    };
+    if (!readPoints(file.path(), sink, false, report)) {
+        if (report.problem.empty())
             fault = "could not load a readable file";
         return false;
     }
-    return engine.nodes.size() <= kMaxPipelinePoints;
+    if (positions.size() > kMaxPipelinePoints)
+        return false;
+    engine.setPoints(positions, normals);
+    return true;
 }
 
 bool sameTriangles(const Triangles& a, const Triangles& b)

@@ -23,8 +23,6 @@
 
 namespace {
 
-std::size_t splitThreshold = std::size_t(8) << 20;
-
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -323,11 +321,11 @@ struct LaterHalf {
 // list until the earlier half has gone to the sink. The list is the
 // caller's, kept from block to block so its pages are made only once.
 void takeBlock(TextLines& lines, const PointSink& sink, bool threeNumbersAllowed, const char* begin,
-               const char* const end, std::vector<PointWithNormal>& laterPoints)
+               const char* const end, std::vector<PointWithNormal>& laterPoints, std::size_t splitBytes)
 {
     const std::size_t size = static_cast<std::size_t>(end - begin);
     const char* split = end;
-    if (size >= splitThreshold && size >= 2) {
+    if (size >= splitBytes && size >= 2) {
         const char* const middle = begin + size / 2 - 1;
         split = static_cast<const char*>(std::memchr(middle, '\n', static_cast<std::size_t>(end - middle))) + 1;
     }
@@ -416,7 +414,7 @@ bool parseLine(std::string_view line, CGVertex& position, CGVector& normal)
 }
 
 bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
-                     PointReadReport& report, Progress* progress)
+                     PointReadReport& report, Progress* progress, std::size_t splitBytes)
 {
     TextLines lines(sink, threeNumbersAllowed, report);
 
@@ -424,7 +422,7 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
     // large blocks of whole lines; anything else streams by as below.
     struct stat status;
     if (::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode) &&
-        static_cast<std::uint64_t>(status.st_size) >= splitThreshold) {
+        static_cast<std::uint64_t>(status.st_size) >= splitBytes) {
         // Blocks no larger than the file: under an address-space limit the
         // read must not ask for much more than the points themselves need.
         std::size_t capacity = std::max(std::min(std::size_t(16) << 20, static_cast<std::size_t>(status.st_size) + 1),
@@ -445,8 +443,11 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
                     ended = true;
                     break;
                 }
-                if (progress != nullptr)
+                if (progress != nullptr) {
                     progress->advance(got);
+                    if (progress->stopped())
+                        return false;
+                }
                 filled += got;
             }
             if (std::ferror(file))
@@ -467,7 +468,7 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
                 capacity *= 2;
                 continue;
             }
-            takeBlock(lines, sink, threeNumbersAllowed, block.get(), lastFeed + 1, laterPoints);
+            takeBlock(lines, sink, threeNumbersAllowed, block.get(), lastFeed + 1, laterPoints, splitBytes);
             const std::size_t rest = static_cast<std::size_t>(block.get() + filled - (lastFeed + 1));
             std::memmove(block.get(), lastFeed + 1, rest);
             filled = rest;
@@ -504,8 +505,11 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
     char buffer[1 << 16];
     std::size_t got;
     while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        if (progress != nullptr)
+        if (progress != nullptr) {
             progress->advance(got);
+            if (progress->stopped())
+                return false;
+        }
         takeChunk(buffer, buffer + got);
     }
     if (std::ferror(file))
@@ -515,11 +519,6 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
         lines.take(pending.data(), pending.data() + pending.size());
     lines.finish();
     return true;
-}
-
-void setPointFileSplitThreshold(std::size_t bytes)
-{
-    splitThreshold = bytes;
 }
 
 bool readPointFile(const std::string& fileName, const PointSink& sink)

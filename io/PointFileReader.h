@@ -33,6 +33,10 @@ bool fastTokenValue(std::string_view token, double& value);
 // it (no leading white space, no trailing text): the value tokenValue gives.
 bool wholeTokenValue(std::string_view token, double& value);
 
+// Regular text point files of at least this many bytes are parsed on two
+// threads.
+constexpr std::size_t kPointFileSplitBytes = std::size_t(8) << 20;
+
 using PointSink = std::function<void(const CGVertex& position, const CGVector& normal)>;
 
 // Hands every usable point of the file to sink, in file order. False when
@@ -47,13 +51,11 @@ bool readPointFile(const std::string& fileName, const PointSink& sink);
 // threeNumbersAllowed, a file without any line of six or more numbers is
 // read in the x y z layout instead: every line of exactly three whole
 // numbers becomes a point with a zero normal. report says which layout it
-// was and what was skipped. False on a read error. Where progress is given,
-// every byte read from file counts there.
+// was and what was skipped. False on a read error, or when progress (where
+// given) asks to stop; every byte read from file counts there. Regular files of at least
+// splitBytes are parsed in blocks whose whole lines are split between two
+// threads, with the same result as one thread's; tests pass a small value
+// to cover the split on small files.
 bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, bool threeNumbersAllowed,
-                     PointReadReport& report, Progress* progress = nullptr);
-
-// Regular files of at least this many bytes (8 MiB unless set) are parsed
-// in blocks whose whole lines are split between two threads; the result is
-// the same as one thread's. Tests set it low to cover the split on small
-// files.
-void setPointFileSplitThreshold(std::size_t bytes);
+                     PointReadReport& report, Progress* progress = nullptr,
+                     std::size_t splitBytes = kPointFileSplitBytes);

@@ -1,18 +1,13 @@
 #include "mesh/Reconstruct.h"
 
-#include "io/PointInput.h"
-#include "normals/NormalEstimation.h"
-#include "search/CandidateSearch.h"
-#include "search/KdCandidates.h"
+#include "search/CandidateIndex.h"
 
 #include <algorithm>
-#include <chrono>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -62,11 +57,11 @@ Spread spreadOf(const Nodes& nodes)
 // 1024-per-side grid over their bounding box, the cells in Z order. Every
 // search walks a neighbourhood; with the records laid out like this it
 // finds them in memory it has just touched instead of all over the heap.
-std::vector<std::uint32_t> spatialOrder(const std::vector<std::pair<CGVertex, CGVector>>& points)
+std::vector<std::uint32_t> spatialOrder(const std::vector<CGVertex>& points)
 {
     Bounds box;
-    for (const auto& point : points)
-        box.add(point.first);
+    for (const CGVertex& point : points)
+        box.add(point);
     const CGVertex& low = box.low;
     const CGVertex& high = box.high;
     auto cell = [](double value, double from, double to) -> std::uint32_t {
@@ -84,7 +79,7 @@ std::vector<std::uint32_t> spatialOrder(const std::vector<std::pair<CGVertex, CG
     };
     std::vector<std::uint32_t> codes(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
-        const CGVertex& p = points[i].first;
+        const CGVertex& p = points[i];
         codes[i] = dilate(cell(p.x, low.x, high.x)) | dilate(cell(p.y, low.y, high.y)) << 1 |
                    dilate(cell(p.z, low.z, high.z)) << 2;
     }
@@ -150,9 +145,11 @@ private:
 
 }  // namespace
 
+Reconstruct::Reconstruct() = default;
+
 Reconstruct::~Reconstruct()
 {
-    // The nodes, their edges and the tree over them go together.
+    // The nodes, their edges and the search over them go together.
     clearNodes();
 }
 
@@ -197,8 +194,7 @@ void Reconstruct::clearNodes()
 
 void Reconstruct::releaseIndex()
 {
-    kdTree.clear();
-    leafBuckets.clear();
+    index_.reset();
 }
 
 Edge* Reconstruct::newEdge(ReconNode* a, ReconNode* b)
@@ -221,70 +217,16 @@ Edge* Reconstruct::registerEdge(ReconNode* a, ReconNode* b)
     return edge;
 }
 
-bool Reconstruct::loadNodes(const std::string& fileName)
+void Reconstruct::setPoints(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals)
 {
-    LoadReport report;
-    return loadNodes(fileName, LoadOptions(), report);
-}
-
-bool Reconstruct::loadNodes(const std::string& fileName, const LoadOptions& options, LoadReport& report)
-{
-    report = LoadReport();
-    // Read everything first, so a file that fails part-way leaves the
-    // points held before untouched.
-    std::vector<std::pair<CGVertex, CGVector>> points;
-    // A point takes a few dozen characters; room for as many as the file
-    // could hold at 32 each spares copying the list while it grows, and
-    // room never written costs no memory. Only a hint: pipes have no size,
-    // and a huge or sparse file must not ask for more than a sane start.
-    constexpr std::size_t kMostReserved = std::size_t{1} << 24;
-    struct stat status;
-    if (::stat(fileName.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
-        points.reserve(std::min(static_cast<std::size_t>(status.st_size) / 32, kMostReserved));
-    const bool ok = readPoints(
-        fileName,
-        [&points](const CGVertex& position, const CGVector& normal) { points.emplace_back(position, normal); },
-        options.normals != NormalSource::file, report.read, progress);
-    if (!ok)
-        return false;
-    if (points.size() > std::numeric_limits<std::uint32_t>::max()) {
-        report.read.problem = "more points than 4294967295, the most a file may hold";
-        return false;
-    }
-
-    // A file of nothing but zero normals carries no normals at all.
-    bool anyNormal = false;
-    for (const auto& point : points) {
-        if (point.second.x != 0.0 || point.second.y != 0.0 || point.second.z != 0.0) {
-            anyNormal = true;
-            break;
-        }
-    }
-    const bool some = points.size() > 0;
-    report.allNormalsZero = report.read.hasNormals && some && !anyNormal;
-    const bool estimate =
-        some && (options.normals == NormalSource::estimate ||
-                 (options.normals == NormalSource::automatic && (!report.read.hasNormals || report.allNormalsZero)));
-    if (estimate) {
-        const auto start = std::chrono::steady_clock::now();
-        std::vector<CGVertex> positions(points.size());
-        for (std::size_t i = 0; i < points.size(); ++i)
-            positions[i] = points[i].first;
-        const std::vector<CGVector> normals = estimateNormals(positions, options.neighbours, 0, progress);
-        for (std::size_t i = 0; i < points.size(); ++i)
-            points[i].second = normals[i];
-        report.estimated = points.size();
-        report.estimateMilliseconds =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    }
-
+    assert(positions.size() == normals.size());
+    assert(positions.size() <= std::numeric_limits<std::uint32_t>::max());
     clearNodes();
     // The records are made in an order that keeps points near each other in
-    // space near each other in memory; nodes itself stays in file order.
-    nodes.assign(points.size(), nullptr);
-    for (std::uint32_t i : spatialOrder(points))
-        nodes[i] = makeNode(points[i].first, points[i].second, i);
-    return true;
+    // space near each other in memory; nodes itself stays in the given order.
+    nodes.assign(positions.size(), nullptr);
+    for (std::uint32_t i : spatialOrder(positions))
+        nodes[i] = makeNode(positions[i], normals[i], i);
 }
 
 bool Reconstruct::triangulate(bool useKd)
@@ -296,21 +238,24 @@ bool Reconstruct::triangulate(bool useKd)
     triangles.reserve(2 * nodes.size() + nodes.size() / 8);
     front.clear();
 
-    // With no points there is nothing to index; the run then ends at once.
-    if (useKd && kdTree.root == nullptr && !nodes.empty())
-        kdTree.root = kdTree.buildOver(nodes, progress);
-    if (useKd && sphereShortcut && leafBuckets.empty())
-        leafBuckets.build(kdTree.root, nodes.size());
+    // The search is chosen here, once for the run; the index builds its tree
+    // and buckets as its kind needs (with no points there is nothing to
+    // index, and the run ends at once).
+    index_.reset();
+    index_ = std::make_unique<CandidateIndex>(
+        nodes, useKd ? CandidateIndex::Kind::kdTree : CandidateIndex::Kind::linear, progress, sphereShortcut);
+    CandidateIndex& index = *index_;
     // A closed surface has two triangles per point, so their count measures
     // the run well enough; open patches and stray points end it early.
     if (progress != nullptr)
         progress->begin(Progress::Stage::Triangulating, 2 * std::uint64_t{nodes.size()});
 
-    seedsNearby_ = useKd && kdTree.root != nullptr;
+    seedIndex_ = &index;
     const Spread spread = spreadOf(nodes);
     seedReach_ = spread.largestExtent / 1024.0;
     const bool moderate = spread.moderate;
-    while (findSeed()) {
+    bool stopped = false;
+    while (!stopped && findSeed()) {
         while (Edge* e = popFront()) {
             if (e->triangleCount == 2)
                 continue;
@@ -325,16 +270,24 @@ bool Reconstruct::triangulate(bool useKd)
             // overflow, the area test cannot be fooled); skipping it keeps
             // heaps of coincident points from costing a full scan per edge.
             if (c == nullptr && !(moderate && samePosition(e->from->position, e->to->position)))
-                c = findCandidate(nodes, kdTree, *e, direction, useKd, &leafBuckets);
+                c = index.findCandidate(*e, direction);
             if (c != nullptr) {
                 addTriangle(e->from, e->to, c);
-                if (progress != nullptr)
+                if (progress != nullptr) {
                     progress->set(triangles.size());
+                    // A look every 256 triangles hears a stop at once and
+                    // costs nothing measurable.
+                    if ((triangles.size() & 255) == 0 && progress->stopped()) {
+                        stopped = true;
+                        break;
+                    }
+                }
             }
         }
+        stopped = stopped || (progress != nullptr && progress->stopped());
     }
-    seedsNearby_ = false;
-    return true;
+    seedIndex_ = nullptr;
+    return !stopped;
 }
 
 bool Reconstruct::findSeed()
@@ -349,10 +302,9 @@ bool Reconstruct::findSeed()
 
     // In a run with the tree, the nearest nodes are found through it, with
     // the very answers the passes over all nodes give.
-    const bool nearby = seedsNearby_ && kdTree.root != nullptr;
     SeedCornerScan partner(s, nullptr, 0);
-    ReconNode* q = nearby ? scanNearestFirst(nodes, kdTree, s->position, seedReach_, 0, partner)
-                          : scanInFileOrder(nodes, 0, partner);
+    ReconNode* q = seedIndex_ != nullptr ? seedIndex_->scanNearest(s->position, seedReach_, 0, partner)
+                                         : scanInFileOrder(nodes, 0, partner);
     if (q == nullptr)
         return false;
 
@@ -364,8 +316,8 @@ bool Reconstruct::findSeed()
 
     const CGVertex middle = midpoint(s->position, q->position);
     SeedCornerScan third(s, q, skip);
-    ReconNode* r =
-        nearby ? scanNearestFirst(nodes, kdTree, middle, seedReach_, skip, third) : scanInFileOrder(nodes, skip, third);
+    ReconNode* r = seedIndex_ != nullptr ? seedIndex_->scanNearest(middle, seedReach_, skip, third)
+                                         : scanInFileOrder(nodes, skip, third);
     if (r == nullptr)
         return false;
 

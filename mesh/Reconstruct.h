@@ -4,48 +4,28 @@
 #include "geometry/CGVertex.h"
 #include "geometry/Progress.h"
 #include "geometry/Surface.h"
-#include "io/PointReadReport.h"
-#include "kdtree/KDTree.h"
-#include "kdtree/LeafBuckets.h"
 #include "records/Arena.h"
 #include "records/Edge.h"
 #include "records/EdgeStore.h"
 #include "records/ReconNode.h"
 
 #include <cstddef>
-#include <string>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
 using Triangles = std::vector<Triangle>;
 
-// Where the points' normals come from.
-enum class NormalSource {
-    file,       // as the file gives them: zero where it gives none, x y z lines skipped
-    automatic,  // the file's; estimated when it has none or every one is zero
-    estimate,   // always estimated
-};
-
-struct LoadOptions {
-    NormalSource normals = NormalSource::file;
-    unsigned neighbours = 16;  // how many neighbours an estimate looks at
-};
-
-// What loading found beyond the points themselves.
-struct LoadReport {
-    PointReadReport read;         // layout, skipped lines, why a file was refused
-    bool allNormalsZero = false;  // the file gave normals, and every one was zero
-    std::size_t estimated = 0;    // points whose normals were estimated
-    double estimateMilliseconds = 0.0;
-};
+class CandidateIndex;
 
 // The engine: owns the points (and through them every edge), the triangles,
-// the open-edge front and the spatial index over the points. Points and
+// the open-edge front and the candidate search over the points. It takes
+// arrays and gives arrays; who reads or writes files is not its business. Points and
 // edges live in the engine's own storage: a million-point surface is seven
 // million small records, and they go all at once.
 class Reconstruct {
 public:
-    Reconstruct() = default;
+    Reconstruct();
     ~Reconstruct();
 
     Reconstruct(const Reconstruct&) = delete;
@@ -59,20 +39,15 @@ public:
     // used until the next run.
     void clearNodes();
 
-    // Drops the tree and its leaf copy, which only the searches of a run
-    // read, so that what reads the result has their memory; the next KD
-    // run builds them again.
+    // Drops the candidate search of the last run (its tree and buckets),
+    // which only that run's searches read, so that what reads the result
+    // has their memory.
     void releaseIndex();
 
-    // Replaces nodes by the points of a point file. False when the file
-    // cannot be opened or read to its end, or holds more points than a node
-    // index can count; nothing is kept from it then.
-    bool loadNodes(const std::string& fileName);
-
-    // The same for every layout a point file can have (text, x y z, PLY),
-    // with the normals from where options say. report tells what was
-    // skipped, whether normals were estimated, and why a file was refused.
-    bool loadNodes(const std::string& fileName, const LoadOptions& options, LoadReport& report);
+    // Replaces nodes by one node per point, positions[i] with normals[i],
+    // in the order given; the arrays must be of one length, at most what a
+    // node index can count.
+    void setPoints(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals);
 
     // Appends a new edge a -> b with no triangles to a's list; a owns it.
     Edge* newEdge(ReconNode* a, ReconNode* b);
@@ -82,8 +57,14 @@ public:
     Edge* registerEdge(ReconNode* a, ReconNode* b);
 
     // Grows the surface over all nodes; useKd picks the KD-tree candidate
-    // search over the linear one. Always completes and returns true.
+    // search over the linear one, chosen once for the whole run. True when
+    // it has run to its end; false when progress asked it to stop, with
+    // the triangles made until then.
     bool triangulate(bool useKd);
+
+    // The candidate search the last run chose, kept until releaseIndex or
+    // the next run; null before any run.
+    const CandidateIndex* index() const { return index_.get(); }
 
     // Records a seed triangle around the first free node and puts its sides
     // on the front. False, with nothing changed, when there is none.
@@ -109,17 +90,14 @@ public:
     // places, in the order made.
     Surface surface() const;
 
-    KDTree<double> kdTree;
-    // The tree's points in leaf order, for the candidate search's shortcut.
-    LeafBuckets leafBuckets;
     // False: every candidate search walks the tree, as the shortcut must
     // never change a result; for checking exactly that.
     bool sphereShortcut = true;
     Nodes nodes;  // owned, in file order
     Triangles triangles;
     Edges front;  // not owned
-    // Where loading and triangulating report how far they have got; null
-    // when nobody asks. Not owned.
+    // Where triangulating reports how far it has got and hears whether to
+    // stop; null when nobody asks. Not owned.
     Progress* progress = nullptr;
 
 private:
@@ -127,10 +105,11 @@ private:
 
     Arena nodeStore_;
     EdgeStore edgeStore_;
+    std::unique_ptr<CandidateIndex> index_;
 
     // In a run with the KD-tree the seed search looks near the seed first,
     // from boxes of this half-width up; other calls scan every node.
-    bool seedsNearby_ = false;
+    CandidateIndex* seedIndex_ = nullptr;  // not owned; the run's index while it runs
     double seedReach_ = 0.0;
 
     // No node before this one is free. Nodes never become free again while

@@ -174,6 +174,8 @@ std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, un
     inParallel(count, threads, [&](std::size_t, std::size_t first, std::size_t last) {
         std::vector<double> distances(k);
         for (std::size_t i = first; i < last; ++i) {
+            if ((i - first) % 4096 == 0 && progress != nullptr && progress->stopped())
+                return;
             const double query[3] = {points[i].x, points[i].y, points[i].z};
             std::uint32_t* const around = near.data() + i * k;
             const std::size_t found = tree.knnSearch(query, k, around, distances.data());
@@ -190,6 +192,10 @@ std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, un
                 progress->share((i - first) % kBlock + 1);
         }
     });
+
+    // Asked to stop: what was found so far is of no use to anyone.
+    if (progress != nullptr && progress->stopped())
+        return result;
 
     // The neighbour graph's edges, each once, lightest first. Each thread
     // lists the edges of its own points; joined in point order, and sorted

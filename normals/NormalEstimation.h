@@ -21,6 +21,7 @@ constexpr unsigned kMostNeighbours = 100;
 // points, the one whose normal lies most nearly along its axis points away
 // from the piece. The result is the same for every thread count; threads 0
 // takes as many as the machine has. Where progress is given, the points
-// whose neighbours have been found count there, out of all points.
+// whose neighbours have been found count there, out of all points; when
+// it asks to stop, the result is all zero.
 std::vector<CGVector> estimateNormals(const std::vector<CGVertex>& positions, unsigned neighbours, unsigned threads = 0,
                                       Progress* progress = nullptr);

@@ -121,6 +121,13 @@ ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, cons
 ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const Edge& edge, const CGVector& n,
                          bool useKd, const LeafBuckets* buckets)
 {
+    SearchScratch scratch;
+    return findCandidate(nodes, tree, edge, n, useKd, buckets, scratch);
+}
+
+ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const Edge& edge, const CGVector& n,
+                         bool useKd, const LeafBuckets* buckets, SearchScratch& scratch)
+{
     const ReconNode* a = edge.from;
     const ReconNode* b = edge.to;
     if (isCrowded(a, n) || isCrowded(b, n))
@@ -131,16 +138,15 @@ ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const E
         CandidateScan quick = scan;
         if (ReconNode* found = buckets != nullptr ? pickInsideSphere(*buckets, a, b, quick) : nullptr)
             return found;
-        // A run makes millions of searches; growing a fresh list for each
-        // cost more than the scan. The list is emptied on every use.
-        thread_local Nodes candidates;
+        // The list is emptied on every use.
+        Nodes& candidates = scratch.candidates;
         // When the spheres hold nothing but the edge, every node is a
         // candidate, exactly as on the linear path.
         if (gatherNearCandidates(tree, edge, candidates)) {
             // A candidate's score is its squared distance from the edge's
             // midpoint plus a quarter of the edge's squared length.
             const double length = std::sqrt(squaredLength(b->position - a->position));
-            return scanNearestFirst(nodes, tree, midpoint(a->position, b->position), 4.0 * length, 0, scan);
+            return scanNearestFirst(nodes, tree, midpoint(a->position, b->position), 4.0 * length, 0, scan, scratch);
         }
         for (ReconNode* c : candidates)
             scan.consider(c);

@@ -32,6 +32,14 @@ double outsideScoreFloor(const CGVertex& middle, double radius, double squaredEd
 // have held a large part of a large model.
 constexpr std::size_t kKeptCandidates = std::size_t{1} << 16;
 
+// The lists a run's searches fill and empty again millions of times: kept
+// by the caller from one search to the next, as growing fresh ones for each
+// costs more than the scan. What they hold between calls is never read.
+struct SearchScratch {
+    Nodes candidates;
+    Nodes inBox;
+};
+
 // The nodes in the closed box of half-width half around centre, in file
 // order. False, with out unspecified, when the box is of no use for
 // scanNearestFirst: so small against the coordinates that rounding could
@@ -61,9 +69,9 @@ ReconNode* scanInFileOrder(const Nodes& nodes, std::size_t first, Scan& scan)
 // first itself.
 template <typename Scan>
 ReconNode* scanNearestFirst(const Nodes& nodes, const KDTree<double>& tree, const CGVertex& centre, double half,
-                            std::size_t first, const Scan& fresh)
+                            std::size_t first, const Scan& fresh, SearchScratch& scratch)
 {
-    thread_local Nodes inBox;
+    Nodes& inBox = scratch.inBox;
     ReconNode* found = nullptr;
     for (; gatherBoxInFileOrder(nodes, tree, centre, half, inBox); half *= 2.0) {
         Scan scan = fresh;

@@ -1,4 +1,6 @@
 #include "io/MeshWriter.h"
+
+#include "app/PointLoading.h"
 #include "io/PlyReader.h"
 #include "io/PointInput.h"
 #include "mesh/Reconstruct.h"
@@ -153,7 +155,7 @@ TEST(PlyReader, VerticesOutsideFiniteSpaceAreSkippedAndCounted)
 TEST(PlyReader, OurOwnExportReadsBackToTheSameMesh)
 {
     Reconstruct first;
-    ASSERT_TRUE(first.loadNodes(std::string(TRI3D_SOURCE_DIR) + "/samples/sphere.xyz"));
+    ASSERT_TRUE(testsupport::loadFile(first, std::string(TRI3D_SOURCE_DIR) + "/samples/sphere.xyz"));
     first.triangulate(true);
     const std::string mesh = testsupport::tempPath("sphere.ply");
     ASSERT_TRUE(writeMesh(mesh, first.surface()));
@@ -162,8 +164,10 @@ TEST(PlyReader, OurOwnExportReadsBackToTheSameMesh)
     LoadOptions options;
     options.normals = NormalSource::automatic;
     LoadReport report;
-    ASSERT_TRUE(second.loadNodes(mesh, options, report)) << report.read.problem;
+    LoadedPoints points;
+    ASSERT_TRUE(loadPoints(mesh, options, report, points)) << report.read.problem;
     EXPECT_EQ(report.estimated, 0u);
+    second.setPoints(points.positions, points.normals);
     second.triangulate(true);
     const Surface a = first.surface();
     const Surface b = second.surface();

@@ -1,4 +1,6 @@
 #include "io/PointFileReader.h"
+
+#include "app/PointLoading.h"
 #include "io/PointInput.h"
 #include "mesh/Reconstruct.h"
 #include "support/TestSupport.h"
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+using testsupport::loadFile;
 using testsupport::writeTempFile;
 
 namespace {
@@ -46,7 +49,7 @@ void expectPoint(const Parsed& r, CGVertex p, CGVector n)
 std::vector<CGVertex> loadPositions(const std::string& text)
 {
     Reconstruct r;
-    EXPECT_TRUE(r.loadNodes(writeTempFile("points.xyz", text)));
+    EXPECT_TRUE(loadFile(r, writeTempFile("points.xyz", text)));
     std::vector<CGVertex> positions;
     for (const ReconNode* node : r.nodes)
         positions.push_back(node->position);
@@ -372,21 +375,22 @@ TEST(LoadNodes, EmptyOrCommentOnlyFilesLoadNothing)
 
 TEST(LoadNodes, FailureKeepsWhatWasLoaded)
 {
-    Reconstruct r;
-    ASSERT_TRUE(r.loadNodes(writeTempFile("one.xyz", "1 2 3 0 0 1\n")));
-    EXPECT_FALSE(r.loadNodes(testsupport::tempPath("does-not-exist.xyz")));
+    LoadedPoints points;
+    LoadReport report;
+    ASSERT_TRUE(loadPoints(writeTempFile("one.xyz", "1 2 3 0 0 1\n"), LoadOptions(), report, points));
+    EXPECT_FALSE(loadPoints(testsupport::tempPath("does-not-exist.xyz"), LoadOptions(), report, points));
     // A directory opens but cannot be read as a file; a device never ends.
-    EXPECT_FALSE(r.loadNodes(testing::TempDir()));
-    EXPECT_FALSE(r.loadNodes("/dev/zero"));
-    ASSERT_EQ(r.nodes.size(), 1u);
-    EXPECT_EQ(r.nodes[0]->position.y, 2);
+    EXPECT_FALSE(loadPoints(testing::TempDir(), LoadOptions(), report, points));
+    EXPECT_FALSE(loadPoints("/dev/zero", LoadOptions(), report, points));
+    ASSERT_EQ(points.positions.size(), 1u);
+    EXPECT_EQ(points.positions[0].y, 2);
 }
 
 TEST(LoadNodes, ReloadingReplacesNodesAndRenumbersThem)
 {
     Reconstruct r;
-    ASSERT_TRUE(r.loadNodes(writeTempFile("a.xyz", "1 1 1 0 0 1\n2 2 2 0 0 1\n")));
-    ASSERT_TRUE(r.loadNodes(writeTempFile("b.xyz", "3 3 3 0 0 1\n")));
+    ASSERT_TRUE(loadFile(r, writeTempFile("a.xyz", "1 1 1 0 0 1\n2 2 2 0 0 1\n")));
+    ASSERT_TRUE(loadFile(r, writeTempFile("b.xyz", "3 3 3 0 0 1\n")));
     ASSERT_EQ(r.nodes.size(), 1u);
     EXPECT_EQ(r.nodes[0]->position.x, 3);
     EXPECT_EQ(r.nodes[0]->index, 0u);
@@ -400,7 +404,7 @@ TEST(LoadNodes, PipeIsReadUntilItsWriterCloses)
     ASSERT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
     ::close(ends[1]);
     Reconstruct r;
-    EXPECT_TRUE(r.loadNodes("/dev/fd/" + std::to_string(ends[0])));
+    EXPECT_TRUE(loadFile(r, "/dev/fd/" + std::to_string(ends[0])));
     ::close(ends[0]);
     EXPECT_EQ(r.nodes.size(), 2u);
 }
@@ -424,6 +428,24 @@ TextRead readWithReport(const std::string& text, bool threeNumbersAllowed)
             result.normals.push_back(n);
         },
         threeNumbersAllowed, result.report));
+    return result;
+}
+
+// The same, with the text parsed on two threads from the first byte on.
+TextRead readSplit(const std::string& text, bool threeNumbersAllowed)
+{
+    TextRead result;
+    const std::string file = writeTempFile("split.xyz", text);
+    std::FILE* stream = std::fopen(file.c_str(), "rb");
+    EXPECT_NE(stream, nullptr);
+    EXPECT_TRUE(readPointStream(
+        stream, {},
+        [&result](const CGVertex& p, const CGVector& n) {
+            result.positions.push_back(p);
+            result.normals.push_back(n);
+        },
+        threeNumbersAllowed, result.report, nullptr, 1));
+    std::fclose(stream);
     return result;
 }
 
@@ -495,9 +517,7 @@ TEST(SplitParse, TwoThreadsReadAsOne)
     for (const std::string& text : {head + tail, head + tail + "5 6 7 0 0 1\n1 2 3", head + head + "nan 1 2 3 4 5"}) {
         for (bool threeNumbersAllowed : {false, true}) {
             const TextRead one = readWithReport(text, threeNumbersAllowed);
-            setPointFileSplitThreshold(1);
-            const TextRead two = readWithReport(text, threeNumbersAllowed);
-            setPointFileSplitThreshold(std::size_t(8) << 20);
+            const TextRead two = readSplit(text, threeNumbersAllowed);
             EXPECT_EQ(one.report.layout, two.report.layout);
             ASSERT_EQ(one.positions.size(), two.positions.size());
             for (std::size_t i = 0; i < one.positions.size(); ++i) {

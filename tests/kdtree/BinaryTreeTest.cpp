@@ -1,6 +1,7 @@
 #include "kdtree/BinaryTree.h"
 
 #include "kdtree/TreeFixture.h"
+#include "search/CandidateIndex.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ TEST(BinaryTree, ReconstructFreesItsTreeBeforeItsNodes)
                    "1 1 0 0 0 1\n"
                    "2 0 0 0 0 1\n");
     r->triangulate(true);
-    ASSERT_NE(r->kdTree.root, nullptr);
+    ASSERT_NE(r->index()->tree().root, nullptr);
     EXPECT_FALSE(r->triangles.empty());
     r.reset();
 }

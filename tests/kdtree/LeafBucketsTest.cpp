@@ -16,7 +16,7 @@ TEST(LeafBuckets, VisitEveryPointTheQueryReportsInsideTheSphereInLeafOrder)
 {
     for (int kind = 0; kind < kCloudKinds; ++kind) {
         for (unsigned seed = 1; seed <= 4; ++seed) {
-            Reconstruct r;
+            IndexedPoints r;
             addCloud(r, kind, seed);
             r.kdTree.root = r.kdTree.buildOver(r.nodes);
             LeafBuckets buckets;
@@ -56,7 +56,7 @@ TEST(LeafBuckets, VisitEveryPointTheQueryReportsInsideTheSphereInLeafOrder)
 // A tree the buckets cannot copy leaves them empty, and the search walks.
 TEST(LeafBuckets, RefuseATreeOfAnotherShape)
 {
-    Reconstruct r;
+    IndexedPoints r;
     loadPoints(r, "0 0 0 0 0 1\n1 0 0 0 0 1\n2 0 0 0 0 1\n3 0 0 0 0 1\n"
                   "4 0 0 0 0 1\n5 0 0 0 0 1\n6 0 0 0 0 1\n7 0 0 0 0 1\n");
     Tree tree;

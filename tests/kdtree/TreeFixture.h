@@ -36,7 +36,7 @@ inline std::unique_ptr<Tree> sortedListsTree(const Nodes& nodes)
     return tree;
 }
 
-inline void buildIndex(Reconstruct& r)
+inline void buildIndex(IndexedPoints& r)
 {
     r.kdTree.root = r.kdTree.buildOver(r.nodes);
 }

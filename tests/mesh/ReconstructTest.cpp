@@ -1,5 +1,6 @@
 #include "mesh/Reconstruct.h"
 #include "search/CandidateSearch.h"
+#include "search/CandidateIndex.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -144,7 +145,7 @@ TEST(Triangulate, EmptyInputEndsAtOnce)
         Reconstruct r;
         EXPECT_TRUE(r.triangulate(useKd));
         EXPECT_TRUE(r.triangles.empty());
-        EXPECT_EQ(r.kdTree.root, nullptr);
+        EXPECT_EQ(r.index()->tree().root, nullptr);
     }
 }
 
@@ -199,7 +200,7 @@ TEST(Triangulate, ClosedSurfacesComeOutWhole)
     for (const char* name : {"samples/torus.xyz", "samples/sphere.xyz"}) {
         for (bool useKd : {false, true}) {
             Reconstruct r;
-            ASSERT_TRUE(r.loadNodes(samplePath(name)));
+            ASSERT_TRUE(testsupport::loadFile(r, samplePath(name)));
             r.triangulate(useKd);
             EXPECT_EQ(findInvariantFault(r), "") << name;
             EXPECT_TRUE(allOriented(r)) << name;
@@ -243,7 +244,7 @@ TEST(Triangulate, DecisionsMatchTheRecordedFaceLists)
     // search takes them in tree order and the linear one in file order.
     for (bool useKd : {false, true}) {
         Reconstruct r;
-        ASSERT_TRUE(r.loadNodes(samplePath(useKd ? "samples/torus.xyz" : "tests/data/sphere200.xyz")));
+        ASSERT_TRUE(testsupport::loadFile(r, samplePath(useKd ? "samples/torus.xyz" : "tests/data/sphere200.xyz")));
         r.triangulate(useKd);
         std::ifstream golden(samplePath(useKd ? "tests/data/torus.kd.faces" : "tests/data/sphere200.linear.faces"));
         std::ostringstream expected;
@@ -257,13 +258,13 @@ TEST(Triangulate, ASecondFileGetsATreeOfItsOwn)
     // Loading again destroys the nodes the first run's tree pointed at; a
     // second run must index the new points, not read the freed ones.
     Reconstruct fresh;
-    ASSERT_TRUE(fresh.loadNodes(samplePath("samples/sphere.xyz")));
+    ASSERT_TRUE(testsupport::loadFile(fresh, samplePath("samples/sphere.xyz")));
     fresh.triangulate(true);
 
     Reconstruct reused;
-    ASSERT_TRUE(reused.loadNodes(samplePath("samples/torus.xyz")));
+    ASSERT_TRUE(testsupport::loadFile(reused, samplePath("samples/torus.xyz")));
     reused.triangulate(true);
-    ASSERT_TRUE(reused.loadNodes(samplePath("samples/sphere.xyz")));
+    ASSERT_TRUE(testsupport::loadFile(reused, samplePath("samples/sphere.xyz")));
     reused.triangulate(true);
     EXPECT_EQ(faceList(reused), faceList(fresh));
     EXPECT_EQ(findInvariantFault(reused), "");
@@ -356,7 +357,7 @@ void literalTriangulate(Reconstruct& r)
             if (apex == nullptr)
                 continue;
             const Vector n = Reconstruct::outwardDirection(e->from->position, e->to->position, apex);
-            ReconNode* c = closing ? closing : findCandidate(r.nodes, r.kdTree, *e, n, false);
+            ReconNode* c = closing ? closing : findCandidate(r.nodes, KDTree<double>(), *e, n, false);
             if (c)
                 r.addTriangle(e->from, e->to, c);
         }

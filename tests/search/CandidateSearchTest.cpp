@@ -1,5 +1,6 @@
 #include "mesh/Reconstruct.h"
 #include "kdtree/TreeFixture.h"
+#include "search/CandidateIndex.h"
 #include "search/CandidateSearch.h"
 #include "support/TestSupport.h"
 
@@ -30,7 +31,7 @@ protected:
     ReconNode* search(const CGVector& n = kUp) { return findCandidate(r.nodes, r.kdTree, *edge, n, false); }
 
     static constexpr CGVector kUp = {0, 1, 0};
-    Reconstruct r;
+    IndexedPoints r;
     ReconNode *a, *b;
     Edge* edge;
 };
@@ -101,7 +102,7 @@ TEST(FindCandidate, ScoreOfOneE300OrMoreIsNeverAccepted)
 {
     // An edge long enough that the area test passes far out (its product
     // even overflows to infinity), so only the score can refuse.
-    Reconstruct r;
+    IndexedPoints r;
     loadPoints(r, "0 0 0 0 0 1\n1e150 0 0 0 0 1\n5e149 -1e150 0 0 0 1\n");
     r.addTriangle(r.nodes[0], r.nodes[1], r.nodes[2]);
     const Edge& edge = *findEdge(r.nodes[0], r.nodes[1]);
@@ -146,7 +147,7 @@ TEST_F(CandidateSearch, ThreeOpenSidesOutwardAtAnEndpointCrowdIt)
 
 TEST(IsCrowded, FullSidesAndBackwardSidesDoNotCount)
 {
-    Reconstruct r;
+    IndexedPoints r;
     loadPoints(r, "0 0 0 0 0 1\n1 -1 0 0 0 1\n-1 -1 0 0 0 1\n0 -2 0 0 0 1\n");
     ReconNode** n = r.nodes.data();
     r.addTriangle(n[0], n[1], n[2]);
@@ -159,7 +160,7 @@ TEST(IsCrowded, FullSidesAndBackwardSidesDoNotCount)
 
 TEST(FindCandidate, EdgeWithCoincidentEndsFindsNothing)
 {
-    Reconstruct r;
+    IndexedPoints r;
     loadPoints(r, "1 1 1 0 0 1\n1 1 1 0 0 1\n0 0 0 0 0 1\n5 5 5 0 0 1\n");
     r.addTriangle(r.nodes[0], r.nodes[1], r.nodes[2]);
     EXPECT_EQ(findCandidate(r.nodes, r.kdTree, *findEdge(r.nodes[0], r.nodes[1]), {0, 0, 0}, false), nullptr);
@@ -180,8 +181,8 @@ TEST(FindCandidate, ShortcutMakesTheSameSurfacesAsTheWalk)
             walked.sphereShortcut = false;
             fast.triangulate(true);
             walked.triangulate(true);
-            ASSERT_FALSE(fast.leafBuckets.empty());
-            ASSERT_TRUE(walked.leafBuckets.empty());
+            ASSERT_FALSE(fast.index()->buckets().empty());
+            ASSERT_TRUE(walked.index()->buckets().empty());
             ASSERT_EQ(fast.surface().faces, walked.surface().faces) << "kind " << kind << ", seed " << seed;
         }
     }

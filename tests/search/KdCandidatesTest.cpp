@@ -2,6 +2,7 @@
 
 #include "kdtree/SphereSearch.h"
 #include "kdtree/TreeFixture.h"
+#include "search/CandidateIndex.h"
 #include "search/CandidateSearch.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,7 @@
 
 namespace {
 
-Nodes gather(const Reconstruct& r, ReconNode* a, ReconNode* b)
+Nodes gather(const IndexedPoints& r, ReconNode* a, ReconNode* b)
 {
     const Edge edge{a, b, 1};
     Nodes out;
@@ -36,7 +37,7 @@ Nodes sorted(Nodes nodes)
 
 TEST(GatherKdCandidates, WithoutATreeFindsNothing)
 {
-    Reconstruct r;
+    IndexedPoints r;
     loadPoints(r, "0 0 0 0 0 1\n"
                   "2 0 0 0 0 1\n"
                   "1 1 0 0 0 1\n");
@@ -49,7 +50,7 @@ TEST(GatherKdCandidates, AThirdPointInTheFirstSphereEndsTheSearch)
 {
     // (1, 3, 0) lies on the first sphere; (1, 0, 3.9) only in the second,
     // which is never asked for.
-    Reconstruct r;
+    IndexedPoints r;
     loadPoints(r, "0 0 0 0 0 1\n"
                   "2 0 0 0 0 1\n"
                   "1 3 0 0 0 1\n"
@@ -62,7 +63,7 @@ TEST(GatherKdCandidates, SecondSphereIsTwiceTheEdgeLength)
 {
     // (1, 0, -4) is on the second sphere, (1, 0, 4.1) outside it; finding
     // anything there means no fallback to all nodes.
-    Reconstruct r;
+    IndexedPoints r;
     loadPoints(r, "0 0 0 0 0 1\n"
                   "2 0 0 0 0 1\n"
                   "1 0 3.9 0 0 1\n"
@@ -74,7 +75,7 @@ TEST(GatherKdCandidates, SecondSphereIsTwiceTheEdgeLength)
 
 TEST(GatherKdCandidates, TwoEmptySpheresFallBackToAllNodesInFileOrder)
 {
-    Reconstruct r;
+    IndexedPoints r;
     loadPoints(r, "10 10 10 0 0 1\n"
                   "0 0 0 0 0 1\n"
                   "1 0 4.5 0 0 1\n"
@@ -88,7 +89,7 @@ TEST(GatherKdCandidates, FewerThanTwoPointsIsTakenAsItIs)
     // The tree reflects the nodes it was built from; the edge's own ends,
     // added later, are not in it, so the first sphere finds one point or
     // none. Neither count leads to a second sphere or to all nodes.
-    Reconstruct one;
+    IndexedPoints one;
     loadPoints(one, "1 0.5 0 0 0 1\n"
                     "1 0 3.9 0 0 1\n");
     buildIndex(one);
@@ -96,7 +97,7 @@ TEST(GatherKdCandidates, FewerThanTwoPointsIsTakenAsItIs)
     ReconNode* b = one.addNode(CGVertex{2.0, 0.0, 0.0}, CGVector{});
     EXPECT_EQ(gather(one, a, b), Nodes{one.nodes[0]});
 
-    Reconstruct none;
+    IndexedPoints none;
     loadPoints(none, "100 0 0 0 0 1\n");
     buildIndex(none);
     a = none.addNode(CGVertex{0.0, 0.0, 0.0}, CGVector{});
@@ -106,7 +107,7 @@ TEST(GatherKdCandidates, FewerThanTwoPointsIsTakenAsItIs)
 
 TEST(GatherKdCandidates, ZeroLengthEdgeFindsOnlyItsOwnPosition)
 {
-    Reconstruct r;
+    IndexedPoints r;
     loadPoints(r, "1 1 1 0 0 1\n"
                   "1 1 1 0 0 1\n"
                   "1 1 1 0 0 1\n"
@@ -123,7 +124,7 @@ TEST(GatherKdCandidates, AgreesWithTheLinearScanWhenTheBestNodeIsNear)
     std::mt19937 random(7);
     std::uniform_real_distribution<double> coordinate(-10.0, 10.0);
     std::uniform_real_distribution<double> component(-1.0, 1.0);
-    Reconstruct r;
+    IndexedPoints r;
     for (int i = 0; i < 2000; ++i)
         r.addNode(CGVertex{coordinate(random), coordinate(random), coordinate(random)}, CGVector{0.0, 0.0, 1.0});
     buildIndex(r);
@@ -156,11 +157,11 @@ TEST(KdRun, TenThousandCoincidentPointsFinish)
 {
     // Every sphere around a zero-length edge holds all the points; the run
     // must still end, with a consistent mesh.
-    Reconstruct r;
+    IndexedPoints r;
     for (int i = 0; i < 10000; ++i)
         r.addNode(CGVertex{1.0, 2.0, 3.0}, CGVector{0.0, 0.0, 1.0});
     EXPECT_TRUE(r.triangulate(true));
-    ASSERT_NE(r.kdTree.root, nullptr);
+    ASSERT_NE(r.index()->tree().root, nullptr);
     EXPECT_EQ(findInvariantFault(r), "");
 }
 
@@ -177,8 +178,8 @@ TEST(KdRun, GridWrittenSortedByXFinishes)
             std::fprintf(out, "%d %d.25 0 0 0 1\n", i, j);
     std::fclose(out);
 
-    Reconstruct r;
-    ASSERT_TRUE(r.loadNodes(file));
+    IndexedPoints r;
+    ASSERT_TRUE(testsupport::loadFile(r, file));
     std::remove(file.c_str());
     ASSERT_EQ(r.nodes.size(), static_cast<std::size_t>(kSide * kSide));
     EXPECT_TRUE(r.triangulate(true));
@@ -207,7 +208,7 @@ TEST(FindCandidate, EmptySpheresGiveTheLinearScansAnswer)
         std::uniform_real_distribution<double> unit(-1.0, 1.0);
         std::uniform_int_distribution<int> cell(-6, 6);
         auto pick = [&] { return cloud.offset + cloud.scale * (cloud.onGrid ? cell(random) / 6.0 : unit(random)); };
-        Reconstruct r;
+        IndexedPoints r;
         for (int i = 0; i < 1500; ++i)
             r.addNode(CGVertex{pick(), pick(), pick()}, CGVector{0.0, 0.0, 1.0});
         for (int i = 0; i < 3; ++i)
@@ -251,7 +252,7 @@ TEST(OutsideScoreFloor, NoPointTheWalkReportsOutsideTheSphereScoresBelowIt)
     std::size_t outside = 0;
     for (int kind = 0; kind < kCloudKinds; ++kind) {
         for (unsigned seed = 1; seed <= 6; ++seed) {
-            Reconstruct r;
+            IndexedPoints r;
             addCloud(r, kind, seed);
             r.kdTree.root = r.kdTree.buildOver(r.nodes);
             std::mt19937_64 random(seed);

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "app/PointLoading.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -65,6 +67,16 @@ void loadPoints(Reconstruct& r, const std::string& text)
         if (numbers >> p.x >> p.y >> p.z >> n.x >> n.y >> n.z)
             r.addNode(p, n);
     }
+}
+
+bool loadFile(Reconstruct& r, const std::string& path)
+{
+    LoadReport report;
+    LoadedPoints points;
+    if (!loadPoints(path, LoadOptions(), report, points))
+        return false;
+    r.setPoints(points.positions, points.normals);
+    return true;
 }
 
 }  // namespace testsupport

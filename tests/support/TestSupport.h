@@ -1,10 +1,17 @@
 #pragma once
 
 #include "fuzz/MeshInvariants.h"
+#include "kdtree/KDTree.h"
 #include "mesh/Reconstruct.h"
 
 #include <string>
 #include <vector>
+
+// Points with a KD-tree over them built by hand, for tests of the searches
+// that need a tree without a run (a run's tree lives in its index).
+struct IndexedPoints : Reconstruct {
+    KDTree<double> kdTree;
+};
 
 namespace testsupport {
 
@@ -19,6 +26,10 @@ std::string readFile(const std::string& path);
 
 // Loads points given as point-file text ("x y z nx ny nz" lines).
 void loadPoints(Reconstruct& r, const std::string& text);
+
+// Loads a point file into r as the command line does with normals:file;
+// false, r unchanged, when loading fails.
+bool loadFile(Reconstruct& r, const std::string& path);
 
 // Checks the invariants every finished run must keep; returns a description
 // of the first one broken, or an empty string.
