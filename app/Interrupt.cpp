@@ -12,9 +12,16 @@ namespace {
 // terminal.
 volatile sig_atomic_t lineEnd = -1;
 
+// Where an interrupt asks the work to stop instead of ending the program;
+// null while every interrupt ends it at once. A lock-free atomic, so the
+// handler may set it.
+std::atomic<std::atomic<bool>*> stopFlag{nullptr};
+// The signal that set the flag; 0 when none has.
+volatile sig_atomic_t pendingSignal = 0;
+
 // Only async-signal-safe calls: the program may be anywhere, even inside
 // the allocator.
-extern "C" void stopNow(int signal)
+[[noreturn]] void endNow(int signal)
 {
     removeTemporaryFiles();
     if (lineEnd >= 0) {
@@ -37,7 +44,33 @@ extern "C" void stopNow(int signal)
     ::_exit(128 + signal);
 }
 
+extern "C" void stopNow(int signal)
+{
+    std::atomic<bool>* flag = stopFlag.load();
+    if (flag == nullptr)
+        endNow(signal);
+    if (pendingSignal == 0)
+        pendingSignal = signal;
+    flag->store(true);
+}
+
 }  // namespace
+
+InterruptsStopWork::InterruptsStopWork(std::atomic<bool>& flag)
+{
+    stopFlag.store(&flag);
+}
+
+InterruptsStopWork::~InterruptsStopWork()
+{
+    stopFlag.store(nullptr);
+}
+
+void endIfInterrupted()
+{
+    if (pendingSignal != 0)
+        endNow(pendingSignal);
+}
 
 void stopCleanlyOnInterrupt()
 {

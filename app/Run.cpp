@@ -1,6 +1,7 @@
 #include "app/Run.h"
 
 #include "app/Console.h"
+#include "app/Interrupt.h"
 #include "app/Memory.h"
 #include "app/PointLoading.h"
 #include "app/ProgressDisplay.h"
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -124,7 +126,7 @@ private:
 };
 
 int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progress& progress, const Settle& settle,
-           Job& job)
+           Job& job, std::atomic<bool>& interrupted)
 {
     LoadOptions options;
     if (settings.normals == "file") {
@@ -153,11 +155,15 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
         // The arrays go once the engine has its nodes: a run needs the
         // memory more than they do.
         LoadedPoints points;
-        loaded = loadPoints(settings.file, options, report, points, &progress);
+        {
+            const InterruptsStopWork stopping(interrupted);
+            loaded = loadPoints(settings.file, options, report, points, &progress);
+        }
+        settle();
+        endIfInterrupted();
         if (loaded)
             reconstruct.setPoints(points.positions, points.normals);
     }
-    settle();
     if (!loaded) {
         out << "Failed!" << std::endl;
         out << "  -  Error loading file \"" << settings.file << '"' << std::endl;
@@ -179,8 +185,12 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     job.lineOpen = true;
     Stopwatch stopwatch;
     stopwatch.startTimer();
-    reconstruct.triangulate(settings.kd);
+    {
+        const InterruptsStopWork stopping(interrupted);
+        reconstruct.triangulate(settings.kd);
+    }
     settle();
+    endIfInterrupted();
     // The clock stops after this line is written: the time is the whole wait
     // a user sees between "progress..." and "Done!".
     out << "Done!" << std::endl;
@@ -257,13 +267,17 @@ int run(const Settings& settings, std::ostream& out, std::ostream& err)
     // The engine counts whether or not anyone watches, so a run costs the
     // same either way.
     Progress progress;
+    // Ctrl-C sets it while the stages that look at it run: the work stops
+    // through the same hook a library caller cancels with.
+    std::atomic<bool> interrupted{false};
+    progress.stopWhen(&interrupted);
     std::unique_ptr<ProgressDisplay> display;
     if (showsProgress(settings))
         display = std::make_unique<ProgressDisplay>(progress, STDERR_FILENO, rewritesInPlace());
     const Settle settle(display.get());
     Job job;
     try {
-        return runJob(settings, out, err, progress, settle, job);
+        return runJob(settings, out, err, progress, settle, job, interrupted);
     } catch (const std::bad_alloc&) {
         // The job's memory is all given back by now, so the report has room,
         // and the temporary of a write under way is gone with it.

@@ -76,3 +76,24 @@ TEST(Interrupt, DuringTheWriteLeavesTheOldTargetAndNoTemporary)
     EXPECT_EQ(testsupport::readFile(target), "the mesh kept from before\n");
     EXPECT_TRUE(namesStartingWith(folder, prefix).empty());
 }
+
+// During the triangulation the interrupt goes through the same stop flag a
+// library caller sets: the run stops at its next look and the program then
+// ends as the signal would have ended it.
+TEST(Interrupt, DuringTheTriangulationEndsAsTheSignal)
+{
+    const std::string points = writeTorus("interrupted-run.xyz", 30000);
+    TestProcess process({TRI3D_BINARY, "file:" + points, "kd:0", "view:0"}, inheritedEnvironment());
+    ASSERT_TRUE(process.started());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+    while (process.running() && process.output().find("Triangulation in progress") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(process.running()) << "the triangulation was never seen under way:\n" << process.output();
+    process.send(SIGINT);
+    int exitCode = -1;
+    ASSERT_TRUE(process.waitForExit(60, exitCode));
+    EXPECT_EQ(exitCode, 130);
+    EXPECT_EQ(process.signal(), SIGINT);
+    EXPECT_EQ(process.output().find("Time:"), std::string::npos) << "the run ended before the interrupt";
+}
