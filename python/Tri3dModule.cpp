@@ -61,7 +61,11 @@ std::string shapeText(const py::array& array)
 // os.PathLike, undecodable bytes kept as they are.
 std::string fileName(py::handle path)
 {
-    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+    std::string name = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+    // The system would read the name only up to the first null.
+    if (name.find('\0') != std::string::npos)
+        raise(PyExc_ValueError, "a file name must not hold a null character");
+    return name;
 }
 
 // Any (N, 3) array-like of real numbers as one C-ordered float64 array. An
@@ -290,7 +294,8 @@ py::tuple readPoints(py::handle path)
         throw py::error_already_set();
     }
     Interruptible interruptible;
-    tri3d::Cloud cloud = unlocked(interruptible, PyExc_OSError, [&] { return tri3d::readPoints(name, interruptible.hooks); });
+    tri3d::Cloud cloud =
+        unlocked(interruptible, PyExc_OSError, [&] { return tri3d::readPoints(name, interruptible.hooks); });
     py::object normals = py::none();
     if (!cloud.normals.empty())
         normals = positionsOut(std::move(cloud.normals));

@@ -131,6 +131,7 @@ TWO = np.array([[0, 1, 2], [0, 2, 3]])
     (lambda: tri3d.write_mesh("square.xyz", SQUARE, TWO), ValueError, ".ply, .obj, .off or .stl"),
     (lambda: tri3d.write_mesh("/nonexistent/square.ply", SQUARE, TWO), OSError, "/nonexistent/square.ply"),
     (lambda: tri3d.read_points("/nonexistent/points.xyz"), FileNotFoundError, "/nonexistent/points.xyz"),
+    (lambda: tri3d.read_points("points.xyz\0.ply"), ValueError, "null character"),
 ])
 def test_wrong_input_raises_and_names_the_problem(call, error, words):
     with pytest.raises(error) as raised:
