@@ -177,6 +177,12 @@ private:
     bool refill()
     {
         at_ = 0;
+        // Asked to stop, the rest reads as the end of the file; the caller
+        // that asked takes nothing from what was read.
+        if (progress_ != nullptr && progress_->stopped()) {
+            size_ = 0;
+            return false;
+        }
         size_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
         if (progress_ != nullptr)
             progress_->advance(size_);

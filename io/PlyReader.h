@@ -17,6 +17,7 @@ bool startsLikePly(std::string_view text);
 // properties and elements are read past. False when the file is no PLY this
 // reader can take, with the reason in report.problem, or on a read error
 // (problem empty); the sink may have been called before either. Where
-// progress is given, every byte read from file counts there.
+// progress is given, every byte read from file counts there, and when it
+// asks to stop, the rest of the file reads as missing.
 bool readPlyStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report,
                    Progress* progress = nullptr);

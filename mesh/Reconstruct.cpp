@@ -244,13 +244,13 @@ bool Reconstruct::triangulate(bool useKd)
     index_.reset();
     index_ = std::make_unique<CandidateIndex>(
         nodes, useKd ? CandidateIndex::Kind::kdTree : CandidateIndex::Kind::linear, progress, sphereShortcut);
-    CandidateIndex& index = *index_;
+    CandidateIndex& search = *index_;
     // A closed surface has two triangles per point, so their count measures
     // the run well enough; open patches and stray points end it early.
     if (progress != nullptr)
         progress->begin(Progress::Stage::Triangulating, 2 * std::uint64_t{nodes.size()});
 
-    seedIndex_ = &index;
+    seedIndex_ = &search;
     const Spread spread = spreadOf(nodes);
     seedReach_ = spread.largestExtent / 1024.0;
     const bool moderate = spread.moderate;
@@ -270,7 +270,7 @@ bool Reconstruct::triangulate(bool useKd)
             // overflow, the area test cannot be fooled); skipping it keeps
             // heaps of coincident points from costing a full scan per edge.
             if (c == nullptr && !(moderate && samePosition(e->from->position, e->to->position)))
-                c = index.findCandidate(*e, direction);
+                c = search.findCandidate(*e, direction);
             if (c != nullptr) {
                 addTriangle(e->from, e->to, c);
                 if (progress != nullptr) {

@@ -20,9 +20,9 @@ class CandidateIndex;
 
 // The engine: owns the points (and through them every edge), the triangles,
 // the open-edge front and the candidate search over the points. It takes
-// arrays and gives arrays; who reads or writes files is not its business. Points and
-// edges live in the engine's own storage: a million-point surface is seven
-// million small records, and they go all at once.
+// arrays and gives arrays; who reads or writes files is not its business.
+// Points and edges live in the engine's own storage: a million-point
+// surface is seven million small records, and they go all at once.
 class Reconstruct {
 public:
     Reconstruct();
