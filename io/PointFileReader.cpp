@@ -428,7 +428,9 @@ bool readPointStream(std::FILE* file, std::string_view alreadyRead, const PointS
         std::size_t capacity = std::max(std::min(std::size_t(16) << 20, static_cast<std::size_t>(status.st_size) + 1),
                                         alreadyRead.size() + 1);
         std::unique_ptr<char[]> block(new char[capacity]);
-        std::memcpy(block.get(), alreadyRead.data(), alreadyRead.size());
+        // An empty view may hold no pointer at all, which memcpy must not get.
+        if (!alreadyRead.empty())
+            std::memcpy(block.get(), alreadyRead.data(), alreadyRead.size());
         std::size_t filled = alreadyRead.size();
         std::vector<PointWithNormal> laterPoints;
         // A point's line takes a few dozen characters; made here, the room

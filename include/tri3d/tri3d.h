@@ -60,9 +60,11 @@ struct Progress {
 };
 
 // Optional hooks for a long call. progress is called on the calling thread
-// when a step begins and every two hundredth of it; cancel, when set (by
+// when a step begins and every two hundredth of it (estimating normals,
+// which runs on several threads, tells only its start); cancel, when set (by
 // the callback, another thread or a signal handler), stops the call, which
 // then throws Cancelled. The flag is the caller's and must outlive the call.
+// The callback must not throw: to stop, it sets the flag.
 struct Hooks {
     std::function<void(const Progress&)> progress;
     std::atomic<bool>* cancel = nullptr;
