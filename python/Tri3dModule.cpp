@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 
 #include <Python.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <array>
@@ -224,12 +225,17 @@ public:
         hooks.progress = [this](const tri3d::Progress&) { check(); };
     }
 
-    // Raises what a signal handler raised during the call, if anything.
+    // Raises what a signal handler raised during the call, if anything;
+    // a signal that set the flag alone has its handler run now.
     void raiseIfInterrupted() const
     {
         if (interruption_)
             throw *interruption_;
+        if (cancel_.load() && PyErr_CheckSignals() != 0)
+            throw py::error_already_set();
     }
+
+    std::atomic<bool>& cancel() { return cancel_; }
 
     tri3d::Hooks hooks;
 
@@ -256,6 +262,59 @@ private:
     std::unique_ptr<py::error_already_set> interruption_;
 };
 
+// Where SIGINT sets the cancel flag of the main thread's call the moment it
+// arrives, for steps that call the progress hook seldom or never (the
+// normal estimate runs on several threads and tells only its start).
+std::atomic<std::atomic<bool>*> mainThreadCancel{nullptr};
+struct sigaction pythonInterrupt;  // Python's own handler, run after ours
+
+extern "C" void cancelOnInterrupt(int signal)
+{
+    if (std::atomic<bool>* cancel = mainThreadCancel.load())
+        cancel->store(true);
+    pythonInterrupt.sa_handler(signal);
+}
+
+// While it lives, SIGINT also sets cancel: only on the main thread, where
+// Python's handlers run, and only where SIGINT means KeyboardInterrupt, so
+// that a handler of the user's own never has a call cut short.
+class CancelOnInterrupt {
+public:
+    explicit CancelOnInterrupt(std::atomic<bool>& cancel)
+    {
+        py::module_ threading = py::module_::import("threading");
+        py::module_ signals = py::module_::import("signal");
+        if (!threading.attr("current_thread")().is(threading.attr("main_thread")()) ||
+            !signals.attr("getsignal")(signals.attr("SIGINT")).is(signals.attr("default_int_handler")))
+            return;
+        struct sigaction current = {};
+        if (::sigaction(SIGINT, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) != 0 ||
+            current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN)
+            return;
+        pythonInterrupt = current;
+        mainThreadCancel.store(&cancel);
+        struct sigaction ours = current;
+        ours.sa_handler = cancelOnInterrupt;
+        active_ = ::sigaction(SIGINT, &ours, nullptr) == 0;
+        if (!active_)
+            mainThreadCancel.store(nullptr);
+    }
+
+    ~CancelOnInterrupt()
+    {
+        if (!active_)
+            return;
+        ::sigaction(SIGINT, &pythonInterrupt, nullptr);
+        mainThreadCancel.store(nullptr);
+    }
+
+    CancelOnInterrupt(const CancelOnInterrupt&) = delete;
+    CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+
+private:
+    bool active_ = false;
+};
+
 // Runs a library call without the interpreter lock, turning its errors
 // into Python's: an interruption first, then what it threw, as kind.
 template <typename Call>
@@ -264,6 +323,7 @@ auto unlocked(Interruptible& interruptible, PyObject* kind, Call call)
     std::optional<std::string> failure;
     std::optional<decltype(call())> result;
     {
+        const CancelOnInterrupt forwarding(interruptible.cancel());
         py::gil_scoped_release unlock;
         try {
             result.emplace(call());
