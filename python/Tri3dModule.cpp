@@ -250,9 +250,15 @@ private:
             return;
         lastCheck_ = now;
         py::gil_scoped_acquire lock;
-        if (PyErr_CheckSignals() != 0) {
+        if (PyErr_CheckSignals() == 0)
+            return;
+        cancel_.store(true);
+        // The hook must not throw into the library; with no memory to keep
+        // the exception, the call still stops and says it was cancelled.
+        try {
             interruption_ = std::make_unique<py::error_already_set>();
-            cancel_.store(true);
+        } catch (...) {
+            PyErr_Clear();
         }
     }
 
