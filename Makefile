@@ -107,7 +107,8 @@ bench-record: bench
 
 bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTRI3D_BENCH=ON >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target tri3d tri3d-mpi make_samples surface_quality stage_times tri3d_bench normals_bench
+	@cmake --build $(BUILD) -j $(JOBS) --target tri3d tri3d-mpi make_samples surface_quality stage_times tri3d_bench normals_bench \
+	  $$(cmake --build $(BUILD) --target help | grep -ow tri3d_python)
 	scripts/bench $(BUILD)
 	@echo
 	@echo "Tiles on threads and MPI ranks:"
