@@ -1,7 +1,6 @@
 #include "fuzz/PlyCheck.h"
 
-#include "fuzz/MemoryFile.h"
-#include "io/PointInput.h"
+#include "fuzz/PointReading.h"
 #include "normals/NormalEstimation.h"
 
 #include <cmath>
@@ -11,11 +10,6 @@
 #include <vector>
 
 namespace {
-
-bool isFinite(const CGVertex& v)
-{
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
 
 bool isFinite(const CGVector& v)
 {
@@ -34,25 +28,14 @@ std::string checkPlyInput(const std::uint8_t* data, std::size_t size)
     if (bytes.rfind("ply\n", 0) != 0 && bytes.rfind("ply\r\n", 0) != 0)
         bytes.insert(0, "ply\n");
 
-    static MemoryFile file;
-    if (!file.assign(bytes.data(), bytes.size()))
-        return "could not store the input in memory";
-    std::vector<CGVertex> positions;
-    std::vector<CGVector> normals;
-    PointReadReport report;
-    const bool ok = readPoints(
-        file.path(),
-        [&](const CGVertex& position, const CGVector& normal) {
-            positions.push_back(position);
-            normals.push_back(normal);
-        },
-        true, report);
-    if (report.layout != PointLayout::ply)
+    const PointReading reading = readPointsInMemory(bytes);
+    if (!reading.stored)
+        return reading.report.problem;
+    if (reading.report.layout != PointLayout::ply)
         return "a file starting with \"ply\" was not read as PLY";
-    if (!ok)
-        return report.problem.empty() ? "a PLY file was refused without a reason" : std::string();
-    if (!report.problem.empty())
-        return "a PLY file was read, yet a problem was named: " + report.problem;
+    std::string fault = findOutcomeFault(reading, "PLY");
+    if (!fault.empty() || !reading.ok)
+        return fault;
 
     // Every vertex read was counted by the header, skipped ones included.
     // Header words are split by spaces or tabs.
@@ -71,21 +54,18 @@ std::string checkPlyInput(const std::uint8_t* data, std::size_t size)
     if (at == std::string::npos)
         return "points came from a file without a vertex element";
     const unsigned long long declared = std::strtoull(bytes.c_str() + at, nullptr, 10);
-    if (positions.size() + report.notFinite.count > declared)
+    if (reading.positions.size() + reading.report.notFinite.count > declared)
         return "more vertices read than the header declares";
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-        if (!isFinite(positions[i]))
-            return "a position that is not finite, point " + std::to_string(i);
-        if (!report.hasNormals && (normals[i].x != 0.0 || normals[i].y != 0.0 || normals[i].z != 0.0))
-            return "a file without normals gave a normal, point " + std::to_string(i);
-    }
+    std::string pointFault = findPointFault(reading);
+    if (!pointFault.empty())
+        return pointFault;
 
-    if (positions.size() > kMostEstimated)
+    if (reading.positions.size() > kMostEstimated)
         return {};
-    const std::vector<CGVector> estimated = estimateNormals(positions, 16);
-    if (estimated.size() != positions.size())
+    const std::vector<CGVector> estimated = estimateNormals(reading.positions, 16);
+    if (estimated.size() != reading.positions.size())
         return "estimation gave " + std::to_string(estimated.size()) + " normals for " +
-               std::to_string(positions.size()) + " points";
+               std::to_string(reading.positions.size()) + " points";
     for (std::size_t i = 0; i < estimated.size(); ++i)
         if (!isFinite(estimated[i]))
             return "an estimated normal that is not finite, point " + std::to_string(i);

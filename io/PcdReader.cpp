@@ -1,6 +1,7 @@
 #include "io/PcdReader.h"
 
 #include "io/ByteSource.h"
+#include "io/HeaderWords.h"
 
 #include <lzf.h>
 
@@ -33,37 +34,11 @@ struct Field {
 
 enum class Data { ascii, binary, compressed };
 
-std::vector<std::string_view> words(std::string_view text)
+// At most 20 digits, leading zeros included: the PCD reader has always
+// refused longer counts, though the PLY reader takes them.
+bool readPcdCount(std::string_view text, std::uint64_t& count)
 {
-    std::vector<std::string_view> out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-            ++i;
-        const std::size_t start = i;
-        while (i < text.size() && text[i] != ' ' && text[i] != '\t')
-            ++i;
-        if (i > start)
-            out.push_back(text.substr(start, i - start));
-    }
-    return out;
-}
-
-// Decimal digits alone, no sign, that fit 64 bits.
-bool readCount(std::string_view text, std::uint64_t& count)
-{
-    if (text.empty() || text.size() > 20)
-        return false;
-    count = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-        if (count > (std::numeric_limits<std::uint64_t>::max() - digit) / 10)
-            return false;
-        count = count * 10 + digit;
-    }
-    return true;
+    return text.size() <= 20 && readCount(text, count);
 }
 
 // The value of one little-endian field item, exactly where a double can
@@ -131,7 +106,7 @@ private:
         for (;;) {
             if (!source_.line(text))
                 return fail("the PCD file ends before its DATA line");
-            const std::vector<std::string_view> w = words(text);
+            const std::vector<std::string_view> w = splitWords(text);
             if (w.empty() || w[0][0] == '#')
                 continue;
             const std::string_view key = w[0];
@@ -157,7 +132,7 @@ private:
                         if (v.size() != 1 || (v[0] != 'F' && v[0] != 'I' && v[0] != 'U'))
                             return fail("the PCD field " + field.name + " has the unknown type " + std::string(v));
                         field.type = v[0];
-                    } else if (!readCount(v, number) || number == 0) {
+                    } else if (!readPcdCount(v, number) || number == 0) {
                         return fail("the PCD header's " + std::string(key) + " line holds \"" + std::string(v) +
                                     "\", which is no count");
                     } else if (key == "SIZE") {
@@ -175,7 +150,7 @@ private:
             }
             if (key == "WIDTH" || key == "HEIGHT" || key == "POINTS") {
                 std::uint64_t number = 0;
-                if (n != 1 || !readCount(w[1], number))
+                if (n != 1 || !readPcdCount(w[1], number))
                     return fail("the PCD header's " + std::string(key) + " line is no count");
                 if (key == "WIDTH") {
                     width = number;
@@ -274,7 +249,7 @@ private:
         std::string text;
         std::uint64_t index = 0;
         while (source_.line(text)) {
-            const std::vector<std::string_view> w = words(text);
+            const std::vector<std::string_view> w = splitWords(text);
             if (w.empty())
                 continue;
             if (index == points_)

@@ -1,6 +1,7 @@
 #include "io/PlyReader.h"
 
 #include "io/ByteSource.h"
+#include "io/HeaderWords.h"
 
 #include <cmath>
 #include <cstdint>
@@ -107,40 +108,6 @@ struct VertexRoles {
     int place[6] = {-1, -1, -1, -1, -1, -1};  // x y z nx ny nz
 };
 
-// Splits text at spaces and tabs.
-std::vector<std::string_view> words(std::string_view text)
-{
-    std::vector<std::string_view> out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-            ++i;
-        const std::size_t start = i;
-        while (i < text.size() && text[i] != ' ' && text[i] != '\t')
-            ++i;
-        if (i > start)
-            out.push_back(text.substr(start, i - start));
-    }
-    return out;
-}
-
-// A count written in decimal digits alone, no sign, that fits 64 bits.
-bool readCount(std::string_view text, std::uint64_t& count)
-{
-    if (text.empty())
-        return false;
-    count = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-        if (count > (std::numeric_limits<std::uint64_t>::max() - digit) / 10)
-            return false;
-        count = count * 10 + digit;
-    }
-    return true;
-}
-
 std::string quoted(std::string_view text)
 {
     // Bytes of a broken file may be anything; the console gets a short,
@@ -190,7 +157,7 @@ private:
         bool vertexSeen = false;
         while (source_.line(text)) {
             ++lineNumber;
-            const std::vector<std::string_view> w = words(text);
+            const std::vector<std::string_view> w = splitWords(text);
             const std::string where = "PLY header line " + std::to_string(lineNumber) + ": ";
             if (w.empty())
                 return fail(where + "empty line");
@@ -367,7 +334,7 @@ private:
                 if (!source_.line(text))
                     return fail(cutShort(element, row));
                 ++line_;
-                w = words(text);
+                w = splitWords(text);
             } while (w.empty());
             const std::string where =
                 "line " + std::to_string(line_) + " (" + element.name + " " + std::to_string(row) + "): ";

@@ -1,10 +1,9 @@
 #include "io/GzipInput.h"
-#include "io/PointInput.h"
+#include "fuzz/GzipBytes.h"
+#include "fuzz/PointReading.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <zlib.h>
 
 #include <cstring>
 #include <string>
@@ -14,43 +13,15 @@ using testsupport::writeTempFile;
 
 namespace {
 
-struct Read {
-    bool ok = false;
-    std::vector<CGVertex> positions;
-    std::vector<CGVector> normals;
-    PointReadReport report;
-};
-
-Read readFile(const std::string& path)
-{
-    Read result;
-    result.ok = readPoints(
-        path,
-        [&result](const CGVertex& p, const CGVector& n) {
-            result.positions.push_back(p);
-            result.normals.push_back(n);
-        },
-        true, result.report);
-    return result;
-}
-
 // text as one gzip member, as gzip writes it.
 std::string gzipped(const std::string& text)
 {
-    z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
+    std::string out = ::gzipped(text, 9);
+    EXPECT_FALSE(out.empty());
     return out;
 }
 
-void expectSameRead(const Read& plain, const Read& packed)
+void expectSameRead(const PointReading& plain, const PointReading& packed)
 {
     ASSERT_TRUE(packed.ok) << packed.report.problem;
     EXPECT_EQ(packed.report.layout, plain.report.layout);
@@ -74,31 +45,31 @@ TEST(GzipInput, EveryLayoutReadsAsItsUncompressedSelf)
                             "property float z\nend_header\n1 2 3\n4 5 6\n";
     const std::string pcd = "FIELDS x y z\nSIZE 4 4 4\nTYPE F F F\nWIDTH 1\nDATA ascii\n1 2 3\n";
     for (const std::string& plain : {text, ply, pcd}) {
-        const Read expected = readFile(writeTempFile("plain", plain));
+        const PointReading expected = readPointsAt(writeTempFile("plain", plain));
         ASSERT_TRUE(expected.ok && !expected.positions.empty());
         // Whatever the name; two members read as one file.
-        expectSameRead(expected, readFile(writeTempFile("points.txt", gzipped(plain))));
+        expectSameRead(expected, readPointsAt(writeTempFile("points.txt", gzipped(plain))));
         const std::size_t half = plain.find('\n', plain.size() / 2) + 1;
-        expectSameRead(expected,
-                       readFile(writeTempFile("two.gz", gzipped(plain.substr(0, half)) + gzipped(plain.substr(half)))));
+        expectSameRead(expected, readPointsAt(writeTempFile("two.gz", gzipped(plain.substr(0, half)) +
+                                                                          gzipped(plain.substr(half)))));
     }
 }
 
 TEST(GzipInput, CutOrCorruptStreamsFailWithTheirReason)
 {
     const std::string packed = gzipped("1 2 3 0 0 1\n4 5 6 0 0 1\n7 8 9 0 0 1\n");
-    const Read cut = readFile(writeTempFile("cut.gz", packed.substr(0, packed.size() - 6)));
+    const PointReading cut = readPointsAt(writeTempFile("cut.gz", packed.substr(0, packed.size() - 6)));
     EXPECT_FALSE(cut.ok);
     EXPECT_NE(cut.report.problem.find("cut short"), std::string::npos) << cut.report.problem;
 
     // The last eight bytes hold the checksum and the length.
     std::string wrongSum = packed;
     wrongSum[wrongSum.size() - 8] ^= 1;
-    const Read corrupt = readFile(writeTempFile("sum.gz", wrongSum));
+    const PointReading corrupt = readPointsAt(writeTempFile("sum.gz", wrongSum));
     EXPECT_FALSE(corrupt.ok);
     EXPECT_EQ(corrupt.report.problem, "the gzip data is corrupt: incorrect data check");
 
-    const Read garbage = readFile(writeTempFile("garbage.gz", std::string("\x1f\x8b\x08\x00garbage", 11)));
+    const PointReading garbage = readPointsAt(writeTempFile("garbage.gz", std::string("\x1f\x8b\x08\x00garbage", 11)));
     EXPECT_FALSE(garbage.ok);
     EXPECT_NE(garbage.report.problem.find("gzip data"), std::string::npos) << garbage.report.problem;
 }

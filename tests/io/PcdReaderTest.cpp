@@ -1,5 +1,5 @@
 #include "io/PcdReader.h"
-#include "io/PointInput.h"
+#include "fuzz/PointReading.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,24 +16,9 @@ using testsupport::writeTempFile;
 
 namespace {
 
-struct Read {
-    bool ok = false;
-    std::vector<CGVertex> positions;
-    std::vector<CGVector> normals;
-    PointReadReport report;
-};
-
-Read readBytes(const std::string& bytes)
+PointReading readBytes(const std::string& bytes)
 {
-    Read result;
-    result.ok = readPoints(
-        writeTempFile("cloud.pcd", bytes),
-        [&result](const CGVertex& p, const CGVector& n) {
-            result.positions.push_back(p);
-            result.normals.push_back(n);
-        },
-        true, result.report);
-    return result;
+    return readPointsAt(writeTempFile("cloud.pcd", bytes));
 }
 
 template <typename T>
@@ -66,7 +51,7 @@ std::string binaryRow(float x, std::int16_t y, double z)
            raw(0.5f) + raw(0.5f) + raw(0.0f) + raw(0.25f) + raw(0.003f);
 }
 
-void expectTwoPointCloud(const Read& read)
+void expectTwoPointCloud(const PointReading& read)
 {
     ASSERT_TRUE(read.ok) << read.report.problem;
     EXPECT_EQ(read.report.layout, PointLayout::pcd);
@@ -116,8 +101,8 @@ TEST(PcdReader, EveryDataKindReadsTheSameCloud)
 
 TEST(PcdReader, WithoutNormalFieldsThePointsHaveNone)
 {
-    const Read read = readBytes("VERSION .7\nFIELDS x y z intensity\nSIZE 4 4 4 4\nTYPE F F F F\nWIDTH 1\n"
-                                "HEIGHT 1\nPOINTS 1\nDATA ascii\n1 2 3 9\n");
+    const PointReading read = readBytes("VERSION .7\nFIELDS x y z intensity\nSIZE 4 4 4 4\nTYPE F F F F\nWIDTH 1\n"
+                                        "HEIGHT 1\nPOINTS 1\nDATA ascii\n1 2 3 9\n");
     ASSERT_TRUE(read.ok) << read.report.problem;
     EXPECT_FALSE(read.report.hasNormals);
     ASSERT_EQ(read.positions.size(), 1u);
@@ -157,7 +142,7 @@ TEST(PcdReader, MalformedFilesFailWithTheirReason)
          "compressed data is corrupt"},
     };
     for (const auto& c : cases) {
-        const Read read = readBytes(c.bytes);
+        const PointReading read = readBytes(c.bytes);
         EXPECT_FALSE(read.ok) << c.bytes;
         EXPECT_NE(read.report.problem.find(c.reason), std::string::npos) << read.report.problem << "\n" << c.bytes;
     }
