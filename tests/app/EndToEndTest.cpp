@@ -445,6 +445,7 @@ TEST(EndToEnd, OpenFailuresSayTheirCause)
     const std::string missing = testsupport::tempPath("missing.ply");
     EXPECT_EQ(run({"file:" + missing, "view:0"}).err, "tri3d: No such file or directory\n");
     EXPECT_EQ(run({"file:" + testing::TempDir(), "view:0"}).err, "tri3d: Is a directory\n");
+}
 
 TEST(EndToEnd, FaultySurfaceGetsOneLineOnStandardErrorUnlessCleaned)
 {
