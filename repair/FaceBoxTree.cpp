@@ -1,11 +1,13 @@
 #include "repair/FaceBoxTree.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace {
 
 constexpr std::uint32_t kLeafFaces = 4;
 constexpr std::uint32_t kNoLeaf = 0xffffffffu;
+constexpr std::uint32_t kGone = 0xffffffffu;  // a place in a leaf whose face was dropped
 
 Box merged(const Box& a, const Box& b)
 {
@@ -125,7 +127,7 @@ void FaceBoxTree::query(const Box& box, std::vector<std::uint32_t>& found) const
             continue;
         if (node.leaf) {
             for (std::uint32_t i = node.first; i < node.first + node.count; ++i)
-                if (boxes_[order_[i]].meets(box))
+                if (order_[i] != kGone && boxes_[order_[i]].meets(box))
                     found.push_back(order_[i]);
             if (node.joined > 0)
                 for (std::uint32_t f : joined_[node.joined - 1])
@@ -177,5 +179,33 @@ void FaceBoxTree::refresh(std::uint32_t face)
         if (at == 0)
             break;
         at = nodes_[at].parent;
+    }
+}
+
+void FaceBoxTree::keepOnly(const std::vector<bool>& kept)
+{
+    assert(kept.size() == boxes_.size());
+    std::vector<std::uint32_t> renamed(kept.size(), kGone);
+    std::uint32_t next = 0;
+    for (std::uint32_t f = 0; f < kept.size(); ++f) {
+        if (!kept[f])
+            continue;
+        renamed[f] = next;
+        boxes_[next] = boxes_[f];
+        leafOf_[next] = leafOf_[f];
+        ++next;
+    }
+    boxes_.resize(next);
+    leafOf_.resize(next);
+    // the boxes above a dropped face stay as wide as they were: looser, never wrong
+    for (std::uint32_t& f : order_)
+        if (f != kGone)
+            f = renamed[f];
+    for (std::vector<std::uint32_t>& list : joined_) {
+        std::size_t at = 0;
+        for (const std::uint32_t f : list)
+            if (renamed[f] != kGone)
+                list[at++] = renamed[f];
+        list.resize(at);
     }
 }

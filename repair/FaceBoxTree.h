@@ -36,6 +36,12 @@ public:
     // Takes a face that was appended or changed in place since the build.
     void refresh(std::uint32_t face);
 
+    // Follows the face list after it kept only the faces marked in kept (one
+    // mark per face the tree knows), the rest closing up in order: the tree
+    // renames its faces instead of being built again, so the steps of a
+    // repair can share one.
+    void keepOnly(const std::vector<bool>& kept);
+
 private:
     struct Node {
         Box box;

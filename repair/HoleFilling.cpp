@@ -102,8 +102,9 @@ Loops findLoops(const Faces& faces, const EdgeTable& table)
 // time, so that each sees the edges the ones before it added.
 class HoleFiller {
 public:
-    HoleFiller(const std::vector<CGVertex>& positions, Faces& faces, const EdgeTable& table, bool foldsAllowed)
-        : positions_(positions), faces_(faces), table_(table), tree_(positions, faces), foldsAllowed_(foldsAllowed)
+    HoleFiller(const std::vector<CGVertex>& positions, Faces& faces, const EdgeTable& table, FaceBoxTree& tree,
+               bool foldsAllowed)
+        : positions_(positions), faces_(faces), table_(table), tree_(tree), foldsAllowed_(foldsAllowed)
     {
     }
 
@@ -135,7 +136,7 @@ private:
     const std::vector<CGVertex>& positions_;
     Faces& faces_;
     const EdgeTable& table_;  // the faces before any hole was closed
-    FaceBoxTree tree_;
+    FaceBoxTree& tree_;       // not owned
     bool foldsAllowed_;
     std::unordered_set<std::uint64_t> addedEdges_;
     std::unordered_set<std::uint64_t> forbidden_;  // (i * n + m) * n + j of the loop being closed
@@ -291,7 +292,7 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
 // Drops faces that lie in a short hole's outline by two of their edges: a
 // flap hanging into the hole on one edge, which no closing can get past.
 // False when there was none.
-bool removeFlaps(Faces& faces, const EdgeTable& table, std::size_t limit, std::uint64_t& removed)
+bool removeFlaps(Faces& faces, const EdgeTable& table, FaceBoxTree& boxes, std::size_t limit, std::uint64_t& removed)
 {
     const Loops loops = findLoops(faces, table);
     std::vector<bool> keep(faces.size(), true);
@@ -311,23 +312,26 @@ bool removeFlaps(Faces& faces, const EdgeTable& table, std::size_t limit, std::u
                 any = true;
             }
     }
-    if (any)
+    if (any) {
         removed += keepMarked(faces, keep);
+        boxes.keepOnly(keep);
+    }
     return any;
 }
 
 }  // namespace
 
-HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::size_t maxHoleEdges, bool foldsAllowed)
+HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, std::size_t maxHoleEdges,
+                     bool foldsAllowed)
 {
     HoleCounts counts;
     const std::size_t limit = std::min(maxHoleEdges, kMaxHoleEdges);
     EdgeTable table(faces, positions.size());
     // a flap's going can bare another
-    for (int round = 0; round < 3 && removeFlaps(faces, table, limit, counts.removedFlaps); ++round)
+    for (int round = 0; round < 3 && removeFlaps(faces, table, boxes, limit, counts.removedFlaps); ++round)
         table = EdgeTable(faces, positions.size());
     const Loops loops = findLoops(faces, table);
-    HoleFiller filler(positions, faces, table, foldsAllowed);
+    HoleFiller filler(positions, faces, table, boxes, foldsAllowed);
     for (std::size_t i = 0; i < loops.points.size(); ++i) {
         if (loops.points[i].size() > limit || loops.points[i].size() < 3)
             continue;

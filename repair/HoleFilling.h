@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+class FaceBoxTree;
+
 // What the hole filling did.
 struct HoleCounts {
     std::uint64_t removedFlaps = 0;  // faces in a short outline by two edges, dropped before closing
@@ -21,6 +23,7 @@ struct HoleCounts {
 // least area, among those that give no edge a third face, fold back onto no face beside the hole and meet no face
 // anywhere.
 // With foldsAllowed, a closing may bend back onto a face beside the hole:
-// the last resort for a hole that would stay open otherwise.
-HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::size_t maxHoleEdges,
+// the last resort for a hole that would stay open otherwise. The box tree
+// must know the faces as they are, and follows them.
+HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, std::size_t maxHoleEdges,
                      bool foldsAllowed = false);

@@ -4,6 +4,7 @@
 #include "geometry/Surface.h"
 #include "repair/EdgeFlips.h"
 #include "repair/EdgeTable.h"
+#include "repair/FaceBoxTree.h"
 #include "repair/FoldRemoval.h"
 #include "repair/HoleFilling.h"
 #include "repair/HoleRefill.h"
@@ -49,10 +50,14 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     }
     steps.advance(1);
 
+    // One box tree serves every step from here on: each step tells it of
+    // the faces it adds, turns or drops, so none has to build its own.
+    FaceBoxTree boxes(surface.positions, faces);
+
     // Faces that cross each other but share no edge pass every edge test.
-    counts.removedIntersecting = removeIntersections(surface, faces);
+    counts.removedIntersecting = removeIntersections(surface, faces, boxes);
     if (counts.removedIntersecting > 0)
-        counts.removedPieces += removePinches(faces, pointCount);
+        counts.removedPieces += removePinches(faces, pointCount, &boxes);
     steps.advance(1);
 
     // Holes first grow inward over the points inside them; what then
@@ -61,18 +66,18 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     // those go, and the larger hole is grown and closed again.
     for (int round = 0;; ++round) {
         if (maxHoleEdges > 0) {
-            const RefillCounts refilled = refillHoles(surface, faces);
+            const RefillCounts refilled = refillHoles(surface, faces, boxes);
             counts.facesAdded += refilled.facesAdded;
             counts.refilledPoints += refilled.pointsUsed;
         }
-        const HoleCounts holes = fillHoles(surface.positions, faces, maxHoleEdges, round == kWideningRounds);
+        const HoleCounts holes = fillHoles(surface.positions, faces, boxes, maxHoleEdges, round == kWideningRounds);
         counts.removedPieces += holes.removedFlaps;
         counts.filledHoles += holes.filled;
         counts.facesAdded += holes.facesAdded;
         counts.holesLeftOpen = holes.leftOpen;
         if (holes.leftOpen == 0 || round == kWideningRounds)
             break;
-        counts.removedPieces += removeFacesAt(faces, holes.openCorners, pointCount);
+        counts.removedPieces += removeFacesAt(faces, holes.openCorners, pointCount, &boxes);
     }
     steps.advance(1);
 
@@ -82,7 +87,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
                              counts.flippedFaces + counts.removedIntersecting + counts.facesAdded >
                          0;
     if (changed)
-        counts.turnedEdges = flipSlivers(surface, faces, kFlipPasses);
+        counts.turnedEdges = flipSlivers(surface, faces, boxes, kFlipPasses);
     steps.advance(1);
     return counts;
 }

@@ -1,6 +1,7 @@
 #include "repair/EdgeFlips.h"
 #include "repair/ExactPredicates.h"
 #include "repair/FaceBoxTree.h"
+#include "repair/FaceEdits.h"
 #include "repair/HoleRefill.h"
 #include "repair/SelfIntersections.h"
 #include "repair/SurfaceReport.h"
@@ -101,6 +102,11 @@ TEST(FaceBoxTree, FindsWhatAScanFindsAfterFacesComeAndChange)
     tree.refresh(static_cast<std::uint32_t>(faces.size() - 1));
     faces[5] = {100, 101, 112};  // moved far from its first place
     tree.refresh(5);
+    // dropping faces renames every later one, the appended one too
+    std::vector<bool> kept(faces.size(), true);
+    kept[0] = kept[6] = kept[40] = false;
+    keepMarked(faces, kept);
+    tree.keepOnly(kept);
     for (std::uint32_t probe = 0; probe < faces.size(); probe += 7) {
         const Box box = boxOf(grid.positions, faces[probe]);
         std::vector<std::uint32_t> found;
@@ -124,7 +130,8 @@ TEST(RemoveIntersections, DropsTheFaceThatCrossesMostAndKeepsTheSheet)
     s.normals.resize(s.positions.size(), CGVector{0, 0, 1});
     s.faces.push_back({16, 17, 18});  // stands through two faces of the sheet
     EXPECT_EQ(intersectingPairs(s.positions, s.faces).size(), 2u);
-    EXPECT_EQ(removeIntersections(s, s.faces), 1u);
+    FaceBoxTree boxes(s.positions, s.faces);
+    EXPECT_EQ(removeIntersections(s, s.faces, boxes), 1u);
     EXPECT_EQ(s.faces.size(), 4u);
     EXPECT_TRUE(intersectingPairs(s.positions, s.faces).empty());
 }
@@ -142,7 +149,8 @@ TEST(RefillHoles, GrowsOverThePointsInAHole)
             s.faces.push_back({a, a + 1, a + 6});
             s.faces.push_back({a, a + 6, a + 5});
         }
-    const RefillCounts counts = refillHoles(s, s.faces);
+    FaceBoxTree boxes(s.positions, s.faces);
+    const RefillCounts counts = refillHoles(s, s.faces, boxes);
     EXPECT_EQ(counts.pointsUsed, 1u);
     const SurfaceReport r = reportOn(s);
     EXPECT_EQ(r.boundaryLoops, 1u) << "only the grid's own border";
