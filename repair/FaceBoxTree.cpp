@@ -6,6 +6,11 @@
 namespace {
 
 constexpr std::uint32_t kLeafFaces = 4;
+
+// Faces that joined leaves after the build, as a share of the faces: past
+// this the tree is built again, as loose leaves with long lists of late
+// faces slow every query down more than a build costs.
+constexpr std::size_t kMostJoinedShare = 32;
 constexpr std::uint32_t kNoLeaf = 0xffffffffu;
 constexpr std::uint32_t kGone = 0xffffffffu;  // a place in a leaf whose face was dropped
 
@@ -53,6 +58,14 @@ Box boxOf(const std::vector<CGVertex>& positions, const Face& face)
 FaceBoxTree::FaceBoxTree(const std::vector<CGVertex>& positions, const Faces& faces)
     : positions_(positions), faces_(faces)
 {
+    build();
+}
+
+void FaceBoxTree::build()
+{
+    nodes_.clear();
+    joined_.clear();
+    joinedSinceBuild_ = 0;
     boxes_.resize(faces_.size());
     order_.resize(faces_.size());
     leafOf_.resize(faces_.size());
@@ -162,6 +175,11 @@ void FaceBoxTree::refresh(std::uint32_t face)
         nodes_.emplace_back();
         nodes_[0].box = boxes_[face];
         nodes_[0].leaf = true;
+    }
+    if (leafOf_[face] == kNoLeaf && ++joinedSinceBuild_ * kMostJoinedShare > boxes_.size() &&
+        face + 1 == faces_.size()) {
+        build();
+        return;
     }
     if (leafOf_[face] == kNoLeaf) {
         const std::uint32_t leaf = leafFor(boxes_[face]);

@@ -52,6 +52,7 @@ private:
         bool leaf = false;
     };
 
+    void build();
     void sortAlongCurve();
     std::uint32_t buildRange(std::uint32_t first, std::uint32_t last, std::uint32_t parent);
     std::uint32_t leafFor(const Box& box) const;
@@ -63,4 +64,5 @@ private:
     std::vector<Node> nodes_;
     std::vector<std::uint32_t> leafOf_;  // per face
     std::vector<std::vector<std::uint32_t>> joined_;
+    std::size_t joinedSinceBuild_ = 0;
 };
