@@ -12,6 +12,8 @@
 #include "repair/PieceRemoval.h"
 #include "repair/SelfIntersections.h"
 
+#include <vector>
+
 namespace {
 
 // Sweeps of the sliver flips: later sweeps turn few edges.
@@ -19,6 +21,29 @@ constexpr int kFlipPasses = 2;
 
 // How often the faces around holes that would not close are taken away.
 constexpr int kWideningRounds = 4;
+
+// The points and, rings times over, every corner of a face at one of
+// them.
+std::vector<std::uint32_t> ringsAround(const Faces& faces, std::vector<std::uint32_t> points, std::size_t pointCount,
+                                       int rings)
+{
+    std::vector<bool> marked(pointCount, false);
+    for (std::uint32_t p : points)
+        marked[p] = true;
+    for (int ring = 0; ring < rings; ++ring) {
+        std::vector<bool> next = marked;
+        for (const Face& face : faces)
+            if (marked[face[0]] || marked[face[1]] || marked[face[2]])
+                for (std::uint32_t corner : face)
+                    next[corner] = true;
+        marked.swap(next);
+    }
+    points.clear();
+    for (std::uint32_t p = 0; p < pointCount; ++p)
+        if (marked[p])
+            points.push_back(p);
+    return points;
+}
 
 }  // namespace
 
@@ -77,7 +102,8 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         counts.holesLeftOpen = holes.leftOpen;
         if (holes.leftOpen == 0 || round == kWideningRounds)
             break;
-        counts.removedPieces += removeFacesAt(faces, holes.openCorners, pointCount, &boxes);
+        counts.removedPieces +=
+            removeFacesAt(faces, ringsAround(faces, holes.openCorners, pointCount, round / 2), pointCount, &boxes);
     }
     steps.advance(1);
 
