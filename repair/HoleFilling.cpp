@@ -319,10 +319,22 @@ bool removeFlaps(Faces& faces, const EdgeTable& table, FaceBoxTree& boxes, std::
     return any;
 }
 
+// Whether most of an outline's edges had two faces in the surface as made:
+// a hole the repair opened, which the outline's length says nothing about.
+bool openedByRepair(const std::vector<std::uint32_t>& loop, const std::unordered_set<std::uint64_t>* openAsMade)
+{
+    if (openAsMade == nullptr || loop.size() > kMaxHoleEdges)
+        return false;
+    std::size_t open = 0;
+    for (std::size_t k = 0; k < loop.size(); ++k)
+        open += openAsMade->count(edgeKey(loop[k], loop[(k + 1) % loop.size()]));
+    return 2 * open < loop.size();
+}
+
 }  // namespace
 
 HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, std::size_t maxHoleEdges,
-                     bool foldsAllowed)
+                     bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade)
 {
     HoleCounts counts;
     const std::size_t limit = std::min(maxHoleEdges, kMaxHoleEdges);
@@ -333,7 +345,8 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
     const Loops loops = findLoops(faces, table);
     HoleFiller filler(positions, faces, table, boxes, foldsAllowed);
     for (std::size_t i = 0; i < loops.points.size(); ++i) {
-        if (loops.points[i].size() > limit || loops.points[i].size() < 3)
+        const std::vector<std::uint32_t>& loop = loops.points[i];
+        if (loop.size() < 3 || (loop.size() > limit && !openedByRepair(loop, openAsMade)))
             continue;
         if (const std::size_t made = filler.fill(loops.points[i], loops.sides[i])) {
             ++counts.filled;

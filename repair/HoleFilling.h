@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 class FaceBoxTree;
@@ -24,6 +25,8 @@ struct HoleCounts {
 // anywhere.
 // With foldsAllowed, a closing may bend back onto a face beside the hole:
 // the last resort for a hole that would stay open otherwise. The box tree
-// must know the faces as they are, and follows them.
+// must know the faces as they are, and follows them. Given the edges open in
+// the surface as made (by edgeKey), a longer outline with fewer than half its
+// edges among them is closed too: the repair opened that hole, not the samples.
 HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, std::size_t maxHoleEdges,
-                     bool foldsAllowed = false);
+                     bool foldsAllowed = false, const std::unordered_set<std::uint64_t>* openAsMade = nullptr);

@@ -5,6 +5,7 @@
 #include "repair/EdgeFlips.h"
 #include "repair/EdgeTable.h"
 #include "repair/FaceBoxTree.h"
+#include "repair/FaceEdits.h"
 #include "repair/FoldRemoval.h"
 #include "repair/HoleFilling.h"
 #include "repair/HoleRefill.h"
@@ -12,6 +13,7 @@
 #include "repair/PieceRemoval.h"
 #include "repair/SelfIntersections.h"
 
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -59,6 +61,11 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     // Each step reads the edges as the step before left them; the table is
     // built again only when a step changed the faces.
     EdgeTable table(faces, pointCount);
+    // The outlines the samples left, told apart from those the repair opens.
+    std::unordered_set<std::uint64_t> openAsMade;
+    for (std::size_t e = 0; e < table.edgeCount(); ++e)
+        if (table.uses(e) == 1)
+            openAsMade.insert(edgeKey(table.lower(e), table.higher(e)));
     counts.removedDuplicates = removeDuplicates(faces, table);
     if (counts.removedDuplicates > 0)
         table = EdgeTable(faces, pointCount);
@@ -95,7 +102,8 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
             counts.facesAdded += refilled.facesAdded;
             counts.refilledPoints += refilled.pointsUsed;
         }
-        const HoleCounts holes = fillHoles(surface.positions, faces, boxes, maxHoleEdges, round == kWideningRounds);
+        const HoleCounts holes = fillHoles(surface.positions, faces, boxes, maxHoleEdges, round == kWideningRounds,
+                                           maxHoleEdges > 0 ? &openAsMade : nullptr);
         counts.removedPieces += holes.removedFlaps;
         counts.filledHoles += holes.filled;
         counts.facesAdded += holes.facesAdded;
