@@ -25,6 +25,11 @@ constexpr double kFoldAngle =
 // minutes and gigabytes, and it is left open whatever holes:<N> says.
 constexpr std::size_t kMaxHoleEdges = 1000;
 
+// A hole the repair opened is closed up to this outline length whatever
+// holes:<N> says: on noisy scans such outlines run into the hundreds, and
+// every try at closing one costs the cube of its length.
+constexpr std::size_t kMaxOpenedEdges = 60;
+
 // A triangle with a smallest angle under 5 degrees, as a cosine.
 const double kThin = std::cos(5.0 * kPi / 180.0);
 
@@ -323,7 +328,7 @@ bool removeFlaps(Faces& faces, const EdgeTable& table, FaceBoxTree& boxes, std::
 // a hole the repair opened, which the outline's length says nothing about.
 bool openedByRepair(const std::vector<std::uint32_t>& loop, const std::unordered_set<std::uint64_t>* openAsMade)
 {
-    if (openAsMade == nullptr || loop.size() > kMaxHoleEdges)
+    if (openAsMade == nullptr || loop.size() > kMaxOpenedEdges)
         return false;
     std::size_t open = 0;
     for (std::size_t k = 0; k < loop.size(); ++k)
