@@ -35,6 +35,9 @@ const double kThin = std::cos(5.0 * kPi / 180.0);
 
 // How many closings of one hole are tried before it is left open.
 constexpr int kAttempts = 12;
+// The same for an outline past holes:<N> that the repair opened: each try
+// there costs many times more, and few such outlines close after three.
+constexpr int kLongAttempts = 3;
 
 // The hole loops: closed walks along boundary edges, each run opposite to
 // the face beside it, split where a walk comes back to a point it passed,
@@ -116,7 +119,7 @@ public:
     // How many faces closed the loop, appended to the faces; 0 when every
     // way of closing it tried would give an edge a third face, make a
     // duplicate, fold back onto a face beside the hole or meet a face.
-    std::size_t fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides);
+    std::size_t fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides, int attempts);
 
 private:
     struct Cost {
@@ -256,14 +259,15 @@ bool HoleFiller::meetsNothing(const Face& face, const std::vector<Face>& before)
     return true;
 }
 
-std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides)
+std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides,
+                             int attempts)
 {
     const std::size_t n = loop.size();
     forbidden_.clear();
     std::vector<Face> faces;
     // Each try forbids the first triangle that met a face and asks again
     // for the best closing without it.
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         const std::vector<Face> places = closing(loop, sides);
         if (places.empty())
             return 0;
@@ -353,7 +357,8 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
         const std::vector<std::uint32_t>& loop = loops.points[i];
         if (loop.size() < 3 || (loop.size() > limit && !openedByRepair(loop, openAsMade)))
             continue;
-        if (const std::size_t made = filler.fill(loops.points[i], loops.sides[i])) {
+        if (const std::size_t made =
+                filler.fill(loops.points[i], loops.sides[i], loop.size() > limit ? kLongAttempts : kAttempts)) {
             ++counts.filled;
             counts.facesAdded += made;
         } else {
