@@ -56,8 +56,13 @@ bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, co
 
 std::uint64_t flipSlivers(const Surface& surface, Faces& faces, int passes)
 {
+    FaceBoxTree tree(surface.positions, faces);
+    return flipSlivers(surface, faces, tree, passes);
+}
+
+std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, int passes)
+{
     const std::vector<CGVertex>& positions = surface.positions;
-    FaceBoxTree tree(positions, faces);
     std::uint64_t flips = 0;
     std::unordered_set<std::uint64_t> made;  // edges this sweep drew, which its table does not know
     std::vector<std::uint32_t> near;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+class FaceBoxTree;
+
 // Turns the edge between two faces to the quad's other diagonal wherever
 // that raises the smaller of the two faces' smallest angles, keeps the
 // winding, keeps both new faces facing with the old ones and the point
@@ -11,3 +13,5 @@
 // part), and meets no other face. At most `passes` sweeps over the edges.
 // Returns how many edges turned; faces keep their places in the list.
 std::uint64_t flipSlivers(const Surface& surface, Faces& faces, int passes);
+// The same with a box tree that knows the faces as they are, and follows them.
+std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, int passes);

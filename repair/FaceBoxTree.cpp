@@ -1,11 +1,18 @@
 #include "repair/FaceBoxTree.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace {
 
 constexpr std::uint32_t kLeafFaces = 4;
+
+// Faces that joined leaves after the build, as a share of the faces: past
+// this the tree is built again, as loose leaves with long lists of late
+// faces slow every query down more than a build costs.
+constexpr std::size_t kMostJoinedShare = 32;
 constexpr std::uint32_t kNoLeaf = 0xffffffffu;
+constexpr std::uint32_t kGone = 0xffffffffu;  // a place in a leaf whose face was dropped
 
 Box merged(const Box& a, const Box& b)
 {
@@ -51,6 +58,14 @@ Box boxOf(const std::vector<CGVertex>& positions, const Face& face)
 FaceBoxTree::FaceBoxTree(const std::vector<CGVertex>& positions, const Faces& faces)
     : positions_(positions), faces_(faces)
 {
+    build();
+}
+
+void FaceBoxTree::build()
+{
+    nodes_.clear();
+    joined_.clear();
+    joinedSinceBuild_ = 0;
     boxes_.resize(faces_.size());
     order_.resize(faces_.size());
     leafOf_.resize(faces_.size());
@@ -125,7 +140,7 @@ void FaceBoxTree::query(const Box& box, std::vector<std::uint32_t>& found) const
             continue;
         if (node.leaf) {
             for (std::uint32_t i = node.first; i < node.first + node.count; ++i)
-                if (boxes_[order_[i]].meets(box))
+                if (order_[i] != kGone && boxes_[order_[i]].meets(box))
                     found.push_back(order_[i]);
             if (node.joined > 0)
                 for (std::uint32_t f : joined_[node.joined - 1])
@@ -161,6 +176,11 @@ void FaceBoxTree::refresh(std::uint32_t face)
         nodes_[0].box = boxes_[face];
         nodes_[0].leaf = true;
     }
+    if (leafOf_[face] == kNoLeaf && ++joinedSinceBuild_ * kMostJoinedShare > boxes_.size() &&
+        face + 1 == faces_.size()) {
+        build();
+        return;
+    }
     if (leafOf_[face] == kNoLeaf) {
         const std::uint32_t leaf = leafFor(boxes_[face]);
         if (nodes_[leaf].joined == 0) {
@@ -177,5 +197,33 @@ void FaceBoxTree::refresh(std::uint32_t face)
         if (at == 0)
             break;
         at = nodes_[at].parent;
+    }
+}
+
+void FaceBoxTree::keepOnly(const std::vector<bool>& kept)
+{
+    assert(kept.size() == boxes_.size());
+    std::vector<std::uint32_t> renamed(kept.size(), kGone);
+    std::uint32_t next = 0;
+    for (std::uint32_t f = 0; f < kept.size(); ++f) {
+        if (!kept[f])
+            continue;
+        renamed[f] = next;
+        boxes_[next] = boxes_[f];
+        leafOf_[next] = leafOf_[f];
+        ++next;
+    }
+    boxes_.resize(next);
+    leafOf_.resize(next);
+    // the boxes above a dropped face stay as wide as they were: looser, never wrong
+    for (std::uint32_t& f : order_)
+        if (f != kGone)
+            f = renamed[f];
+    for (std::vector<std::uint32_t>& list : joined_) {
+        std::size_t at = 0;
+        for (const std::uint32_t f : list)
+            if (renamed[f] != kGone)
+                list[at++] = renamed[f];
+        list.resize(at);
     }
 }

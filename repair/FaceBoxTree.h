@@ -36,6 +36,12 @@ public:
     // Takes a face that was appended or changed in place since the build.
     void refresh(std::uint32_t face);
 
+    // Follows the face list after it kept only the faces marked in kept (one
+    // mark per face the tree knows), the rest closing up in order: the tree
+    // renames its faces instead of being built again, so the steps of a
+    // repair can share one.
+    void keepOnly(const std::vector<bool>& kept);
+
 private:
     struct Node {
         Box box;
@@ -46,6 +52,7 @@ private:
         bool leaf = false;
     };
 
+    void build();
     void sortAlongCurve();
     std::uint32_t buildRange(std::uint32_t first, std::uint32_t last, std::uint32_t parent);
     std::uint32_t leafFor(const Box& box) const;
@@ -57,4 +64,5 @@ private:
     std::vector<Node> nodes_;
     std::vector<std::uint32_t> leafOf_;  // per face
     std::vector<std::vector<std::uint32_t>> joined_;
+    std::size_t joinedSinceBuild_ = 0;
 };

@@ -25,11 +25,19 @@ constexpr double kFoldAngle =
 // minutes and gigabytes, and it is left open whatever holes:<N> says.
 constexpr std::size_t kMaxHoleEdges = 1000;
 
+// A hole the repair opened is closed up to this outline length whatever
+// holes:<N> says: on noisy scans such outlines run into the hundreds, and
+// every try at closing one costs the cube of its length.
+constexpr std::size_t kMaxOpenedEdges = 60;
+
 // A triangle with a smallest angle under 5 degrees, as a cosine.
 const double kThin = std::cos(5.0 * kPi / 180.0);
 
 // How many closings of one hole are tried before it is left open.
 constexpr int kAttempts = 12;
+// The same for an outline past holes:<N> that the repair opened: each try
+// there costs many times more, and few such outlines close after three.
+constexpr int kLongAttempts = 3;
 
 // The hole loops: closed walks along boundary edges, each run opposite to
 // the face beside it, split where a walk comes back to a point it passed,
@@ -102,15 +110,16 @@ Loops findLoops(const Faces& faces, const EdgeTable& table)
 // time, so that each sees the edges the ones before it added.
 class HoleFiller {
 public:
-    HoleFiller(const std::vector<CGVertex>& positions, Faces& faces, const EdgeTable& table, bool foldsAllowed)
-        : positions_(positions), faces_(faces), table_(table), tree_(positions, faces), foldsAllowed_(foldsAllowed)
+    HoleFiller(const std::vector<CGVertex>& positions, Faces& faces, const EdgeTable& table, FaceBoxTree& tree,
+               bool foldsAllowed)
+        : positions_(positions), faces_(faces), table_(table), tree_(tree), foldsAllowed_(foldsAllowed)
     {
     }
 
     // How many faces closed the loop, appended to the faces; 0 when every
     // way of closing it tried would give an edge a third face, make a
     // duplicate, fold back onto a face beside the hole or meet a face.
-    std::size_t fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides);
+    std::size_t fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides, int attempts);
 
 private:
     struct Cost {
@@ -135,7 +144,7 @@ private:
     const std::vector<CGVertex>& positions_;
     Faces& faces_;
     const EdgeTable& table_;  // the faces before any hole was closed
-    FaceBoxTree tree_;
+    FaceBoxTree& tree_;       // not owned
     bool foldsAllowed_;
     std::unordered_set<std::uint64_t> addedEdges_;
     std::unordered_set<std::uint64_t> forbidden_;  // (i * n + m) * n + j of the loop being closed
@@ -250,14 +259,15 @@ bool HoleFiller::meetsNothing(const Face& face, const std::vector<Face>& before)
     return true;
 }
 
-std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides)
+std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides,
+                             int attempts)
 {
     const std::size_t n = loop.size();
     forbidden_.clear();
     std::vector<Face> faces;
     // Each try forbids the first triangle that met a face and asks again
     // for the best closing without it.
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         const std::vector<Face> places = closing(loop, sides);
         if (places.empty())
             return 0;
@@ -291,7 +301,7 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
 // Drops faces that lie in a short hole's outline by two of their edges: a
 // flap hanging into the hole on one edge, which no closing can get past.
 // False when there was none.
-bool removeFlaps(Faces& faces, const EdgeTable& table, std::size_t limit, std::uint64_t& removed)
+bool removeFlaps(Faces& faces, const EdgeTable& table, FaceBoxTree& boxes, std::size_t limit, std::uint64_t& removed)
 {
     const Loops loops = findLoops(faces, table);
     std::vector<bool> keep(faces.size(), true);
@@ -311,27 +321,44 @@ bool removeFlaps(Faces& faces, const EdgeTable& table, std::size_t limit, std::u
                 any = true;
             }
     }
-    if (any)
+    if (any) {
         removed += keepMarked(faces, keep);
+        boxes.keepOnly(keep);
+    }
     return any;
+}
+
+// Whether most of an outline's edges had two faces in the surface as made:
+// a hole the repair opened, which the outline's length says nothing about.
+bool openedByRepair(const std::vector<std::uint32_t>& loop, const std::unordered_set<std::uint64_t>* openAsMade)
+{
+    if (openAsMade == nullptr || loop.size() > kMaxOpenedEdges)
+        return false;
+    std::size_t open = 0;
+    for (std::size_t k = 0; k < loop.size(); ++k)
+        open += openAsMade->count(edgeKey(loop[k], loop[(k + 1) % loop.size()]));
+    return 2 * open < loop.size();
 }
 
 }  // namespace
 
-HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::size_t maxHoleEdges, bool foldsAllowed)
+HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, std::size_t maxHoleEdges,
+                     bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade)
 {
     HoleCounts counts;
     const std::size_t limit = std::min(maxHoleEdges, kMaxHoleEdges);
     EdgeTable table(faces, positions.size());
     // a flap's going can bare another
-    for (int round = 0; round < 3 && removeFlaps(faces, table, limit, counts.removedFlaps); ++round)
+    for (int round = 0; round < 3 && removeFlaps(faces, table, boxes, limit, counts.removedFlaps); ++round)
         table = EdgeTable(faces, positions.size());
     const Loops loops = findLoops(faces, table);
-    HoleFiller filler(positions, faces, table, foldsAllowed);
+    HoleFiller filler(positions, faces, table, boxes, foldsAllowed);
     for (std::size_t i = 0; i < loops.points.size(); ++i) {
-        if (loops.points[i].size() > limit || loops.points[i].size() < 3)
+        const std::vector<std::uint32_t>& loop = loops.points[i];
+        if (loop.size() < 3 || (loop.size() > limit && !openedByRepair(loop, openAsMade)))
             continue;
-        if (const std::size_t made = filler.fill(loops.points[i], loops.sides[i])) {
+        if (const std::size_t made =
+                filler.fill(loops.points[i], loops.sides[i], loop.size() > limit ? kLongAttempts : kAttempts)) {
             ++counts.filled;
             counts.facesAdded += made;
         } else {

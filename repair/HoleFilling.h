@@ -4,7 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
+
+class FaceBoxTree;
 
 // What the hole filling did.
 struct HoleCounts {
@@ -21,6 +24,9 @@ struct HoleCounts {
 // least area, among those that give no edge a third face, fold back onto no face beside the hole and meet no face
 // anywhere.
 // With foldsAllowed, a closing may bend back onto a face beside the hole:
-// the last resort for a hole that would stay open otherwise.
-HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, std::size_t maxHoleEdges,
-                     bool foldsAllowed = false);
+// the last resort for a hole that would stay open otherwise. The box tree
+// must know the faces as they are, and follows them. Given the edges open in
+// the surface as made (by edgeKey), a longer outline with fewer than half its
+// edges among them is closed too: the repair opened that hole, not the samples.
+HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, std::size_t maxHoleEdges,
+                     bool foldsAllowed = false, const std::unordered_set<std::uint64_t>* openAsMade = nullptr);

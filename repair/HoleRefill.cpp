@@ -62,7 +62,7 @@ struct EdgeState {
 
 class Refill {
 public:
-    Refill(const Surface& surface, Faces& faces);
+    Refill(const Surface& surface, Faces& faces, FaceBoxTree& boxes);
     RefillCounts run();
 
 private:
@@ -76,6 +76,7 @@ private:
     const Surface& surface_;
     const std::vector<CGVertex>& positions_;
     Faces& faces_;
+    FaceBoxTree& boxes_;                                                        // not owned
     const EdgeTable table_;                                                     // the edges before the refill
     std::unordered_map<std::uint64_t, EdgeState> edges_;                        // the edges the refill gave a face
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> boundaryAt_;  // other ends of one-face edges
@@ -87,10 +88,11 @@ private:
     RefillCounts counts_;
 };
 
-Refill::Refill(const Surface& surface, Faces& faces)
+Refill::Refill(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
     : surface_(surface),
       positions_(surface.positions),
       faces_(faces),
+      boxes_(boxes),
       table_(faces, surface.positions.size()),
       free_{surface.positions, {}}
 {
@@ -197,7 +199,6 @@ RefillCounts Refill::run()
     if (faces_.empty() || boundaryAt_.empty())
         return counts_;
     FreeTree tree(3, free_, nanoflann::KDTreeSingleIndexAdaptorParams(16));
-    FaceBoxTree boxes(positions_, faces_);
 
     for (const auto& [key, face] : faceOn_) {
         const auto lo = static_cast<std::uint32_t>(key >> 32), hi = static_cast<std::uint32_t>(key);
@@ -287,7 +288,7 @@ RefillCounts Refill::run()
             }
         }
         crossing.clear();
-        boxes.query(around, crossing);
+        boxes_.query(around, crossing);
         for (const auto& [offset, p] : candidates) {
             const Face face = {b, a, p};
             const Box box = boxOf(positions_, face);
@@ -300,7 +301,7 @@ RefillCounts Refill::run()
             if (!clear)
                 continue;
             addFace(a, b, p);
-            boxes.refresh(static_cast<std::uint32_t>(faces_.size() - 1));
+            boxes_.refresh(static_cast<std::uint32_t>(faces_.size() - 1));
             // an ear closed at a or b leaves a new edge there to go on from
             break;
         }
@@ -310,7 +311,7 @@ RefillCounts Refill::run()
 
 }  // namespace
 
-RefillCounts refillHoles(const Surface& surface, Faces& faces)
+RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
 {
-    return Refill(surface, faces).run();
+    return Refill(surface, faces, boxes).run();
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+class FaceBoxTree;
+
 // What the refill did.
 struct RefillCounts {
     std::uint64_t facesAdded = 0;
@@ -18,4 +20,5 @@ struct RefillCounts {
 // point normals do, span no more than a few times the surface's usual edge
 // and meet no face, it takes the one whose circle the points reach first
 // (as a Delaunay triangulation would). Appends faces; never moves a point.
-RefillCounts refillHoles(const Surface& surface, Faces& faces);
+// The box tree must know the faces as they are; it learns the new ones.
+RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes);

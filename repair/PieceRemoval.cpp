@@ -1,13 +1,14 @@
 #include "repair/PieceRemoval.h"
 
 #include "repair/EdgeTable.h"
+#include "repair/FaceBoxTree.h"
 #include "repair/FaceEdits.h"
 
 #include <algorithm>
 #include <utility>
 #include <vector>
 
-std::uint64_t removePinches(Faces& faces, std::size_t pointCount)
+std::uint64_t removePinches(Faces& faces, std::size_t pointCount, FaceBoxTree* boxes)
 {
     std::uint64_t removed = 0;
     for (;;) {
@@ -76,6 +77,8 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount)
         if (!any)
             return removed;
         removed += keepMarked(faces, keep);
+        if (boxes != nullptr)
+            boxes->keepOnly(keep);
     }
 }
 
@@ -109,7 +112,8 @@ std::uint64_t removeShreds(Faces& faces, std::size_t pointCount)
     return any ? keepMarked(faces, keep) : 0;
 }
 
-std::uint64_t removeFacesAt(Faces& faces, const std::vector<std::uint32_t>& points, std::size_t pointCount)
+std::uint64_t removeFacesAt(Faces& faces, const std::vector<std::uint32_t>& points, std::size_t pointCount,
+                            FaceBoxTree* boxes)
 {
     std::vector<bool> marked(pointCount, false);
     for (std::uint32_t p : points)
@@ -117,5 +121,8 @@ std::uint64_t removeFacesAt(Faces& faces, const std::vector<std::uint32_t>& poin
     std::vector<bool> keep(faces.size());
     for (std::size_t f = 0; f < faces.size(); ++f)
         keep[f] = !marked[faces[f][0]] && !marked[faces[f][1]] && !marked[faces[f][2]];
-    return keepMarked(faces, keep);
+    const std::uint64_t removed = keepMarked(faces, keep);
+    if (boxes != nullptr)
+        boxes->keepOnly(keep);
+    return removed;
 }

@@ -1,6 +1,7 @@
 #include "repair/SelfIntersections.h"
 
 #include "repair/FaceBoxTree.h"
+#include "repair/FaceEdits.h"
 #include "repair/SurfaceMath.h"
 #include "repair/TriangleIntersection.h"
 
@@ -9,8 +10,13 @@
 std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std::vector<CGVertex>& positions,
                                                                        const Faces& faces)
 {
+    return intersectingPairs(positions, faces, FaceBoxTree(positions, faces));
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std::vector<CGVertex>& positions,
+                                                                       const Faces& faces, const FaceBoxTree& tree)
+{
     std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
-    const FaceBoxTree tree(positions, faces);
     std::vector<std::uint32_t> near;
     for (std::uint32_t f = 0; f < faces.size(); ++f) {
         near.clear();
@@ -23,9 +29,9 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std
     return pairs;
 }
 
-std::uint64_t removeIntersections(const Surface& surface, Faces& faces)
+std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
 {
-    const auto pairs = intersectingPairs(surface.positions, faces);
+    const auto pairs = intersectingPairs(surface.positions, faces, boxes);
     if (pairs.empty())
         return 0;
     std::vector<std::uint32_t> meets(faces.size(), 0);
@@ -41,11 +47,7 @@ std::uint64_t removeIntersections(const Surface& surface, Faces& faces)
         const bool dropF = meets[f] > meets[g] || (meets[f] == meets[g] && fit(f) <= fit(g));
         keep[dropF ? f : g] = false;
     }
-    std::size_t kept = 0;
-    for (std::size_t f = 0; f < faces.size(); ++f)
-        if (keep[f])
-            faces[kept++] = faces[f];
-    const std::uint64_t removed = faces.size() - kept;
-    faces.resize(kept);
+    const std::uint64_t removed = keepMarked(faces, keep);
+    boxes.keepOnly(keep);
     return removed;
 }

@@ -6,13 +6,19 @@
 #include <utility>
 #include <vector>
 
+class FaceBoxTree;
+
 // Every pair of faces (lower index first) that meet beyond the corners and
 // the edge they share, found through a box tree and decided exactly.
 std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std::vector<CGVertex>& positions,
                                                                        const Faces& faces);
+// The same through a box tree that knows the faces as they are.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std::vector<CGVertex>& positions,
+                                                                       const Faces& faces, const FaceBoxTree& boxes);
 
 // Drops faces until no two of the rest meet: of each meeting pair, the face
 // that meets more others goes, and on a tie the one that fits the point
 // normals worse, so a fold's stray layer goes before the sheet it crosses.
 // Returns how many faces went; the rest keep their order.
-std::uint64_t removeIntersections(const Surface& surface, Faces& faces);
+// The box tree follows the faces that go.
+std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes);

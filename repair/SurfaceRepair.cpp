@@ -4,12 +4,17 @@
 #include "geometry/Surface.h"
 #include "repair/EdgeFlips.h"
 #include "repair/EdgeTable.h"
+#include "repair/FaceBoxTree.h"
+#include "repair/FaceEdits.h"
 #include "repair/FoldRemoval.h"
 #include "repair/HoleFilling.h"
 #include "repair/HoleRefill.h"
 #include "repair/ManifoldGrowth.h"
 #include "repair/PieceRemoval.h"
 #include "repair/SelfIntersections.h"
+
+#include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -18,6 +23,29 @@ constexpr int kFlipPasses = 2;
 
 // How often the faces around holes that would not close are taken away.
 constexpr int kWideningRounds = 4;
+
+// The points and, rings times over, every corner of a face at one of
+// them.
+std::vector<std::uint32_t> ringsAround(const Faces& faces, std::vector<std::uint32_t> points, std::size_t pointCount,
+                                       int rings)
+{
+    std::vector<bool> marked(pointCount, false);
+    for (std::uint32_t p : points)
+        marked[p] = true;
+    for (int ring = 0; ring < rings; ++ring) {
+        std::vector<bool> next = marked;
+        for (const Face& face : faces)
+            if (marked[face[0]] || marked[face[1]] || marked[face[2]])
+                for (std::uint32_t corner : face)
+                    next[corner] = true;
+        marked.swap(next);
+    }
+    points.clear();
+    for (std::uint32_t p = 0; p < pointCount; ++p)
+        if (marked[p])
+            points.push_back(p);
+    return points;
+}
 
 }  // namespace
 
@@ -33,6 +61,11 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     // Each step reads the edges as the step before left them; the table is
     // built again only when a step changed the faces.
     EdgeTable table(faces, pointCount);
+    // The outlines the samples left, told apart from those the repair opens.
+    std::unordered_set<std::uint64_t> openAsMade;
+    for (std::size_t e = 0; e < table.edgeCount(); ++e)
+        if (table.uses(e) == 1)
+            openAsMade.insert(edgeKey(table.lower(e), table.higher(e)));
     counts.removedDuplicates = removeDuplicates(faces, table);
     if (counts.removedDuplicates > 0)
         table = EdgeTable(faces, pointCount);
@@ -49,10 +82,14 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     }
     steps.advance(1);
 
+    // One box tree serves every step from here on: each step tells it of
+    // the faces it adds, turns or drops, so none has to build its own.
+    FaceBoxTree boxes(surface.positions, faces);
+
     // Faces that cross each other but share no edge pass every edge test.
-    counts.removedIntersecting = removeIntersections(surface, faces);
+    counts.removedIntersecting = removeIntersections(surface, faces, boxes);
     if (counts.removedIntersecting > 0)
-        counts.removedPieces += removePinches(faces, pointCount);
+        counts.removedPieces += removePinches(faces, pointCount, &boxes);
     steps.advance(1);
 
     // Holes first grow inward over the points inside them; what then
@@ -61,18 +98,20 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     // those go, and the larger hole is grown and closed again.
     for (int round = 0;; ++round) {
         if (maxHoleEdges > 0) {
-            const RefillCounts refilled = refillHoles(surface, faces);
+            const RefillCounts refilled = refillHoles(surface, faces, boxes);
             counts.facesAdded += refilled.facesAdded;
             counts.refilledPoints += refilled.pointsUsed;
         }
-        const HoleCounts holes = fillHoles(surface.positions, faces, maxHoleEdges, round == kWideningRounds);
+        const HoleCounts holes = fillHoles(surface.positions, faces, boxes, maxHoleEdges, round == kWideningRounds,
+                                           maxHoleEdges > 0 ? &openAsMade : nullptr);
         counts.removedPieces += holes.removedFlaps;
         counts.filledHoles += holes.filled;
         counts.facesAdded += holes.facesAdded;
         counts.holesLeftOpen = holes.leftOpen;
         if (holes.leftOpen == 0 || round == kWideningRounds)
             break;
-        counts.removedPieces += removeFacesAt(faces, holes.openCorners, pointCount);
+        counts.removedPieces +=
+            removeFacesAt(faces, ringsAround(faces, holes.openCorners, pointCount, round / 2), pointCount, &boxes);
     }
     steps.advance(1);
 
@@ -82,7 +121,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
                              counts.flippedFaces + counts.removedIntersecting + counts.facesAdded >
                          0;
     if (changed)
-        counts.turnedEdges = flipSlivers(surface, faces, kFlipPasses);
+        counts.turnedEdges = flipSlivers(surface, faces, boxes, kFlipPasses);
     steps.advance(1);
     return counts;
 }

@@ -1,6 +1,8 @@
 #include "repair/EdgeFlips.h"
 #include "repair/ExactPredicates.h"
 #include "repair/FaceBoxTree.h"
+#include "repair/FaceEdits.h"
+#include "repair/HoleFilling.h"
 #include "repair/HoleRefill.h"
 #include "repair/SelfIntersections.h"
 #include "repair/SurfaceReport.h"
@@ -17,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <unordered_set>
 #include <sstream>
 
 namespace {
@@ -101,6 +104,11 @@ TEST(FaceBoxTree, FindsWhatAScanFindsAfterFacesComeAndChange)
     tree.refresh(static_cast<std::uint32_t>(faces.size() - 1));
     faces[5] = {100, 101, 112};  // moved far from its first place
     tree.refresh(5);
+    // dropping faces renames every later one, the appended one too
+    std::vector<bool> kept(faces.size(), true);
+    kept[0] = kept[6] = kept[40] = false;
+    keepMarked(faces, kept);
+    tree.keepOnly(kept);
     for (std::uint32_t probe = 0; probe < faces.size(); probe += 7) {
         const Box box = boxOf(grid.positions, faces[probe]);
         std::vector<std::uint32_t> found;
@@ -124,7 +132,8 @@ TEST(RemoveIntersections, DropsTheFaceThatCrossesMostAndKeepsTheSheet)
     s.normals.resize(s.positions.size(), CGVector{0, 0, 1});
     s.faces.push_back({16, 17, 18});  // stands through two faces of the sheet
     EXPECT_EQ(intersectingPairs(s.positions, s.faces).size(), 2u);
-    EXPECT_EQ(removeIntersections(s, s.faces), 1u);
+    FaceBoxTree boxes(s.positions, s.faces);
+    EXPECT_EQ(removeIntersections(s, s.faces, boxes), 1u);
     EXPECT_EQ(s.faces.size(), 4u);
     EXPECT_TRUE(intersectingPairs(s.positions, s.faces).empty());
 }
@@ -142,7 +151,8 @@ TEST(RefillHoles, GrowsOverThePointsInAHole)
             s.faces.push_back({a, a + 1, a + 6});
             s.faces.push_back({a, a + 6, a + 5});
         }
-    const RefillCounts counts = refillHoles(s, s.faces);
+    FaceBoxTree boxes(s.positions, s.faces);
+    const RefillCounts counts = refillHoles(s, s.faces, boxes);
     EXPECT_EQ(counts.pointsUsed, 1u);
     const SurfaceReport r = reportOn(s);
     EXPECT_EQ(r.boundaryLoops, 1u) << "only the grid's own border";
@@ -201,4 +211,31 @@ TEST(RepairEndToEnd, RandomTorusComesOutOfGenusOneCrossingNothing)
     EXPECT_EQ(2 - r.eulerCharacteristic - static_cast<std::int64_t>(r.boundaryLoops), 2) << "genus 1, holes counted";
     EXPECT_GE(r.verticesUsed * 1000, sample.size() * 995) << "at most 0.5% of the points left out";
     EXPECT_TRUE(intersectingPairs(s.positions, s.faces).empty());
+}
+
+TEST(FillHoles, ClosesALongHoleOnlyWhenTheRepairOpenedIt)
+{
+    // A 6 x 6 grid missing its middle 2 x 2 cells: an outline of 8 edges,
+    // over a limit of 4. Open in the surface as made, it is the samples'
+    // border and stays; with all faces there as made, the repair opened it.
+    Surface s = flatGrid(6);
+    for (std::uint32_t j = 0; j + 1 < 6; ++j)
+        for (std::uint32_t i = 0; i + 1 < 6; ++i) {
+            if (i >= 1 && i <= 2 && j >= 1 && j <= 2)
+                continue;
+            const std::uint32_t a = j * 6 + i;
+            s.faces.push_back({a, a + 1, a + 7});
+            s.faces.push_back({a, a + 7, a + 6});
+        }
+    std::unordered_set<std::uint64_t> openAsMade;
+    for (const auto& [a, b] :
+         {std::make_pair(7u, 8u), std::make_pair(8u, 9u), std::make_pair(9u, 15u), std::make_pair(15u, 21u),
+          std::make_pair(21u, 20u), std::make_pair(20u, 19u), std::make_pair(19u, 13u), std::make_pair(13u, 7u)})
+        openAsMade.insert(edgeKey(a, b));
+    Faces faces = s.faces;
+    FaceBoxTree boxes(s.positions, faces);
+    EXPECT_EQ(fillHoles(s.positions, faces, boxes, 4, false, &openAsMade).filled, 0u);
+    openAsMade.clear();
+    EXPECT_EQ(fillHoles(s.positions, faces, boxes, 4, false, &openAsMade).filled, 1u);
+    EXPECT_EQ(faces.size(), s.faces.size() + 6);
 }
