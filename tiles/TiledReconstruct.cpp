@@ -186,7 +186,7 @@ SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, boo
         for (const Side& side : part.cut)
             push.push_back({localPlace(points.ids, side[0]), localPlace(points.ids, side[1])});
     }
-    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd);
+    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd, known);
     SeamFaces seams;
     seams.faces.reserve(grown.size());
     seams.tiles.reserve(grown.size());

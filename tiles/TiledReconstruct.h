@@ -77,7 +77,8 @@ struct SeamFaces {
 // Closes the seams from every tile's part, in tile order: the given faces
 // are laid down and the engine advances the cut sides over the strips
 // between them. A point that is not known may have faces the seams do not
-// see, so no new face there is kept.
+// see, so the front never turns to one, and a seed's face that reaches one
+// is not kept.
 SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd);
 
 // Every tile's kept faces, then the seam faces in its cell, tile by tile.
