@@ -38,6 +38,12 @@ constexpr double kTrimSpacings = 3.0;
 constexpr double kZoneSpacings = 9.0;
 TileWidths widthsFor(double spacing);
 
+// Unkeeps every patch of kept faces that lies wholly in the zone along
+// the walls and meets no kept face beyond it through a side: once the trim
+// has cut it off, the seams regrow its points with the strip around it,
+// rather than leave it an island. faces index zone; keep is changed.
+void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::vector<bool>& keep);
+
 // The median distance from a point to its nearest other point, over an
 // even sample of positions; 0 for fewer than two. Of a large cloud only
 // every step-th point is searched, and the median shrunk by sqrt(step),

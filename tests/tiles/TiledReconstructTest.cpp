@@ -95,3 +95,18 @@ TEST(GrowFrom, UnusablePointIsNeverANewCorner)
     usable[3] = false;
     EXPECT_FALSE(reachesThree(growFrom(positions, normals, given, push, true, usable)));
 }
+
+// Two faces in the zone, joined to the interior only through a third: while
+// that face is kept they stay; once the trim takes it they would be an
+// island, so they go back to the seams.
+TEST(DropCutOffPatches, PatchCutOffByTheTrimGoesToTheSeams)
+{
+    const Faces faces = {{0, 1, 2}, {1, 3, 2}, {3, 4, 2}};
+    const std::vector<bool> zone = {true, true, true, true, false};
+    std::vector<bool> keep = {true, true, true};
+    dropCutOffPatches(faces, zone, keep);
+    EXPECT_EQ(keep, (std::vector<bool>{true, true, true}));
+    keep = {true, true, false};
+    dropCutOffPatches(faces, zone, keep);
+    EXPECT_EQ(keep, (std::vector<bool>{false, false, false}));
+}
