@@ -85,9 +85,11 @@ void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::v
     }
     std::vector<bool> anchored(faces.size());
     for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        if (!keep[f])
-            continue;
         const Face& face = faces[f];
+        // A face that shares a side with one inside has two corners in the
+        // zone, so faces clear of it need no look.
+        if (!keep[f] || !(zone[face[0]] || zone[face[1]] || zone[face[2]]))
+            continue;
         for (int k = 0; k < 3; ++k) {
             const auto [at, fresh] = firstOnSide.try_emplace(sideKey(face[k], face[(k + 1) % 3]), f);
             if (fresh)
