@@ -9,7 +9,9 @@
 namespace {
 
 // The driver's inner loop, as a whole run has it, over what is on front.
-void advanceFront(Reconstruct& engine, CandidateIndex& index)
+// A side whose third corner would be a point not usable is left open:
+// that point may have faces the engine does not see.
+void advanceFront(Reconstruct& engine, CandidateIndex& index, const std::vector<bool>& usable)
 {
     while (Edge* e = engine.popFront()) {
         if (e->triangleCount == 2)
@@ -22,7 +24,7 @@ void advanceFront(Reconstruct& engine, CandidateIndex& index)
         ReconNode* c = closing;
         if (c == nullptr && !samePosition(e->from->position, e->to->position))
             c = index.findCandidate(*e, direction);
-        if (c != nullptr)
+        if (c != nullptr && (usable.empty() || usable[c->index]))
             engine.addTriangle(e->from, e->to, c);
     }
 }
@@ -54,7 +56,7 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
 }
 
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
-               const Sides& push, bool useKd)
+               const Sides& push, bool useKd, const std::vector<bool>& usable)
 {
     Reconstruct engine;
     engine.setPoints(positions, normals);
@@ -68,8 +70,8 @@ Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVecto
         if (e != nullptr && e->triangleCount == 1)
             engine.front.push_back(e);
     }
-    advanceFront(engine, index);
+    advanceFront(engine, index, usable);
     while (engine.findSeed())
-        advanceFront(engine, index);
+        advanceFront(engine, index, usable);
     return facesFrom(engine, made);
 }

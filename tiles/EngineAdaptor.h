@@ -22,7 +22,8 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
 // Grows on from a surface already made: given lays down faces as the engine
 // records them; the sides in push that carry one face go on the front, in
 // that order, and are advanced by the engine's own driver and candidate
-// search; then free points seed new patches as in a whole run. Returns
-// only the new faces.
+// search; then free points seed new patches as in a whole run. A new face
+// never takes a third corner at a point that usable (when not empty) marks
+// false. Returns only the new faces.
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
-               const Sides& push, bool useKd);
+               const Sides& push, bool useKd, const std::vector<bool>& usable = {});

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <thread>
 #include <utility>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
@@ -49,11 +50,66 @@ std::uint32_t localPlace(const std::vector<std::uint32_t>& ids, std::uint32_t id
     return static_cast<std::uint32_t>(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
 }
 
+std::uint64_t sideKey(std::uint32_t a, std::uint32_t b)
+{
+    return std::uint64_t{std::min(a, b)} << 32 | std::max(a, b);
+}
+
+std::uint32_t rootOf(std::vector<std::uint32_t>& parent, std::uint32_t f)
+{
+    while (parent[f] != f) {
+        parent[f] = parent[parent[f]];
+        f = parent[f];
+    }
+    return f;
+}
+
 }  // namespace
 
 TileWidths widthsFor(double spacing)
 {
     return {kBandSpacings * spacing, kTrimSpacings * spacing, kZoneSpacings * spacing};
+}
+
+void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::vector<bool>& keep)
+{
+    // Kept faces with every corner in the zone, joined through shared
+    // sides; any other kept face reaches beyond the zone.
+    std::vector<std::uint32_t> parent(faces.size());
+    std::vector<bool> inside(faces.size());
+    std::unordered_map<std::uint64_t, std::uint32_t> firstOnSide;
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        parent[f] = f;
+        const Face& face = faces[f];
+        inside[f] = keep[f] && zone[face[0]] && zone[face[1]] && zone[face[2]];
+    }
+    std::vector<bool> anchored(faces.size());
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        const Face& face = faces[f];
+        // A face that shares a side with one inside has two corners in the
+        // zone, so faces clear of it need no look.
+        if (!keep[f] || !(zone[face[0]] || zone[face[1]] || zone[face[2]]))
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            const auto [at, fresh] = firstOnSide.try_emplace(sideKey(face[k], face[(k + 1) % 3]), f);
+            if (fresh)
+                continue;
+            const std::uint32_t g = at->second;
+            if (inside[f] && inside[g]) {
+                parent[rootOf(parent, f)] = rootOf(parent, g);
+            } else if (inside[f] != inside[g]) {
+                anchored[inside[f] ? f : g] = true;
+            }
+        }
+    }
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        if (inside[f] && anchored[f])
+            anchored[rootOf(parent, f)] = true;
+    }
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        if (inside[f] && !anchored[rootOf(parent, f)])
+            keep[f] = false;
+    }
 }
 
 double pointSpacing(const std::vector<CGVertex>& positions)
@@ -100,21 +156,29 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& poi
     Faces faces = triangulatePoints(points.positions, points.normals, useKd);
 
     std::vector<bool> deep(points.ids.size());
+    std::vector<bool> zone(points.ids.size());
     for (std::size_t i = 0; i < deep.size(); ++i) {
         const CGVertex& p = points.positions[i];
-        deep[i] = cut.tileOf(p) == tile && cut.wallDistance(tile, p) >= widths.trim;
+        const bool own = cut.tileOf(p) == tile;
+        const double wall = own ? cut.wallDistance(tile, p) : 0.0;
+        deep[i] = own && wall >= widths.trim;
+        zone[i] = own && wall < widths.zone;
     }
-    // The sides of the faces trimmed away, either way round.
-    std::unordered_set<std::uint64_t> trimmed;
-    auto key = [](std::uint32_t a, std::uint32_t b) { return std::uint64_t{std::min(a, b)} << 32 | std::max(a, b); };
     std::vector<bool> keep(faces.size());
     for (std::size_t f = 0; f < faces.size(); ++f) {
         const Face& face = faces[f];
         keep[f] = deep[face[0]] && deep[face[1]] && deep[face[2]];
-        if (!keep[f]) {
-            for (int k = 0; k < 3; ++k)
-                trimmed.insert(key(face[k], face[(k + 1) % 3]));
-        }
+    }
+    dropCutOffPatches(faces, zone, keep);
+
+    // The sides of the faces trimmed away, either way round.
+    std::unordered_set<std::uint64_t> trimmed;
+    for (std::size_t f = 0; f < faces.size(); ++f) {
+        if (keep[f])
+            continue;
+        const Face& face = faces[f];
+        for (int k = 0; k < 3; ++k)
+            trimmed.insert(sideKey(face[k], face[(k + 1) % 3]));
     }
     TileFaces kept;
     Sides cutSides;
@@ -126,7 +190,7 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& poi
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t a = face[k];
             const std::uint32_t b = face[(k + 1) % 3];
-            if (trimmed.count(key(a, b)) != 0)
+            if (trimmed.count(sideKey(a, b)) != 0)
                 cutSides.push_back({a, b});
         }
     }
@@ -134,12 +198,7 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& poi
     // The seams see the points near the walls and every kept face that
     // touches them: those faces' other points too, so the sides they leave
     // open are known for what they are.
-    std::vector<bool> zone(points.ids.size());
-    std::vector<bool> seen(points.ids.size());
-    for (std::size_t i = 0; i < zone.size(); ++i) {
-        const CGVertex& p = points.positions[i];
-        zone[i] = seen[i] = cut.tileOf(p) == tile && cut.wallDistance(tile, p) < widths.zone;
-    }
+    std::vector<bool> seen = zone;
     SeamPart& seam = kept.seam;
     for (std::size_t f = 0; f < faces.size(); ++f) {
         const Face& face = faces[f];
@@ -186,7 +245,7 @@ SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, boo
         for (const Side& side : part.cut)
             push.push_back({localPlace(points.ids, side[0]), localPlace(points.ids, side[1])});
     }
-    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd);
+    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd, known);
     SeamFaces seams;
     seams.faces.reserve(grown.size());
     seams.tiles.reserve(grown.size());

@@ -38,6 +38,12 @@ constexpr double kTrimSpacings = 3.0;
 constexpr double kZoneSpacings = 9.0;
 TileWidths widthsFor(double spacing);
 
+// Unkeeps every patch of kept faces that lies wholly in the zone along
+// the walls and meets no kept face beyond it through a side: once the trim
+// has cut it off, the seams regrow its points with the strip around it,
+// rather than leave it an island. faces index zone; keep is changed.
+void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::vector<bool>& keep);
+
 // The median distance from a point to its nearest other point, over an
 // even sample of positions; 0 for fewer than two. Of a large cloud only
 // every step-th point is searched, and the median shrunk by sqrt(step),
@@ -77,7 +83,8 @@ struct SeamFaces {
 // Closes the seams from every tile's part, in tile order: the given faces
 // are laid down and the engine advances the cut sides over the strips
 // between them. A point that is not known may have faces the seams do not
-// see, so no new face there is kept.
+// see, so the front never turns to one, and a seed's face that reaches one
+// is not kept.
 SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd);
 
 // Every tile's kept faces, then the seam faces in its cell, tile by tile.

@@ -73,3 +73,40 @@ TEST(ReconstructTiled, MoreTilesThanPoints)
             EXPECT_LT(corner, 4u);
     }
 }
+
+// A seam must never give a face to a point whose other faces it cannot
+// see: the side that would reach it stays open instead. Two faces apart,
+// none of the points free, so no seed can come in either.
+TEST(GrowFrom, UnusablePointIsNeverANewCorner)
+{
+    const std::vector<CGVertex> positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 1, 0}, {1, 2, 0}};
+    const std::vector<CGVector> normals(positions.size(), CGVector{0, 0, 1});
+    const Faces given = {{0, 1, 2}, {3, 4, 5}};
+    const Sides push = {{1, 2}};
+    auto reachesThree = [](const Faces& faces) {
+        for (const Face& face : faces) {
+            if (face[0] == 3 || face[1] == 3 || face[2] == 3)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(reachesThree(growFrom(positions, normals, given, push, true)));
+    std::vector<bool> usable(positions.size(), true);
+    usable[3] = false;
+    EXPECT_FALSE(reachesThree(growFrom(positions, normals, given, push, true, usable)));
+}
+
+// Two faces in the zone, joined to the interior only through a third: while
+// that face is kept they stay; once the trim takes it they would be an
+// island, so they go back to the seams.
+TEST(DropCutOffPatches, PatchCutOffByTheTrimGoesToTheSeams)
+{
+    const Faces faces = {{0, 1, 2}, {1, 3, 2}, {3, 4, 2}};
+    const std::vector<bool> zone = {true, true, true, true, false};
+    std::vector<bool> keep = {true, true, true};
+    dropCutOffPatches(faces, zone, keep);
+    EXPECT_EQ(keep, (std::vector<bool>{true, true, true}));
+    keep = {true, true, false};
+    dropCutOffPatches(faces, zone, keep);
+    EXPECT_EQ(keep, (std::vector<bool>{false, false, false}));
+}
