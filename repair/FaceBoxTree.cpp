@@ -153,6 +153,16 @@ void FaceBoxTree::query(const Box& box, std::vector<std::uint32_t>& found) const
     }
 }
 
+void FaceBoxTree::leafFaces(const Node& leaf, std::vector<std::uint32_t>& faces) const
+{
+    faces.clear();
+    for (std::uint32_t i = leaf.first; i < leaf.first + leaf.count; ++i)
+        if (order_[i] != kGone)
+            faces.push_back(order_[i]);
+    if (leaf.joined > 0)
+        faces.insert(faces.end(), joined_[leaf.joined - 1].begin(), joined_[leaf.joined - 1].end());
+}
+
 std::uint32_t FaceBoxTree::leafFor(const Box& box) const
 {
     std::uint32_t at = 0;

@@ -3,6 +3,7 @@
 #include "geometry/Surface.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // An axis-aligned box.
@@ -33,6 +34,12 @@ public:
     // meets the box, each once, in no particular order.
     void query(const Box& box, std::vector<std::uint32_t>& found) const;
 
+    // Calls visit(f, g), f < g, once for every two faces whose boxes meet,
+    // in no particular order. One walk over pairs of nodes visits each pair
+    // once, where a query per face would find every pair twice.
+    template <class Visit>
+    void forEachMeetingPair(Visit&& visit) const;
+
     // Takes a face that was appended or changed in place since the build.
     void refresh(std::uint32_t face);
 
@@ -56,6 +63,7 @@ private:
     void sortAlongCurve();
     std::uint32_t buildRange(std::uint32_t first, std::uint32_t last, std::uint32_t parent);
     std::uint32_t leafFor(const Box& box) const;
+    void leafFaces(const Node& leaf, std::vector<std::uint32_t>& faces) const;
 
     const std::vector<CGVertex>& positions_;
     const Faces& faces_;
@@ -66,3 +74,51 @@ private:
     std::vector<std::vector<std::uint32_t>> joined_;
     std::size_t joinedSinceBuild_ = 0;
 };
+
+template <class Visit>
+void FaceBoxTree::forEachMeetingPair(Visit&& visit) const
+{
+    if (nodes_.empty())
+        return;
+    const auto meet = [this, &visit](std::uint32_t f, std::uint32_t g) {
+        if (boxes_[f].meets(boxes_[g]))
+            f < g ? visit(f, g) : visit(g, f);
+    };
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> stack{{0u, 0u}};
+    std::vector<std::uint32_t> ones, others;
+    while (!stack.empty()) {
+        const auto [x, y] = stack.back();
+        stack.pop_back();
+        const Node& one = nodes_[x];
+        const Node& other = nodes_[y];
+        if (x == y) {
+            if (one.leaf) {
+                leafFaces(one, ones);
+                for (std::size_t i = 0; i < ones.size(); ++i)
+                    for (std::size_t j = i + 1; j < ones.size(); ++j)
+                        meet(ones[i], ones[j]);
+            } else {
+                stack.push_back({x + 1, x + 1});
+                stack.push_back({one.first, one.first});
+                stack.push_back({x + 1, one.first});
+            }
+            continue;
+        }
+        if (!one.box.meets(other.box))
+            continue;
+        if (one.leaf && other.leaf) {
+            leafFaces(one, ones);
+            leafFaces(other, others);
+            for (const std::uint32_t f : ones)
+                if (boxes_[f].meets(other.box))
+                    for (const std::uint32_t g : others)
+                        meet(f, g);
+        } else if (!one.leaf) {
+            stack.push_back({x + 1, y});
+            stack.push_back({one.first, y});
+        } else {
+            stack.push_back({x, y + 1});
+            stack.push_back({x, other.first});
+        }
+    }
+}

@@ -17,15 +17,12 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std
                                                                        const Faces& faces, const FaceBoxTree& tree)
 {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
-    std::vector<std::uint32_t> near;
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        near.clear();
-        tree.query(boxOf(positions, faces[f]), near);
-        std::sort(near.begin(), near.end());
-        for (std::uint32_t g : near)
-            if (g > f && facesIntersect(positions, faces[f], faces[g]))
-                pairs.push_back({f, g});
-    }
+    tree.forEachMeetingPair([&positions, &faces, &pairs](std::uint32_t f, std::uint32_t g) {
+        if (facesIntersect(positions, faces[f], faces[g]))
+            pairs.push_back({f, g});
+    });
+    // the removal walks the pairs in face order, whatever order the walk found them in
+    std::sort(pairs.begin(), pairs.end());
     return pairs;
 }
 

@@ -67,12 +67,15 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         if (table.uses(e) == 1)
             openAsMade.insert(edgeKey(table.lower(e), table.higher(e)));
     counts.removedDuplicates = removeDuplicates(faces, table);
-    if (counts.removedDuplicates > 0)
+    // whether the faces are still those the outlines above were read from
+    bool asMade = counts.removedDuplicates == 0;
+    if (!asMade)
         table = EdgeTable(faces, pointCount);
     steps.advance(1);
     // A surface whose every edge has at most two faces, run opposite ways,
     // needs no faces taken away for its edges' sake.
     if (!windsOneWay(table)) {
+        asMade = false;
         counts.removedFoldOvers = removeFoldOvers(surface, faces, table);
         if (counts.removedFoldOvers > 0)
             table = EdgeTable(faces, pointCount);
@@ -88,15 +91,20 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
 
     // Faces that cross each other but share no edge pass every edge test.
     counts.removedIntersecting = removeIntersections(surface, faces, boxes);
-    if (counts.removedIntersecting > 0)
+    if (counts.removedIntersecting > 0) {
+        asMade = false;
         counts.removedPieces += removePinches(faces, pointCount, &boxes);
+    }
     steps.advance(1);
 
     // Holes first grow inward over the points inside them; what then
     // remains of an outline is closed over its own points. A short hole
     // that still cannot close is twisted against the faces around it:
     // those go, and the larger hole is grown and closed again.
-    for (int round = 0;; ++round) {
+    // A surface closed as made and left as it was has no outline to fill:
+    // every hole step would only build its edge table to find none.
+    const bool closed = asMade && openAsMade.empty();
+    for (int round = 0; !closed; ++round) {
         if (maxHoleEdges > 0) {
             const RefillCounts refilled = refillHoles(surface, faces, boxes);
             counts.facesAdded += refilled.facesAdded;

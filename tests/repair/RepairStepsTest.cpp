@@ -120,6 +120,15 @@ TEST(FaceBoxTree, FindsWhatAScanFindsAfterFacesComeAndChange)
         std::sort(found.begin(), found.end());
         EXPECT_EQ(found, scanned) << "probe " << probe;
     }
+    // the walk over pairs of nodes finds each meeting pair once, lower first
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> walked, pairs;
+    tree.forEachMeetingPair([&walked](std::uint32_t f, std::uint32_t g) { walked.push_back({f, g}); });
+    for (std::uint32_t f = 0; f < faces.size(); ++f)
+        for (std::uint32_t g = f + 1; g < faces.size(); ++g)
+            if (boxOf(grid.positions, faces[f]).meets(boxOf(grid.positions, faces[g])))
+                pairs.push_back({f, g});
+    std::sort(walked.begin(), walked.end());
+    EXPECT_EQ(walked, pairs);
 }
 
 TEST(RemoveIntersections, DropsTheFaceThatCrossesMostAndKeepsTheSheet)
