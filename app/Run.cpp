@@ -25,6 +25,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -244,10 +245,14 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     // The surface's arrays take the place of the search index, not more.
     reconstruct.releaseIndex();
     Surface surface = tiling ? std::move(tiled) : reconstruct.surface();
-    // Without clean:1 a faulty surface gets a word on the error stream;
-    // the report, when asked for, counts the same surface.
-    if (!settings.clean)
-        printSurfaceFaults(err, reportOn(surface));
+    // Without clean:1 a faulty surface gets a word on the error stream.
+    // The surface is not changed after this, so report:1 prints the same
+    // count instead of making it again.
+    std::optional<SurfaceReport> asMade;
+    if (!settings.clean) {
+        asMade = reportOn(surface);
+        printSurfaceFaults(err, *asMade);
+    }
     // The surface's arrays hold all that is read from here on; the window
     // may stay open for hours, so the engine's records go now.
     reconstruct.clearNodes();
@@ -283,7 +288,7 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     }
     if (settings.report) {
         job.step = Step::Reporting;
-        printSurfaceReport(out, reportOn(surface));
+        printSurfaceReport(out, asMade ? *asMade : reportOn(surface));
         if (settings.clean)
             printRepair(out, repaired, repairMilliseconds);
     }
