@@ -102,10 +102,10 @@ void SceneArrays::build(const Surface& surface, const Framing& framing, GLUquadr
     normals.assign(count * 3, 0.0f);
     for (std::size_t i = 0; i < count; ++i) {
         const CGVertex placed = framing.place(surface.positions[i]);
-        float* position = positions.data() + 3 * std::size_t{placeOf[i]};
-        position[0] = static_cast<float>(placed.x);
-        position[1] = static_cast<float>(placed.y);
-        position[2] = static_cast<float>(placed.z);
+        float* at = positions.data() + 3 * std::size_t{placeOf[i]};
+        at[0] = static_cast<float>(placed.x);
+        at[1] = static_cast<float>(placed.y);
+        at[2] = static_cast<float>(placed.z);
         if (i < surface.normals.size()) {
             float* normal = normals.data() + 3 * std::size_t{placeOf[i]};
             normal[0] = static_cast<float>(surface.normals[i].x);
