@@ -126,8 +126,9 @@ bool HiddenSides::hidden(const WindowPoint& a, const WindowPoint& b) const
 void HiddenSides::keepInFront(const std::uint32_t* sides, std::size_t count, std::vector<std::uint32_t>& into) const
 {
     into.clear();
+    const std::size_t known = points.size();
     for (std::size_t i = 0; i + 1 < count; i += 2)
-        if (!hidden(points[sides[i]], points[sides[i + 1]])) {
+        if (sides[i] >= known || sides[i + 1] >= known || !hidden(points[sides[i]], points[sides[i + 1]])) {
             into.push_back(sides[i]);
             into.push_back(sides[i + 1]);
         }

@@ -31,7 +31,8 @@ public:
     std::vector<float>& depthOf(int width, int height);
 
     // The sides (pairs of point places, count places in all) that may still
-    // light a pixel, in the order given. Needs project and the depth first.
+    // light a pixel, in the order given; a side naming a point not
+    // projected is kept. Needs project and the depth first.
     const std::vector<std::uint32_t>& inFront(const std::uint32_t* sides, std::size_t count);
 
     // The working memory held, in bytes.

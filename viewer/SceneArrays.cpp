@@ -70,7 +70,7 @@ std::vector<std::uint32_t> firstUseOrder(const Faces& faces, std::size_t count)
     std::uint32_t next = 0;
     for (const Face& face : faces)
         for (const std::uint32_t corner : face)
-            if (placeOf[corner] == kUnplaced)
+            if (corner < count && placeOf[corner] == kUnplaced)
                 placeOf[corner] = next++;
     for (std::uint32_t& place : placeOf)
         if (place == kUnplaced)
@@ -115,8 +115,11 @@ void SceneArrays::build(const Surface& surface, const Framing& framing, GLUquadr
     }
     faces.clear();
     faces.reserve(surface.faces.size());
+    // A corner that names no point stays as it is, for GL to deal with as
+    // before.
+    const auto placed = [this, count](std::uint32_t corner) { return corner < count ? placeOf[corner] : corner; };
     for (const Face& face : surface.faces)
-        faces.push_back({placeOf[face[0]], placeOf[face[1]], placeOf[face[2]]});
+        faces.push_back({placed(face[0]), placed(face[1]), placed(face[2])});
     edges = sidesOnce(faces);
     faceIndices = faces.size() * 3;
     edgeIndices = edges.size();

@@ -86,8 +86,9 @@ TEST(HiddenSides, BeyondTheNearOrFarPlaneIsKeptOutsideTheFrameLeftOut)
     addPoint(points, -5.0, 10.5, 0.1);   // left of the frame
     addPoint(points, -3.0, 12.5, 0.1);
     HiddenSides sides = frameWithFaces(points);
-    const std::vector<std::uint32_t> all{0, 1, 0, 2, 3, 4};
-    const std::vector<std::uint32_t> expected{0, 1, 0, 2};
+    // The last names a point that was never projected: kept, not read.
+    const std::vector<std::uint32_t> all{0, 1, 0, 2, 3, 4, 3, 99};
+    const std::vector<std::uint32_t> expected{0, 1, 0, 2, 3, 99};
     EXPECT_EQ(sides.inFront(all.data(), all.size()), expected);
 }
 
