@@ -58,6 +58,26 @@ std::vector<std::size_t> firstOfEachSide(const Faces& faces)
     return first;
 }
 
+// Each point's place in the arrays GL reads: in the order the faces first
+// use them, then the points no face uses, in their own order. Faces that
+// follow each other share corners, so a frame then reads the points in
+// runs instead of all over memory, which the renderer and the search for
+// hidden sides pay for on every point.
+std::vector<std::uint32_t> firstUseOrder(const Faces& faces, std::size_t count)
+{
+    constexpr auto kUnplaced = ~std::uint32_t{0};
+    std::vector<std::uint32_t> placeOf(count, kUnplaced);
+    std::uint32_t next = 0;
+    for (const Face& face : faces)
+        for (const std::uint32_t corner : face)
+            if (corner < count && placeOf[corner] == kUnplaced)
+                placeOf[corner] = next++;
+    for (std::uint32_t& place : placeOf)
+        if (place == kUnplaced)
+            place = next++;
+    return placeOf;
+}
+
 }  // namespace
 
 std::vector<std::uint32_t> sidesOnce(const Faces& faces)
@@ -76,35 +96,46 @@ std::vector<std::uint32_t> sidesOnce(const Faces& faces)
 void SceneArrays::build(const Surface& surface, const Framing& framing, GLUquadric* quadric)
 {
     release();
-    positions.reserve(surface.positions.size() * 3);
-    for (const CGVertex& point : surface.positions) {
-        const CGVertex placed = framing.place(point);
-        positions.push_back(static_cast<float>(placed.x));
-        positions.push_back(static_cast<float>(placed.y));
-        positions.push_back(static_cast<float>(placed.z));
+    const std::size_t count = surface.positions.size();
+    placeOf = firstUseOrder(surface.faces, count);
+    positions.resize(count * 3);
+    normals.assign(count * 3, 0.0f);
+    for (std::size_t i = 0; i < count; ++i) {
+        const CGVertex placed = framing.place(surface.positions[i]);
+        float* at = positions.data() + 3 * std::size_t{placeOf[i]};
+        at[0] = static_cast<float>(placed.x);
+        at[1] = static_cast<float>(placed.y);
+        at[2] = static_cast<float>(placed.z);
+        if (i < surface.normals.size()) {
+            float* normal = normals.data() + 3 * std::size_t{placeOf[i]};
+            normal[0] = static_cast<float>(surface.normals[i].x);
+            normal[1] = static_cast<float>(surface.normals[i].y);
+            normal[2] = static_cast<float>(surface.normals[i].z);
+        }
     }
-    normals.reserve(surface.normals.size() * 3);
-    for (const CGVector& normal : surface.normals) {
-        normals.push_back(static_cast<float>(normal.x));
-        normals.push_back(static_cast<float>(normal.y));
-        normals.push_back(static_cast<float>(normal.z));
-    }
-    edges = sidesOnce(surface.faces);
-    faces = surface.faces.data();
-    faceIndices = surface.faces.size() * 3;
+    faces.clear();
+    faces.reserve(surface.faces.size());
+    // A corner that names no point stays as it is, for GL to deal with as
+    // before.
+    const auto placed = [this, count](std::uint32_t corner) { return corner < count ? placeOf[corner] : corner; };
+    for (const Face& face : surface.faces)
+        faces.push_back({placed(face[0]), placed(face[1]), placed(face[2])});
+    edges = sidesOnce(faces);
+    faceIndices = faces.size() * 3;
     edgeIndices = edges.size();
 
     if (hasBuffers()) {
         glGenBuffers(4, buffers);
         bufferBytes += upload(buffers[kPositions], GL_ARRAY_BUFFER, positions.data(), positions.size() * sizeof(float));
         bufferBytes += upload(buffers[kNormals], GL_ARRAY_BUFFER, normals.data(), normals.size() * sizeof(float));
-        bufferBytes += upload(buffers[kFaces], GL_ELEMENT_ARRAY_BUFFER, faces, faceIndices * sizeof(std::uint32_t));
+        bufferBytes +=
+            upload(buffers[kFaces], GL_ELEMENT_ARRAY_BUFFER, faces.data(), faceIndices * sizeof(std::uint32_t));
         bufferBytes +=
             upload(buffers[kEdges], GL_ELEMENT_ARRAY_BUFFER, edges.data(), edgeIndices * sizeof(std::uint32_t));
         // The driver holds its own copies now.
         normals = {};
         edges = {};
-        faces = nullptr;
+        faces = {};
     }
 
     sphereList = glGenLists(1);
@@ -139,9 +170,11 @@ void SceneArrays::release()
     positions = {};
     normals = {};
     edges = {};
-    faces = nullptr;
+    faces = {};
+    placeOf = {};
     faceIndices = 0;
     edgeIndices = 0;
+    hidden = {};
     source = nullptr;
     sourcePoints = 0;
     sourceFaces = nullptr;
@@ -149,8 +182,9 @@ void SceneArrays::release()
 
 std::size_t SceneArrays::bytes() const
 {
-    return (positions.capacity() + normals.capacity()) * sizeof(float) + edges.capacity() * sizeof(std::uint32_t) +
-           bufferBytes;
+    return (positions.capacity() + normals.capacity()) * sizeof(float) +
+           (edges.capacity() + placeOf.capacity()) * sizeof(std::uint32_t) + faces.capacity() * sizeof(Face) +
+           hidden.bytes() + bufferBytes;
 }
 
 void SceneArrays::usePositions() const
@@ -164,7 +198,9 @@ void SceneArrays::usePositions() const
 void SceneArrays::drawPoints() const
 {
     usePositions();
-    glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(pointCount()));
+    // In the surface's order, so that where round points blend over each
+    // other the nearer comes last as before.
+    glDrawElements(GL_POINTS, static_cast<GLsizei>(placeOf.size()), GL_UNSIGNED_INT, placeOf.data());
 }
 
 void SceneArrays::drawFaces() const
@@ -176,7 +212,7 @@ void SceneArrays::drawFaces() const
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers[kFaces]);
     glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(faceIndices), GL_UNSIGNED_INT,
-                   buffers[kFaces] != 0 ? nullptr : faces);
+                   buffers[kFaces] != 0 ? nullptr : faces.data());
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     glDisableClientState(GL_NORMAL_ARRAY);
 }
@@ -188,4 +224,32 @@ void SceneArrays::drawEdges() const
     glDrawElements(GL_LINES, static_cast<GLsizei>(edgeIndices), GL_UNSIGNED_INT,
                    buffers[kEdges] != 0 ? nullptr : edges.data());
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+}
+
+void SceneArrays::drawEdgesInFront(const Matrix4& modelView, int width, int height)
+{
+    Matrix4 projection{};
+    GLfloat held[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, held);
+    std::copy(held, held + 16, projection.begin());
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    hidden.project(positions.data(), pointCount(), multiplied(projection, modelView), viewport);
+    glReadPixels(0, 0, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, hidden.depthOf(width, height).data());
+
+    const std::uint32_t* sides = edges.data();
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers[kEdges]);
+    if (buffers[kEdges] != 0)
+        sides = static_cast<const std::uint32_t*>(glMapBuffer(GL_ELEMENT_ARRAY_BUFFER, GL_READ_ONLY));
+    if (sides == nullptr) {
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+        drawEdges();
+        return;
+    }
+    const std::vector<std::uint32_t>& shown = hidden.inFront(sides, edgeIndices);
+    if (buffers[kEdges] != 0)
+        glUnmapBuffer(GL_ELEMENT_ARRAY_BUFFER);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    usePositions();
+    glDrawElements(GL_LINES, static_cast<GLsizei>(shown.size()), GL_UNSIGNED_INT, shown.data());
 }

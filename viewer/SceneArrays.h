@@ -2,6 +2,7 @@
 
 #include "geometry/Surface.h"
 #include "viewer/Framing.h"
+#include "viewer/HiddenSides.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,13 +44,13 @@ public:
     // Memory held here and in the driver's buffers, in bytes.
     std::size_t bytes() const;
 
-    std::size_t pointCount() const { return positions.size() / 3; }
+    std::size_t pointCount() const { return placeOf.size(); }
     bool hasFaces() const { return faceIndices > 0; }
     bool hasEdges() const { return edgeIndices > 0; }
     unsigned sphere() const { return sphereList; }  // a display list; 0 for none
 
-    // The placed point i, as GL rounds it.
-    const float* position(std::size_t i) const { return positions.data() + 3 * i; }
+    // The placed point i of the surface, as GL rounds it.
+    const float* position(std::size_t i) const { return positions.data() + 3 * std::size_t{placeOf[i]}; }
 
     // Each points GL's vertex array (and the normal array) at what was
     // built, then draws; the arrays stay enabled for the next call.
@@ -58,17 +59,29 @@ public:
     void drawFaces() const;  // with the stored normals
     void drawEdges() const;  // each triangle side once
 
+    // drawEdges, but only the sides that may show over what the frame holds
+    // already (see HiddenSides), seen through modelView and GL's projection
+    // and viewport. Reads GL's depth for the width by height pixels from
+    // the window's corner that the frame is drawn into, so it waits for
+    // everything drawn before it.
+    void drawEdgesInFront(const Matrix4& modelView, int width, int height);
+
 private:
+    // GL's arrays hold the points in the order the faces first use them;
+    // placeOf[i] is where the surface's point i went.
+    std::vector<std::uint32_t> placeOf;
     std::vector<float> positions;      // x, y, z per point, placed
     std::vector<float> normals;        // x, y, z per point, as stored; empty once in a buffer
     std::vector<std::uint32_t> edges;  // two point places per side; empty once in a buffer
-    const Face* faces = nullptr;       // the surface's own, not owned; null once in a buffer
+    Faces faces;                       // with the points' places; empty once in a buffer
     std::size_t faceIndices = 0;
     std::size_t edgeIndices = 0;
     unsigned sphereList = 0;
     // Buffer objects: positions, normals, faces, edges; all 0 without them.
     unsigned buffers[4] = {};
     std::size_t bufferBytes = 0;
+    // A frame's working memory for drawEdgesInFront, kept for the next.
+    HiddenSides hidden;
 
     const Surface* source = nullptr;  // not owned; only compared
     std::size_t sourcePoints = 0;

@@ -453,7 +453,18 @@ void Visualize::drawFrame(const Surface& result, const DrawSettings& draw)
     if (draw.mesh && scene.hasEdges()) {
         glColor3d(0.0, 0.1, 0.3);
         glDisable(GL_LIGHTING);
-        scene.drawEdges();
+        if (draw.tri && scene.hasFaces()) {
+            // The faces hide most sides: the renderer draws them while the
+            // sides that can still show are picked.
+            glFlush();
+            int drawnWidth = width;
+            int drawnHeight = height;
+            if (window != nullptr)
+                glfwGetFramebufferSize(window, &drawnWidth, &drawnHeight);
+            scene.drawEdgesInFront(view, std::min<int>(drawnWidth, width), std::min<int>(drawnHeight, height));
+        } else {
+            scene.drawEdges();
+        }
         glEnable(GL_LIGHTING);
     }
     glDisableClientState(GL_VERTEX_ARRAY);

@@ -94,12 +94,10 @@ TEST(DrawFrame, ClockwiseTrianglesAreCulled)
 }
 
 // A ball of rings: points far enough apart for their spheres to show, and
-// faces lit from every side.
-Surface ball()
+// faces lit from every side; finer with more rings.
+Surface ball(int rings = 9, int around = 14)
 {
     Surface surface;
-    const int rings = 9;
-    const int around = 14;
     for (int r = 0; r <= rings; ++r)
         for (int a = 0; a < around; ++a) {
             const double up = 3.14159265358979 * r / rings;
@@ -108,12 +106,14 @@ Surface ball()
             surface.positions.push_back({30.0 * n.x + 0.3, 30.0 * n.y - 0.7, 30.0 * n.z + 0.1});
             surface.normals.push_back(n);
         }
-    for (std::uint32_t r = 0; r < rings; ++r)
-        for (std::uint32_t a = 0; a < around; ++a) {
-            const std::uint32_t p = r * around + a;
-            const std::uint32_t q = r * around + (a + 1) % around;
-            surface.faces.push_back({p, p + around, q});
-            surface.faces.push_back({q, p + around, q + around});
+    const auto ringCount = static_cast<std::uint32_t>(rings);
+    const auto aroundCount = static_cast<std::uint32_t>(around);
+    for (std::uint32_t r = 0; r < ringCount; ++r)
+        for (std::uint32_t a = 0; a < aroundCount; ++a) {
+            const std::uint32_t p = r * aroundCount + a;
+            const std::uint32_t q = r * aroundCount + (a + 1) % aroundCount;
+            surface.faces.push_back({p, p + aroundCount, q});
+            surface.faces.push_back({q, p + aroundCount, q + aroundCount});
         }
     return surface;
 }
@@ -178,6 +178,46 @@ TEST(DrawFrame, SpheresAndFacesMatchTheOneByOneDrawing)
     EXPECT_GT(arrays.count(isPointGreen), 1000u);
     EXPECT_GT(arrays.count(isFaceBlue), 1000u);
     EXPECT_TRUE(arrays.rgb == oneByOne.rgb);
+}
+
+// Where faces are drawn, the sides they hide are left out; the frame must
+// be the one every side gives, to the pixel, with a hole through which the
+// far side's inside shows.
+TEST(DrawFrame, SidesLeftOutBehindTheFacesChangeNoPixel)
+{
+    Visualize visualize;
+    ASSERT_TRUE(visualize.createOffscreenGL(800, 600, 32)) << visualize.lastError;
+    visualize.setBackground(0.0f, 0.0f, 0.0f, 0.0f);
+    visualize.camera.translation.z = -125.0;
+    const int around = 180;
+    Surface surface = ball(120, around);
+    const auto band = surface.faces.begin() + 2 * around * 50;
+    surface.faces.erase(band, band + 2 * around * 6);
+    DrawSettings draw;
+    draw.dots = false;
+    draw.tri = true;
+    for (const double angle : {0.0, 37.3, 123.9}) {
+        visualize.camera.angle = angle;
+        visualize.drawFrame(surface, draw);
+        const Image someSides = frameOf(visualize);
+
+        drawOneByOne(surface, visualize, false, true);
+        glDisable(GL_LIGHTING);
+        glColor3d(0.0, 0.1, 0.3);
+        const std::vector<std::uint32_t> sides = sidesOnce(surface.faces);
+        glBegin(GL_LINES);
+        for (const std::uint32_t end : sides) {
+            const CGVertex& p = surface.positions[end];
+            glVertex3d(p.x, p.y, p.z);
+        }
+        glEnd();
+        glEnable(GL_LIGHTING);
+        const Image everySide = frameOf(visualize);
+
+        EXPECT_GT(someSides.count(isLineBlue), 10000u) << angle;
+        EXPECT_GT(someSides.count(isFaceBlue), 1000u) << angle;
+        EXPECT_TRUE(someSides.rgb == everySide.rgb) << angle;
+    }
 }
 
 TEST(ReadPixels, TopRowComesFirst)
