@@ -29,8 +29,7 @@ public:
     CandidateIndex& operator=(const CandidateIndex&) = delete;
 
     Kind kind() const { return kind_; }
-    // The tree over the nodes; its root is null on the linear kind or with
-    // no nodes.
+    // The tree over the nodes; empty on the linear kind or with no nodes.
     const KDTree<double>& tree() const { return tree_; }
     const LeafBuckets& buckets() const { return buckets_; }
 
@@ -52,7 +51,7 @@ public:
     template <typename Scan>
     ReconNode* scanNearest(const CGVertex& centre, double half, std::size_t first, const Scan& fresh)
     {
-        if (tree_.root != nullptr)
+        if (!tree_.empty())
             return scanNearestFirst(nodes_, tree_, centre, half, first, fresh, scratch_, &buckets_);
         Scan scan = fresh;
         return scanInFileOrder(nodes_, first, scan);

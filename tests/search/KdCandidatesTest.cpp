@@ -161,7 +161,7 @@ TEST(KdRun, TenThousandCoincidentPointsFinish)
     for (int i = 0; i < 10000; ++i)
         r.addNode(CGVertex{1.0, 2.0, 3.0}, CGVector{0.0, 0.0, 1.0});
     EXPECT_TRUE(r.triangulate(true));
-    ASSERT_NE(r.index()->tree().root, nullptr);
+    ASSERT_FALSE(r.index()->tree().empty());
     EXPECT_EQ(findInvariantFault(r), "");
 }
 
@@ -254,7 +254,7 @@ TEST(OutsideScoreFloor, NoPointTheWalkReportsOutsideTheSphereScoresBelowIt)
         for (unsigned seed = 1; seed <= 6; ++seed) {
             IndexedPoints r;
             addCloud(r, kind, seed);
-            r.kdTree.root = r.kdTree.buildOver(r.nodes);
+            r.kdTree.build(r.nodes);
             std::mt19937_64 random(seed);
             Nodes out;
             for (int query = 0; query < 300; ++query) {
