@@ -63,7 +63,7 @@ bool LeafBuckets::build(const KDTree<double>& tree)
             boxes_[h].low[axis] = std::min(left.low[axis], right.low[axis]);
             boxes_[h].high[axis] = std::max(left.high[axis], right.high[axis]);
         }
-        open_[h] = open_[2 * h + 1] + open_[2 * h + 2];
+        open_[h] = (open_[2 * h + 1] != 0 ? 1u : 0u) + (open_[2 * h + 2] != 0 ? 1u : 0u);
     }
     return true;
 }
@@ -129,11 +129,12 @@ void LeafBuckets::adjustOpen(const ReconNode* point, int change)
     const std::uint32_t bucket = bucketOf_[point->index];
     if (bucket >= starts_.size() - 1)
         return;
-    // The counts of the bucket and of every node above it.
-    for (std::uint32_t heap = firstBucket() + bucket;; heap = (heap - 1) / 2) {
+    std::uint32_t heap = firstBucket() + bucket;
+    open_[heap] = static_cast<std::uint32_t>(static_cast<int>(open_[heap]) + change);
+    // Up from the bucket while a side goes from none open to some, or back.
+    while (heap != 0 && open_[heap] == (change > 0 ? 1u : 0u)) {
+        heap = (heap - 1) / 2;
         open_[heap] = static_cast<std::uint32_t>(static_cast<int>(open_[heap]) + change);
-        if (heap == 0)
-            break;
     }
 }
 

@@ -65,9 +65,9 @@ public:
     // The buckets as the leaves of a complete binary tree over the leaf
     // order, its nodes numbered from the root at 0, the children of h at
     // 2h + 1 and 2h + 2: the split tree above the buckets. Each node has
-    // the box around all its points and their count that are not closed.
+    // the box around all its points and knows whether any is not closed.
     const Box& nodeBox(std::uint32_t heap) const { return boxes_[heap]; }
-    std::uint32_t openBelow(std::uint32_t heap) const { return open_[heap]; }
+    bool anyOpenBelow(std::uint32_t heap) const { return open_[heap] != 0; }
     bool isBucket(std::uint32_t heap) const { return heap >= firstBucket(); }
     std::uint32_t bucketAt(std::uint32_t heap) const { return heap - firstBucket(); }
     // The deepest node that the closed box [low, high] reaches alone by
@@ -115,7 +115,11 @@ private:
     std::vector<double> splits_;           // the splits above the buckets, children of h at 2h + 1 and 2h + 2
     std::vector<std::uint32_t> starts_;    // where each bucket begins in entries_, and the end
     std::vector<Box> boxes_;               // by node of the tree over the buckets
-    std::vector<std::uint32_t> open_;      // by node: its points that are not closed
+    // By bucket: its points that are not closed; by node above: how many
+    // of its two sides have any. A point closing or opening changes the
+    // nodes above only where a side's state changes, so most changes stop
+    // at their bucket.
+    std::vector<std::uint32_t> open_;
     std::vector<std::uint32_t> bucketOf_;  // by node index: the bucket holding it
     bool boxesFinite_ = true;
     std::vector<std::uint8_t> axes_;  // by inner node: its split axis

@@ -177,7 +177,7 @@ ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, cons
     pending[waiting++] = start;
     while (waiting > 0) {
         const std::uint32_t heap = pending[--waiting];
-        if (buckets.openBelow(heap) == 0)
+        if (!buckets.anyOpenBelow(heap))
             continue;
         // Until a point is taken, only a bucket's box is worth the test.
         const bool bucket = buckets.isBucket(heap);
