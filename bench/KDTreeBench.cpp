@@ -29,7 +29,6 @@ std::unique_ptr<Reconstruct> randomCloud(std::size_t count)
     return r;
 }
 
-
 // The reference build, presorting and splitting three lists; freeing the
 // tree is not timed.
 void BM_BuildTree(benchmark::State& state)

@@ -147,7 +147,7 @@ private:
     void searchBelow(Nodes& out, const Node& node, const CGVertex& low, const CGVertex& high, const Range& range,
                      const CGVertex& boxLow, const CGVertex& boxHigh) const;
 
-    Nodes leaves_;         // not owned; in leaf order
+    Nodes leaves_;           // not owned; in leaf order
     std::vector<T> splits_;  // by the place of each inner node's left side's last leaf
 
     // The path of the last searchFromRoot, from root down.
@@ -333,8 +333,8 @@ void KDTree<T>::searchFromRoot(Nodes& out, const Range& range) const
 
 template <typename T>
 template <typename Range>
-void KDTree<T>::searchBelow(Nodes& out, const Node& node, const CGVertex& low, const CGVertex& high,
-                            const Range& range, const CGVertex& boxLow, const CGVertex& boxHigh) const
+void KDTree<T>::searchBelow(Nodes& out, const Node& node, const CGVertex& low, const CGVertex& high, const Range& range,
+                            const CGVertex& boxLow, const CGVertex& boxHigh) const
 {
     // Which of the six comparisons of the inside-box test a region passes,
     // one bit each in the order of the test. Going down one side changes

@@ -111,10 +111,10 @@ private:
     static float roundedDown(double value);
     static float roundedUp(double value);
 
-    const Nodes* entries_ = nullptr;       // the tree's, in leaf order; null when empty
-    std::vector<double> splits_;           // the splits above the buckets, children of h at 2h + 1 and 2h + 2
-    std::vector<std::uint32_t> starts_;    // where each bucket begins in entries_, and the end
-    std::vector<Box> boxes_;               // by node of the tree over the buckets
+    const Nodes* entries_ = nullptr;     // the tree's, in leaf order; null when empty
+    std::vector<double> splits_;         // the splits above the buckets, children of h at 2h + 1 and 2h + 2
+    std::vector<std::uint32_t> starts_;  // where each bucket begins in entries_, and the end
+    std::vector<Box> boxes_;             // by node of the tree over the buckets
     // By bucket: its points that are not closed; by node above: how many
     // of its two sides have any. A point closing or opening changes the
     // nodes above only where a side's state changes, so most changes stop
