@@ -369,9 +369,9 @@ void KDTree<T>::searchBelow(Nodes& out, const Node& node, const CGVertex& low, c
         if (current.inside == kAllInside) {
             reportSubtree(out, at);
         } else if (at.isLeaf()) {
-            ReconNode* point = leaves_[at.first];
-            if (range.contains(point))
-                out.push_back(point);
+            ReconNode* candidate = leaves_[at.first];
+            if (range.contains(candidate))
+                out.push_back(candidate);
         } else {
             const T v = splits_[at.splitPlace()];
             const std::uint8_t a = at.axis;
