@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -201,11 +202,20 @@ void KDTree<T>::build(const Nodes& nodes, Progress* progress, unsigned threads)
         selectMedian(keys.data(), top);
         // The sides write disjoint keys and disjoint splits; only this
         // thread counts progress, the helper's leaves all at once at the end.
-        std::thread helper([this, &keys, &top] { selectBelow(keys.data(), top.right(), nullptr); });
+        std::thread helper;
+        try {
+            helper = std::thread([this, &keys, &top] { selectBelow(keys.data(), top.right(), nullptr); });
+        } catch (const std::system_error&) {
+            // No thread to be had: this one builds both sides, to the same tree.
+        }
         selectBelow(keys.data(), top.left(), progress);
-        helper.join();
-        if (progress != nullptr)
-            progress->advance(top.right().count);
+        if (helper.joinable()) {
+            helper.join();
+            if (progress != nullptr)
+                progress->advance(top.right().count);
+        } else {
+            selectBelow(keys.data(), top.right(), progress);
+        }
     } else {
         selectBelow(keys.data(), top, progress);
     }
