@@ -39,6 +39,13 @@ public:
     // Points the buckets do not hold are ignored.
     void noteClosed(const ReconNode* point) { adjustOpen(point, -1); }
     void noteOpened(const ReconNode* point) { adjustOpen(point, +1); }
+    // point may close or open soon: its bucket's number is asked for from
+    // memory now, so that noteClosed need not wait for it.
+    void expectChange(const ReconNode* point) const
+    {
+        if (point->index < bucketOf_.size())
+            __builtin_prefetch(&bucketOf_[point->index]);
+    }
 
     // The box around a bucket's points, its corners rounded outwards, so
     // every point of the bucket lies inside it.

@@ -37,6 +37,8 @@ public:
     // opened again: the searches pass over closed points unread.
     void noteClosed(const ReconNode* point) { buckets_.noteClosed(point); }
     void noteOpened(const ReconNode* point) { buckets_.noteOpened(point); }
+    // point may close or open soon (see LeafBuckets::expectChange).
+    void expectChange(const ReconNode* point) const { buckets_.expectChange(point); }
 
     // The best third corner for a new triangle on the far side of edge,
     // whose outward direction is n, or null.
