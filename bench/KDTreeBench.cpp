@@ -29,21 +29,14 @@ std::unique_ptr<Reconstruct> randomCloud(std::size_t count)
     return r;
 }
 
-std::unique_ptr<Tree> build(const Nodes& nodes)
-{
-    auto tree = std::make_unique<Tree>();
-    reference::buildFromSortedLists(*tree, nodes);
-    return tree;
-}
-
 // The reference build, presorting and splitting three lists; freeing the
 // tree is not timed.
 void BM_BuildTree(benchmark::State& state)
 {
     const auto r = randomCloud(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        std::unique_ptr<Tree> tree = build(r->nodes);
-        benchmark::DoNotOptimize(tree->root);
+        std::unique_ptr<BinaryTree> tree = reference::buildFromSortedLists(r->nodes);
+        benchmark::DoNotOptimize(tree.get());
         state.PauseTiming();
         tree.reset();
         state.ResumeTiming();
@@ -52,21 +45,22 @@ void BM_BuildTree(benchmark::State& state)
 }
 BENCHMARK(BM_BuildTree)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
-// The same tree made the way a run makes it, reading each point once.
+// The same tree made the way a run makes it, reading each point once, on
+// one thread and on two.
 void BM_BuildOver(benchmark::State& state)
 {
     const auto r = randomCloud(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         auto tree = std::make_unique<Tree>();
-        tree->root = tree->buildOver(r->nodes);
-        benchmark::DoNotOptimize(tree->root);
+        tree->build(r->nodes, nullptr, static_cast<unsigned>(state.range(1)));
+        benchmark::DoNotOptimize(tree->leaves().data());
         state.PauseTiming();
         tree.reset();
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_BuildOver)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildOver)->Args({100000, 1})->Args({1000000, 1})->Args({1000000, 2})->Unit(benchmark::kMillisecond);
 
 // A sphere around a random point holding about a dozen points, as for an
 // edge of ordinary length on a scan.
@@ -75,7 +69,7 @@ void BM_SphereQuery(benchmark::State& state)
     const std::size_t count = static_cast<std::size_t>(state.range(0));
     const auto r = randomCloud(count);
     Tree tree;
-    tree.root = tree.buildOver(r->nodes);
+    tree.build(r->nodes);
     const double radius = 1.5 / std::cbrt(static_cast<double>(count));
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> unit(0.0, 1.0);

@@ -1,16 +1,17 @@
 #include "kdtree/LeafBuckets.h"
 
-#include "kdtree/KDTree.h"
 #include "records/Edge.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 
-bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
+bool LeafBuckets::build(const KDTree<double>& tree)
 {
     clear();
-    if (root == nullptr || count == 0)
+    const std::size_t count = tree.size();
+    if (count == 0 || count > std::numeric_limits<std::uint32_t>::max())
         return false;
     // Deep enough that every bucket holds at least kBucket points: the
     // sides of a split differ by one point at most, so the smallest node
@@ -18,15 +19,11 @@ bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
     depth_ = 0;
     while ((count >> (depth_ + 1)) >= kBucket)
         ++depth_;
-    entries_.reserve(count);
+    entries_ = &tree.leaves();
     splits_.assign((std::size_t{1} << depth_) - 1, 0.0);
     starts_.assign((std::size_t{1} << depth_) + 1, 0);
-    shaped_ = true;
-    if (count > std::numeric_limits<std::uint32_t>::max() || copy(root, 0, 0) != count || !shaped_ ||
-        entries_.size() != count) {
-        clear();
-        return false;
-    }
+    copy(tree, tree.root(), 0, 0);
+    starts_.back() = static_cast<std::uint32_t>(count);
     const std::size_t buckets = starts_.size() - 1;
     const std::size_t inner = splits_.size();
     Box none;
@@ -37,13 +34,13 @@ bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
     boxes_.assign(inner + buckets, none);
     open_.assign(inner + buckets, 0);
     std::uint32_t highestIndex = 0;
-    for (const ReconNode* point : entries_)
+    for (const ReconNode* point : *entries_)
         highestIndex = std::max(highestIndex, point->index);
     bucketOf_.assign(std::size_t{highestIndex} + 1, std::numeric_limits<std::uint32_t>::max());
     for (std::size_t b = 0; b < buckets; ++b) {
         Box& own = boxes_[inner + b];
         for (std::uint32_t i = starts_[b]; i < starts_[b + 1]; ++i) {
-            const ReconNode* point = entries_[i];
+            const ReconNode* point = (*entries_)[i];
             const double at[3] = {point->position.x, point->position.y, point->position.z};
             for (int axis = 0; axis < 3; ++axis) {
                 own.low[axis] = std::min(own.low[axis], roundedDown(at[axis]));
@@ -66,7 +63,7 @@ bool LeafBuckets::build(const BinaryTree* root, std::size_t count)
             boxes_[h].low[axis] = std::min(left.low[axis], right.low[axis]);
             boxes_[h].high[axis] = std::max(left.high[axis], right.high[axis]);
         }
-        open_[h] = open_[2 * h + 1] + open_[2 * h + 2];
+        open_[h] = (open_[2 * h + 1] != 0 ? 1u : 0u) + (open_[2 * h + 2] != 0 ? 1u : 0u);
     }
     return true;
 }
@@ -93,7 +90,7 @@ std::uint32_t LeafBuckets::nodeAbove(const CGVertex& low, const CGVertex& high) 
 
 void LeafBuckets::appendInBox(const CGVertex& low, const CGVertex& high, std::vector<ReconNode*>& out) const
 {
-    if (entries_.empty())
+    if (empty())
         return;
     const double lows[3] = {low.x, low.y, low.z};
     const double highs[3] = {high.x, high.y, high.z};
@@ -117,9 +114,10 @@ void LeafBuckets::appendInBox(const CGVertex& low, const CGVertex& high, std::ve
         }
         const std::uint32_t bucket = heap - firstBucket();
         for (std::uint32_t i = starts_[bucket]; i < starts_[bucket + 1]; ++i) {
-            const CGVertex& p = entries_[i]->position;
+            ReconNode* point = (*entries_)[i];
+            const CGVertex& p = point->position;
             if (low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z)
-                out.push_back(entries_[i]);
+                out.push_back(point);
         }
     }
 }
@@ -131,11 +129,12 @@ void LeafBuckets::adjustOpen(const ReconNode* point, int change)
     const std::uint32_t bucket = bucketOf_[point->index];
     if (bucket >= starts_.size() - 1)
         return;
-    // The counts of the bucket and of every node above it.
-    for (std::uint32_t heap = firstBucket() + bucket;; heap = (heap - 1) / 2) {
+    std::uint32_t heap = firstBucket() + bucket;
+    open_[heap] = static_cast<std::uint32_t>(static_cast<int>(open_[heap]) + change);
+    // Up from the bucket while a side goes from none open to some, or back.
+    while (heap != 0 && open_[heap] == (change > 0 ? 1u : 0u)) {
+        heap = (heap - 1) / 2;
         open_[heap] = static_cast<std::uint32_t>(static_cast<int>(open_[heap]) + change);
-        if (heap == 0)
-            break;
     }
 }
 
@@ -163,7 +162,7 @@ float LeafBuckets::roundedUp(double value)
 
 void LeafBuckets::clear()
 {
-    std::vector<ReconNode*>().swap(entries_);
+    entries_ = nullptr;
     std::vector<double>().swap(splits_);
     std::vector<std::uint32_t>().swap(starts_);
     std::vector<Box>().swap(boxes_);
@@ -174,34 +173,16 @@ void LeafBuckets::clear()
     depth_ = 0;
 }
 
-std::size_t LeafBuckets::copy(const BinaryTree* node, unsigned depth, std::size_t heap)
+void LeafBuckets::copy(const KDTree<double>& tree, KDTree<double>::Node node, unsigned depth, std::size_t heap)
 {
-    using Tree = KDTree<double>;
-    if (depth == depth_)
-        starts_[heap - splits_.size()] = static_cast<std::uint32_t>(entries_.size());
-    if (node->isLeaf()) {
-        ReconNode* point = static_cast<const Tree::KDReconNode*>(node->data)->node;
-        entries_.push_back(point);
-        // A leaf above the buckets' depth would leave a bucket empty.
-        if (depth < depth_)
-            shaped_ = false;
-        return 1;
+    if (depth == depth_) {
+        starts_[heap - splits_.size()] = static_cast<std::uint32_t>(node.first);
+        return;
     }
-    if (node->left == nullptr || node->right == nullptr) {
-        shaped_ = false;
-        return 0;
-    }
-    const std::size_t left = copy(node->left, depth + 1, 2 * heap + 1);
-    const std::size_t right = copy(node->right, depth + 1, 2 * heap + 2);
-    if (depth < depth_) {
-        const CGSplane& plane = static_cast<const Tree::KDSplane*>(node->data)->plane;
-        splits_[heap] = plane.value;
-        // The descent works the sides' ranges and axes out from the depth
-        // alone; a tree of any other shape is not copied.
-        if (plane.axis != depth % 3 || left != (left + right + 1) / 2)
-            shaped_ = false;
-    }
-    if (depth == 0)
-        starts_.back() = static_cast<std::uint32_t>(entries_.size());
-    return left + right;
+    // Every node above the buckets' depth holds at least two points, so it
+    // splits.
+    assert(!node.isLeaf() && node.axis == depth % 3);
+    splits_[heap] = tree.plane(node).value;
+    copy(tree, node.left(), depth + 1, 2 * heap + 1);
+    copy(tree, node.right(), depth + 1, 2 * heap + 2);
 }

@@ -1,18 +1,18 @@
 #pragma once
 
 #include "geometry/CGVertex.h"
-#include "kdtree/BinaryTree.h"
+#include "kdtree/KDTree.h"
 #include "records/ReconNode.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-// The points of a built KD-tree in its left-to-right leaf order, side by
-// side in one array, with the tree's upper splits: a copy of the tree's
-// top that ends in buckets of a few points each. A box query over it costs
-// a short descent and a pass over an array instead of a walk through a
-// hundred scattered tree nodes.
+// The points of a built KD-tree in its left-to-right leaf order (the
+// tree's own array, shared) with the tree's upper splits: a copy of the
+// tree's top that ends in buckets of a few points each, numbered as a
+// complete binary tree. A box query over it costs a short descent and a
+// pass over an array.
 //
 // Each bucket also keeps the box around its own points and how many of
 // them are not closed, so that a search can pass over a bucket whose points
@@ -26,20 +26,26 @@
 // (the rest of each bucket reached), which the caller tells apart itself.
 class LeafBuckets {
 public:
-    // Copies the tree under root (split axes cycling x, y, z from the root,
-    // the left side of each split taking ceil(n/2) of its n points, as
-    // KDTree builds them) holding count points. False, leaving the buckets
-    // empty, when the tree is not of that shape; root may be null.
-    bool build(const BinaryTree* root, std::size_t count);
+    // Copies the top of tree, which must outlive the buckets and not be
+    // rebuilt while they live. False, leaving the buckets empty, when the
+    // tree is empty.
+    bool build(const KDTree<double>& tree);
 
     void clear();
-    bool empty() const { return entries_.empty(); }
+    bool empty() const { return entries_ == nullptr; }
 
     // point, counted in its bucket, has closed (all its sides carry two
     // triangles) or has opened again (it was closed and gained a side).
     // Points the buckets do not hold are ignored.
     void noteClosed(const ReconNode* point) { adjustOpen(point, -1); }
     void noteOpened(const ReconNode* point) { adjustOpen(point, +1); }
+    // point may close or open soon: its bucket's number is asked for from
+    // memory now, so that noteClosed need not wait for it.
+    void expectChange(const ReconNode* point) const
+    {
+        if (point->index < bucketOf_.size())
+            __builtin_prefetch(&bucketOf_[point->index]);
+    }
 
     // The box around a bucket's points, its corners rounded outwards, so
     // every point of the bucket lies inside it.
@@ -66,9 +72,9 @@ public:
     // The buckets as the leaves of a complete binary tree over the leaf
     // order, its nodes numbered from the root at 0, the children of h at
     // 2h + 1 and 2h + 2: the split tree above the buckets. Each node has
-    // the box around all its points and their count that are not closed.
+    // the box around all its points and knows whether any is not closed.
     const Box& nodeBox(std::uint32_t heap) const { return boxes_[heap]; }
-    std::uint32_t openBelow(std::uint32_t heap) const { return open_[heap]; }
+    bool anyOpenBelow(std::uint32_t heap) const { return open_[heap] != 0; }
     bool isBucket(std::uint32_t heap) const { return heap >= firstBucket(); }
     std::uint32_t bucketAt(std::uint32_t heap) const { return heap - firstBucket(); }
     // The deepest node that the closed box [low, high] reaches alone by
@@ -91,7 +97,7 @@ public:
     // The bucket's points are those of entries from first to last, exclusive.
     std::uint32_t first(std::uint32_t bucket) const { return starts_[bucket]; }
     std::uint32_t last(std::uint32_t bucket) const { return starts_[bucket + 1]; }
-    ReconNode* entry(std::uint32_t place) const { return entries_[place]; }
+    ReconNode* entry(std::uint32_t place) const { return (*entries_)[place]; }
 
     // Calls visit(point) for every point of every bucket whose region the
     // closed box [low, high] reaches by the tree's descent rules, in leaf
@@ -104,7 +110,7 @@ public:
     static constexpr std::size_t kBucket = 4;
 
 private:
-    std::size_t copy(const BinaryTree* node, unsigned depth, std::size_t heap);
+    void copy(const KDTree<double>& tree, KDTree<double>::Node node, unsigned depth, std::size_t heap);
     void adjustOpen(const ReconNode* point, int change);
     std::uint32_t firstBucket() const { return static_cast<std::uint32_t>(splits_.size()); }
 
@@ -112,16 +118,19 @@ private:
     static float roundedDown(double value);
     static float roundedUp(double value);
 
-    std::vector<ReconNode*> entries_;      // not owned; in leaf order
-    std::vector<double> splits_;           // the splits above the buckets, children of h at 2h + 1 and 2h + 2
-    std::vector<std::uint32_t> starts_;    // where each bucket begins in entries_, and the end
-    std::vector<Box> boxes_;               // by node of the tree over the buckets
-    std::vector<std::uint32_t> open_;      // by node: its points that are not closed
+    const Nodes* entries_ = nullptr;     // the tree's, in leaf order; null when empty
+    std::vector<double> splits_;         // the splits above the buckets, children of h at 2h + 1 and 2h + 2
+    std::vector<std::uint32_t> starts_;  // where each bucket begins in entries_, and the end
+    std::vector<Box> boxes_;             // by node of the tree over the buckets
+    // By bucket: its points that are not closed; by node above: how many
+    // of its two sides have any. A point closing or opening changes the
+    // nodes above only where a side's state changes, so most changes stop
+    // at their bucket.
+    std::vector<std::uint32_t> open_;
     std::vector<std::uint32_t> bucketOf_;  // by node index: the bucket holding it
     bool boxesFinite_ = true;
     std::vector<std::uint8_t> axes_;  // by inner node: its split axis
     unsigned depth_ = 0;              // how deep the buckets lie
-    bool shaped_ = true;
 };
 
 template <typename Visit>
@@ -129,14 +138,14 @@ void LeafBuckets::visitBox(const CGVertex& low, const CGVertex& high, Visit&& vi
 {
     visitBuckets(low, high, [&](std::uint32_t bucket) {
         for (std::uint32_t i = starts_[bucket]; i < starts_[bucket + 1]; ++i)
-            visit(entries_[i]);
+            visit((*entries_)[i]);
     });
 }
 
 template <typename Visit>
 void LeafBuckets::visitBuckets(const CGVertex& low, const CGVertex& high, Visit&& visit) const
 {
-    if (entries_.empty())
+    if (empty())
         return;
     const double lows[3] = {low.x, low.y, low.z};
     const double highs[3] = {high.x, high.y, high.z};

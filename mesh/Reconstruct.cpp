@@ -408,6 +408,13 @@ Vector Reconstruct::outwardDirection(CGVertex a, CGVertex b, const ReconNode* ap
 
 void Reconstruct::addTriangle(ReconNode* a, ReconNode* b, ReconNode* c)
 {
+    // Any corner may close on the way; the search's count of it is asked
+    // for while the edges are looked up.
+    if (index_ != nullptr) {
+        index_->expectChange(a);
+        index_->expectChange(b);
+        index_->expectChange(c);
+    }
     registerEdge(a, b);
     registerEdge(b, a);
     registerEdge(c, a);

@@ -1,11 +1,14 @@
 #include "search/CandidateIndex.h"
 
+#include <thread>
+
 CandidateIndex::CandidateIndex(const Nodes& nodes, Kind kind, Progress* progress, bool sphereShortcut)
     : nodes_(nodes), kind_(kind)
 {
     if (kind_ != Kind::kdTree || nodes_.empty())
         return;
-    tree_.root = tree_.buildOver(nodes_, progress);
+    // The tree is the same built on one thread or two.
+    tree_.build(nodes_, progress, std::thread::hardware_concurrency() >= 2 ? 2 : 1);
     if (sphereShortcut)
-        buckets_.build(tree_.root, nodes_.size());
+        buckets_.build(tree_);
 }

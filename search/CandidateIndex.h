@@ -29,8 +29,7 @@ public:
     CandidateIndex& operator=(const CandidateIndex&) = delete;
 
     Kind kind() const { return kind_; }
-    // The tree over the nodes; its root is null on the linear kind or with
-    // no nodes.
+    // The tree over the nodes; empty on the linear kind or with no nodes.
     const KDTree<double>& tree() const { return tree_; }
     const LeafBuckets& buckets() const { return buckets_; }
 
@@ -38,6 +37,8 @@ public:
     // opened again: the searches pass over closed points unread.
     void noteClosed(const ReconNode* point) { buckets_.noteClosed(point); }
     void noteOpened(const ReconNode* point) { buckets_.noteOpened(point); }
+    // point may close or open soon (see LeafBuckets::expectChange).
+    void expectChange(const ReconNode* point) const { buckets_.expectChange(point); }
 
     // The best third corner for a new triangle on the far side of edge,
     // whose outward direction is n, or null.
@@ -52,7 +53,7 @@ public:
     template <typename Scan>
     ReconNode* scanNearest(const CGVertex& centre, double half, std::size_t first, const Scan& fresh)
     {
-        if (tree_.root != nullptr)
+        if (!tree_.empty())
             return scanNearestFirst(nodes_, tree_, centre, half, first, fresh, scratch_, &buckets_);
         Scan scan = fresh;
         return scanInFileOrder(nodes_, first, scan);

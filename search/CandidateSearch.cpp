@@ -132,6 +132,59 @@ bool finite(const LeafBuckets::Box& box)
     return true;
 }
 
+// What the scan over every node in file order picks, found from the
+// buckets: the acceptable point of smallest score, the lowest index among
+// equals, with the scan's own arithmetic. Depth first from the root, the
+// side nearer the edge's midpoint first; a part is passed over when none
+// of its points is open, all lie behind the edge, or none can score below
+// the best so far (the bound taken at the box's nearest corners, as in
+// lowestScore, so no point that could win or tie is passed over). Boxes
+// with a corner beyond the floats are always read. scan must be fresh.
+ReconNode* pickNearest(const LeafBuckets& buckets, const ReconNode* a, const ReconNode* b, const CGVector& n,
+                       CandidateScan& scan)
+{
+    const CGVertex centre = midpoint(a->position, b->position);
+    const bool everyBoxFinite = buckets.boxesFinite();
+    std::uint32_t pending[64];
+    std::size_t waiting = 0;
+    pending[waiting++] = 0;
+    while (waiting > 0) {
+        const std::uint32_t heap = pending[--waiting];
+        if (!buckets.anyOpenBelow(heap))
+            continue;
+        const LeafBuckets::Box& box = buckets.nodeBox(heap);
+        if (everyBoxFinite || finite(box)) {
+            // The side test at the corner farthest along n bounds every point's.
+            const CGVertex corner = {n.x >= 0.0 ? box.high[0] : box.low[0], n.y >= 0.0 ? box.high[1] : box.low[1],
+                                     n.z >= 0.0 ? box.high[2] : box.low[2]};
+            const CGVector toA = corner - a->position;
+            const CGVector toB = corner - b->position;
+            const CGVector m = {(toA.x + toB.x) * 0.5, (toA.y + toB.y) * 0.5, (toA.z + toB.z) * 0.5};
+            if (dot(n, m) < 0.0)
+                continue;
+            const double lowest =
+                (squaredLength(gapsFrom(a->position, box)) + squaredLength(gapsFrom(b->position, box))) * 0.5;
+            if (lowest > scan.bestValue())
+                continue;
+        }
+        if (!buckets.isBucket(heap)) {
+            std::uint32_t nearer = 2 * heap + 1;
+            std::uint32_t farther = 2 * heap + 2;
+            if (buckets.centreIsRightOf(heap, centre))
+                std::swap(nearer, farther);
+            pending[waiting++] = farther;
+            pending[waiting++] = nearer;
+            continue;
+        }
+        const std::uint32_t place = buckets.bucketAt(heap);
+        for (std::uint32_t i = buckets.first(place); i < buckets.last(place); ++i) {
+            ReconNode* node = buckets.entry(i);
+            scan.consider(node, node->index, true);
+        }
+    }
+    return scan.best();
+}
+
 // What the scan over the first sphere query's list picks, found from the
 // points inside the sphere alone; null when that cannot be told for sure,
 // and the tree must be walked. The walk reports, in leaf order, every
@@ -177,7 +230,7 @@ ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, cons
     pending[waiting++] = start;
     while (waiting > 0) {
         const std::uint32_t heap = pending[--waiting];
-        if (buckets.openBelow(heap) == 0)
+        if (!buckets.anyOpenBelow(heap))
             continue;
         // Until a point is taken, only a bucket's box is worth the test.
         const bool bucket = buckets.isBucket(heap);
@@ -252,6 +305,8 @@ ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const E
         // When the spheres hold nothing but the edge, every node is a
         // candidate, exactly as on the linear path.
         if (gatherNearCandidates(tree, edge, candidates)) {
+            if (buckets != nullptr && !buckets->empty())
+                return pickNearest(*buckets, a, b, n, scan);
             // A candidate's score is its squared distance from the edge's
             // midpoint plus a quarter of the edge's squared length.
             const double length = std::sqrt(squaredLength(b->position - a->position));

@@ -80,7 +80,7 @@ bool gatherNearCandidates(const KDTree<double>& tree, const Edge& edge, Nodes& o
     const CGVertex middle = midpoint(a, b);
 
     out.clear();
-    if (tree.root == nullptr)
+    if (tree.empty())
         return false;
 
     // Both ends of the edge are always reported, so a count of exactly 2

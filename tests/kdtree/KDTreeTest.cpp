@@ -108,10 +108,30 @@ TEST(BuildOver, MakesTheTreeOfTheThreeSortedLists)
                     r.addNode(CGVertex{static_cast<double>(n - i), static_cast<double>(i % 3), 0.0}, CGVector{});
             }
             const auto sorted = sortedListsTree(r.nodes);
-            Tree tree;
-            tree.root = tree.buildOver(r.nodes);
-            expectSameTree(tree.root, sorted->root);
+            const auto tree = treeOver(r.nodes);
+            expectSameTree(reference::mirrorOf(*tree).get(), sorted.get());
         }
+    }
+}
+
+TEST(BuildOver, TwoThreadsBuildTheSameTree)
+{
+    // The sides of the root are built at once on two threads; the splits
+    // and the leaf order must be those of one thread, ties and all.
+    Reconstruct r;
+    addGridCloud(r, 40000, 9, 20);
+    const auto one = treeOver(r.nodes, 1);
+    const auto two = treeOver(r.nodes, 2);
+    EXPECT_EQ(two->leaves(), one->leaves());
+    std::vector<Tree::Node> pending = {one->root()};
+    while (!pending.empty()) {
+        const Tree::Node node = pending.back();
+        pending.pop_back();
+        if (node.isLeaf())
+            continue;
+        ASSERT_EQ(two->plane(node).value, one->plane(node).value);
+        pending.push_back(node.left());
+        pending.push_back(node.right());
     }
 }
 
@@ -219,7 +239,8 @@ TEST(BuildTree, OnePointIsALeaf)
     Reconstruct r;
     loadPoints(r, "1 2 3 0 0 1\n");
     const auto tree = treeOver(r.nodes);
-    const BinaryTree* root = tree->root;
+    const auto mirror = reference::mirrorOf(*tree);
+    const BinaryTree* root = mirror.get();
     ASSERT_TRUE(root->isLeaf());
     EXPECT_EQ(pointOf(root), r.nodes[0]);
 }
@@ -231,7 +252,8 @@ TEST(BuildTree, TwoPointsSplitOnXAtTheSmallerPoint)
     loadPoints(r, "5 0 0 0 0 1\n"
                   "2 9 9 0 0 1\n");
     const auto tree = treeOver(r.nodes);
-    const BinaryTree* root = tree->root;
+    const auto mirror = reference::mirrorOf(*tree);
+    const BinaryTree* root = mirror.get();
     ASSERT_FALSE(root->isLeaf());
     EXPECT_EQ(planeOf(root).axis, 0);
     EXPECT_EQ(planeOf(root).value, 2.0);
@@ -246,7 +268,8 @@ TEST(BuildTree, ThreePointsPutTwoOnTheLeftSplitOnY)
                   "1 5 0 0 0 1\n"
                   "0 0 0 0 0 1\n");
     const auto tree = treeOver(r.nodes);
-    const BinaryTree* root = tree->root;
+    const auto mirror = reference::mirrorOf(*tree);
+    const BinaryTree* root = mirror.get();
     EXPECT_EQ(planeOf(root).value, 1.0);
     ASSERT_FALSE(root->left->isLeaf());
     EXPECT_EQ(planeOf(root->left).axis, 1);
@@ -266,7 +289,8 @@ TEST(BuildTree, EqualXSplitsByYThenZ)
                   "1 2 5 0 0 1\n"
                   "1 2 4 0 0 1\n");
     const auto tree = treeOver(r.nodes);
-    const BinaryTree* root = tree->root;
+    const auto mirror = reference::mirrorOf(*tree);
+    const BinaryTree* root = mirror.get();
     EXPECT_EQ(planeOf(root).value, 1.0);
     EXPECT_EQ(leavesOf(root->left), (Nodes{r.nodes[1], r.nodes[3]}));
     EXPECT_EQ(leavesOf(root->right), (Nodes{r.nodes[2], r.nodes[0]}));
@@ -279,7 +303,8 @@ TEST(BuildTree, KeepsItsShapeForEveryCount)
         Reconstruct r;
         addGridCloud(r, n, static_cast<unsigned>(n), 4);
         const auto tree = treeOver(r.nodes);
-        const BinaryTree* root = tree->root;
+        const auto mirror = reference::mirrorOf(*tree);
+        const BinaryTree* root = mirror.get();
         expectEveryPointOnce(root, r.nodes);
         expectWellFormed(root, 0);
         EXPECT_LE(depthOf(root), static_cast<std::size_t>(std::ceil(std::log2(n))));
@@ -292,7 +317,8 @@ TEST(BuildTree, KeepsItsShapeOnCloudsWithManyTies)
         Reconstruct r;
         addGridCloud(r, 3000, seed, 6);
         const auto tree = treeOver(r.nodes);
-        const BinaryTree* root = tree->root;
+        const auto mirror = reference::mirrorOf(*tree);
+        const BinaryTree* root = mirror.get();
         expectEveryPointOnce(root, r.nodes);
         expectWellFormed(root, 0);
         EXPECT_EQ(depthOf(root), 12u);
@@ -314,8 +340,8 @@ TEST(BuildTree, MillionCopiesOfOnePointStayShallow)
     }
 
     Tree tree;
-    tree.root = tree.buildOver(nodes);
-    EXPECT_EQ(depthOf(tree.root), 20u);
+    tree.build(nodes);
+    EXPECT_EQ(depthOf(tree), 20u);
 
     const SphereSearch atThePoint(CGVertex{1.0, 2.0, 3.0}, 0.0);
     const SphereSearch elsewhere(CGVertex{1.0, 2.0, 4.0}, 0.5);

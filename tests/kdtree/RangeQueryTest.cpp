@@ -45,7 +45,8 @@ TEST(RangeQuery, FindsPointsLyingOnASplitPlane)
                   "2 0 0 0 0 1\n"
                   "3 0 0 0 0 1\n");
     const auto tree = treeOver(r.nodes);
-    const BinaryTree* root = tree->root;
+    const auto mirror = reference::mirrorOf(*tree);
+    const BinaryTree* root = mirror.get();
     ASSERT_EQ(planeOf(root).value, 1.0);
     EXPECT_EQ(query(*tree, CGVertex{2.0, 0.0, 0.0}, 1.0), (Nodes{r.nodes[1], r.nodes[2], r.nodes[3]}));
 }
@@ -116,7 +117,8 @@ TEST(RangeQuery, RegionInsideTheBoxIsReportedWhole)
                   "0.5 0.5 0.5 0 0 1\n"
                   "1 1 1 0 0 1\n");
     const auto tree = treeOver(r.nodes);
-    const BinaryTree* root = tree->root;
+    const auto mirror = reference::mirrorOf(*tree);
+    const BinaryTree* root = mirror.get();
     const SphereSearch sphere(CGVertex{0.5, 0.5, 0.5}, 0.75);
     Nodes out;
     reference::rangeSearch(out, root, CGVertex{0.0, 0.0, 0.0}, CGVertex{1.0, 1.0, 1.0}, &sphere);
@@ -158,7 +160,8 @@ TEST(RangeQuery, InsideBoxTestKeepsItsStrictnessPerSide)
         ReconNode* p = r.addNode(CGVertex{c.px, 3.0, 3.0}, CGVector{});
         r.addNode(CGVertex{4.5, 0.0, 0.0}, CGVector{});
         const auto tree = treeOver(r.nodes);
-        const BinaryTree* root = tree->root;
+        const auto mirror = reference::mirrorOf(*tree);
+        const BinaryTree* root = mirror.get();
         ASSERT_EQ(pointOf(root->left), p);
         Nodes out;
         reference::rangeSearch(out, root, c.low, c.high, &sphere);
@@ -182,7 +185,8 @@ TEST(RangeQuery, AgreesWithBruteForceOnRandomClouds)
         for (int i = 0; i < 600; ++i)
             r.addNode(CGVertex{pick(), pick(), pick()}, CGVector{});
         const auto tree = treeOver(r.nodes);
-        const BinaryTree* root = tree->root;
+        const auto mirror = reference::mirrorOf(*tree);
+        const BinaryTree* root = mirror.get();
         std::map<const ReconNode*, std::size_t> leafPlace;
         for (const ReconNode* n : leavesOf(root))
             leafPlace.emplace(n, leafPlace.size());
@@ -229,7 +233,8 @@ TEST(SearchFromRoot, AppendsExactlyWhatTheSearchFromTheRootAppends)
     for (int i = 0; i < 3000; ++i)
         r.addNode(CGVertex{cell(random) * 0.25, cell(random) * 0.25, cell(random) * 0.25}, CGVector{});
     Tree tree;
-    tree.root = tree.buildOver(r.nodes);
+    tree.build(r.nodes);
+    const auto mirror = reference::mirrorOf(tree);
 
     CGVertex centre = {0.0, 0.0, 0.0};
     double radius = 0.5;
@@ -247,7 +252,7 @@ TEST(SearchFromRoot, AppendsExactlyWhatTheSearchFromTheRootAppends)
         }
         const SphereSearch sphere(centre, radius);
         Nodes fromRoot;
-        reference::rangeSearch(fromRoot, tree.root, kLow, kHigh, &sphere);
+        reference::rangeSearch(fromRoot, mirror.get(), kLow, kHigh, &sphere);
         Nodes fromPath = {r.nodes[0]};  // appended to, never cleared
         tree.searchFromRoot(fromPath, sphere);
         fromRoot.insert(fromRoot.begin(), r.nodes[0]);

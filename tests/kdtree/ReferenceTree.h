@@ -1,28 +1,84 @@
 #pragma once
 
 // The KD-tree built and queried the plain way, as the yardstick the
-// program's tree is held against: the points sorted on each axis, each
-// level split by position in the list of its axis and the other two lists
-// partitioned against the median, and a recursive range query that can
-// start at any node with any region. Slow and obvious; the tests check
-// that KDTree::buildOver and KDTree::searchFromRoot give exactly what this
+// program's tree is held against: a node record per node, each carrying a
+// payload (the split plane or the point), the points sorted on each axis,
+// each level split by position in the list of its axis and the other two
+// lists partitioned against the median, and a recursive range query that
+// can start at any node with any region. Slow and obvious; the tests check
+// that KDTree::build and KDTree::searchFromRoot give exactly what this
 // gives.
 
 #include "geometry/CGSplane.h"
 #include "geometry/CGVertex.h"
 #include "kdtree/BinaryTree.h"
 #include "kdtree/KDTree.h"
+#include "kdtree/iBase.h"
 #include "records/ReconNode.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace reference {
 
 using Tree = KDTree<double>;
+
+// Payload of an inner node: the plane it splits at.
+class KDSplane : public iBase {
+public:
+    explicit KDSplane(const CGSplane& splitPlane) : plane(splitPlane) {}
+    CGSplane plane;
+};
+
+// Payload of a leaf: the point it stands for.
+class KDReconNode : public iBase {
+public:
+    explicit KDReconNode(ReconNode* point) : node(point) {}
+    ReconNode* node;  // not owned
+};
+
+inline BinaryTree* makeLeaf(ReconNode* point)
+{
+    return new BinaryTree(new KDReconNode(point));
+}
+
+inline BinaryTree* makeSplit(const CGSplane& plane)
+{
+    return new BinaryTree(new KDSplane(plane));
+}
+
+// Appends every point under node (not null) to out, in leaf order.
+inline void reportSubtree(Nodes& out, const BinaryTree* node)
+{
+    if (node->isLeaf()) {
+        out.push_back(static_cast<const KDReconNode*>(node->data)->node);
+        return;
+    }
+    reportSubtree(out, node->left);
+    reportSubtree(out, node->right);
+}
+
+// The program's tree below node as node records, for the tests that look
+// inside it or walk it the plain way. The caller owns the result.
+inline BinaryTree* mirrorOf(const Tree& tree, const Tree::Node& node)
+{
+    if (node.isLeaf())
+        return makeLeaf(tree.point(node));
+    BinaryTree* inner = makeSplit(tree.plane(node));
+    inner->attachLeft(mirrorOf(tree, node.left()));
+    inner->attachRight(mirrorOf(tree, node.right()));
+    return inner;
+}
+
+// The whole of the program's tree as node records; null when it is empty.
+inline std::unique_ptr<BinaryTree> mirrorOf(const Tree& tree)
+{
+    return std::unique_ptr<BinaryTree>(tree.empty() ? nullptr : mirrorOf(tree, tree.root()));
+}
 
 // The two relations compareOnAxis answers.
 enum Relation { kLessOrEqual, kGreaterOrEqual };
@@ -68,20 +124,20 @@ inline void sortByAxis(Nodes& list, std::size_t first, std::size_t last, std::ui
 }
 
 // The subtree over xs, ys and zs (the same nodes, sorted by sortByAxis on
-// x, y and z), splitting first on axis, made in tree's storage. Null for
-// empty lists.
-inline BinaryTree* buildTree(Tree& tree, const Nodes& xs, const Nodes& ys, const Nodes& zs, std::uint8_t axis)
+// x, y and z), splitting first on axis; the caller owns it. Null for empty
+// lists.
+inline BinaryTree* buildTree(const Nodes& xs, const Nodes& ys, const Nodes& zs, std::uint8_t axis)
 {
     const std::size_t n = xs.size();
     if (n == 0)
         return nullptr;
     if (n == 1)
-        return tree.makeLeaf(xs[0]);
+        return makeLeaf(xs[0]);
 
     const Nodes* lists[3] = {&xs, &ys, &zs};
     const std::size_t k = static_cast<std::size_t>(std::ceil(static_cast<double>(n) * 0.5)) - 1;
     const ReconNode* median = (*lists[axis])[k];
-    BinaryTree* node = tree.makeSplit(CGSplane{coordinate(median->position, axis), axis});
+    BinaryTree* node = makeSplit(CGSplane{coordinate(median->position, axis), axis});
 
     Nodes left[3];
     Nodes right[3];
@@ -93,13 +149,13 @@ inline BinaryTree* buildTree(Tree& tree, const Nodes& xs, const Nodes& ys, const
         }
     }
     const std::uint8_t next = static_cast<std::uint8_t>((axis + 1) % 3);
-    node->attachLeft(buildTree(tree, left[0], left[1], left[2], next));
-    node->attachRight(buildTree(tree, right[0], right[1], right[2], next));
+    node->attachLeft(buildTree(left[0], left[1], left[2], next));
+    node->attachRight(buildTree(right[0], right[1], right[2], next));
     return node;
 }
 
-// Sorts three copies of nodes and builds tree's root from them.
-inline void buildFromSortedLists(Tree& tree, const Nodes& nodes)
+// Sorts three copies of nodes and builds a tree from them.
+inline std::unique_ptr<BinaryTree> buildFromSortedLists(const Nodes& nodes)
 {
     Nodes xs = nodes;
     Nodes ys = nodes;
@@ -109,7 +165,7 @@ inline void buildFromSortedLists(Tree& tree, const Nodes& nodes)
         sortByAxis(ys, 0, ys.size() - 1, 1);
         sortByAxis(zs, 0, zs.size() - 1, 2);
     }
-    tree.root = buildTree(tree, xs, ys, zs, 0);
+    return std::unique_ptr<BinaryTree>(buildTree(xs, ys, zs, 0));
 }
 
 // The inside-box test of a region [lo, hi]: strict on the low side of x
@@ -132,16 +188,16 @@ void rangeSearch(Nodes& out, const BinaryTree* node, CGVertex low, CGVertex high
     CGVertex boxHigh;
     range->bounds(boxLow, boxHigh);
     if (insideBox(low, high, boxLow, boxHigh)) {
-        Tree::reportSubtree(out, node);
+        reportSubtree(out, node);
         return;
     }
     if (node->isLeaf()) {
-        ReconNode* point = static_cast<const Tree::KDReconNode*>(node->data)->node;
+        ReconNode* point = static_cast<const KDReconNode*>(node->data)->node;
         if (range->contains(point))
             out.push_back(point);
         return;
     }
-    const CGSplane& plane = static_cast<const Tree::KDSplane*>(node->data)->plane;
+    const CGSplane& plane = static_cast<const KDSplane*>(node->data)->plane;
     const std::uint8_t a = plane.axis;
     CGVertex leftHigh = high;
     CGVertex rightLow = low;

@@ -21,40 +21,38 @@ using Tree = KDTree<double>;
 using testsupport::loadPoints;
 
 // The tree over nodes as a KD run builds it.
-inline std::unique_ptr<Tree> treeOver(const Nodes& nodes)
+inline std::unique_ptr<Tree> treeOver(const Nodes& nodes, unsigned threads = 1)
 {
     auto tree = std::make_unique<Tree>();
-    tree->root = tree->buildOver(nodes);
+    tree->build(nodes, nullptr, threads);
     return tree;
 }
 
 // The same tree built the plain way, from three sorted lists.
-inline std::unique_ptr<Tree> sortedListsTree(const Nodes& nodes)
+inline std::unique_ptr<BinaryTree> sortedListsTree(const Nodes& nodes)
 {
-    auto tree = std::make_unique<Tree>();
-    reference::buildFromSortedLists(*tree, nodes);
-    return tree;
+    return reference::buildFromSortedLists(nodes);
 }
 
 inline void buildIndex(IndexedPoints& r)
 {
-    r.kdTree.root = r.kdTree.buildOver(r.nodes);
+    r.kdTree.build(r.nodes);
 }
 
 inline ReconNode* pointOf(const BinaryTree* leaf)
 {
-    return static_cast<const Tree::KDReconNode*>(leaf->data)->node;
+    return static_cast<const reference::KDReconNode*>(leaf->data)->node;
 }
 
 inline const CGSplane& planeOf(const BinaryTree* inner)
 {
-    return static_cast<const Tree::KDSplane*>(inner->data)->plane;
+    return static_cast<const reference::KDSplane*>(inner->data)->plane;
 }
 
 inline Nodes leavesOf(const BinaryTree* node)
 {
     Nodes out;
-    Tree::reportSubtree(out, node);
+    reference::reportSubtree(out, node);
     return out;
 }
 
@@ -73,6 +71,24 @@ inline std::size_t depthOf(const BinaryTree* root)
         }
         stack.push_back({node->left, depth + 1});
         stack.push_back({node->right, depth + 1});
+    }
+    return deepest;
+}
+
+// The same for the program's tree, read through its nodes.
+inline std::size_t depthOf(const Tree& tree)
+{
+    std::size_t deepest = 0;
+    std::vector<std::pair<Tree::Node, std::size_t>> stack = {{tree.root(), 0}};
+    while (!stack.empty()) {
+        const auto [node, depth] = stack.back();
+        stack.pop_back();
+        if (node.isLeaf()) {
+            deepest = std::max(deepest, depth);
+            continue;
+        }
+        stack.push_back({node.left(), depth + 1});
+        stack.push_back({node.right(), depth + 1});
     }
     return deepest;
 }
