@@ -55,6 +55,25 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
     return facesFrom(engine, 0);
 }
 
+Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd)
+{
+    Reconstruct engine;
+    engine.setPoints(positions, normals);
+    std::vector<CGVertex>().swap(positions);
+    std::vector<CGVector>().swap(normals);
+    engine.triangulate(useKd);
+    engine.releaseIndex();
+    Faces faces = facesFrom(engine, 0);
+    Triangles().swap(engine.triangles);
+    positions.reserve(engine.nodes.size());
+    normals.reserve(engine.nodes.size());
+    for (const ReconNode* node : engine.nodes) {
+        positions.push_back(node->position);
+        normals.push_back(node->normal);
+    }
+    return faces;
+}
+
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
                const Sides& push, bool useKd, const std::vector<bool>& usable)
 {

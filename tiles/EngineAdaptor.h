@@ -19,6 +19,12 @@ using Sides = std::vector<Side>;
 // taken, and given back as soon as the engine holds the points.
 Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd);
 
+// The same surface, for a caller that needs the points again afterwards:
+// the arrays are emptied while the engine holds the points, and filled
+// again, as given, once its search is gone, so the two never take memory
+// at once.
+Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd);
+
 // Grows on from a surface already made: given lays down faces as the engine
 // records them; the sides in push that carry one face go on the front, in
 // that order, and are advanced by the engine's own driver and candidate

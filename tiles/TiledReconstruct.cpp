@@ -148,13 +148,8 @@ double pointSpacing(const std::vector<CGVertex>& positions)
     return *middle / spread;
 }
 
-TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& points, const TileWidths& widths,
-                          bool useKd)
+TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd)
 {
-    // In place order, as the single front has them: the engine lays its
-    // records out in space itself.
-    Faces faces = triangulatePoints(points.positions, points.normals, useKd);
-
     std::vector<bool> deep(points.ids.size());
     std::vector<bool> zone(points.ids.size());
     for (std::size_t i = 0; i < deep.size(); ++i) {
@@ -164,6 +159,9 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& poi
         deep[i] = own && wall >= widths.trim;
         zone[i] = own && wall < widths.zone;
     }
+    // In place order, as the single front has them: the engine lays its
+    // records out in space itself.
+    const Faces faces = triangulateLent(points.positions, points.normals, useKd);
     std::vector<bool> keep(faces.size());
     for (std::size_t f = 0; f < faces.size(); ++f) {
         const Face& face = faces[f];

@@ -70,8 +70,9 @@ struct TileFaces {
     Faces faces;
     SeamPart seam;
 };
-TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& points, const TileWidths& widths,
-                          bool useKd);
+// The points' positions and normals are lent to the engine while it runs
+// and are there again on return.
+TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd);
 
 // The faces that close the seams, with the tile whose cell holds each
 // one's centroid.
