@@ -55,9 +55,10 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
     return facesFrom(engine, 0);
 }
 
-Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd)
+Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd, Progress* progress)
 {
     Reconstruct engine;
+    engine.progress = progress;
     engine.setPoints(positions, normals);
     std::vector<CGVertex>().swap(positions);
     std::vector<CGVector>().swap(normals);

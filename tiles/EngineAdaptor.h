@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+class Progress;
+
 // One side of a face, from its first place to its second.
 using Side = std::array<std::uint32_t, 2>;
 using Sides = std::vector<Side>;
@@ -22,8 +24,10 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
 // The same surface, for a caller that needs the points again afterwards:
 // the arrays are emptied while the engine holds the points, and filled
 // again, as given, once its search is gone, so the two never take memory
-// at once.
-Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd);
+// at once. Where progress is given, the engine reports there and stops
+// early, with the faces made so far, when it says stop.
+Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd,
+                      Progress* progress = nullptr);
 
 // Grows on from a surface already made: given lays down faces as the engine
 // records them; the sides in push that carry one face go on the front, in

@@ -1,5 +1,6 @@
 #include "tiles/TiledReconstruct.h"
 
+#include "geometry/Progress.h"
 #include "tiles/EngineAdaptor.h"
 
 #include <nanoflann.hpp>
@@ -148,7 +149,8 @@ double pointSpacing(const std::vector<CGVertex>& positions)
     return *middle / spread;
 }
 
-TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd)
+TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd,
+                          Progress* progress)
 {
     std::vector<bool> deep(points.ids.size());
     std::vector<bool> zone(points.ids.size());
@@ -161,7 +163,7 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
     }
     // In place order, as the single front has them: the engine lays its
     // records out in space itself.
-    const Faces faces = triangulateLent(points.positions, points.normals, useKd);
+    const Faces faces = triangulateLent(points.positions, points.normals, useKd, progress);
     std::vector<bool> keep(faces.size());
     for (std::size_t f = 0; f < faces.size(); ++f) {
         const Face& face = faces[f];
@@ -296,10 +298,15 @@ void forEachTile(unsigned count, unsigned threads, const std::function<void(unsi
 }
 
 Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, unsigned tiles,
-                       unsigned threads, bool useKd)
+                       unsigned threads, bool useKd, Progress* progress)
 {
     if (tiles <= 1)
         return triangulatePoints(positions, normals, useKd);
+    // Two triangles a point, as the single front counts; the bands add a
+    // little more.
+    if (progress != nullptr)
+        progress->begin(Progress::Stage::Triangulating, 2 * std::uint64_t{positions.size()});
+    const auto stopped = [progress]() { return progress != nullptr && progress->stopped(); };
     const TileCut cut(positions, tiles);
     std::vector<unsigned> owner(positions.size());
     std::vector<std::vector<CGVertex>> own(tiles);
@@ -310,6 +317,8 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
     std::vector<TileWidths> widths(tiles);
     std::vector<TileFaces> kept(tiles);
     forEachTile(tiles, threads, [&](unsigned tile) {
+        if (stopped())
+            return;
         widths[tile] = widthsFor(pointSpacing(own[tile]));
         std::vector<CGVertex>().swap(own[tile]);
         PointSet points;
@@ -317,8 +326,31 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
             if (owner[i] == tile || cut.distanceTo(tile, positions[i]) < widths[tile].band)
                 points.add(static_cast<std::uint32_t>(i), positions[i], normals[i]);
         }
-        kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd);
+        // Each engine counts on its own; its triangles are added to the
+        // whole run's count, a locked add every two hundredth of the tile,
+        // in the share its own points have of its points, so that the
+        // bands' triangles do not count twice.
+        std::uint64_t owned = 0;
+        for (std::uint32_t id : points.ids)
+            owned += owner[id] == tile ? 1 : 0;
+        Progress local;
+        std::uint64_t told = 0;
+        if (progress != nullptr) {
+            local.stopWhen(progress->stopFlag());
+            local.listen([&]() {
+                if (local.stage() != Progress::Stage::Triangulating)
+                    return;
+                const std::uint64_t share = local.done() * owned / points.ids.size();
+                if (share > told) {
+                    progress->share(share - told);
+                    told = share;
+                }
+            });
+        }
+        kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd, progress != nullptr ? &local : nullptr);
     });
+    if (stopped())
+        return {};
     std::vector<SeamPart> parts(tiles);
     for (unsigned tile = 0; tile < tiles; ++tile)
         parts[tile] = std::move(kept[tile].seam);

@@ -9,6 +9,8 @@
 #include <functional>
 #include <vector>
 
+class Progress;
+
 // Points handed to one piece of work: their places in the whole cloud, in
 // ascending order, with their positions and normals.
 struct PointSet {
@@ -71,8 +73,10 @@ struct TileFaces {
     SeamPart seam;
 };
 // The points' positions and normals are lent to the engine while it runs
-// and are there again on return.
-TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd);
+// and are there again on return. Where progress is given, the engine
+// reports there and stops early when it says stop.
+TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd,
+                          Progress* progress = nullptr);
 
 // The faces that close the seams, with the tile whose cell holds each
 // one's centroid.
@@ -96,6 +100,8 @@ void forEachTile(unsigned count, unsigned threads, const std::function<void(unsi
 
 // The whole surface of positions cut into tiles, run on threads threads;
 // the faces depend on the count of tiles alone. One tile is the single
-// front itself.
+// front itself. Where progress is given, the tiles' triangles count there
+// as made, and when it says stop every tile stops soon and nothing is
+// returned.
 Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, unsigned tiles,
-                       unsigned threads, bool useKd);
+                       unsigned threads, bool useKd, Progress* progress = nullptr);

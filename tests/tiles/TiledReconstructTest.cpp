@@ -1,11 +1,13 @@
 #include "tiles/TiledReconstruct.h"
 
 #include "SampleShapes.h"
+#include "geometry/Progress.h"
 #include "repair/SurfaceReport.h"
 #include "tiles/EngineAdaptor.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <vector>
 
@@ -59,6 +61,35 @@ TEST(ReconstructTiled, OneTileIsTheSingleFront)
     const Surface points = torus(3000);
     EXPECT_EQ(reconstructTiled(points.positions, points.normals, 1, 4, true),
               triangulatePoints(points.positions, points.normals, true));
+}
+
+// The tiles' engines count their triangles into the caller's progress
+// from two threads at once, and watching changes no face.
+TEST(ReconstructTiled, ProgressCountsEveryTilesTriangles)
+{
+    const Surface points = torus(8000);
+    Progress progress;
+    std::atomic<bool> stop{false};
+    progress.stopWhen(&stop);
+    const Faces watched = reconstructTiled(points.positions, points.normals, 3, 2, true, &progress);
+    EXPECT_EQ(watched, reconstructTiled(points.positions, points.normals, 3, 2, true));
+    EXPECT_EQ(progress.stage(), Progress::Stage::Triangulating);
+    // Each engine tells every two hundredth of its count, in the share of
+    // its own points, so nearly all the faces have arrived and no band's
+    // twice.
+    EXPECT_GE(progress.done(), watched.size() * 9 / 10);
+    EXPECT_LE(progress.done(), watched.size() * 21 / 20);
+}
+
+// A stop asked for ends the tiled run with nothing, as a cancelled single
+// front ends, rather than closing seams over tiles cut short.
+TEST(ReconstructTiled, StopEndsWithNothing)
+{
+    const Surface points = torus(8000);
+    Progress progress;
+    std::atomic<bool> stop{true};
+    progress.stopWhen(&stop);
+    EXPECT_TRUE(reconstructTiled(points.positions, points.normals, 3, 2, true, &progress).empty());
 }
 
 // More tiles than points leaves cells empty; nothing breaks and every
