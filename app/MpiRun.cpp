@@ -7,7 +7,9 @@
 #include "geometry/Surface.h"
 #include "io/FileReplacement.h"
 #include "io/MeshWriter.h"
+#include "io/PlyReader.h"
 #include "io/PointFileReader.h"
+#include "io/PointReadReport.h"
 #include "normals/NormalEstimation.h"
 #include "repair/SurfaceRepair.h"
 #include "repair/SurfaceReport.h"
@@ -207,11 +209,31 @@ bool readRange(const std::string& fileName, std::vector<CGVertex>& positions, st
         reason = "cannot open \"" + fileName + "\"";
         return false;
     }
-    char head[3] = {0, 0, 0};
-    isPly = std::fread(head, 1, 3, file) == 3 && std::memcmp(head, "ply", 3) == 0;
+    char head[5] = {0, 0, 0, 0, 0};
+    const std::size_t got = std::fread(head, 1, 5, file);
+    isPly = got >= 3 && std::memcmp(head, "ply", 3) == 0;
     if (isPly || std::fseek(file, 0, SEEK_END) != 0) {
+        const long long size = isPly ? ftello(file) : 0;
         std::fclose(file);
-        return isPly;
+        if (!isPly || !startsLikePly(std::string_view(head, got)))
+            return isPly;
+        // Binary PLY has rows of one size: each rank reads its own run of
+        // them. Any other PLY is read whole on rank 0.
+        PointReadReport report;
+        bool split = false;
+        std::uint64_t firstRow = 0;
+        const PointSink sink = [&](const CGVertex& position, const CGVector& normal) {
+            positions.push_back(position);
+            normals.push_back(normal);
+        };
+        if (!readPlyShare(fileName, static_cast<std::uint64_t>(rankOf()), static_cast<std::uint64_t>(ranks()), sink,
+                          report, split, firstRow)) {
+            reason = report.problem;
+            return false;
+        }
+        isPly = !split;
+        bytesRead = static_cast<std::uint64_t>(std::max(0LL, size)) / static_cast<std::uint64_t>(ranks());
+        return true;
     }
     const long long size = ftello(file);
     const long long rank = rankOf();
