@@ -1,10 +1,14 @@
 #include "tiles/EngineAdaptor.h"
 
+#include "geometry/Progress.h"
 #include "mesh/Reconstruct.h"
 #include "records/Edge.h"
 #include "search/CandidateIndex.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <unordered_map>
 
 namespace {
 
@@ -42,6 +46,96 @@ Faces facesFrom(const Reconstruct& engine, std::size_t first)
     return faces;
 }
 
+std::uint64_t sideKey(std::uint32_t a, std::uint32_t b)
+{
+    return std::uint64_t{std::min(a, b)} << 32 | std::max(a, b);
+}
+
+// One round over the holes the front left: every side that carries one
+// face goes back on the front, in place order, and is advanced as the
+// driver advances it, but a face is laid only where it follows the hole's
+// rim and is wound as its neighbours are: its third corner is a common
+// neighbour that closes it through existing sides, or the candidate the
+// search picks when that shares an open side with an end of the side; it
+// runs against the face on each of its open sides, as a consistently wound
+// surface has it; and every corner is mendable. So a hole only shrinks
+// (each face closes two open sides or three and opens at most one), no
+// point gets a side off the rim, and no new side is wound inconsistently.
+// Returns how many faces it laid.
+std::size_t closeHoles(Reconstruct& engine, CandidateIndex& search, const std::vector<bool>& mendable)
+{
+    std::size_t made = 0;
+    // The open sides, each with the way its face runs along it: true when
+    // from the lower place to the higher.
+    std::unordered_map<std::uint64_t, bool> runs;
+    for (const ReconNode* node : engine.nodes) {
+        for (Edge* edge : node->edges) {
+            if (edge->triangleCount != 1)
+                continue;
+            engine.front.push_back(edge);
+            if (node->index < edge->to->index)
+                runs.emplace(sideKey(node->index, edge->to->index), false);
+        }
+    }
+    if (runs.empty())
+        return 0;
+    for (const Triangle& t : engine.triangles) {
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t u = t.source[k];
+            const std::uint32_t v = t.source[(k + 1) % 3];
+            const auto at = runs.find(sideKey(u, v));
+            if (at != runs.end())
+                at->second = u < v;
+        }
+    }
+    // The stack hands them out first to last.
+    std::reverse(engine.front.begin(), engine.front.end());
+    while (Edge* e = engine.popFront()) {
+        if (e->triangleCount == 2)
+            continue;
+        ReconNode* closing = nullptr;
+        ReconNode* apex = engine.findApex(e, closing);
+        if (apex == nullptr)
+            continue;
+        if (closing == nullptr && !samePosition(e->from->position, e->to->position)) {
+            const Vector direction = Reconstruct::outwardDirection(e->from->position, e->to->position, apex);
+            ReconNode* c = search.findCandidate(*e, direction);
+            if (c != nullptr) {
+                const Edge* ca = findEdge(c, e->from);
+                const Edge* cb = findEdge(c, e->to);
+                if ((ca != nullptr && ca->triangleCount == 1) || (cb != nullptr && cb->triangleCount == 1))
+                    closing = c;
+            }
+        }
+        if (closing == nullptr)
+            continue;
+        if (!mendable[e->from->index] || !mendable[e->to->index] || !mendable[closing->index])
+            continue;
+        const bool back = Reconstruct::windsBackwards(e->from, e->to, closing);
+        const std::uint32_t corners[3] = {e->from->index, back ? closing->index : e->to->index,
+                                          back ? e->to->index : closing->index};
+        bool agrees = true;
+        for (int k = 0; k < 3 && agrees; ++k) {
+            const std::uint32_t u = corners[k];
+            const std::uint32_t v = corners[(k + 1) % 3];
+            const auto at = runs.find(sideKey(u, v));
+            agrees = at == runs.end() || at->second != (u < v);
+        }
+        if (!agrees)
+            continue;
+        engine.addTriangle(e->from, e->to, closing);
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t u = corners[k];
+            const std::uint32_t v = corners[(k + 1) % 3];
+            const auto [at, fresh] = runs.emplace(sideKey(u, v), u < v);
+            if (!fresh)
+                runs.erase(at);
+        }
+        ++made;
+    }
+    return made;
+}
+
 }  // namespace
 
 Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd)
@@ -55,7 +149,8 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
     return facesFrom(engine, 0);
 }
 
-Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd, Progress* progress)
+Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd, Progress* progress,
+                      const std::vector<bool>& mendable)
 {
     Reconstruct engine;
     engine.progress = progress;
@@ -63,6 +158,11 @@ Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& n
     std::vector<CGVertex>().swap(positions);
     std::vector<CGVector>().swap(normals);
     engine.triangulate(useKd);
+    const bool stopped = progress != nullptr && progress->stopped();
+    if (!mendable.empty() && !stopped) {
+        // Each face closes more open sides than it opens, so the rounds end.
+        while (closeHoles(engine, *engine.index(), mendable) > 0) {}
+    }
     engine.releaseIndex();
     Faces faces = facesFrom(engine, 0);
     Triangles().swap(engine.triangles);

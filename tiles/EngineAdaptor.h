@@ -25,9 +25,13 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
 // the arrays are emptied while the engine holds the points, and filled
 // again, as given, once its search is gone, so the two never take memory
 // at once. Where progress is given, the engine reports there and stops
-// early, with the faces made so far, when it says stop.
+// early, with the faces made so far, when it says stop. Where mendable is
+// given (a flag a point), the holes the front left among mendable points
+// are then shrunk, round after round, by faces the engine's own rules and
+// search find along each hole's rim, wound as their neighbours are: no
+// longer the single front's surface there.
 Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd,
-                      Progress* progress = nullptr);
+                      Progress* progress = nullptr, const std::vector<bool>& mendable = {});
 
 // Grows on from a surface already made: given lays down faces as the engine
 // records them; the sides in push that carry one face go on the front, in

@@ -154,16 +154,21 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
 {
     std::vector<bool> deep(points.ids.size());
     std::vector<bool> zone(points.ids.size());
+    std::vector<bool> inner(points.ids.size());
     for (std::size_t i = 0; i < deep.size(); ++i) {
         const CGVertex& p = points.positions[i];
         const bool own = cut.tileOf(p) == tile;
         const double wall = own ? cut.wallDistance(tile, p) : 0.0;
         deep[i] = own && wall >= widths.trim;
         zone[i] = own && wall < widths.zone;
+        inner[i] = own && wall >= widths.zone;
     }
     // In place order, as the single front has them: the engine lays its
-    // records out in space itself.
-    const Faces faces = triangulateLent(points.positions, points.normals, useKd, progress);
+    // records out in space itself. A front over a piece of surface with an
+    // open rim leaves more holes than one over the closed whole, so they
+    // are mended, but only beyond the zone along the walls: the seams see
+    // the same faces there as without.
+    const Faces faces = triangulateLent(points.positions, points.normals, useKd, progress, inner);
     std::vector<bool> keep(faces.size());
     for (std::size_t f = 0; f < faces.size(); ++f) {
         const Face& face = faces[f];

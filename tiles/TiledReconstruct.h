@@ -65,9 +65,10 @@ struct SeamPart {
 };
 
 // What a tile keeps, as places in the whole cloud: the faces the engine
-// grows over its points (its own and its band, in ascending place order)
-// whose corners all lie in its cell, at least the trim width from its
-// walls, and what the seams need of it.
+// grows over its points (its own and its band, in ascending place order),
+// with the holes it left beyond the zone along the walls mended, whose
+// corners all lie in its cell, at least the trim width from its walls, and
+// what the seams need of it.
 struct TileFaces {
     Faces faces;
     SeamPart seam;

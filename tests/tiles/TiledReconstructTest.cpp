@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -90,6 +92,35 @@ TEST(ReconstructTiled, StopEndsWithNothing)
     std::atomic<bool> stop{true};
     progress.stopWhen(&stop);
     EXPECT_TRUE(reconstructTiled(points.positions, points.normals, 3, 2, true, &progress).empty());
+}
+
+// Mending only adds faces, each among mendable points, and only closes:
+// fewer open sides, none wound against its neighbour, none shared thrice.
+TEST(TriangulateLent, MendingShrinksHolesAmongMendablePointsOnly)
+{
+    Surface plain = torus(20000);
+    Surface mended = plain;
+    std::vector<bool> mendable(plain.positions.size());
+    for (std::size_t i = 0; i < mendable.size(); ++i)
+        mendable[i] = plain.positions[i].x < 2.0;
+    plain.faces = triangulateLent(plain.positions, plain.normals, true);
+    mended.faces = triangulateLent(mended.positions, mended.normals, true, nullptr, mendable);
+    // The points come back as they went in.
+    ASSERT_EQ(mended.positions.size(), mendable.size());
+    EXPECT_EQ(std::memcmp(mended.positions.data(), plain.positions.data(), plain.positions.size() * sizeof(CGVertex)),
+              0);
+    ASSERT_GT(mended.faces.size(), plain.faces.size());
+    EXPECT_TRUE(std::equal(plain.faces.begin(), plain.faces.end(), mended.faces.begin()));
+    for (std::size_t f = plain.faces.size(); f < mended.faces.size(); ++f) {
+        for (std::uint32_t corner : mended.faces[f])
+            EXPECT_TRUE(mendable[corner]) << "face " << f;
+    }
+    const SurfaceReport before = reportOn(plain);
+    const SurfaceReport after = reportOn(mended);
+    EXPECT_LT(after.boundaryEdges + (mended.faces.size() - plain.faces.size()), before.boundaryEdges);
+    EXPECT_EQ(after.inconsistentEdges, before.inconsistentEdges);
+    EXPECT_EQ(after.nonManifoldEdges, before.nonManifoldEdges);
+    EXPECT_EQ(after.duplicateFaces, before.duplicateFaces);
 }
 
 // More tiles than points leaves cells empty; nothing breaks and every
