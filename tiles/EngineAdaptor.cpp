@@ -51,55 +51,95 @@ std::uint64_t sideKey(std::uint32_t a, std::uint32_t b)
     return std::uint64_t{std::min(a, b)} << 32 | std::max(a, b);
 }
 
-// One round over the holes the front left: every side that carries one
-// face goes back on the front, in place order, and is advanced as the
-// driver advances it, but a face is laid only where it follows the hole's
-// rim and is wound as its neighbours are: its third corner is a common
+// Shrinks the holes the front left among mendable points: open sides go
+// back on the front, in place order, and are advanced as the driver
+// advances them, but a face is laid only where it follows the hole's rim
+// and is wound as its neighbours are: its third corner is a common
 // neighbour that closes it through existing sides, or the candidate the
 // search picks when that shares an open side with an end of the side; it
-// runs against the face on each of its open sides, as a consistently wound
-// surface has it; and every corner is mendable. So a hole only shrinks
-// (each face closes two open sides or three and opens at most one), no
-// point gets a side off the rim, and no new side is wound inconsistently.
-// Returns how many faces it laid.
-std::size_t closeHoles(Reconstruct& engine, CandidateIndex& search, const std::vector<bool>& mendable)
-{
-    std::size_t made = 0;
-    // The open sides, each with the way its face runs along it: true when
-    // from the lower place to the higher.
-    std::unordered_map<std::uint64_t, bool> runs;
-    for (const ReconNode* node : engine.nodes) {
-        for (Edge* edge : node->edges) {
-            if (edge->triangleCount != 1)
-                continue;
-            engine.front.push_back(edge);
-            if (node->index < edge->to->index)
-                runs.emplace(sideKey(node->index, edge->to->index), false);
+// runs against the face on each of its open sides, as a consistently
+// wound surface has it; and every corner is mendable. So a hole only
+// shrinks (each face closes two open sides or three and opens at most
+// one), no point gets a side off the rim, and no new side is wound
+// inconsistently.
+class HoleMender {
+public:
+    HoleMender(Reconstruct& engine, CandidateIndex& search, const std::vector<bool>& mendable)
+        : engine_(engine), search_(search), mendable_(mendable)
+    {
+        for (const ReconNode* node : engine.nodes) {
+            for (const Edge* edge : node->edges)
+                if (edge->triangleCount == 1 && node->index < edge->to->index)
+                    runs_.emplace(sideKey(node->index, edge->to->index), false);
+        }
+        for (const Triangle& t : engine.triangles) {
+            for (int k = 0; k < 3; ++k) {
+                const std::uint32_t u = t.source[k];
+                const std::uint32_t v = t.source[(k + 1) % 3];
+                const auto at = runs_.find(sideKey(u, v));
+                if (at != runs_.end())
+                    at->second = u < v;
+            }
         }
     }
-    if (runs.empty())
-        return 0;
-    for (const Triangle& t : engine.triangles) {
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t u = t.source[k];
-            const std::uint32_t v = t.source[(k + 1) % 3];
-            const auto at = runs.find(sideKey(u, v));
-            if (at != runs.end())
-                at->second = u < v;
+
+    // One round over the open sides between mendable points with an end
+    // among points (places, ascending; all points when empty). Returns the
+    // corners of the faces it laid, ascending: only sides there can take a
+    // face in the next round that could not in this one.
+    std::vector<std::uint32_t> round(const std::vector<std::uint32_t>& points)
+    {
+        std::vector<std::uint64_t> sides;
+        const auto visit = [&](const ReconNode* node) {
+            if (!mendable_[node->index])
+                return;
+            for (const Edge* edge : node->edges)
+                if (edge->triangleCount == 1 && mendable_[edge->to->index])
+                    sides.push_back(sideKey(node->index, edge->to->index));
+        };
+        if (points.empty()) {
+            for (const ReconNode* node : engine_.nodes)
+                visit(node);
+        } else {
+            for (std::uint32_t place : points)
+                visit(engine_.nodes[place]);
         }
+        std::sort(sides.begin(), sides.end());
+        sides.erase(std::unique(sides.begin(), sides.end()), sides.end());
+        // One way round is enough: both give the same apex and candidate.
+        // The stack hands them out first to last.
+        engine_.front.clear();
+        for (auto side = sides.rbegin(); side != sides.rend(); ++side) {
+            ReconNode* low = engine_.nodes[static_cast<std::uint32_t>(*side >> 32)];
+            ReconNode* high = engine_.nodes[static_cast<std::uint32_t>(*side)];
+            engine_.front.push_back(findEdge(low, high));
+        }
+        std::vector<std::uint32_t> laid;
+        while (Edge* e = engine_.popFront()) {
+            if (ReconNode* c = thirdCorner(e)) {
+                engine_.addTriangle(e->from, e->to, c);
+                note(e->from, e->to, c);
+                laid.insert(laid.end(), {e->from->index, e->to->index, c->index});
+            }
+        }
+        std::sort(laid.begin(), laid.end());
+        laid.erase(std::unique(laid.begin(), laid.end()), laid.end());
+        return laid;
     }
-    // The stack hands them out first to last.
-    std::reverse(engine.front.begin(), engine.front.end());
-    while (Edge* e = engine.popFront()) {
-        if (e->triangleCount == 2)
-            continue;
+
+private:
+    // The corner that closes a face on e by the rules above, or null.
+    ReconNode* thirdCorner(const Edge* e)
+    {
+        if (e->triangleCount == 2 || !mendable_[e->from->index] || !mendable_[e->to->index])
+            return nullptr;
         ReconNode* closing = nullptr;
-        ReconNode* apex = engine.findApex(e, closing);
+        ReconNode* apex = engine_.findApex(e, closing);
         if (apex == nullptr)
-            continue;
+            return nullptr;
         if (closing == nullptr && !samePosition(e->from->position, e->to->position)) {
             const Vector direction = Reconstruct::outwardDirection(e->from->position, e->to->position, apex);
-            ReconNode* c = search.findCandidate(*e, direction);
+            ReconNode* c = search_.findCandidate(*e, direction);
             if (c != nullptr) {
                 const Edge* ca = findEdge(c, e->from);
                 const Edge* cb = findEdge(c, e->to);
@@ -107,34 +147,51 @@ std::size_t closeHoles(Reconstruct& engine, CandidateIndex& search, const std::v
                     closing = c;
             }
         }
-        if (closing == nullptr)
-            continue;
-        if (!mendable[e->from->index] || !mendable[e->to->index] || !mendable[closing->index])
-            continue;
-        const bool back = Reconstruct::windsBackwards(e->from, e->to, closing);
-        const std::uint32_t corners[3] = {e->from->index, back ? closing->index : e->to->index,
-                                          back ? e->to->index : closing->index};
-        bool agrees = true;
-        for (int k = 0; k < 3 && agrees; ++k) {
-            const std::uint32_t u = corners[k];
-            const std::uint32_t v = corners[(k + 1) % 3];
-            const auto at = runs.find(sideKey(u, v));
-            agrees = at == runs.end() || at->second != (u < v);
-        }
-        if (!agrees)
-            continue;
-        engine.addTriangle(e->from, e->to, closing);
+        if (closing == nullptr || !mendable_[closing->index])
+            return nullptr;
+        std::uint32_t corners[3];
+        wound(e->from, e->to, closing, corners);
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t u = corners[k];
             const std::uint32_t v = corners[(k + 1) % 3];
-            const auto [at, fresh] = runs.emplace(sideKey(u, v), u < v);
-            if (!fresh)
-                runs.erase(at);
+            const auto at = runs_.find(sideKey(u, v));
+            if (at != runs_.end() && at->second == (u < v))
+                return nullptr;
         }
-        ++made;
+        return closing;
     }
-    return made;
-}
+
+    // The corners in the order the engine records them.
+    static void wound(const ReconNode* a, const ReconNode* b, const ReconNode* c, std::uint32_t corners[3])
+    {
+        const bool back = Reconstruct::windsBackwards(a, b, c);
+        corners[0] = a->index;
+        corners[1] = back ? c->index : b->index;
+        corners[2] = back ? b->index : c->index;
+    }
+
+    // A side the face laid on a, b, c was open on is full now; its others
+    // are open, run as the face runs them.
+    void note(const ReconNode* a, const ReconNode* b, const ReconNode* c)
+    {
+        std::uint32_t corners[3];
+        wound(a, b, c, corners);
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t u = corners[k];
+            const std::uint32_t v = corners[(k + 1) % 3];
+            const auto [at, fresh] = runs_.emplace(sideKey(u, v), u < v);
+            if (!fresh)
+                runs_.erase(at);
+        }
+    }
+
+    Reconstruct& engine_;
+    CandidateIndex& search_;
+    const std::vector<bool>& mendable_;
+    // The open sides, each with the way its face runs along it: true when
+    // from the lower place to the higher.
+    std::unordered_map<std::uint64_t, bool> runs_;
+};
 
 }  // namespace
 
@@ -160,8 +217,10 @@ Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& n
     engine.triangulate(useKd);
     const bool stopped = progress != nullptr && progress->stopped();
     if (!mendable.empty() && !stopped) {
+        HoleMender mender(engine, *engine.index(), mendable);
         // Each face closes more open sides than it opens, so the rounds end.
-        while (closeHoles(engine, *engine.index(), mendable) > 0) {}
+        for (std::vector<std::uint32_t> touched = mender.round({}); !touched.empty();)
+            touched = mender.round(touched);
     }
     engine.releaseIndex();
     Faces faces = facesFrom(engine, 0);
