@@ -679,9 +679,9 @@ std::uint64_t streamPly(const std::string& fileName, TiledFaces& tiled, unsigned
         outgoing[static_cast<std::size_t>(after - firsts.begin() - 1)].push_back(record);
     }
     std::vector<PointRecord>().swap(tiled.points);
-    std::vector<PointRecord> run = exchange(outgoing);
+    std::vector<PointRecord> stretch = exchange(outgoing);
     outgoing.clear();
-    std::sort(run.begin(), run.end(), [](const PointRecord& a, const PointRecord& b) { return a.id < b.id; });
+    std::sort(stretch.begin(), stretch.end(), [](const PointRecord& a, const PointRecord& b) { return a.id < b.id; });
 
     // The faces of each tile, kept and seam: the file's face section in order.
     std::vector<std::uint64_t> kept(tiles, 0);
@@ -712,10 +712,10 @@ std::uint64_t streamPly(const std::string& fileName, TiledFaces& tiled, unsigned
     if (!ok)
         return 0;
 
-    std::vector<unsigned char> bytes(run.size() * kPlyPointBytes);
-    for (std::size_t i = 0; i < run.size(); ++i)
-        encodePlyPoint(bytes.data() + i * kPlyPointBytes, run[i].position, run[i].normal);
-    std::vector<PointRecord>().swap(run);
+    std::vector<unsigned char> bytes(stretch.size() * kPlyPointBytes);
+    for (std::size_t i = 0; i < stretch.size(); ++i)
+        encodePlyPoint(bytes.data() + i * kPlyPointBytes, stretch[i].position, stretch[i].normal);
+    std::vector<PointRecord>().swap(stretch);
     if (rank == 0) {
         const std::string header = plyHeader(total, faces);
         std::fwrite(header.data(), 1, header.size(), file);

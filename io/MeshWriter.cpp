@@ -218,7 +218,7 @@ void encodePlyPoint(unsigned char* to, const CGVertex& position, const CGVector&
 void encodePlyFace(unsigned char* to, const Face& face)
 {
     to[0] = 3;
-    for (int k = 0; k < 3; ++k)
+    for (std::size_t k = 0; k < 3; ++k)
         encodeLittleEndian(to + 1 + 4 * k, face[k], 4);
 }
 
