@@ -67,12 +67,23 @@ public:
     HoleMender(Reconstruct& engine, CandidateIndex& search, const std::vector<bool>& mendable)
         : engine_(engine), search_(search), mendable_(mendable)
     {
+        // A face laid here has mendable corners only, so only the open
+        // sides between mendable points, and the faces on them, matter.
+        std::vector<bool> rim(engine.nodes.size());
         for (const ReconNode* node : engine.nodes) {
-            for (const Edge* edge : node->edges)
-                if (edge->triangleCount == 1 && node->index < edge->to->index)
-                    runs_.emplace(sideKey(node->index, edge->to->index), false);
+            if (!mendable[node->index])
+                continue;
+            for (const Edge* edge : node->edges) {
+                if (edge->triangleCount == 1 && mendable[edge->to->index]) {
+                    rim[node->index] = true;
+                    if (node->index < edge->to->index)
+                        runs_.emplace(sideKey(node->index, edge->to->index), false);
+                }
+            }
         }
         for (const Triangle& t : engine.triangles) {
+            if (static_cast<int>(rim[t.source[0]]) + rim[t.source[1]] + rim[t.source[2]] < 2)
+                continue;
             for (int k = 0; k < 3; ++k) {
                 const std::uint32_t u = t.source[k];
                 const std::uint32_t v = t.source[(k + 1) % 3];
