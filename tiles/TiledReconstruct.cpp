@@ -176,14 +176,18 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
     }
     dropCutOffPatches(faces, zone, keep);
 
-    // The sides of the faces trimmed away, either way round.
+    // The sides of the faces trimmed away, either way round, and their
+    // corners: a kept face's side can be one only with both ends there.
     std::unordered_set<std::uint64_t> trimmed;
+    std::vector<bool> onTrimmed(points.ids.size());
     for (std::size_t f = 0; f < faces.size(); ++f) {
         if (keep[f])
             continue;
         const Face& face = faces[f];
-        for (int k = 0; k < 3; ++k)
+        for (int k = 0; k < 3; ++k) {
             trimmed.insert(sideKey(face[k], face[(k + 1) % 3]));
+            onTrimmed[face[k]] = true;
+        }
     }
     TileFaces kept;
     Sides cutSides;
@@ -195,7 +199,7 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t a = face[k];
             const std::uint32_t b = face[(k + 1) % 3];
-            if (trimmed.count(sideKey(a, b)) != 0)
+            if (onTrimmed[a] && onTrimmed[b] && trimmed.count(sideKey(a, b)) != 0)
                 cutSides.push_back({a, b});
         }
     }
