@@ -5,8 +5,11 @@
 #include "app/Run.h"
 #include "app/Stopwatch.h"
 #include "geometry/Surface.h"
+#include "io/FileReplacement.h"
 #include "io/MeshWriter.h"
+#include "io/PlyReader.h"
 #include "io/PointFileReader.h"
+#include "io/PointReadReport.h"
 #include "normals/NormalEstimation.h"
 #include "repair/SurfaceRepair.h"
 #include "repair/SurfaceReport.h"
@@ -22,8 +25,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <ostream>
 #include <string>
@@ -204,11 +209,31 @@ bool readRange(const std::string& fileName, std::vector<CGVertex>& positions, st
         reason = "cannot open \"" + fileName + "\"";
         return false;
     }
-    char head[3] = {0, 0, 0};
-    isPly = std::fread(head, 1, 3, file) == 3 && std::memcmp(head, "ply", 3) == 0;
+    char head[5] = {0, 0, 0, 0, 0};
+    const std::size_t got = std::fread(head, 1, 5, file);
+    isPly = got >= 3 && std::memcmp(head, "ply", 3) == 0;
     if (isPly || std::fseek(file, 0, SEEK_END) != 0) {
+        const long long size = isPly ? ftello(file) : 0;
         std::fclose(file);
-        return isPly;
+        if (!isPly || !startsLikePly(std::string_view(head, got)))
+            return isPly;
+        // Binary PLY has rows of one size: each rank reads its own run of
+        // them. Any other PLY is read whole on rank 0.
+        PointReadReport report;
+        bool split = false;
+        std::uint64_t firstRow = 0;
+        const PointSink sink = [&](const CGVertex& position, const CGVector& normal) {
+            positions.push_back(position);
+            normals.push_back(normal);
+        };
+        if (!readPlyShare(fileName, static_cast<std::uint64_t>(rankOf()), static_cast<std::uint64_t>(ranks()), sink,
+                          report, split, firstRow)) {
+            reason = report.problem;
+            return false;
+        }
+        isPly = !split;
+        bytesRead = static_cast<std::uint64_t>(std::max(0LL, size)) / static_cast<std::uint64_t>(ranks());
+        return true;
     }
     const long long size = ftello(file);
     const long long rank = rankOf();
@@ -370,11 +395,45 @@ PointSet pointsOf(std::vector<PointRecord> records)
     return points;
 }
 
-void packPart(Packer& packer, unsigned tile, const TileFaces& faces)
+// Each owned tile's points, its own and its band's, in place order, made
+// from the records, which are used up: the tiles' engines then need no
+// other copy of the points.
+std::vector<PointSet> tileSets(const std::vector<unsigned>& owned, std::vector<PointRecord>& mine,
+                               std::vector<PointRecord>& band)
+{
+    const auto byTile = [](const PointRecord& a, const PointRecord& b) {
+        return a.tile != b.tile ? a.tile < b.tile : a.id < b.id;
+    };
+    std::sort(mine.begin(), mine.end(), byTile);
+    std::sort(band.begin(), band.end(), byTile);
+    std::vector<PointSet> sets(owned.size());
+    auto m = mine.begin();
+    auto b = band.begin();
+    for (std::size_t at = 0; at < owned.size(); ++at) {
+        const unsigned tile = owned[at];
+        PointSet& set = sets[at];
+        while (m != mine.end() && m->tile < tile)
+            ++m;
+        while (b != band.end() && b->tile < tile)
+            ++b;
+        for (;;) {
+            const bool fromMine = m != mine.end() && m->tile == tile;
+            const bool fromBand = b != band.end() && b->tile == tile;
+            if (!fromMine && !fromBand)
+                break;
+            // A band never holds a tile's own points, so places never tie.
+            const PointRecord& next = fromMine && (!fromBand || m->id < b->id) ? *m++ : *b++;
+            set.add(next.id, next.position, next.normal);
+        }
+    }
+    std::vector<PointRecord>().swap(mine);
+    std::vector<PointRecord>().swap(band);
+    return sets;
+}
+
+void packPart(Packer& packer, unsigned tile, const SeamPart& seam)
 {
     packer.put(static_cast<std::uint32_t>(tile));
-    packer.putAll(faces.faces);
-    const SeamPart& seam = faces.seam;
     packer.putAll(seam.points.ids);
     packer.putAll(seam.points.positions);
     packer.putAll(seam.points.normals);
@@ -392,11 +451,18 @@ struct StageTimes {
     double seams = 0.0;
 };
 
-// The grown tiles, on every rank, and their faces joined with the seams on
-// rank 0.
-Faces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVertex>& positions,
-                std::vector<CGVector>& normals, std::uint64_t firstId, std::vector<PointRecord>& mine,
-                StageTimes& times)
+// What the tiles made: every rank's kept faces of the tiles it owns, and
+// its own points when they are to be written; the seams' faces on rank 0.
+struct TiledFaces {
+    std::vector<unsigned> owned;  // ascending
+    std::vector<Faces> kept;      // of each owned tile
+    std::vector<PointRecord> points;
+    SeamFaces seams;
+};
+
+// The grown tiles, on every rank, and the seams closed on rank 0.
+TiledFaces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVertex>& positions,
+                     std::vector<CGVector>& normals, std::uint64_t firstId, bool keepPoints, StageTimes& times)
 {
     const double start = MPI_Wtime();
     const int size = ranks();
@@ -410,13 +476,19 @@ Faces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVertex>&
     }
     std::vector<CGVertex>().swap(positions);
     std::vector<CGVector>().swap(normals);
-    mine = exchange(outgoing);
+    std::vector<PointRecord> mine = exchange(outgoing);
+    TiledFaces result;
     if (tiles == 1) {
         // One tile is the single front over the points in file order.
-        if (rank != 0)
-            return Faces();
-        const PointSet points = pointsOf(mine);
-        return triangulatePoints(points.positions, points.normals, settings.kd);
+        if (rank == 0) {
+            const PointSet points = pointsOf(mine);
+            result.owned.push_back(0);
+            result.kept.push_back(triangulatePoints(points.positions, points.normals, settings.kd));
+        }
+        if (keepPoints)
+            result.points = std::move(mine);
+        times.tiles = MPI_Wtime() - start;
+        return result;
     }
 
     // Each tile's widths are worked out by its owner and summed with the
@@ -435,52 +507,57 @@ Faces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVertex>&
                   MPI_COMM_WORLD);
 
     for (auto& records : outgoing)
-        records.clear();
+        std::vector<PointRecord>().swap(records);
     for (const PointRecord& record : mine) {
         for (unsigned tile = 0; tile < tiles; ++tile) {
             if (tile != record.tile && cut.distanceTo(tile, record.position) < widths[tile].band)
                 outgoing[ownerOf(tile)].push_back({record.id, tile, record.position, record.normal});
         }
     }
-    const std::vector<PointRecord> band = exchange(outgoing);
+    std::vector<PointRecord> band = exchange(outgoing);
     outgoing.clear();
 
-    std::vector<unsigned> owned;
     for (unsigned tile = static_cast<unsigned>(rank); tile < tiles; tile += static_cast<unsigned>(size))
-        owned.push_back(tile);
-    std::vector<TileFaces> grown(owned.size());
+        result.owned.push_back(tile);
+    const std::vector<unsigned>& owned = result.owned;
+    std::vector<PointSet> sets = tileSets(owned, mine, band);
+    std::vector<SeamPart> grownParts(owned.size());
+    std::vector<std::vector<PointRecord>> ownPoints(owned.size());
+    result.kept.resize(owned.size());
     forEachTile(static_cast<unsigned>(owned.size()), settings.threads > 0 ? static_cast<unsigned>(settings.threads) : 1,
                 [&](unsigned at) {
                     const unsigned tile = owned[at];
-                    std::vector<PointRecord> records;
-                    for (const PointRecord& record : mine) {
-                        if (record.tile == tile)
-                            records.push_back(record);
+                    PointSet& points = sets[at];
+                    TileFaces grown = triangulateTile(cut, tile, points, widths[tile], settings.kd);
+                    result.kept[at] = std::move(grown.faces);
+                    grownParts[at] = std::move(grown.seam);
+                    for (std::size_t i = 0; keepPoints && i < points.ids.size(); ++i) {
+                        if (cut.tileOf(points.positions[i]) == tile)
+                            ownPoints[at].push_back({points.ids[i], tile, points.positions[i], points.normals[i]});
                     }
-                    for (const PointRecord& record : band) {
-                        if (record.tile == tile)
-                            records.push_back(record);
-                    }
-                    grown[at] = triangulateTile(cut, tile, pointsOf(std::move(records)), widths[tile], settings.kd);
+                    points = PointSet();
                 });
+    for (std::vector<PointRecord>& points : ownPoints) {
+        result.points.insert(result.points.end(), points.begin(), points.end());
+        std::vector<PointRecord>().swap(points);
+    }
 
     times.tiles = MPI_Wtime() - start;
+    // The seams see only the strips along the walls, a small part of the
+    // surface: they alone go to rank 0.
     Packer packer;
     for (std::size_t at = 0; at < owned.size(); ++at) {
-        packPart(packer, owned[at], grown[at]);
-        grown[at] = TileFaces();
+        packPart(packer, owned[at], grownParts[at]);
+        grownParts[at] = SeamPart();
     }
     const std::vector<char> all = gatherBytes(packer.bytes);
     packer.bytes = std::vector<char>();
     if (rank != 0)
-        return Faces();
-    std::vector<TileFaces> kept(tiles);
+        return result;
     std::vector<SeamPart> parts(tiles);
     Unpacker unpacker(all.data());
     while (unpacker.at() < all.data() + all.size()) {
-        const auto tile = unpacker.get<std::uint32_t>();
-        kept[tile].faces = unpacker.getAll<Face>();
-        SeamPart& part = parts[tile];
+        SeamPart& part = parts[unpacker.get<std::uint32_t>()];
         part.points.ids = unpacker.getAll<std::uint32_t>();
         part.points.positions = unpacker.getAll<CGVertex>();
         part.points.normals = unpacker.getAll<CGVector>();
@@ -490,9 +567,34 @@ Faces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVertex>&
         part.cut = unpacker.getAll<Side>();
     }
     const double seamStart = MPI_Wtime();
-    const SeamFaces seams = closeSeams(cut, parts, settings.kd);
+    result.seams = closeSeams(cut, parts, settings.kd);
     times.seams = MPI_Wtime() - seamStart;
-    return joinTiles(kept, seams);
+    return result;
+}
+
+// Every face on rank 0, each tile's kept faces then the seam faces in its
+// cell, tile by tile, as the threaded run joins them.
+Faces gatherFaces(TiledFaces& tiled, unsigned tiles)
+{
+    Packer packer;
+    for (std::size_t at = 0; at < tiled.owned.size(); ++at) {
+        packer.put(static_cast<std::uint32_t>(tiled.owned[at]));
+        packer.putAll(tiled.kept[at]);
+        Faces().swap(tiled.kept[at]);
+    }
+    const std::vector<char> all = gatherBytes(packer.bytes);
+    packer.bytes = std::vector<char>();
+    if (rankOf() != 0)
+        return Faces();
+    std::vector<TileFaces> kept(tiles);
+    Unpacker unpacker(all.data());
+    while (unpacker.at() < all.data() + all.size()) {
+        const auto tile = unpacker.get<std::uint32_t>();
+        kept[tile].faces = unpacker.getAll<Face>();
+    }
+    if (tiles == 1)
+        return std::move(kept[0].faces);
+    return joinTiles(kept, tiled.seams);
 }
 
 // Every point, in file order, on rank 0.
@@ -512,6 +614,147 @@ void gatherPoints(const std::vector<PointRecord>& mine, Surface& surface, std::u
             surface.normals[record.id] = record.normal;
         }
     }
+}
+
+// Records a rank sends rank 0 at a time while the file is written: enough
+// to keep the pipe busy, little next to a tile.
+constexpr std::size_t kStreamRecords = std::size_t{1} << 16;
+constexpr int kPointTag = 2;
+constexpr int kFaceTag = 3;
+
+// The place in order of the first point rank r writes.
+std::uint64_t firstWritten(std::uint64_t total, int r)
+{
+    return total * static_cast<std::uint64_t>(r) / static_cast<std::uint64_t>(ranks());
+}
+
+// Records of records.size() / width bytes each, sent to rank 0 in pieces
+// that rank 0 takes in the same order and size (see takeRecords).
+void sendRecords(const std::vector<unsigned char>& records, std::size_t width, int tag)
+{
+    const std::size_t count = records.size() / width;
+    for (std::size_t first = 0; first < count; first += kStreamRecords) {
+        const std::size_t n = std::min(kStreamRecords, count - first);
+        MPI_Send(records.data() + first * width, byteCount(n * width), MPI_BYTE, 0, tag, MPI_COMM_WORLD);
+    }
+}
+
+// On rank 0: count records of width bytes from rank from, written to file
+// as they come.
+void takeRecords(std::FILE* file, int from, std::size_t count, std::size_t width, int tag)
+{
+    std::vector<unsigned char> piece(std::min(kStreamRecords, count) * width);
+    for (std::size_t first = 0; first < count; first += kStreamRecords) {
+        const std::size_t n = std::min(kStreamRecords, count - first);
+        MPI_Recv(piece.data(), byteCount(n * width), MPI_BYTE, from, tag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+        if (file != nullptr)
+            std::fwrite(piece.data(), 1, n * width, file);
+    }
+}
+
+std::vector<unsigned char> encodedFaces(const Faces& faces)
+{
+    std::vector<unsigned char> bytes(faces.size() * kPlyFaceBytes);
+    for (std::size_t i = 0; i < faces.size(); ++i)
+        encodePlyFace(bytes.data() + i * kPlyFaceBytes, faces[i]);
+    return bytes;
+}
+
+// Writes the binary PLY tri3d tiles:N writes, without any rank holding the
+// whole surface: each rank takes a run of points in file order from the
+// others, and all stream their records to rank 0 in file order, points by
+// rank, then faces tile by tile. Returns the count of faces on rank 0 and
+// sets ok on every rank; why is rank 0's reason for a failure.
+std::uint64_t streamPly(const std::string& fileName, TiledFaces& tiled, unsigned tiles, std::uint64_t total, bool& ok,
+                        std::string& why)
+{
+    const int size = ranks();
+    const int rank = rankOf();
+    std::vector<std::uint64_t> firsts(static_cast<std::size_t>(size) + 1);
+    for (int r = 0; r <= size; ++r)
+        firsts[static_cast<std::size_t>(r)] = firstWritten(total, r);
+    std::vector<std::vector<PointRecord>> outgoing(size);
+    for (const PointRecord& record : tiled.points) {
+        const auto after = std::upper_bound(firsts.begin(), firsts.end(), std::uint64_t{record.id});
+        outgoing[static_cast<std::size_t>(after - firsts.begin() - 1)].push_back(record);
+    }
+    std::vector<PointRecord>().swap(tiled.points);
+    std::vector<PointRecord> stretch = exchange(outgoing);
+    outgoing.clear();
+    std::sort(stretch.begin(), stretch.end(), [](const PointRecord& a, const PointRecord& b) { return a.id < b.id; });
+
+    // The faces of each tile, kept and seam: the file's face section in order.
+    std::vector<std::uint64_t> kept(tiles, 0);
+    for (std::size_t at = 0; at < tiled.owned.size(); ++at)
+        kept[tiled.owned[at]] = tiled.kept[at].size();
+    MPI_Allreduce(MPI_IN_PLACE, kept.data(), static_cast<int>(tiles), MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
+    std::vector<Faces> seams(tiles);
+    std::uint64_t faces = 0;
+    if (rank == 0) {
+        for (std::size_t i = 0; i < tiled.seams.faces.size(); ++i)
+            seams[tiled.seams.tiles[i]].push_back(tiled.seams.faces[i]);
+        faces = tiled.seams.faces.size();
+        for (std::uint64_t count : kept)
+            faces += count;
+    }
+
+    std::unique_ptr<FileReplacement> replacement;
+    std::FILE* file = nullptr;
+    if (rank == 0) {
+        replacement = std::make_unique<FileReplacement>(fileName);
+        file = replacement->file();
+        if (file == nullptr)
+            why = std::strerror(errno);
+    }
+    int opened = file != nullptr ? 1 : 0;
+    MPI_Bcast(&opened, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    ok = opened != 0;
+    if (!ok)
+        return 0;
+
+    std::vector<unsigned char> bytes(stretch.size() * kPlyPointBytes);
+    for (std::size_t i = 0; i < stretch.size(); ++i)
+        encodePlyPoint(bytes.data() + i * kPlyPointBytes, stretch[i].position, stretch[i].normal);
+    std::vector<PointRecord>().swap(stretch);
+    if (rank == 0) {
+        const std::string header = plyHeader(total, faces);
+        std::fwrite(header.data(), 1, header.size(), file);
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        for (int r = 1; r < size; ++r)
+            takeRecords(file, r, firsts[r + 1] - firsts[r], kPlyPointBytes, kPointTag);
+    } else {
+        sendRecords(bytes, kPlyPointBytes, kPointTag);
+    }
+    std::vector<unsigned char>().swap(bytes);
+
+    for (std::size_t at = 0; at < tiled.owned.size(); ++at) {
+        if (rank != 0) {
+            sendRecords(encodedFaces(tiled.kept[at]), kPlyFaceBytes, kFaceTag);
+            Faces().swap(tiled.kept[at]);
+        }
+    }
+    if (rank == 0) {
+        std::size_t at = 0;
+        for (unsigned tile = 0; tile < tiles; ++tile) {
+            if (ownerOf(tile) == 0) {
+                const std::vector<unsigned char> own = encodedFaces(tiled.kept[at]);
+                std::fwrite(own.data(), 1, own.size(), file);
+                Faces().swap(tiled.kept[at++]);
+            } else {
+                takeRecords(file, static_cast<int>(ownerOf(tile)), kept[tile], kPlyFaceBytes, kFaceTag);
+            }
+            const std::vector<unsigned char> seam = encodedFaces(seams[tile]);
+            std::fwrite(seam.data(), 1, seam.size(), file);
+        }
+        errno = 0;
+        ok = replacement->commit();
+        if (!ok)
+            why = errno != 0 ? std::strerror(errno) : "";
+    }
+    int written = ok ? 1 : 0;
+    MPI_Bcast(&written, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    ok = written != 0;
+    return faces;
 }
 
 // One line on err from rank 0: the slowest rank's reading and tiles,
@@ -625,10 +868,13 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err)
     const unsigned tiles = tileCount(settings, speaks ? err : quiet);
     Stopwatch stopwatch;
     stopwatch.startTimer();
-    std::vector<PointRecord> mine;
-    Surface surface;
+    // Binary PLY alone, written as it stands, streams to rank 0 record by
+    // record; repairing or reporting needs the whole surface on rank 0.
+    const bool writes = !settings.out.empty();
+    const bool streams = writes && isPlyName(settings.out) && !settings.clean && !settings.report;
+    TiledFaces tiled;
     try {
-        surface.faces = growTiles(settings, tiles, positions, normals, firstId, mine, times);
+        tiled = growTiles(settings, tiles, positions, normals, firstId, writes || settings.report, times);
     } catch (const std::bad_alloc&) {
         endJob("triangulating");
     }
@@ -637,14 +883,37 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err)
         out << "  - Time: " << stopwatch.elapsedMilliseconds() << " milliseconds" << std::endl;
     }
     tellStages(times, err);
-    if (settings.out.empty() && !settings.report)
+    if (!writes && !settings.report)
         return 0;
+    if (streams) {
+        if (speaks)
+            out << "  Writing mesh to file... " << std::flush;
+        bool written = false;
+        std::uint64_t faces = 0;
+        try {
+            faces = streamPly(settings.out, tiled, tiles, total, written, reason);
+        } catch (const std::bad_alloc&) {
+            endJob("writing the surface");
+        }
+        if (speaks && !written) {
+            out << "Failed!" << std::endl;
+            out << "  -  Error writing file \"" << settings.out << '"' << std::endl;
+            if (!reason.empty())
+                err << "tri3d-mpi: " << reason << std::endl;
+        } else if (speaks) {
+            out << "Done!" << std::endl;
+            out << "  |T| = " << faces << std::endl;
+        }
+        return written ? 0 : 1;
+    }
+    Surface surface;
     try {
-        gatherPoints(mine, surface, total);
+        surface.faces = gatherFaces(tiled, tiles);
+        gatherPoints(tiled.points, surface, total);
     } catch (const std::bad_alloc&) {
         endJob("gathering the surface for output");
     }
-    std::vector<PointRecord>().swap(mine);
+    tiled = TiledFaces();
     int code = 0;
     if (speaks) {
         try {

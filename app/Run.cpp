@@ -224,7 +224,8 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
         if (tiling) {
             tiled.positions = std::move(points.positions);
             tiled.normals = std::move(points.normals);
-            tiled.faces = reconstructTiled(tiled.positions, tiled.normals, tiles, threadsFor(settings), settings.kd);
+            tiled.faces =
+                reconstructTiled(tiled.positions, tiled.normals, tiles, threadsFor(settings), settings.kd, &progress);
         } else {
             reconstruct.triangulate(settings.kd);
         }

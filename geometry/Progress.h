@@ -62,6 +62,9 @@ public:
     // thread or a signal handler. Set before the work starts.
     void stopWhen(const std::atomic<bool>* flag) { stop_ = flag; }
     bool stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
+    // The flag set by stopWhen, for work on other threads to stop by; null
+    // when there is none.
+    const std::atomic<bool>* stopFlag() const { return stop_; }
 
 private:
     static constexpr std::uint64_t kNever = ~std::uint64_t{0};

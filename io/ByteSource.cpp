@@ -1,7 +1,10 @@
 #include "io/ByteSource.h"
 
+#include <sys/types.h>
+
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 ByteSource::ByteSource(std::FILE* file, std::string_view alreadyRead, Progress* progress)
     : file_(file), progress_(progress), buffer_(1 << 16)
@@ -63,8 +66,20 @@ bool ByteSource::line(std::string& out)
     return any;
 }
 
+bool ByteSource::seek(std::uint64_t offset)
+{
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
+        ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0)
+        return false;
+    passed_ = offset;
+    at_ = 0;
+    size_ = 0;
+    return true;
+}
+
 bool ByteSource::refill()
 {
+    passed_ += size_;
     at_ = 0;
     // Asked to stop, the rest reads as the end of the file; the caller that
     // asked takes nothing from what was read.

@@ -29,6 +29,13 @@ public:
     // end of the file when no byte is left.
     bool line(std::string& out);
 
+    // How many bytes have been handed out or passed over since the start.
+    std::uint64_t offset() const { return passed_ + at_; }
+
+    // Goes on from byte offset of the file itself; false when the file
+    // cannot go there.
+    bool seek(std::uint64_t offset);
+
 private:
     bool refill();
 
@@ -37,4 +44,5 @@ private:
     std::vector<char> buffer_;
     std::size_t at_ = 0;
     std::size_t size_ = 0;
+    std::uint64_t passed_ = 0;  // bytes before the buffer's first
 };

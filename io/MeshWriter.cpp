@@ -41,45 +41,32 @@ Format formatOf(const std::string& fileName)
 }
 
 // Little-endian whatever the host, as the header promises.
+void encodeLittleEndian(unsigned char* to, std::uint64_t bits, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        to[i] = static_cast<unsigned char>(bits >> (8 * i));
+}
+
 void putLittleEndian(std::FILE* file, std::uint64_t bits, int bytes)
 {
     unsigned char buffer[8] = {};
-    for (int i = 0; i < bytes; ++i)
-        buffer[i] = static_cast<unsigned char>(bits >> (8 * i));
+    encodeLittleEndian(buffer, bits, bytes);
     std::fwrite(buffer, 1, static_cast<std::size_t>(bytes), file);
-}
-
-void putDouble(std::FILE* file, double value)
-{
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    putLittleEndian(file, bits, 8);
 }
 
 void writePly(std::FILE* file, const Surface& result, Progress& progress)
 {
-    std::fprintf(file,
-                 "ply\nformat binary_little_endian 1.0\ncomment written by tri3d\n"
-                 "element vertex %zu\n"
-                 "property double x\nproperty double y\nproperty double z\n"
-                 "property double nx\nproperty double ny\nproperty double nz\n"
-                 "element face %zu\nproperty list uchar int vertex_indices\nend_header\n",
-                 result.positions.size(), result.faces.size());
+    const std::string header = plyHeader(result.positions.size(), result.faces.size());
+    std::fwrite(header.data(), 1, header.size(), file);
+    unsigned char record[kPlyPointBytes];
     for (std::size_t i = 0; i < result.positions.size(); ++i) {
-        const CGVertex& p = result.positions[i];
-        const CGVector& n = result.normals[i];
-        putDouble(file, p.x);
-        putDouble(file, p.y);
-        putDouble(file, p.z);
-        putDouble(file, n.x);
-        putDouble(file, n.y);
-        putDouble(file, n.z);
+        encodePlyPoint(record, result.positions[i], result.normals[i]);
+        std::fwrite(record, 1, kPlyPointBytes, file);
         progress.advance(1);
     }
     for (const Face& face : result.faces) {
-        putLittleEndian(file, 3, 1);
-        for (std::uint32_t corner : face)
-            putLittleEndian(file, corner, 4);
+        encodePlyFace(record, face);
+        std::fwrite(record, 1, kPlyFaceBytes, file);
         progress.advance(1);
     }
 }
@@ -197,6 +184,42 @@ bool writeMesh(const std::string& fileName, const Surface& result, Progress* pro
     if (!committed && why != nullptr && errno != 0)
         *why = std::strerror(errno);
     return committed;
+}
+
+bool isPlyName(const std::string& fileName)
+{
+    return formatOf(fileName) == Format::Ply;
+}
+
+std::string plyHeader(std::size_t points, std::size_t faces)
+{
+    char header[400];
+    const int length = std::snprintf(header, sizeof header,
+                                     "ply\nformat binary_little_endian 1.0\ncomment written by tri3d\n"
+                                     "element vertex %zu\n"
+                                     "property double x\nproperty double y\nproperty double z\n"
+                                     "property double nx\nproperty double ny\nproperty double nz\n"
+                                     "element face %zu\nproperty list uchar int vertex_indices\nend_header\n",
+                                     points, faces);
+    return std::string(header, static_cast<std::size_t>(length));
+}
+
+void encodePlyPoint(unsigned char* to, const CGVertex& position, const CGVector& normal)
+{
+    const double values[6] = {position.x, position.y, position.z, normal.x, normal.y, normal.z};
+    for (double value : values) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        encodeLittleEndian(to, bits, 8);
+        to += 8;
+    }
+}
+
+void encodePlyFace(unsigned char* to, const Face& face)
+{
+    to[0] = 3;
+    for (std::size_t k = 0; k < 3; ++k)
+        encodeLittleEndian(to + 1 + 4 * k, face[k], 4);
 }
 
 std::string meshTargetProblem(const std::string& fileName)

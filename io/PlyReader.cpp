@@ -3,7 +3,12 @@
 #include "io/ByteSource.h"
 #include "io/HeaderWords.h"
 
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -141,7 +146,43 @@ public:
         return true;
     }
 
+    // The share of the vertex rows, when the file allows it: see
+    // readPlyShare.
+    bool readShare(std::uint64_t share, std::uint64_t shares, std::uint64_t fileSize, bool& split,
+                   std::uint64_t& firstRow)
+    {
+        split = false;
+        report_.layout = PointLayout::ply;
+        if (!readHeader() || !findRoles())
+            return false;
+        if (format_ == Format::ascii || elements_.size() != 1 || !report_.hasNormals)
+            return true;
+        std::uint64_t rowSize = 0;
+        for (const Property& property : vertex_->properties) {
+            if (property.list)
+                return true;
+            rowSize += sizeOf(property.type);
+        }
+        const std::uint64_t start = source_.offset();
+        const std::uint64_t count = vertex_->count;
+        // A short file is read whole, which names where it ends.
+        if (rowSize == 0 || count > (fileSize - std::min(fileSize, start)) / rowSize)
+            return true;
+        split = true;
+        firstRow = shareStart(count, share, shares);
+        const std::uint64_t endRow = shareStart(count, share + 1, shares);
+        if (!source_.seek(start + firstRow * rowSize))
+            return fail("");
+        return readBinaryRows(*vertex_, true, firstRow, endRow);
+    }
+
 private:
+    // The first row of share of count rows cut in shares equal runs.
+    static std::uint64_t shareStart(std::uint64_t count, std::uint64_t share, std::uint64_t shares)
+    {
+        return count / shares * share + count % shares * share / shares;
+    }
+
     bool fail(const std::string& why)
     {
         // A read error is no fault of the file's; the caller names it.
@@ -279,7 +320,6 @@ private:
 
     bool readBinaryElement(const Element& element, bool vertex)
     {
-        const bool big = format_ == Format::bigEndian;
         bool lists = false;
         std::uint64_t rowSize = 0;
         for (const Property& property : element.properties) {
@@ -293,9 +333,16 @@ private:
                 return fail("the file ends inside the " + element.name + " rows");
             return true;
         }
+        return readBinaryRows(element, vertex, 0, element.count);
+    }
+
+    // Rows from to end of element, from where the source stands.
+    bool readBinaryRows(const Element& element, bool vertex, std::uint64_t from, std::uint64_t end)
+    {
+        const bool big = format_ == Format::bigEndian;
         unsigned char bytes[8];
         double values[6] = {0, 0, 0, 0, 0, 0};
-        for (std::uint64_t row = 0; row < element.count; ++row) {
+        for (std::uint64_t row = from; row < end; ++row) {
             for (std::size_t place = 0; place < element.properties.size(); ++place) {
                 const Property& property = element.properties[place];
                 if (property.list) {
@@ -393,4 +440,27 @@ bool readPlyStream(std::FILE* file, std::string_view alreadyRead, const PointSin
 {
     PlyReader reader(file, alreadyRead, sink, report, progress);
     return reader.read();
+}
+
+bool readPlyShare(const std::string& fileName, std::uint64_t share, std::uint64_t shares, const PointSink& sink,
+                  PointReadReport& report, bool& split, std::uint64_t& firstRow)
+{
+    split = false;
+    firstRow = 0;
+    std::FILE* file = std::fopen(fileName.c_str(), "rb");
+    if (file == nullptr) {
+        report.problem = std::string("cannot open \"") + fileName + "\": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = ::fseeko(file, 0, SEEK_END) == 0;
+    const off_t size = ok ? ::ftello(file) : -1;
+    ok = ok && size >= 0 && ::fseeko(file, 0, SEEK_SET) == 0;
+    if (ok) {
+        PlyReader reader(file, {}, sink, report, nullptr);
+        ok = reader.readShare(share, shares, static_cast<std::uint64_t>(size), split, firstRow);
+    }
+    if (!ok && report.problem.empty())
+        report.problem = "cannot read \"" + fileName + "\" to its end";
+    std::fclose(file);
+    return ok;
 }

@@ -3,7 +3,9 @@
 #include "io/PointFileReader.h"
 #include "io/PointReadReport.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 // True when text, a file's first bytes, starts with the line "ply" (ended
@@ -21,3 +23,14 @@ bool startsLikePly(std::string_view text);
 // asks to stop, the rest of the file reads as missing.
 bool readPlyStream(std::FILE* file, std::string_view alreadyRead, const PointSink& sink, PointReadReport& report,
                    Progress* progress = nullptr);
+
+// Reads share (from 0) of shares equal runs of the vertex rows of the PLY
+// file fileName, for processes that each read their own part: each vertex
+// of the run with a finite x y z goes to sink, as readPlyStream gives it.
+// Only a binary file whose one element is the vertex, of fixed-size rows
+// with normals and whole, can be read so: for any other, split is set
+// false and the file must be read whole. firstRow is the run's first row.
+// False when the file cannot be read or is no PLY this reader can take,
+// with the reason in report.problem.
+bool readPlyShare(const std::string& fileName, std::uint64_t share, std::uint64_t shares, const PointSink& sink,
+                  PointReadReport& report, bool& split, std::uint64_t& firstRow);

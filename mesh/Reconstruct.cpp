@@ -406,6 +406,18 @@ Vector Reconstruct::outwardDirection(CGVertex a, CGVertex b, const ReconNode* ap
     return {k * v.x, k * v.y, k * v.z};
 }
 
+bool Reconstruct::windsBackwards(const ReconNode* a, const ReconNode* b, const ReconNode* c)
+{
+    constexpr double kThird = 1.0 / 3.0;
+    const CGVector sum = a->normal + b->normal + c->normal;
+    const CGVector m = {sum.x * kThird, sum.y * kThird, sum.z * kThird};
+    const CGVector u = a->position - b->position;
+    const CGVector w = a->position - c->position;
+    const CGVector f = {u.y * w.z - u.z * w.y, u.z * w.x - u.x * w.z, u.x * w.y - u.y * w.x};
+    // A tie (degenerate triangle or normals that cancel) keeps the given order.
+    return dot(f, m) < 0.0;
+}
+
 void Reconstruct::addTriangle(ReconNode* a, ReconNode* b, ReconNode* c)
 {
     // Any corner may close on the way; the search's count of it is asked
@@ -422,17 +434,8 @@ void Reconstruct::addTriangle(ReconNode* a, ReconNode* b, ReconNode* c)
     front.push_back(registerEdge(a, c));
     front.push_back(registerEdge(b, c));
 
-    constexpr double kThird = 1.0 / 3.0;
-    const CGVector sum = a->normal + b->normal + c->normal;
-    const CGVector m = {sum.x * kThird, sum.y * kThird, sum.z * kThird};
-    const CGVector u = a->position - b->position;
-    const CGVector w = a->position - c->position;
-    const CGVector f = {u.y * w.z - u.z * w.y, u.z * w.x - u.x * w.z, u.x * w.y - u.y * w.x};
-
-    // Counter-clockwise seen from where the mean normal points; a tie
-    // (degenerate triangle or normals that cancel) keeps the given order.
     ReconNode* corners[3] = {a, b, c};
-    if (dot(f, m) < 0.0)
+    if (windsBackwards(a, b, c))
         std::swap(corners[1], corners[2]);
     Triangle triangle;
     for (int i = 0; i < 3; ++i)

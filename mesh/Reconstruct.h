@@ -65,6 +65,7 @@ public:
     // The candidate search the last run chose, kept until releaseIndex or
     // the next run; null before any run.
     const CandidateIndex* index() const { return index_.get(); }
+    CandidateIndex* index() { return index_.get(); }
 
     // Records a seed triangle around the first free node and puts its sides
     // on the front. False, with nothing changed, when there is none.
@@ -80,6 +81,10 @@ public:
     // Unit vector across the edge a-b, in the plane of the triangle on it,
     // pointing away from apex; zero when it cannot be normalised.
     static Vector outwardDirection(CGVertex a, CGVertex b, const ReconNode* apex);
+
+    // True when addTriangle records a, b, c as a, c, b: counter-clockwise
+    // seen from where the corners' mean normal points.
+    static bool windsBackwards(const ReconNode* a, const ReconNode* b, const ReconNode* c);
 
     // Records the triangle a, b, c: counts its six directed sides, pushes
     // a->c then b->c onto the front, and appends it oriented by its normals.

@@ -1,10 +1,14 @@
 #include "tiles/EngineAdaptor.h"
 
+#include "geometry/Progress.h"
 #include "mesh/Reconstruct.h"
 #include "records/Edge.h"
 #include "search/CandidateIndex.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <unordered_map>
 
 namespace {
 
@@ -42,6 +46,164 @@ Faces facesFrom(const Reconstruct& engine, std::size_t first)
     return faces;
 }
 
+std::uint64_t sideKey(std::uint32_t a, std::uint32_t b)
+{
+    return std::uint64_t{std::min(a, b)} << 32 | std::max(a, b);
+}
+
+// Shrinks the holes the front left among mendable points: open sides go
+// back on the front, in place order, and are advanced as the driver
+// advances them, but a face is laid only where it follows the hole's rim
+// and is wound as its neighbours are: its third corner is a common
+// neighbour that closes it through existing sides, or the candidate the
+// search picks when that shares an open side with an end of the side; it
+// runs against the face on each of its open sides, as a consistently
+// wound surface has it; and every corner is mendable. So a hole only
+// shrinks (each face closes two open sides or three and opens at most
+// one), no point gets a side off the rim, and no new side is wound
+// inconsistently.
+class HoleMender {
+public:
+    HoleMender(Reconstruct& engine, CandidateIndex& search, const std::vector<bool>& mendable)
+        : engine_(engine), search_(search), mendable_(mendable)
+    {
+        // A face laid here has mendable corners only, so only the open
+        // sides between mendable points, and the faces on them, matter.
+        std::vector<bool> rim(engine.nodes.size());
+        for (const ReconNode* node : engine.nodes) {
+            if (!mendable[node->index])
+                continue;
+            for (const Edge* edge : node->edges) {
+                if (edge->triangleCount == 1 && mendable[edge->to->index]) {
+                    rim[node->index] = true;
+                    if (node->index < edge->to->index)
+                        runs_.emplace(sideKey(node->index, edge->to->index), false);
+                }
+            }
+        }
+        for (const Triangle& t : engine.triangles) {
+            if (static_cast<int>(rim[t.source[0]]) + rim[t.source[1]] + rim[t.source[2]] < 2)
+                continue;
+            for (int k = 0; k < 3; ++k) {
+                const std::uint32_t u = t.source[k];
+                const std::uint32_t v = t.source[(k + 1) % 3];
+                const auto at = runs_.find(sideKey(u, v));
+                if (at != runs_.end())
+                    at->second = u < v;
+            }
+        }
+    }
+
+    // One round over the open sides between mendable points with an end
+    // among points (places, ascending; all points when empty). Returns the
+    // corners of the faces it laid, ascending: only sides there can take a
+    // face in the next round that could not in this one.
+    std::vector<std::uint32_t> round(const std::vector<std::uint32_t>& points)
+    {
+        std::vector<std::uint64_t> sides;
+        const auto visit = [&](const ReconNode* node) {
+            if (!mendable_[node->index])
+                return;
+            for (const Edge* edge : node->edges)
+                if (edge->triangleCount == 1 && mendable_[edge->to->index])
+                    sides.push_back(sideKey(node->index, edge->to->index));
+        };
+        if (points.empty()) {
+            for (const ReconNode* node : engine_.nodes)
+                visit(node);
+        } else {
+            for (std::uint32_t place : points)
+                visit(engine_.nodes[place]);
+        }
+        std::sort(sides.begin(), sides.end());
+        sides.erase(std::unique(sides.begin(), sides.end()), sides.end());
+        // One way round is enough: both give the same apex and candidate.
+        // The stack hands them out first to last.
+        engine_.front.clear();
+        for (auto side = sides.rbegin(); side != sides.rend(); ++side) {
+            ReconNode* low = engine_.nodes[static_cast<std::uint32_t>(*side >> 32)];
+            ReconNode* high = engine_.nodes[static_cast<std::uint32_t>(*side)];
+            engine_.front.push_back(findEdge(low, high));
+        }
+        std::vector<std::uint32_t> laid;
+        while (Edge* e = engine_.popFront()) {
+            if (ReconNode* c = thirdCorner(e)) {
+                engine_.addTriangle(e->from, e->to, c);
+                note(e->from, e->to, c);
+                laid.insert(laid.end(), {e->from->index, e->to->index, c->index});
+            }
+        }
+        std::sort(laid.begin(), laid.end());
+        laid.erase(std::unique(laid.begin(), laid.end()), laid.end());
+        return laid;
+    }
+
+private:
+    // The corner that closes a face on e by the rules above, or null.
+    ReconNode* thirdCorner(const Edge* e)
+    {
+        if (e->triangleCount == 2 || !mendable_[e->from->index] || !mendable_[e->to->index])
+            return nullptr;
+        ReconNode* closing = nullptr;
+        ReconNode* apex = engine_.findApex(e, closing);
+        if (apex == nullptr)
+            return nullptr;
+        if (closing == nullptr && !samePosition(e->from->position, e->to->position)) {
+            const Vector direction = Reconstruct::outwardDirection(e->from->position, e->to->position, apex);
+            ReconNode* c = search_.findCandidate(*e, direction);
+            if (c != nullptr) {
+                const Edge* ca = findEdge(c, e->from);
+                const Edge* cb = findEdge(c, e->to);
+                if ((ca != nullptr && ca->triangleCount == 1) || (cb != nullptr && cb->triangleCount == 1))
+                    closing = c;
+            }
+        }
+        if (closing == nullptr || !mendable_[closing->index])
+            return nullptr;
+        std::uint32_t corners[3];
+        wound(e->from, e->to, closing, corners);
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t u = corners[k];
+            const std::uint32_t v = corners[(k + 1) % 3];
+            const auto at = runs_.find(sideKey(u, v));
+            if (at != runs_.end() && at->second == (u < v))
+                return nullptr;
+        }
+        return closing;
+    }
+
+    // The corners in the order the engine records them.
+    static void wound(const ReconNode* a, const ReconNode* b, const ReconNode* c, std::uint32_t corners[3])
+    {
+        const bool back = Reconstruct::windsBackwards(a, b, c);
+        corners[0] = a->index;
+        corners[1] = back ? c->index : b->index;
+        corners[2] = back ? b->index : c->index;
+    }
+
+    // A side the face laid on a, b, c was open on is full now; its others
+    // are open, run as the face runs them.
+    void note(const ReconNode* a, const ReconNode* b, const ReconNode* c)
+    {
+        std::uint32_t corners[3];
+        wound(a, b, c, corners);
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t u = corners[k];
+            const std::uint32_t v = corners[(k + 1) % 3];
+            const auto [at, fresh] = runs_.emplace(sideKey(u, v), u < v);
+            if (!fresh)
+                runs_.erase(at);
+        }
+    }
+
+    Reconstruct& engine_;
+    CandidateIndex& search_;
+    const std::vector<bool>& mendable_;
+    // The open sides, each with the way its face runs along it: true when
+    // from the lower place to the higher.
+    std::unordered_map<std::uint64_t, bool> runs_;
+};
+
 }  // namespace
 
 Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd)
@@ -53,6 +215,34 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
     engine.triangulate(useKd);
     engine.releaseIndex();
     return facesFrom(engine, 0);
+}
+
+Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd, Progress* progress,
+                      const std::vector<bool>& mendable)
+{
+    Reconstruct engine;
+    engine.progress = progress;
+    engine.setPoints(positions, normals);
+    std::vector<CGVertex>().swap(positions);
+    std::vector<CGVector>().swap(normals);
+    engine.triangulate(useKd);
+    const bool stopped = progress != nullptr && progress->stopped();
+    if (!mendable.empty() && !stopped) {
+        HoleMender mender(engine, *engine.index(), mendable);
+        // Each face closes more open sides than it opens, so the rounds end.
+        for (std::vector<std::uint32_t> touched = mender.round({}); !touched.empty();)
+            touched = mender.round(touched);
+    }
+    engine.releaseIndex();
+    Faces faces = facesFrom(engine, 0);
+    Triangles().swap(engine.triangles);
+    positions.reserve(engine.nodes.size());
+    normals.reserve(engine.nodes.size());
+    for (const ReconNode* node : engine.nodes) {
+        positions.push_back(node->position);
+        normals.push_back(node->normal);
+    }
+    return faces;
 }
 
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+class Progress;
+
 // One side of a face, from its first place to its second.
 using Side = std::array<std::uint32_t, 2>;
 using Sides = std::vector<Side>;
@@ -18,6 +20,18 @@ using Sides = std::vector<Side>;
 // The surface the single front grows over the points. The arrays are
 // taken, and given back as soon as the engine holds the points.
 Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd);
+
+// The same surface, for a caller that needs the points again afterwards:
+// the arrays are emptied while the engine holds the points, and filled
+// again, as given, once its search is gone, so the two never take memory
+// at once. Where progress is given, the engine reports there and stops
+// early, with the faces made so far, when it says stop. Where mendable is
+// given (a flag a point), the holes the front left among mendable points
+// are then shrunk, round after round, by faces the engine's own rules and
+// search find along each hole's rim, wound as their neighbours are: no
+// longer the single front's surface there.
+Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd,
+                      Progress* progress = nullptr, const std::vector<bool>& mendable = {});
 
 // Grows on from a surface already made: given lays down faces as the engine
 // records them; the sides in push that carry one face go on the front, in

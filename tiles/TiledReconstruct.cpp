@@ -1,5 +1,6 @@
 #include "tiles/TiledReconstruct.h"
 
+#include "geometry/Progress.h"
 #include "tiles/EngineAdaptor.h"
 
 #include <nanoflann.hpp>
@@ -148,22 +149,26 @@ double pointSpacing(const std::vector<CGVertex>& positions)
     return *middle / spread;
 }
 
-TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& points, const TileWidths& widths,
-                          bool useKd)
+TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd,
+                          Progress* progress)
 {
-    // In place order, as the single front has them: the engine lays its
-    // records out in space itself.
-    Faces faces = triangulatePoints(points.positions, points.normals, useKd);
-
     std::vector<bool> deep(points.ids.size());
     std::vector<bool> zone(points.ids.size());
+    std::vector<bool> inner(points.ids.size());
     for (std::size_t i = 0; i < deep.size(); ++i) {
         const CGVertex& p = points.positions[i];
         const bool own = cut.tileOf(p) == tile;
         const double wall = own ? cut.wallDistance(tile, p) : 0.0;
         deep[i] = own && wall >= widths.trim;
         zone[i] = own && wall < widths.zone;
+        inner[i] = own && wall >= widths.zone;
     }
+    // In place order, as the single front has them: the engine lays its
+    // records out in space itself. A front over a piece of surface with an
+    // open rim leaves more holes than one over the closed whole, so they
+    // are mended, but only beyond the zone along the walls: the seams see
+    // the same faces there as without.
+    const Faces faces = triangulateLent(points.positions, points.normals, useKd, progress, inner);
     std::vector<bool> keep(faces.size());
     for (std::size_t f = 0; f < faces.size(); ++f) {
         const Face& face = faces[f];
@@ -171,14 +176,18 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& poi
     }
     dropCutOffPatches(faces, zone, keep);
 
-    // The sides of the faces trimmed away, either way round.
+    // The sides of the faces trimmed away, either way round, and their
+    // corners: a kept face's side can be one only with both ends there.
     std::unordered_set<std::uint64_t> trimmed;
+    std::vector<bool> onTrimmed(points.ids.size());
     for (std::size_t f = 0; f < faces.size(); ++f) {
         if (keep[f])
             continue;
         const Face& face = faces[f];
-        for (int k = 0; k < 3; ++k)
+        for (int k = 0; k < 3; ++k) {
             trimmed.insert(sideKey(face[k], face[(k + 1) % 3]));
+            onTrimmed[face[k]] = true;
+        }
     }
     TileFaces kept;
     Sides cutSides;
@@ -190,7 +199,7 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& poi
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t a = face[k];
             const std::uint32_t b = face[(k + 1) % 3];
-            if (trimmed.count(sideKey(a, b)) != 0)
+            if (onTrimmed[a] && onTrimmed[b] && trimmed.count(sideKey(a, b)) != 0)
                 cutSides.push_back({a, b});
         }
     }
@@ -298,10 +307,15 @@ void forEachTile(unsigned count, unsigned threads, const std::function<void(unsi
 }
 
 Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, unsigned tiles,
-                       unsigned threads, bool useKd)
+                       unsigned threads, bool useKd, Progress* progress)
 {
     if (tiles <= 1)
         return triangulatePoints(positions, normals, useKd);
+    // Two triangles a point, as the single front counts; the bands add a
+    // little more.
+    if (progress != nullptr)
+        progress->begin(Progress::Stage::Triangulating, 2 * std::uint64_t{positions.size()});
+    const auto stopped = [progress]() { return progress != nullptr && progress->stopped(); };
     const TileCut cut(positions, tiles);
     std::vector<unsigned> owner(positions.size());
     std::vector<std::vector<CGVertex>> own(tiles);
@@ -312,6 +326,8 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
     std::vector<TileWidths> widths(tiles);
     std::vector<TileFaces> kept(tiles);
     forEachTile(tiles, threads, [&](unsigned tile) {
+        if (stopped())
+            return;
         widths[tile] = widthsFor(pointSpacing(own[tile]));
         std::vector<CGVertex>().swap(own[tile]);
         PointSet points;
@@ -319,8 +335,31 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
             if (owner[i] == tile || cut.distanceTo(tile, positions[i]) < widths[tile].band)
                 points.add(static_cast<std::uint32_t>(i), positions[i], normals[i]);
         }
-        kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd);
+        // Each engine counts on its own; its triangles are added to the
+        // whole run's count, a locked add every two hundredth of the tile,
+        // in the share its own points have of its points, so that the
+        // bands' triangles do not count twice.
+        std::uint64_t owned = 0;
+        for (std::uint32_t id : points.ids)
+            owned += owner[id] == tile ? 1 : 0;
+        Progress local;
+        std::uint64_t told = 0;
+        if (progress != nullptr) {
+            local.stopWhen(progress->stopFlag());
+            local.listen([&]() {
+                if (local.stage() != Progress::Stage::Triangulating)
+                    return;
+                const std::uint64_t share = local.done() * owned / points.ids.size();
+                if (share > told) {
+                    progress->share(share - told);
+                    told = share;
+                }
+            });
+        }
+        kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd, progress != nullptr ? &local : nullptr);
     });
+    if (stopped())
+        return {};
     std::vector<SeamPart> parts(tiles);
     for (unsigned tile = 0; tile < tiles; ++tile)
         parts[tile] = std::move(kept[tile].seam);

@@ -9,6 +9,8 @@
 #include <functional>
 #include <vector>
 
+class Progress;
+
 // Points handed to one piece of work: their places in the whole cloud, in
 // ascending order, with their positions and normals.
 struct PointSet {
@@ -63,15 +65,19 @@ struct SeamPart {
 };
 
 // What a tile keeps, as places in the whole cloud: the faces the engine
-// grows over its points (its own and its band, in ascending place order)
-// whose corners all lie in its cell, at least the trim width from its
-// walls, and what the seams need of it.
+// grows over its points (its own and its band, in ascending place order),
+// with the holes it left beyond the zone along the walls mended, whose
+// corners all lie in its cell, at least the trim width from its walls, and
+// what the seams need of it.
 struct TileFaces {
     Faces faces;
     SeamPart seam;
 };
-TileFaces triangulateTile(const TileCut& cut, unsigned tile, const PointSet& points, const TileWidths& widths,
-                          bool useKd);
+// The points' positions and normals are lent to the engine while it runs
+// and are there again on return. Where progress is given, the engine
+// reports there and stops early when it says stop.
+TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd,
+                          Progress* progress = nullptr);
 
 // The faces that close the seams, with the tile whose cell holds each
 // one's centroid.
@@ -95,6 +101,8 @@ void forEachTile(unsigned count, unsigned threads, const std::function<void(unsi
 
 // The whole surface of positions cut into tiles, run on threads threads;
 // the faces depend on the count of tiles alone. One tile is the single
-// front itself.
+// front itself. Where progress is given, the tiles' triangles count there
+// as made, and when it says stop every tile stops soon and nothing is
+// returned.
 Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, unsigned tiles,
-                       unsigned threads, bool useKd);
+                       unsigned threads, bool useKd, Progress* progress = nullptr);

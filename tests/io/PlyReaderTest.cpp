@@ -213,3 +213,73 @@ TEST(PlyReader, MalformedFilesFailWithAReason)
         EXPECT_FALSE(read.report.problem.empty()) << c.what;
     }
 }
+
+// Shares of the rows, read apart and put end to end, are the whole file's
+// points, for any count of shares, including more shares than rows; a
+// vertex outside finite space is skipped in whichever share holds it.
+TEST(PlyReaderShare, SharesPutTogetherAreTheWholeFile)
+{
+    std::string bytes = "ply\nformat binary_big_endian 1.0\nelement vertex 5\nproperty float x\nproperty uchar i\n"
+                        "property float y\nproperty float z\nproperty float nx\nproperty float ny\n"
+                        "property float nz\nend_header\n";
+    for (const auto& p : kPoints) {
+        bytes += bytesOf(static_cast<float>(p[0]), true) + bytesOf(std::uint8_t{3}, true);
+        for (int i = 1; i < 6; ++i)
+            bytes += bytesOf(static_cast<float>(i == 2 && p[0] == 1 && p[1] == 1 ? HUGE_VAL : p[i]), true);
+    }
+    const Read whole = readText("shared.ply", bytes);
+    ASSERT_TRUE(whole.ok) << whole.report.problem;
+    ASSERT_EQ(whole.points.size(), 4u);
+    const std::string file = writeTempFile("share.ply", bytes);
+    for (std::uint64_t shares : {1u, 2u, 3u, 7u}) {
+        std::vector<Point> joined;
+        std::uint64_t nextRow = 0;
+        for (std::uint64_t share = 0; share < shares; ++share) {
+            PointReadReport report;
+            bool split = false;
+            std::uint64_t firstRow = 99;
+            ASSERT_TRUE(readPlyShare(
+                file, share, shares,
+                [&joined](const CGVertex& p, const CGVector& n) {
+                    joined.push_back({p, n});
+                },
+                report, split, firstRow))
+                << report.problem;
+            EXPECT_TRUE(split);
+            EXPECT_EQ(firstRow, nextRow) << share << " of " << shares;
+            nextRow = firstRow + (5 * (share + 1) / shares - 5 * share / shares);
+        }
+        EXPECT_TRUE(sameBits(joined, whole.points)) << shares << " shares";
+    }
+}
+
+// What cannot be cut by rows is left to one reader: text, a second
+// element, no normals, rows that hold a list, a file cut short.
+TEST(PlyReaderShare, OnlyWholeBinaryVertexRowsWithNormalsSplit)
+{
+    const std::string head = "ply\nformat binary_little_endian 1.0\nelement vertex 1\n";
+    const std::string xyz = "property double x\nproperty double y\nproperty double z\n";
+    const std::string normals = "property double nx\nproperty double ny\nproperty double nz\n";
+    std::string row;
+    for (int i = 0; i < 6; ++i)
+        row += bytesOf(0.5, false);
+    const std::pair<const char*, std::string> cases[] = {
+        {"ascii.ply", "ply\nformat ascii 1.0\nelement vertex 1\n" + xyz + normals + "end_header\n0 0 0 0 0 1\n"},
+        {"faces.ply", head + xyz + normals + "element face 0\nproperty list uchar int v\nend_header\n" + row},
+        {"bare.ply", head + xyz + "end_header\n" + row.substr(0, 24)},
+        {"list.ply", head + xyz + normals + "property list uchar int v\nend_header\n" + row + std::string(1, '\0')},
+        {"short.ply", head + xyz + normals + "end_header\n" + row.substr(0, 40)},
+    };
+    for (const auto& [name, bytes] : cases) {
+        const std::string file = writeTempFile(name, bytes);
+        PointReadReport report;
+        bool split = true;
+        std::uint64_t firstRow = 0;
+        std::size_t taken = 0;
+        EXPECT_TRUE(readPlyShare(
+            file, 0, 2, [&taken](const CGVertex&, const CGVector&) { ++taken; }, report, split, firstRow))
+            << name << ": " << report.problem;
+        EXPECT_FALSE(split) << name;
+        EXPECT_EQ(taken, 0u) << name;
+    }
+}

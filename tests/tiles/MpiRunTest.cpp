@@ -21,6 +21,26 @@ std::string torusFile()
     return testsupport::writeTempFile("mpi-torus.xyz", text);
 }
 
+// The same points as binary PLY with a colour between position and
+// normal, which every rank reads by its own run of rows.
+std::string torusPly()
+{
+    const std::vector<SamplePoint> points = jitteredTorusSample(12000, 10.0, 4.0, 3);
+    std::string bytes = "ply\nformat binary_little_endian 1.0\nelement vertex " + std::to_string(points.size()) +
+                        "\nproperty double x\nproperty double y\nproperty double z\nproperty uchar grey\n"
+                        "property float nx\nproperty float ny\nproperty float nz\nend_header\n";
+    for (const SamplePoint& p : points) {
+        for (double value : {p.x, p.y, p.z})
+            bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
+        bytes += '\x80';
+        for (double value : {p.nx, p.ny, p.nz}) {
+            const auto narrow = static_cast<float>(value);
+            bytes.append(reinterpret_cast<const char*>(&narrow), sizeof narrow);
+        }
+    }
+    return testsupport::writeTempFile("mpi-torus.ply", bytes);
+}
+
 // mpirun refuses to run as root unless told, and CI runs as root: the
 // permission is given to these runs only.
 int runRanks(int ranks, const std::vector<std::string>& words, std::string& errors)
@@ -78,4 +98,19 @@ TEST(MpiRun, AMissingFileEndsTheJob)
     EXPECT_NE(runRanks(2, {"file:" + testsupport::tempPath("absent.xyz"), "tiles:2", "out:" + output}, errors), 0);
     EXPECT_NE(errors.find("Error loading file"), std::string::npos) << errors;
     EXPECT_EQ(std::fopen(output.c_str(), "rb"), nullptr);
+}
+
+// Binary PLY read in runs of rows by three ranks gives the threaded run's
+// bytes.
+TEST(MpiRun, RanksReadBinaryPlyInRunsOfRows)
+{
+    const std::string input = torusPly();
+    const std::string threaded = testsupport::tempPath("threaded-ply.ply");
+    const ProgramResult reference =
+        runProgram(TRI3D_BINARY, {"file:" + input, "tiles:3", "view:0", "out:" + threaded}, std::chrono::seconds(120));
+    ASSERT_TRUE(reference.exitedWith(0)) << reference.err;
+    const std::string output = testsupport::tempPath("ranks-ply.ply");
+    std::string errors;
+    ASSERT_EQ(runRanks(3, {"file:" + input, "tiles:3", "out:" + output}, errors), 0) << errors;
+    EXPECT_EQ(testsupport::readFile(output), testsupport::readFile(threaded));
 }

@@ -1,12 +1,16 @@
 #include "tiles/TiledReconstruct.h"
 
 #include "SampleShapes.h"
+#include "geometry/Progress.h"
 #include "repair/SurfaceReport.h"
 #include "tiles/EngineAdaptor.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -59,6 +63,64 @@ TEST(ReconstructTiled, OneTileIsTheSingleFront)
     const Surface points = torus(3000);
     EXPECT_EQ(reconstructTiled(points.positions, points.normals, 1, 4, true),
               triangulatePoints(points.positions, points.normals, true));
+}
+
+// The tiles' engines count their triangles into the caller's progress
+// from two threads at once, and watching changes no face.
+TEST(ReconstructTiled, ProgressCountsEveryTilesTriangles)
+{
+    const Surface points = torus(8000);
+    Progress progress;
+    std::atomic<bool> stop{false};
+    progress.stopWhen(&stop);
+    const Faces watched = reconstructTiled(points.positions, points.normals, 3, 2, true, &progress);
+    EXPECT_EQ(watched, reconstructTiled(points.positions, points.normals, 3, 2, true));
+    EXPECT_EQ(progress.stage(), Progress::Stage::Triangulating);
+    // Each engine tells every two hundredth of its count, in the share of
+    // its own points, so nearly all the faces have arrived and no band's
+    // twice.
+    EXPECT_GE(progress.done(), watched.size() * 9 / 10);
+    EXPECT_LE(progress.done(), watched.size() * 21 / 20);
+}
+
+// A stop asked for ends the tiled run with nothing, as a cancelled single
+// front ends, rather than closing seams over tiles cut short.
+TEST(ReconstructTiled, StopEndsWithNothing)
+{
+    const Surface points = torus(8000);
+    Progress progress;
+    std::atomic<bool> stop{true};
+    progress.stopWhen(&stop);
+    EXPECT_TRUE(reconstructTiled(points.positions, points.normals, 3, 2, true, &progress).empty());
+}
+
+// Mending only adds faces, each among mendable points, and only closes:
+// fewer open sides, none wound against its neighbour, none shared thrice.
+TEST(TriangulateLent, MendingShrinksHolesAmongMendablePointsOnly)
+{
+    Surface plain = torus(20000);
+    Surface mended = plain;
+    std::vector<bool> mendable(plain.positions.size());
+    for (std::size_t i = 0; i < mendable.size(); ++i)
+        mendable[i] = plain.positions[i].x < 2.0;
+    plain.faces = triangulateLent(plain.positions, plain.normals, true);
+    mended.faces = triangulateLent(mended.positions, mended.normals, true, nullptr, mendable);
+    // The points come back as they went in.
+    ASSERT_EQ(mended.positions.size(), mendable.size());
+    EXPECT_EQ(std::memcmp(mended.positions.data(), plain.positions.data(), plain.positions.size() * sizeof(CGVertex)),
+              0);
+    ASSERT_GT(mended.faces.size(), plain.faces.size());
+    EXPECT_TRUE(std::equal(plain.faces.begin(), plain.faces.end(), mended.faces.begin()));
+    for (std::size_t f = plain.faces.size(); f < mended.faces.size(); ++f) {
+        for (std::uint32_t corner : mended.faces[f])
+            EXPECT_TRUE(mendable[corner]) << "face " << f;
+    }
+    const SurfaceReport before = reportOn(plain);
+    const SurfaceReport after = reportOn(mended);
+    EXPECT_LT(after.boundaryEdges + (mended.faces.size() - plain.faces.size()), before.boundaryEdges);
+    EXPECT_EQ(after.inconsistentEdges, before.inconsistentEdges);
+    EXPECT_EQ(after.nonManifoldEdges, before.nonManifoldEdges);
+    EXPECT_EQ(after.duplicateFaces, before.duplicateFaces);
 }
 
 // More tiles than points leaves cells empty; nothing breaks and every
