@@ -246,6 +246,13 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     // The surface's arrays take the place of the search index, not more.
     reconstruct.releaseIndex();
     Surface surface = tiling ? std::move(tiled) : reconstruct.surface();
+    // The surface's arrays hold all that is read from here on; the window
+    // may stay open for hours, so the engine's records go now, before
+    // the count below builds its tables beside the surface.
+    reconstruct.clearNodes();
+    Nodes().swap(reconstruct.nodes);
+    Triangles().swap(reconstruct.triangles);
+    Edges().swap(reconstruct.front);
     // Without clean:1 a faulty surface gets a word on the error stream.
     // The surface is not changed after this, so report:1 prints the same
     // count instead of making it again.
@@ -254,12 +261,6 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
         asMade = reportOn(surface);
         printSurfaceFaults(err, *asMade);
     }
-    // The surface's arrays hold all that is read from here on; the window
-    // may stay open for hours, so the engine's records go now.
-    reconstruct.clearNodes();
-    Nodes().swap(reconstruct.nodes);
-    Triangles().swap(reconstruct.triangles);
-    Edges().swap(reconstruct.front);
     RepairCounts repaired;
     std::uint64_t repairMilliseconds = 0;
     if (settings.clean) {
