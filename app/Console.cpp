@@ -103,14 +103,14 @@ bool printSurfaceFaults(std::ostream& err, const SurfaceReport& report)
     if (report.inconsistentEdges == 0 && report.nonManifoldEdges == 0 && report.duplicateFaces == 0)
         return false;
     std::vector<std::string> parts;
-    const auto add = [&parts](std::uint64_t count, const char* what) {
+    const auto add = [&parts](std::uint64_t count, const char* one, const char* many) {
         if (count > 0)
-            parts.push_back(groupedCount(count) + what);
+            parts.push_back(groupedCount(count) + (count == 1 ? one : many));
     };
-    add(report.inconsistentEdges, " inconsistently wound edges");
-    add(report.nonManifoldEdges, " edges of more than two faces");
-    add(report.duplicateFaces, " duplicate faces");
-    add(report.boundaryEdges, " open edges");
+    add(report.inconsistentEdges, " inconsistently wound edge", " inconsistently wound edges");
+    add(report.nonManifoldEdges, " edge of more than two faces", " edges of more than two faces");
+    add(report.duplicateFaces, " duplicate face", " duplicate faces");
+    add(report.boundaryEdges, " open edge", " open edges");
     err << "tri3d: the surface has ";
     for (std::size_t i = 0; i < parts.size(); ++i)
         err << (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") << parts[i];
