@@ -3,7 +3,36 @@
 #include <algorithm>
 #include <cassert>
 
-EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
+namespace {
+
+// A half-edge as the build files it under its lower corner: the higher
+// corner above the half-edge, so one integer orders both.
+struct Slot {
+    std::uint64_t key;
+    std::uint32_t across;
+    std::uint32_t up;
+};
+
+// A point has a handful of edges: an insertion sort beats a general one
+// there, and a point with thousands still gets the general one.
+void sortSlots(Slot* first, Slot* last)
+{
+    if (last - first > 32) {
+        std::sort(first, last, [](const Slot& a, const Slot& b) { return a.key < b.key; });
+        return;
+    }
+    for (Slot* it = first + 1; it < last; ++it) {
+        const Slot moving = *it;
+        Slot* to = it;
+        for (; to > first && (to - 1)->key > moving.key; --to)
+            *to = *(to - 1);
+        *to = moving;
+    }
+}
+
+}  // namespace
+
+EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount) : faceCount_(faces.size())
 {
     assert(faces.size() < 0xffffffffu / 3);
     const auto halfEdgeCount = static_cast<std::uint32_t>(3 * faces.size());
@@ -17,17 +46,7 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
     for (std::size_t p = 0; p < pointCount; ++p)
         bucket[p + 1] += bucket[p];
 
-    struct Entry {
-        std::uint32_t higher;
-        std::uint32_t halfEdge;
-        std::uint32_t across;
-        bool up;
-        bool operator<(const Entry& other) const
-        {
-            return higher < other.higher || (higher == other.higher && halfEdge < other.halfEdge);
-        }
-    };
-    std::vector<Entry> entries(halfEdgeCount);
+    std::vector<Slot> slots(halfEdgeCount);
     {
         // The faces are read once, in order; everything later asks of them
         // is copied out here.
@@ -36,12 +55,13 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
             const Face& face = faces[f];
             for (std::uint32_t k = 0; k < 3; ++k) {
                 const std::uint32_t a = face[k], b = face[(k + 1) % 3];
-                entries[next[std::min(a, b)]++] = {std::max(a, b), 3 * f + k, face[(k + 2) % 3], a < b};
+                slots[next[std::min(a, b)]++] = {(std::uint64_t{std::max(a, b)} << 32) | (3 * f + k), face[(k + 2) % 3],
+                                                 a < b ? 1u : 0u};
             }
         }
     }
 
-    byPoint_.assign(pointCount + 1, 0);
+    byPoint_.resize(pointCount + 1);
     start_.reserve(halfEdgeCount / 2 + 1);
     lower_.reserve(halfEdgeCount / 2);
     higher_.reserve(halfEdgeCount / 2);
@@ -51,23 +71,178 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
     edgeOf_.resize(halfEdgeCount);
     for (std::size_t p = 0; p < pointCount; ++p) {
         byPoint_[p] = static_cast<std::uint32_t>(lower_.size());
-        const auto first = entries.begin() + bucket[p], last = entries.begin() + bucket[p + 1];
-        std::sort(first, last);
-        for (auto it = first; it != last; ++it) {
-            const auto at = static_cast<std::uint32_t>(it - entries.begin());
-            if (it == first || it->higher != (it - 1)->higher) {
+        sortSlots(slots.data() + bucket[p], slots.data() + bucket[p + 1]);
+        std::uint64_t lastHigher = ~std::uint64_t{0};
+        for (std::uint32_t at = bucket[p]; at < bucket[p + 1]; ++at) {
+            const Slot& slot = slots[at];
+            const std::uint64_t higher = slot.key >> 32;
+            if (higher != lastHigher) {
                 start_.push_back(at);
                 lower_.push_back(static_cast<std::uint32_t>(p));
-                higher_.push_back(it->higher);
+                higher_.push_back(static_cast<std::uint32_t>(higher));
+                lastHigher = higher;
             }
-            halfEdges_[at] = it->halfEdge;
-            runsUp_[at] = it->up;
-            across_[at] = it->across;
-            edgeOf_[it->halfEdge] = static_cast<std::uint32_t>(lower_.size() - 1);
+            const auto halfEdge = static_cast<std::uint32_t>(slot.key);
+            halfEdges_[at] = halfEdge;
+            runsUp_[at] = static_cast<std::uint8_t>(slot.up);
+            across_[at] = slot.across;
+            edgeOf_[halfEdge] = static_cast<std::uint32_t>(lower_.size() - 1);
         }
     }
     byPoint_[pointCount] = static_cast<std::uint32_t>(lower_.size());
     start_.push_back(halfEdgeCount);
+}
+
+void EdgeTable::keepOnly(const std::vector<bool>& kept)
+{
+    assert(kept.size() >= faceCount_);
+    std::vector<std::uint32_t> renamed(faceCount_);
+    std::uint32_t next = 0;
+    for (std::size_t f = 0; f < faceCount_; ++f)
+        if (kept[f])
+            renamed[f] = next++;
+    if (next == faceCount_)
+        return;
+    // Renaming keeps the faces' order, so every edge keeps its half-edges
+    // in face order and the edges theirs; everything closes up in place.
+    std::uint32_t edgesOut = 0, slotsOut = 0, begin = 0;
+    for (std::size_t e = 0; e < lower_.size(); ++e) {
+        const std::uint32_t end = start_[e + 1], first = slotsOut;
+        for (std::uint32_t i = begin; i < end; ++i) {
+            const std::uint32_t h = halfEdges_[i];
+            if (!kept[h / 3])
+                continue;
+            halfEdges_[slotsOut] = 3 * renamed[h / 3] + h % 3;
+            runsUp_[slotsOut] = runsUp_[i];
+            across_[slotsOut] = across_[i];
+            ++slotsOut;
+        }
+        begin = end;
+        if (slotsOut == first)
+            continue;
+        lower_[edgesOut] = lower_[e];
+        higher_[edgesOut] = higher_[e];
+        start_[edgesOut] = first;
+        ++edgesOut;
+    }
+    faceCount_ = next;
+    lower_.resize(edgesOut);
+    higher_.resize(edgesOut);
+    start_.resize(edgesOut + 1);
+    start_[edgesOut] = slotsOut;
+    halfEdges_.resize(slotsOut);
+    runsUp_.resize(slotsOut);
+    across_.resize(slotsOut);
+    indexEdges();
+}
+
+void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& changed)
+{
+    assert(faces.size() < 0xffffffffu / 3 && faces.size() >= faceCount_);
+    std::vector<bool> again(faceCount_, false);
+    std::vector<Entry> entries;
+    const auto file = [&faces, &entries](std::uint32_t f) {
+        const Face& face = faces[f];
+        for (std::uint32_t k = 0; k < 3; ++k) {
+            const std::uint32_t a = face[k], b = face[(k + 1) % 3];
+            entries.push_back({std::min(a, b), std::max(a, b), 3 * f + k, face[(k + 2) % 3], a < b});
+        }
+    };
+    for (const std::uint32_t f : changed) {
+        assert(f < faceCount_);
+        if (!again[f]) {
+            again[f] = true;
+            file(f);
+        }
+    }
+    for (auto f = static_cast<std::uint32_t>(faceCount_); f < faces.size(); ++f)
+        file(f);
+    faceCount_ = faces.size();
+    if (entries.empty())
+        return;
+    std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
+        return x.lower < y.lower ||
+               (x.lower == y.lower && (x.higher < y.higher || (x.higher == y.higher && x.halfEdge < y.halfEdge)));
+    });
+
+    // One merge of the table, less the changed faces' old half-edges, with
+    // the new entries, both in the table's order.
+    std::vector<std::uint32_t> lower, higher, start, halfEdges, across;
+    std::vector<std::uint8_t> runsUp;
+    lower.reserve(lower_.size() + entries.size());
+    higher.reserve(lower_.size() + entries.size());
+    start.reserve(lower_.size() + entries.size() + 1);
+    halfEdges.reserve(halfEdges_.size() + entries.size());
+    runsUp.reserve(halfEdges_.size() + entries.size());
+    across.reserve(halfEdges_.size() + entries.size());
+    const auto take = [&](std::uint32_t halfEdge, std::uint8_t up, std::uint32_t corner) {
+        halfEdges.push_back(halfEdge);
+        runsUp.push_back(up);
+        across.push_back(corner);
+    };
+    std::size_t e = 0, j = 0;
+    while (e < lower_.size() || j < entries.size()) {
+        std::uint32_t lo = 0, hi = 0;
+        bool old = false;
+        if (j == entries.size() ||
+            (e < lower_.size() &&
+             (lower_[e] < entries[j].lower || (lower_[e] == entries[j].lower && higher_[e] <= entries[j].higher)))) {
+            lo = lower_[e];
+            hi = higher_[e];
+            old = true;
+        } else {
+            lo = entries[j].lower;
+            hi = entries[j].higher;
+        }
+        const auto first = static_cast<std::uint32_t>(halfEdges.size());
+        std::uint32_t i = old ? start_[e] : 0;
+        const std::uint32_t end = old ? start_[e + 1] : 0;
+        for (;;) {
+            while (i < end && again[halfEdges_[i] / 3])
+                ++i;
+            const bool fromEntries = j < entries.size() && entries[j].lower == lo && entries[j].higher == hi;
+            if (i < end && (!fromEntries || halfEdges_[i] < entries[j].halfEdge)) {
+                take(halfEdges_[i], runsUp_[i], across_[i]);
+                ++i;
+            } else if (fromEntries) {
+                take(entries[j].halfEdge, entries[j].up ? 1 : 0, entries[j].across);
+                ++j;
+            } else {
+                break;
+            }
+        }
+        if (old)
+            ++e;
+        if (halfEdges.size() == first)
+            continue;
+        lower.push_back(lo);
+        higher.push_back(hi);
+        start.push_back(first);
+    }
+    start.push_back(static_cast<std::uint32_t>(halfEdges.size()));
+    lower_.swap(lower);
+    higher_.swap(higher);
+    start_.swap(start);
+    halfEdges_.swap(halfEdges);
+    runsUp_.swap(runsUp);
+    across_.swap(across);
+    indexEdges();
+}
+
+void EdgeTable::indexEdges()
+{
+    const std::size_t pointCount = byPoint_.size() - 1;
+    std::size_t e = 0;
+    for (std::size_t p = 0; p < pointCount; ++p) {
+        byPoint_[p] = static_cast<std::uint32_t>(e);
+        while (e < lower_.size() && lower_[e] == p)
+            ++e;
+    }
+    byPoint_[pointCount] = static_cast<std::uint32_t>(e);
+    edgeOf_.resize(3 * faceCount_);
+    for (std::size_t edge = 0; edge < lower_.size(); ++edge)
+        for (std::uint32_t i = start_[edge]; i < start_[edge + 1]; ++i)
+            edgeOf_[halfEdges_[i]] = static_cast<std::uint32_t>(edge);
 }
 
 std::size_t EdgeTable::find(std::uint32_t a, std::uint32_t b) const

@@ -34,6 +34,19 @@ double growth(const Box& box, const Box& other)
     return sum;
 }
 
+// The 21 low bits of x, each moved to bit 3 * i, so three of them
+// interleave into a key along the space-filling curve.
+std::uint64_t spreadBits(std::uint64_t x)
+{
+    x &= 0x1fffffu;
+    x = (x | x << 32) & 0x1f00000000ffffu;
+    x = (x | x << 16) & 0x1f0000ff0000ffu;
+    x = (x | x << 8) & 0x100f00f00f00f00fu;
+    x = (x | x << 4) & 0x10c30c30c30c30c3u;
+    x = (x | x << 2) & 0x1249249249249249u;
+    return x;
+}
+
 double coordinate(const CGVertex& p, int axis)
 {
     return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
@@ -91,8 +104,7 @@ void FaceBoxTree::sortAlongCurve()
             const double centre = 0.5 * (boxes_[f].low[k] + boxes_[f].high[k]);
             const double t = extent > 0.0 ? (centre - all.low[k]) / extent : 0.0;
             const auto cell = static_cast<std::uint64_t>(std::min(std::max(t, 0.0), 1.0) * 2097151.0);
-            for (int bit = 0; bit < 21; ++bit)
-                key |= ((cell >> bit) & 1u) << (3 * bit + k);
+            key |= spreadBits(cell) << k;
         }
         keyed[f] = {key, f};
     }
@@ -106,11 +118,11 @@ std::uint32_t FaceBoxTree::buildRange(std::uint32_t first, std::uint32_t last, s
     const auto at = static_cast<std::uint32_t>(nodes_.size());
     nodes_.emplace_back();
     nodes_[at].parent = parent;
-    Box box = boxes_[order_[first]];
-    for (std::uint32_t i = first + 1; i < last; ++i)
-        box = merged(box, boxes_[order_[i]]);
-    nodes_[at].box = box;
     if (last - first <= kLeafFaces) {
+        Box box = boxes_[order_[first]];
+        for (std::uint32_t i = first + 1; i < last; ++i)
+            box = merged(box, boxes_[order_[i]]);
+        nodes_[at].box = box;
         nodes_[at].first = first;
         nodes_[at].count = last - first;
         nodes_[at].leaf = true;
@@ -123,6 +135,8 @@ std::uint32_t FaceBoxTree::buildRange(std::uint32_t first, std::uint32_t last, s
     buildRange(first, middle, at);  // the left child follows its parent
     const std::uint32_t right = buildRange(middle, last, at);
     nodes_[at].first = right;
+    // the children's boxes, each built once, rather than every face again at every level
+    nodes_[at].box = merged(nodes_[at + 1].box, nodes_[right].box);
     return at;
 }
 
