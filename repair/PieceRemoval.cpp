@@ -5,14 +5,15 @@
 #include "repair/FaceEdits.h"
 
 #include <algorithm>
+#include <cassert>
 #include <utility>
 #include <vector>
 
-std::uint64_t removePinches(Faces& faces, std::size_t pointCount, FaceBoxTree* boxes)
+std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& table, FaceBoxTree* boxes)
 {
+    assert(table.faceCount() == faces.size());
     std::uint64_t removed = 0;
     for (;;) {
-        const EdgeTable table(faces, pointCount);
         std::vector<std::uint32_t> first(pointCount + 1, 0);
         for (const Face& face : faces)
             for (std::uint32_t corner : face)
@@ -77,14 +78,15 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, FaceBoxTree* b
         if (!any)
             return removed;
         removed += keepMarked(faces, keep);
+        table.keepOnly(keep);
         if (boxes != nullptr)
             boxes->keepOnly(keep);
     }
 }
 
-std::uint64_t removeShreds(Faces& faces, std::size_t pointCount)
+std::uint64_t removeShreds(Faces& faces, EdgeTable& table)
 {
-    const EdgeTable table(faces, pointCount);
+    assert(table.faceCount() == faces.size());
     std::vector<std::uint32_t> part(faces.size());
     for (std::uint32_t f = 0; f < faces.size(); ++f)
         part[f] = f;
@@ -109,11 +111,14 @@ std::uint64_t removeShreds(Faces& faces, std::size_t pointCount)
         keep[f] = 100 * size[rootOf(f)] >= largest;
         any = any || !keep[f];
     }
-    return any ? keepMarked(faces, keep) : 0;
+    if (!any)
+        return 0;
+    table.keepOnly(keep);
+    return keepMarked(faces, keep);
 }
 
 std::uint64_t removeFacesAt(Faces& faces, const std::vector<std::uint32_t>& points, std::size_t pointCount,
-                            FaceBoxTree* boxes)
+                            FaceBoxTree* boxes, EdgeTable* table)
 {
     std::vector<bool> marked(pointCount, false);
     for (std::uint32_t p : points)
@@ -124,5 +129,7 @@ std::uint64_t removeFacesAt(Faces& faces, const std::vector<std::uint32_t>& poin
     const std::uint64_t removed = keepMarked(faces, keep);
     if (boxes != nullptr)
         boxes->keepOnly(keep);
+    if (table != nullptr)
+        table->keepOnly(keep);
     return removed;
 }
