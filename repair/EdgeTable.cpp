@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr std::uint32_t kGone = 0xffffffffu;  // a face dropped
+
 // A half-edge as the build files it under its lower corner: the higher
 // corner above the half-edge, so one integer orders both.
 struct Slot {
@@ -99,22 +101,26 @@ void EdgeTable::keepOnly(const std::vector<bool>& kept)
     std::vector<std::uint32_t> renamed(faceCount_);
     std::uint32_t next = 0;
     for (std::size_t f = 0; f < faceCount_; ++f)
-        if (kept[f])
-            renamed[f] = next++;
+        renamed[f] = kept[f] ? next++ : kGone;
     if (next == faceCount_)
         return;
     // Renaming keeps the faces' order, so every edge keeps its half-edges
     // in face order and the edges theirs; everything closes up in place.
+    std::uint32_t* const halfEdges = halfEdges_.data();
+    std::uint8_t* const runsUp = runsUp_.data();
+    std::uint32_t* const across = across_.data();
+    const std::uint32_t* const rename = renamed.data();
     std::uint32_t edgesOut = 0, slotsOut = 0, begin = 0;
-    for (std::size_t e = 0; e < lower_.size(); ++e) {
+    const std::size_t edgeCount = lower_.size();
+    for (std::size_t e = 0; e < edgeCount; ++e) {
         const std::uint32_t end = start_[e + 1], first = slotsOut;
         for (std::uint32_t i = begin; i < end; ++i) {
-            const std::uint32_t h = halfEdges_[i];
-            if (!kept[h / 3])
+            const std::uint32_t h = halfEdges[i], f = h / 3, to = rename[f];
+            if (to == kGone)
                 continue;
-            halfEdges_[slotsOut] = 3 * renamed[h / 3] + h % 3;
-            runsUp_[slotsOut] = runsUp_[i];
-            across_[slotsOut] = across_[i];
+            halfEdges[slotsOut] = 3 * to + (h - 3 * f);
+            runsUp[slotsOut] = runsUp[i];
+            across[slotsOut] = across[i];
             ++slotsOut;
         }
         begin = end;
@@ -139,7 +145,7 @@ void EdgeTable::keepOnly(const std::vector<bool>& kept)
 void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& changed)
 {
     assert(faces.size() < 0xffffffffu / 3 && faces.size() >= faceCount_);
-    std::vector<bool> again(faceCount_, false);
+    std::vector<std::uint8_t> again(changed.empty() ? 0 : faceCount_, 0);
     std::vector<Entry> entries;
     const auto file = [&faces, &entries](std::uint32_t f) {
         const Face& face = faces[f];
@@ -150,8 +156,8 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
     };
     for (const std::uint32_t f : changed) {
         assert(f < faceCount_);
-        if (!again[f]) {
-            again[f] = true;
+        if (again[f] == 0) {
+            again[f] = 1;
             file(f);
         }
     }
@@ -166,46 +172,74 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
     });
 
     // One merge of the table, less the changed faces' old half-edges, with
-    // the new entries, both in the table's order.
-    std::vector<std::uint32_t> lower, higher, start, halfEdges, across;
-    std::vector<std::uint8_t> runsUp;
-    lower.reserve(lower_.size() + entries.size());
-    higher.reserve(lower_.size() + entries.size());
-    start.reserve(lower_.size() + entries.size() + 1);
-    halfEdges.reserve(halfEdges_.size() + entries.size());
-    runsUp.reserve(halfEdges_.size() + entries.size());
-    across.reserve(halfEdges_.size() + entries.size());
-    const auto take = [&](std::uint32_t halfEdge, std::uint8_t up, std::uint32_t corner) {
-        halfEdges.push_back(halfEdge);
-        runsUp.push_back(up);
-        across.push_back(corner);
+    // the new entries, both in the table's order. Stretches of the table
+    // that no entry falls in and no changed face lies on are copied whole.
+    const std::size_t oldEdges = lower_.size();
+    std::vector<std::uint32_t> lower(oldEdges + entries.size()), higher(oldEdges + entries.size()),
+        start(oldEdges + entries.size() + 1), halfEdges(halfEdges_.size() + entries.size()),
+        across(halfEdges_.size() + entries.size());
+    std::vector<std::uint8_t> runsUp(halfEdges_.size() + entries.size());
+    std::uint32_t edgesOut = 0, slotsOut = 0;
+    const auto copyEdges = [&](std::size_t from, std::size_t to) {
+        if (from == to)
+            return;
+        const std::uint32_t first = start_[from], last = start_[to];
+        std::copy(lower_.begin() + from, lower_.begin() + to, lower.begin() + edgesOut);
+        std::copy(higher_.begin() + from, higher_.begin() + to, higher.begin() + edgesOut);
+        for (std::size_t e = from; e < to; ++e)
+            start[edgesOut++] = start_[e] - first + slotsOut;
+        std::copy(halfEdges_.begin() + first, halfEdges_.begin() + last, halfEdges.begin() + slotsOut);
+        std::copy(runsUp_.begin() + first, runsUp_.begin() + last, runsUp.begin() + slotsOut);
+        std::copy(across_.begin() + first, across_.begin() + last, across.begin() + slotsOut);
+        slotsOut += last - first;
     };
-    std::size_t e = 0, j = 0;
-    while (e < lower_.size() || j < entries.size()) {
+    // whether an old edge has a half-edge of a changed face
+    const auto touched = [&](std::size_t e) {
+        if (again.empty())
+            return false;
+        for (std::uint32_t i = start_[e]; i < start_[e + 1]; ++i)
+            if (again[halfEdges_[i] / 3] != 0)
+                return true;
+        return false;
+    };
+    const auto before = [](std::uint32_t lo, std::uint32_t hi, const Entry& entry) {
+        return lo < entry.lower || (lo == entry.lower && hi < entry.higher);
+    };
+    std::size_t e = 0, j = 0, run = 0;  // old edges from run on are still to copy
+    while (e < oldEdges || j < entries.size()) {
+        if (e < oldEdges && (j == entries.size() || before(lower_[e], higher_[e], entries[j])) && !touched(e)) {
+            ++e;
+            continue;
+        }
+        copyEdges(run, e);
         std::uint32_t lo = 0, hi = 0;
-        bool old = false;
-        if (j == entries.size() ||
-            (e < lower_.size() &&
-             (lower_[e] < entries[j].lower || (lower_[e] == entries[j].lower && higher_[e] <= entries[j].higher)))) {
+        const bool old = e < oldEdges && (j == entries.size() || !before(entries[j].lower, entries[j].higher,
+                                                                         Entry{lower_[e], higher_[e], 0, 0, false}));
+        if (old) {
             lo = lower_[e];
             hi = higher_[e];
-            old = true;
         } else {
             lo = entries[j].lower;
             hi = entries[j].higher;
         }
-        const auto first = static_cast<std::uint32_t>(halfEdges.size());
+        const std::uint32_t first = slotsOut;
         std::uint32_t i = old ? start_[e] : 0;
         const std::uint32_t end = old ? start_[e + 1] : 0;
         for (;;) {
-            while (i < end && again[halfEdges_[i] / 3])
+            while (i < end && !again.empty() && again[halfEdges_[i] / 3] != 0)
                 ++i;
             const bool fromEntries = j < entries.size() && entries[j].lower == lo && entries[j].higher == hi;
             if (i < end && (!fromEntries || halfEdges_[i] < entries[j].halfEdge)) {
-                take(halfEdges_[i], runsUp_[i], across_[i]);
+                halfEdges[slotsOut] = halfEdges_[i];
+                runsUp[slotsOut] = runsUp_[i];
+                across[slotsOut] = across_[i];
+                ++slotsOut;
                 ++i;
             } else if (fromEntries) {
-                take(entries[j].halfEdge, entries[j].up ? 1 : 0, entries[j].across);
+                halfEdges[slotsOut] = entries[j].halfEdge;
+                runsUp[slotsOut] = entries[j].up ? 1 : 0;
+                across[slotsOut] = entries[j].across;
+                ++slotsOut;
                 ++j;
             } else {
                 break;
@@ -213,13 +247,22 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
         }
         if (old)
             ++e;
-        if (halfEdges.size() == first)
+        run = e;
+        if (slotsOut == first)
             continue;
-        lower.push_back(lo);
-        higher.push_back(hi);
-        start.push_back(first);
+        lower[edgesOut] = lo;
+        higher[edgesOut] = hi;
+        start[edgesOut] = first;
+        ++edgesOut;
     }
-    start.push_back(static_cast<std::uint32_t>(halfEdges.size()));
+    copyEdges(run, e);
+    lower.resize(edgesOut);
+    higher.resize(edgesOut);
+    start.resize(edgesOut + 1);
+    start[edgesOut] = slotsOut;
+    halfEdges.resize(slotsOut);
+    runsUp.resize(slotsOut);
+    across.resize(slotsOut);
     lower_.swap(lower);
     higher_.swap(higher);
     start_.swap(start);
