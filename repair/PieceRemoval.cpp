@@ -27,49 +27,52 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
                 around[next[EdgeTable::from(faces, h)]++] = h;
         }
 
+        // fan[i]: the first of the faces around the same point that the
+        // face at place i of around is joined to through edges at that
+        // point. Every face on an edge has a corner at both its ends, so
+        // one walk over the edges joins the faces around every point.
+        std::vector<std::uint32_t> placeOf(around.size());
+        for (std::uint32_t i = 0; i < around.size(); ++i)
+            placeOf[around[i]] = i;
+        std::vector<std::uint32_t> fan(around.size());
+        for (std::uint32_t i = 0; i < fan.size(); ++i)
+            fan[i] = i;
+        auto rootOf = [&fan](std::uint32_t i) {
+            while (fan[i] != i)
+                i = fan[i] = fan[fan[i]];
+            return i;
+        };
+        // the place of the face's half-edge that leaves the point, given one
+        // of the face's half-edges at that point
+        const auto placeAt = [&faces, &placeOf](std::uint32_t point, std::uint32_t h) {
+            return placeOf[EdgeTable::from(faces, h) == point ? h : 3 * (h / 3) + (h % 3 + 1) % 3];
+        };
+        for (std::size_t e = 0; e < table.edgeCount(); ++e) {
+            for (std::uint32_t i = 1; i < table.uses(e); ++i) {
+                for (const std::uint32_t v : {table.lower(e), table.higher(e)}) {
+                    const std::uint32_t a = rootOf(placeAt(v, table.use(e, 0)));
+                    const std::uint32_t b = rootOf(placeAt(v, table.use(e, i)));
+                    fan[std::max(a, b)] = std::min(a, b);
+                }
+            }
+        }
+
         std::vector<bool> keep(faces.size(), true);
         bool any = false;
-        std::vector<std::uint32_t> fan;
         std::vector<std::uint32_t> sizes;
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> atEdge;  // edge at v, face around v
         for (std::size_t v = 0; v < pointCount; ++v) {
             const std::uint32_t begin = first[v], count = first[v + 1] - first[v];
             if (count < 2)
                 continue;
-            // fan[i]: the first of the faces around v that face i is joined
-            // to through edges at v
-            fan.resize(count);
-            for (std::uint32_t i = 0; i < count; ++i)
-                fan[i] = i;
-            auto rootOf = [&fan](std::uint32_t i) {
-                while (fan[i] != i)
-                    i = fan[i] = fan[fan[i]];
-                return i;
-            };
-            // Faces around v that share an edge at v are one fan; sorting
-            // the edges keeps a point with thousands of faces quick.
-            atEdge.clear();
-            for (std::uint32_t i = 0; i < count; ++i) {
-                const std::uint32_t h = around[begin + i];  // leaves v
-                atEdge.push_back({table.edgeOf(h), i});
-                atEdge.push_back({table.edgeOf(3 * (h / 3) + (h % 3 + 2) % 3), i});  // comes into v
-            }
-            std::sort(atEdge.begin(), atEdge.end());
-            for (std::size_t i = 1; i < atEdge.size(); ++i) {
-                if (atEdge[i].first == atEdge[i - 1].first) {
-                    const std::uint32_t a = rootOf(atEdge[i - 1].second), b = rootOf(atEdge[i].second);
-                    fan[std::max(a, b)] = std::min(a, b);
-                }
-            }
             sizes.assign(count, 0);
             for (std::uint32_t i = 0; i < count; ++i)
-                ++sizes[rootOf(i)];
+                ++sizes[rootOf(begin + i) - begin];
             std::uint32_t best = 0;
             for (std::uint32_t i = 1; i < count; ++i)
                 if (sizes[i] > sizes[best])
                     best = i;
             for (std::uint32_t i = 0; i < count; ++i) {
-                if (rootOf(i) != best && keep[around[begin + i] / 3]) {
+                if (rootOf(begin + i) != begin + best && keep[around[begin + i] / 3]) {
                     keep[around[begin + i] / 3] = false;
                     any = true;
                 }
