@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <iterator>
 
 namespace {
 
@@ -45,6 +46,27 @@ std::uint64_t spreadBits(std::uint64_t x)
     x = (x | x << 4) & 0x10c30c30c30c30c3u;
     x = (x | x << 2) & 0x1249249249249249u;
     return x;
+}
+
+// Sorts by key, ties by the second in the order given: a radix sort, a
+// byte at a time, since the keys spread over all 63 bits.
+void sortByKey(std::vector<std::pair<std::uint64_t, std::uint32_t>>& keyed)
+{
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> other(keyed.size());
+    std::size_t counts[8][257] = {};
+    for (const auto& item : keyed)
+        for (int b = 0; b < 8; ++b)
+            ++counts[b][((item.first >> (8 * b)) & 0xffu) + 1];
+    for (int b = 0; b < 8; ++b) {
+        // a byte every key shares moves nothing
+        if (std::find(std::begin(counts[b]) + 1, std::end(counts[b]), keyed.size()) != std::end(counts[b]))
+            continue;
+        for (int d = 0; d < 256; ++d)
+            counts[b][d + 1] += counts[b][d];
+        for (const auto& item : keyed)
+            other[counts[b][(item.first >> (8 * b)) & 0xffu]++] = item;
+        keyed.swap(other);
+    }
 }
 
 double coordinate(const CGVertex& p, int axis)
@@ -108,7 +130,7 @@ void FaceBoxTree::sortAlongCurve()
         }
         keyed[f] = {key, f};
     }
-    std::sort(keyed.begin(), keyed.end());
+    sortByKey(keyed);
     for (std::uint32_t i = 0; i < keyed.size(); ++i)
         order_[i] = keyed[i].second;
 }
