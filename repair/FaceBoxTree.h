@@ -49,6 +49,10 @@ public:
     // repair can share one.
     void keepOnly(const std::vector<bool>& kept);
 
+    // Builds the tree afresh over the faces as they are now: after many
+    // faces have come and gone, its boxes are looser than they need be.
+    void tighten() { build(); }
+
 private:
     struct Node {
         Box box;

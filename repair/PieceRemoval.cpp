@@ -47,33 +47,35 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
         const auto placeAt = [&faces, &placeOf](std::uint32_t point, std::uint32_t h) {
             return placeOf[EdgeTable::from(faces, h) == point ? h : 3 * (h / 3) + (h % 3 + 1) % 3];
         };
+        const auto join = [&fan, &rootOf](std::uint32_t x, std::uint32_t y) {
+            const std::uint32_t a = rootOf(x), b = rootOf(y);
+            fan[std::max(a, b)] = std::min(a, b);
+        };
         for (std::size_t e = 0; e < table.edgeCount(); ++e) {
+            const std::uint32_t lower = table.lower(e), higher = table.higher(e), h = table.use(e, 0);
             for (std::uint32_t i = 1; i < table.uses(e); ++i) {
-                for (const std::uint32_t v : {table.lower(e), table.higher(e)}) {
-                    const std::uint32_t a = rootOf(placeAt(v, table.use(e, 0)));
-                    const std::uint32_t b = rootOf(placeAt(v, table.use(e, i)));
-                    fan[std::max(a, b)] = std::min(a, b);
-                }
+                join(placeAt(lower, h), placeAt(lower, table.use(e, i)));
+                join(placeAt(higher, h), placeAt(higher, table.use(e, i)));
             }
         }
 
+        // the faces in each fan, counted at its first place
+        std::vector<std::uint32_t> sizes(around.size(), 0);
+        for (std::uint32_t i = 0; i < around.size(); ++i)
+            ++sizes[rootOf(i)];
         std::vector<bool> keep(faces.size(), true);
         bool any = false;
-        std::vector<std::uint32_t> sizes;
         for (std::size_t v = 0; v < pointCount; ++v) {
-            const std::uint32_t begin = first[v], count = first[v + 1] - first[v];
-            if (count < 2)
+            const std::uint32_t begin = first[v], end = first[v + 1];
+            if (end - begin < 2)
                 continue;
-            sizes.assign(count, 0);
-            for (std::uint32_t i = 0; i < count; ++i)
-                ++sizes[rootOf(begin + i) - begin];
-            std::uint32_t best = 0;
-            for (std::uint32_t i = 1; i < count; ++i)
+            std::uint32_t best = begin;
+            for (std::uint32_t i = begin + 1; i < end; ++i)
                 if (sizes[i] > sizes[best])
                     best = i;
-            for (std::uint32_t i = 0; i < count; ++i) {
-                if (rootOf(begin + i) != begin + best && keep[around[begin + i] / 3]) {
-                    keep[around[begin + i] / 3] = false;
+            for (std::uint32_t i = begin; i < end; ++i) {
+                if (fan[i] != best && rootOf(i) != best && keep[around[i] / 3]) {
+                    keep[around[i] / 3] = false;
                     any = true;
                 }
             }

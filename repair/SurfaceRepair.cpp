@@ -128,6 +128,8 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
                          0;
     if (changed) {
         table.update(faces);
+        // the hole steps widened the tree's boxes for every face they added
+        boxes.tighten();
         counts.turnedEdges = flipSlivers(surface, faces, boxes, table, kFlipPasses);
     }
     steps.advance(1);
