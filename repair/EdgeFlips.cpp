@@ -44,7 +44,7 @@ bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, co
     for (std::uint32_t k : near) {
         if (k == skipA || k == skipB)
             continue;
-        const Box other = boxOf(positions, faces[k]);
+        const Box& other = tree.box(k);
         if ((a.meets(other) && facesIntersect(positions, first, faces[k])) ||
             (b.meets(other) && facesIntersect(positions, second, faces[k])))
             return false;

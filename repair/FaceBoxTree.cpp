@@ -6,14 +6,13 @@
 
 namespace {
 
-constexpr std::uint32_t kLeafFaces = 4;
+constexpr std::uint32_t kLeafFaces = 8;
 
 // Faces that joined leaves after the build, as a share of the faces: past
 // this the tree is built again, as loose leaves with long lists of late
 // faces slow every query down more than a build costs.
 constexpr std::size_t kMostJoinedShare = 32;
 constexpr std::uint32_t kNoLeaf = 0xffffffffu;
-constexpr std::uint32_t kGone = 0xffffffffu;  // a place in a leaf whose face was dropped
 
 Box merged(const Box& a, const Box& b)
 {
@@ -176,7 +175,7 @@ void FaceBoxTree::query(const Box& box, std::vector<std::uint32_t>& found) const
             continue;
         if (node.leaf) {
             for (std::uint32_t i = node.first; i < node.first + node.count; ++i)
-                if (order_[i] != kGone && boxes_[order_[i]].meets(box))
+                if (order_[i] != kGoneFace && boxes_[order_[i]].meets(box))
                     found.push_back(order_[i]);
             if (node.joined > 0)
                 for (std::uint32_t f : joined_[node.joined - 1])
@@ -193,7 +192,7 @@ void FaceBoxTree::leafFaces(const Node& leaf, std::vector<std::uint32_t>& faces)
 {
     faces.clear();
     for (std::uint32_t i = leaf.first; i < leaf.first + leaf.count; ++i)
-        if (order_[i] != kGone)
+        if (order_[i] != kGoneFace)
             faces.push_back(order_[i]);
     if (leaf.joined > 0)
         faces.insert(faces.end(), joined_[leaf.joined - 1].begin(), joined_[leaf.joined - 1].end());
@@ -249,7 +248,7 @@ void FaceBoxTree::refresh(std::uint32_t face)
 void FaceBoxTree::keepOnly(const std::vector<bool>& kept)
 {
     assert(kept.size() == boxes_.size());
-    std::vector<std::uint32_t> renamed(kept.size(), kGone);
+    std::vector<std::uint32_t> renamed(kept.size(), kGoneFace);
     std::uint32_t next = 0;
     for (std::uint32_t f = 0; f < kept.size(); ++f) {
         if (!kept[f])
@@ -263,12 +262,12 @@ void FaceBoxTree::keepOnly(const std::vector<bool>& kept)
     leafOf_.resize(next);
     // the boxes above a dropped face stay as wide as they were: looser, never wrong
     for (std::uint32_t& f : order_)
-        if (f != kGone)
+        if (f != kGoneFace)
             f = renamed[f];
     for (std::vector<std::uint32_t>& list : joined_) {
         std::size_t at = 0;
         for (const std::uint32_t f : list)
-            if (renamed[f] != kGone)
+            if (renamed[f] != kGoneFace)
                 list[at++] = renamed[f];
         list.resize(at);
     }

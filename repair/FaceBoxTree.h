@@ -40,6 +40,10 @@ public:
     template <class Visit>
     void forEachMeetingPair(Visit&& visit) const;
 
+    // The box of a face the tree knows, as it was when the tree last took
+    // the face in.
+    const Box& box(std::uint32_t face) const { return boxes_[face]; }
+
     // Takes a face that was appended or changed in place since the build.
     void refresh(std::uint32_t face);
 
@@ -68,6 +72,10 @@ private:
     std::uint32_t buildRange(std::uint32_t first, std::uint32_t last, std::uint32_t parent);
     std::uint32_t leafFor(const Box& box) const;
     void leafFaces(const Node& leaf, std::vector<std::uint32_t>& faces) const;
+    template <class Visit>
+    void forEachInLeaf(const Node& leaf, Visit&& visit) const;
+
+    static constexpr std::uint32_t kGoneFace = 0xffffffffu;  // a place in a leaf whose face was dropped
 
     const std::vector<CGVertex>& positions_;
     const Faces& faces_;
@@ -80,6 +88,17 @@ private:
 };
 
 template <class Visit>
+void FaceBoxTree::forEachInLeaf(const Node& leaf, Visit&& visit) const
+{
+    for (std::uint32_t i = leaf.first; i < leaf.first + leaf.count; ++i)
+        if (order_[i] != kGoneFace)
+            visit(order_[i]);
+    if (leaf.joined > 0)
+        for (const std::uint32_t f : joined_[leaf.joined - 1])
+            visit(f);
+}
+
+template <class Visit>
 void FaceBoxTree::forEachMeetingPair(Visit&& visit) const
 {
     if (nodes_.empty())
@@ -89,7 +108,7 @@ void FaceBoxTree::forEachMeetingPair(Visit&& visit) const
             f < g ? visit(f, g) : visit(g, f);
     };
     std::vector<std::pair<std::uint32_t, std::uint32_t>> stack{{0u, 0u}};
-    std::vector<std::uint32_t> ones, others;
+    std::vector<std::uint32_t> ones;
     while (!stack.empty()) {
         const auto [x, y] = stack.back();
         stack.pop_back();
@@ -111,12 +130,11 @@ void FaceBoxTree::forEachMeetingPair(Visit&& visit) const
         if (!one.box.meets(other.box))
             continue;
         if (one.leaf && other.leaf) {
-            leafFaces(one, ones);
-            leafFaces(other, others);
-            for (const std::uint32_t f : ones)
+            // read in place: this pair of leaves is the walk's commonest step
+            forEachInLeaf(one, [&](std::uint32_t f) {
                 if (boxes_[f].meets(other.box))
-                    for (const std::uint32_t g : others)
-                        meet(f, g);
+                    forEachInLeaf(other, [&](std::uint32_t g) { meet(f, g); });
+            });
         } else if (!one.leaf) {
             stack.push_back({x + 1, y});
             stack.push_back({one.first, y});
