@@ -12,28 +12,34 @@
 std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& table, FaceBoxTree* boxes)
 {
     assert(table.faceCount() == faces.size());
-    std::uint64_t removed = 0;
+    // Each round reads the faces the rounds before kept; the list, the
+    // table and the tree close up once, at the end.
+    std::vector<bool> keep(faces.size(), true);
+    bool anyRound = false;
     for (;;) {
         std::vector<std::uint32_t> first(pointCount + 1, 0);
-        for (const Face& face : faces)
-            for (std::uint32_t corner : face)
-                ++first[corner + 1];
+        for (std::size_t f = 0; f < faces.size(); ++f)
+            if (keep[f])
+                for (std::uint32_t corner : faces[f])
+                    ++first[corner + 1];
         for (std::size_t p = 0; p < pointCount; ++p)
             first[p + 1] += first[p];
-        std::vector<std::uint32_t> around(3 * faces.size());  // half-edges leaving each point
+        std::vector<std::uint32_t> around(first[pointCount]);  // half-edges leaving each point
+        std::vector<std::uint32_t> placeOf(3 * faces.size());  // where each half-edge is in around
         {
             std::vector<std::uint32_t> next(first.begin(), first.end() - 1);
-            for (std::uint32_t h = 0; h < around.size(); ++h)
-                around[next[EdgeTable::from(faces, h)]++] = h;
+            for (std::uint32_t h = 0; h < placeOf.size(); ++h) {
+                if (!keep[h / 3])
+                    continue;
+                placeOf[h] = next[EdgeTable::from(faces, h)]++;
+                around[placeOf[h]] = h;
+            }
         }
 
         // fan[i]: the first of the faces around the same point that the
         // face at place i of around is joined to through edges at that
         // point. Every face on an edge has a corner at both its ends, so
         // one walk over the edges joins the faces around every point.
-        std::vector<std::uint32_t> placeOf(around.size());
-        for (std::uint32_t i = 0; i < around.size(); ++i)
-            placeOf[around[i]] = i;
         std::vector<std::uint32_t> fan(around.size());
         for (std::uint32_t i = 0; i < fan.size(); ++i)
             fan[i] = i;
@@ -52,10 +58,17 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
             fan[std::max(a, b)] = std::min(a, b);
         };
         for (std::size_t e = 0; e < table.edgeCount(); ++e) {
-            const std::uint32_t lower = table.lower(e), higher = table.higher(e), h = table.use(e, 0);
-            for (std::uint32_t i = 1; i < table.uses(e); ++i) {
-                join(placeAt(lower, h), placeAt(lower, table.use(e, i)));
-                join(placeAt(higher, h), placeAt(higher, table.use(e, i)));
+            const std::uint32_t lower = table.lower(e), higher = table.higher(e), uses = table.uses(e);
+            std::uint32_t i = 0;
+            while (i < uses && !keep[table.use(e, i) / 3])
+                ++i;
+            const std::uint32_t h = i < uses ? table.use(e, i) : 0;
+            for (++i; i < uses; ++i) {
+                const std::uint32_t other = table.use(e, i);
+                if (!keep[other / 3])
+                    continue;
+                join(placeAt(lower, h), placeAt(lower, other));
+                join(placeAt(higher, h), placeAt(higher, other));
             }
         }
 
@@ -63,7 +76,6 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
         std::vector<std::uint32_t> sizes(around.size(), 0);
         for (std::uint32_t i = 0; i < around.size(); ++i)
             ++sizes[rootOf(i)];
-        std::vector<bool> keep(faces.size(), true);
         bool any = false;
         for (std::size_t v = 0; v < pointCount; ++v) {
             const std::uint32_t begin = first[v], end = first[v + 1];
@@ -81,12 +93,16 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
             }
         }
         if (!any)
-            return removed;
-        removed += keepMarked(faces, keep);
-        table.keepOnly(keep);
-        if (boxes != nullptr)
-            boxes->keepOnly(keep);
+            break;
+        anyRound = true;
     }
+    if (!anyRound)
+        return 0;
+    const std::uint64_t removed = keepMarked(faces, keep);
+    table.keepOnly(keep);
+    if (boxes != nullptr)
+        boxes->keepOnly(keep);
+    return removed;
 }
 
 std::uint64_t removeShreds(Faces& faces, EdgeTable& table)
