@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <iterator>
 
 namespace {
 
@@ -34,36 +33,38 @@ double growth(const Box& box, const Box& other)
     return sum;
 }
 
-// The 21 low bits of x, each moved to bit 3 * i, so three of them
-// interleave into a key along the space-filling curve.
-std::uint64_t spreadBits(std::uint64_t x)
+// Cells of the space-filling curve per axis: finer than the leaves need
+// on a million faces, and a key of 30 bits sorts in three passes.
+constexpr int kCurveBits = 10;
+
+// The low kCurveBits bits of x, each moved to bit 3 * i, so three of them
+// interleave into a key along the curve.
+std::uint32_t spreadBits(std::uint32_t x)
 {
-    x &= 0x1fffffu;
-    x = (x | x << 32) & 0x1f00000000ffffu;
-    x = (x | x << 16) & 0x1f0000ff0000ffu;
-    x = (x | x << 8) & 0x100f00f00f00f00fu;
-    x = (x | x << 4) & 0x10c30c30c30c30c3u;
-    x = (x | x << 2) & 0x1249249249249249u;
+    x &= 0x3ffu;
+    x = (x | x << 16) & 0x30000ffu;
+    x = (x | x << 8) & 0x300f00fu;
+    x = (x | x << 4) & 0x30c30c3u;
+    x = (x | x << 2) & 0x9249249u;
     return x;
 }
 
-// Sorts by key, ties by the second in the order given: a radix sort, a
-// byte at a time, since the keys spread over all 63 bits.
-void sortByKey(std::vector<std::pair<std::uint64_t, std::uint32_t>>& keyed)
+// Sorts by key, ties in the order given: a radix sort of kCurveBits bits
+// a pass.
+void sortByKey(std::vector<std::pair<std::uint32_t, std::uint32_t>>& keyed)
 {
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> other(keyed.size());
-    std::size_t counts[8][257] = {};
-    for (const auto& item : keyed)
-        for (int b = 0; b < 8; ++b)
-            ++counts[b][((item.first >> (8 * b)) & 0xffu) + 1];
-    for (int b = 0; b < 8; ++b) {
-        // a byte every key shares moves nothing
-        if (std::find(std::begin(counts[b]) + 1, std::end(counts[b]), keyed.size()) != std::end(counts[b]))
-            continue;
-        for (int d = 0; d < 256; ++d)
-            counts[b][d + 1] += counts[b][d];
+    constexpr std::uint32_t kDigits = 1u << kCurveBits;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> other(keyed.size());
+    std::vector<std::uint32_t> counts(kDigits + 1);
+    for (int pass = 0; pass < 3; ++pass) {
+        const int shift = kCurveBits * pass;
+        std::fill(counts.begin(), counts.end(), 0u);
         for (const auto& item : keyed)
-            other[counts[b][(item.first >> (8 * b)) & 0xffu]++] = item;
+            ++counts[((item.first >> shift) & (kDigits - 1)) + 1];
+        for (std::uint32_t d = 0; d < kDigits; ++d)
+            counts[d + 1] += counts[d];
+        for (const auto& item : keyed)
+            other[counts[(item.first >> shift) & (kDigits - 1)]++] = item;
         keyed.swap(other);
     }
 }
@@ -117,14 +118,18 @@ void FaceBoxTree::sortAlongCurve()
     Box all = boxes_[0];
     for (const Box& box : boxes_)
         all = merged(all, box);
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(boxes_.size());
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> keyed(boxes_.size());
+    double scale[3];
+    for (int k = 0; k < 3; ++k) {
+        const double extent = all.high[k] - all.low[k];
+        scale[k] = extent > 0.0 ? ((1u << kCurveBits) - 1) / extent : 0.0;
+    }
     for (std::uint32_t f = 0; f < boxes_.size(); ++f) {
-        std::uint64_t key = 0;
+        std::uint32_t key = 0;
         for (int k = 0; k < 3; ++k) {
-            const double extent = all.high[k] - all.low[k];
-            const double centre = 0.5 * (boxes_[f].low[k] + boxes_[f].high[k]);
-            const double t = extent > 0.0 ? (centre - all.low[k]) / extent : 0.0;
-            const auto cell = static_cast<std::uint64_t>(std::min(std::max(t, 0.0), 1.0) * 2097151.0);
+            // twice the centre's offset, so the scale takes the half
+            const double t = (boxes_[f].low[k] + boxes_[f].high[k] - 2.0 * all.low[k]) * (0.5 * scale[k]);
+            const auto cell = static_cast<std::uint32_t>(std::min(std::max(t, 0.0), double((1u << kCurveBits) - 1)));
             key |= spreadBits(cell) << k;
         }
         keyed[f] = {key, f};
