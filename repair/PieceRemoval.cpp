@@ -9,37 +9,56 @@
 #include <utility>
 #include <vector>
 
+namespace {
+
+// Where, around each point, the faces split into fans that share no edge
+// at the point: the faces around each point, in face order, as half-edges
+// leaving it.
+struct FacesAround {
+    std::vector<std::uint32_t> first;    // each point's first place, and the end
+    std::vector<std::uint32_t> around;   // half-edges leaving each point
+    std::vector<std::uint32_t> placeOf;  // where each half-edge is in around
+
+    FacesAround(const Faces& faces, std::size_t pointCount) : first(pointCount + 1, 0)
+    {
+        for (const Face& face : faces)
+            for (std::uint32_t corner : face)
+                ++first[corner + 1];
+        for (std::size_t p = 0; p < pointCount; ++p)
+            first[p + 1] += first[p];
+        around.resize(3 * faces.size());
+        placeOf.resize(3 * faces.size());
+        std::vector<std::uint32_t> next(first.begin(), first.end() - 1);
+        for (std::uint32_t h = 0; h < around.size(); ++h) {
+            placeOf[h] = next[EdgeTable::from(faces, h)]++;
+            around[placeOf[h]] = h;
+        }
+    }
+};
+
+// The half-edge of h's face that comes into the point h leaves.
+std::uint32_t comingIn(std::uint32_t h)
+{
+    return 3 * (h / 3) + (h % 3 + 2) % 3;
+}
+
+}  // namespace
+
 std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& table, FaceBoxTree* boxes)
 {
     assert(table.faceCount() == faces.size());
+    const FacesAround at(faces, pointCount);
+    const std::vector<std::uint32_t>& around = at.around;
     // Each round reads the faces the rounds before kept; the list, the
     // table and the tree close up once, at the end.
     std::vector<bool> keep(faces.size(), true);
-    bool anyRound = false;
-    for (;;) {
-        std::vector<std::uint32_t> first(pointCount + 1, 0);
-        for (std::size_t f = 0; f < faces.size(); ++f)
-            if (keep[f])
-                for (std::uint32_t corner : faces[f])
-                    ++first[corner + 1];
-        for (std::size_t p = 0; p < pointCount; ++p)
-            first[p + 1] += first[p];
-        std::vector<std::uint32_t> around(first[pointCount]);  // half-edges leaving each point
-        std::vector<std::uint32_t> placeOf(3 * faces.size());  // where each half-edge is in around
-        {
-            std::vector<std::uint32_t> next(first.begin(), first.end() - 1);
-            for (std::uint32_t h = 0; h < placeOf.size(); ++h) {
-                if (!keep[h / 3])
-                    continue;
-                placeOf[h] = next[EdgeTable::from(faces, h)]++;
-                around[placeOf[h]] = h;
-            }
-        }
+    std::vector<std::uint32_t> dropped;  // faces the round drops, in the order it drops them
 
-        // fan[i]: the first of the faces around the same point that the
-        // face at place i of around is joined to through edges at that
-        // point. Every face on an edge has a corner at both its ends, so
-        // one walk over the edges joins the faces around every point.
+    // The first round looks at every point. fan[i]: the first of the faces
+    // around the same point that the face at place i is joined to through
+    // edges at that point. Every face on an edge has a corner at both its
+    // ends, so one walk over the edges joins the faces around every point.
+    {
         std::vector<std::uint32_t> fan(around.size());
         for (std::uint32_t i = 0; i < fan.size(); ++i)
             fan[i] = i;
@@ -50,35 +69,26 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
         };
         // the place of the face's half-edge that leaves the point, given one
         // of the face's half-edges at that point
-        const auto placeAt = [&faces, &placeOf](std::uint32_t point, std::uint32_t h) {
-            return placeOf[EdgeTable::from(faces, h) == point ? h : 3 * (h / 3) + (h % 3 + 1) % 3];
+        const auto placeAt = [&faces, &at](std::uint32_t point, std::uint32_t h) {
+            return at.placeOf[EdgeTable::from(faces, h) == point ? h : 3 * (h / 3) + (h % 3 + 1) % 3];
         };
         const auto join = [&fan, &rootOf](std::uint32_t x, std::uint32_t y) {
             const std::uint32_t a = rootOf(x), b = rootOf(y);
             fan[std::max(a, b)] = std::min(a, b);
         };
         for (std::size_t e = 0; e < table.edgeCount(); ++e) {
-            const std::uint32_t lower = table.lower(e), higher = table.higher(e), uses = table.uses(e);
-            std::uint32_t i = 0;
-            while (i < uses && !keep[table.use(e, i) / 3])
-                ++i;
-            const std::uint32_t h = i < uses ? table.use(e, i) : 0;
-            for (++i; i < uses; ++i) {
-                const std::uint32_t other = table.use(e, i);
-                if (!keep[other / 3])
-                    continue;
-                join(placeAt(lower, h), placeAt(lower, other));
-                join(placeAt(higher, h), placeAt(higher, other));
+            const std::uint32_t lower = table.lower(e), higher = table.higher(e), h = table.use(e, 0);
+            for (std::uint32_t i = 1; i < table.uses(e); ++i) {
+                join(placeAt(lower, h), placeAt(lower, table.use(e, i)));
+                join(placeAt(higher, h), placeAt(higher, table.use(e, i)));
             }
         }
-
         // the faces in each fan, counted at its first place
         std::vector<std::uint32_t> sizes(around.size(), 0);
         for (std::uint32_t i = 0; i < around.size(); ++i)
             ++sizes[rootOf(i)];
-        bool any = false;
         for (std::size_t v = 0; v < pointCount; ++v) {
-            const std::uint32_t begin = first[v], end = first[v + 1];
+            const std::uint32_t begin = at.first[v], end = at.first[v + 1];
             if (end - begin < 2)
                 continue;
             std::uint32_t best = begin;
@@ -88,17 +98,74 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
             for (std::uint32_t i = begin; i < end; ++i) {
                 if (fan[i] != best && rootOf(i) != best && keep[around[i] / 3]) {
                     keep[around[i] / 3] = false;
-                    any = true;
+                    dropped.push_back(around[i] / 3);
                 }
             }
         }
-        if (!any)
-            break;
-        anyRound = true;
     }
-    if (!anyRound)
+
+    // A later round can find a new pinch only at a corner of a face the
+    // round before dropped: everywhere else the faces around a point are
+    // those it had, all in one fan. Those few points are looked at alone.
+    std::uint64_t removed = dropped.size();
+    std::vector<bool> alive;
+    std::vector<std::uint32_t> points, faceAt, fan, sizes;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> atEdge;  // edge at v, face around v
+    while (!dropped.empty()) {
+        points.clear();
+        for (const std::uint32_t f : dropped)
+            points.insert(points.end(), faces[f].begin(), faces[f].end());
+        std::sort(points.begin(), points.end());
+        points.erase(std::unique(points.begin(), points.end()), points.end());
+        alive = keep;  // the faces as the round begins
+        dropped.clear();
+        for (const std::uint32_t v : points) {
+            faceAt.clear();
+            for (std::uint32_t i = at.first[v]; i < at.first[v + 1]; ++i)
+                if (alive[around[i] / 3])
+                    faceAt.push_back(around[i]);
+            const auto count = static_cast<std::uint32_t>(faceAt.size());
+            if (count < 2)
+                continue;
+            fan.resize(count);
+            for (std::uint32_t i = 0; i < count; ++i)
+                fan[i] = i;
+            auto rootOf = [&fan](std::uint32_t i) {
+                while (fan[i] != i)
+                    i = fan[i] = fan[fan[i]];
+                return i;
+            };
+            atEdge.clear();
+            for (std::uint32_t i = 0; i < count; ++i) {
+                atEdge.push_back({table.edgeOf(faceAt[i]), i});
+                atEdge.push_back({table.edgeOf(comingIn(faceAt[i])), i});
+            }
+            std::sort(atEdge.begin(), atEdge.end());
+            for (std::size_t i = 1; i < atEdge.size(); ++i) {
+                if (atEdge[i].first == atEdge[i - 1].first) {
+                    const std::uint32_t a = rootOf(atEdge[i - 1].second), b = rootOf(atEdge[i].second);
+                    fan[std::max(a, b)] = std::min(a, b);
+                }
+            }
+            sizes.assign(count, 0);
+            for (std::uint32_t i = 0; i < count; ++i)
+                ++sizes[rootOf(i)];
+            std::uint32_t best = 0;
+            for (std::uint32_t i = 1; i < count; ++i)
+                if (sizes[i] > sizes[best])
+                    best = i;
+            for (std::uint32_t i = 0; i < count; ++i) {
+                if (rootOf(i) != best && keep[faceAt[i] / 3]) {
+                    keep[faceAt[i] / 3] = false;
+                    dropped.push_back(faceAt[i] / 3);
+                }
+            }
+        }
+        removed += dropped.size();
+    }
+    if (removed == 0)
         return 0;
-    const std::uint64_t removed = keepMarked(faces, keep);
+    keepMarked(faces, keep);
     table.keepOnly(keep);
     if (boxes != nullptr)
         boxes->keepOnly(keep);
