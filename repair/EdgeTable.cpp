@@ -146,6 +146,8 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
 {
     assert(faces.size() < 0xffffffffu / 3 && faces.size() >= faceCount_);
     std::vector<std::uint8_t> again(changed.empty() ? 0 : faceCount_, 0);
+    // the edges the changed faces lay on, which the table still knows
+    std::vector<std::uint32_t> touchedEdges;
     std::vector<Entry> entries;
     const auto file = [&faces, &entries](std::uint32_t f) {
         const Face& face = faces[f];
@@ -159,6 +161,8 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
         if (again[f] == 0) {
             again[f] = 1;
             file(f);
+            for (std::uint32_t k = 0; k < 3; ++k)
+                touchedEdges.push_back(edgeOf_[3 * f + k]);
         }
     }
     for (auto f = static_cast<std::uint32_t>(faceCount_); f < faces.size(); ++f)
@@ -166,6 +170,7 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
     faceCount_ = faces.size();
     if (entries.empty())
         return;
+    std::sort(touchedEdges.begin(), touchedEdges.end());
     std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
         return x.lower < y.lower ||
                (x.lower == y.lower && (x.higher < y.higher || (x.higher == y.higher && x.halfEdge < y.halfEdge)));
@@ -193,14 +198,13 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
         std::copy(across_.begin() + first, across_.begin() + last, across.begin() + slotsOut);
         slotsOut += last - first;
     };
-    // whether an old edge has a half-edge of a changed face
+    // whether an old edge has a half-edge of a changed face, asked of
+    // every edge in order
+    auto nextTouched = touchedEdges.begin();
     const auto touched = [&](std::size_t e) {
-        if (again.empty())
-            return false;
-        for (std::uint32_t i = start_[e]; i < start_[e + 1]; ++i)
-            if (again[halfEdges_[i] / 3] != 0)
-                return true;
-        return false;
+        while (nextTouched != touchedEdges.end() && *nextTouched < e)
+            ++nextTouched;
+        return nextTouched != touchedEdges.end() && *nextTouched == e;
     };
     const auto before = [](std::uint32_t lo, std::uint32_t hi, const Entry& entry) {
         return lo < entry.lower || (lo == entry.lower && hi < entry.higher);
