@@ -44,7 +44,7 @@ bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, co
     for (std::uint32_t k : near) {
         if (k == skipA || k == skipB)
             continue;
-        const Box& other = tree.box(k);
+        const Box& other = tree.faceBox(k);
         if ((a.meets(other) && facesIntersect(positions, first, faces[k])) ||
             (b.meets(other) && facesIntersect(positions, second, faces[k])))
             return false;

@@ -77,12 +77,12 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount) : faceCount_(fa
         std::uint64_t lastHigher = ~std::uint64_t{0};
         for (std::uint32_t at = bucket[p]; at < bucket[p + 1]; ++at) {
             const Slot& slot = slots[at];
-            const std::uint64_t higher = slot.key >> 32;
-            if (higher != lastHigher) {
+            const std::uint64_t top = slot.key >> 32;
+            if (top != lastHigher) {
                 start_.push_back(at);
                 lower_.push_back(static_cast<std::uint32_t>(p));
-                higher_.push_back(static_cast<std::uint32_t>(higher));
-                lastHigher = higher;
+                higher_.push_back(static_cast<std::uint32_t>(top));
+                lastHigher = top;
             }
             const auto halfEdge = static_cast<std::uint32_t>(slot.key);
             halfEdges_[at] = halfEdge;
@@ -107,20 +107,20 @@ void EdgeTable::keepOnly(const std::vector<bool>& kept)
     // Renaming keeps the faces' order, so every edge keeps its half-edges
     // in face order and the edges theirs; everything closes up in place.
     std::uint32_t* const halfEdges = halfEdges_.data();
-    std::uint8_t* const runsUp = runsUp_.data();
-    std::uint32_t* const across = across_.data();
+    std::uint8_t* const ups = runsUp_.data();
+    std::uint32_t* const corners = across_.data();
     const std::uint32_t* const rename = renamed.data();
     std::uint32_t edgesOut = 0, slotsOut = 0, begin = 0;
-    const std::size_t edgeCount = lower_.size();
-    for (std::size_t e = 0; e < edgeCount; ++e) {
+    const std::size_t edges = lower_.size();
+    for (std::size_t e = 0; e < edges; ++e) {
         const std::uint32_t end = start_[e + 1], first = slotsOut;
         for (std::uint32_t i = begin; i < end; ++i) {
-            const std::uint32_t h = halfEdges[i], f = h / 3, to = rename[f];
-            if (to == kGone)
+            const std::uint32_t h = halfEdges[i], f = h / 3, place = rename[f];
+            if (place == kGone)
                 continue;
-            halfEdges[slotsOut] = 3 * to + (h - 3 * f);
-            runsUp[slotsOut] = runsUp[i];
-            across[slotsOut] = across[i];
+            halfEdges[slotsOut] = 3 * place + (h - 3 * f);
+            ups[slotsOut] = ups[i];
+            corners[slotsOut] = corners[i];
             ++slotsOut;
         }
         begin = end;
@@ -180,22 +180,22 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
     // the new entries, both in the table's order. Stretches of the table
     // that no entry falls in and no changed face lies on are copied whole.
     const std::size_t oldEdges = lower_.size();
-    std::vector<std::uint32_t> lower(oldEdges + entries.size()), higher(oldEdges + entries.size()),
-        start(oldEdges + entries.size() + 1), halfEdges(halfEdges_.size() + entries.size()),
-        across(halfEdges_.size() + entries.size());
-    std::vector<std::uint8_t> runsUp(halfEdges_.size() + entries.size());
+    std::vector<std::uint32_t> newLower(oldEdges + entries.size()), newHigher(oldEdges + entries.size()),
+        newStart(oldEdges + entries.size() + 1), newHalfEdges(halfEdges_.size() + entries.size()),
+        newAcross(halfEdges_.size() + entries.size());
+    std::vector<std::uint8_t> newRunsUp(halfEdges_.size() + entries.size());
     std::uint32_t edgesOut = 0, slotsOut = 0;
     const auto copyEdges = [&](std::size_t from, std::size_t to) {
         if (from == to)
             return;
         const std::uint32_t first = start_[from], last = start_[to];
-        std::copy(lower_.begin() + from, lower_.begin() + to, lower.begin() + edgesOut);
-        std::copy(higher_.begin() + from, higher_.begin() + to, higher.begin() + edgesOut);
+        std::copy(lower_.begin() + from, lower_.begin() + to, newLower.begin() + edgesOut);
+        std::copy(higher_.begin() + from, higher_.begin() + to, newHigher.begin() + edgesOut);
         for (std::size_t e = from; e < to; ++e)
-            start[edgesOut++] = start_[e] - first + slotsOut;
-        std::copy(halfEdges_.begin() + first, halfEdges_.begin() + last, halfEdges.begin() + slotsOut);
-        std::copy(runsUp_.begin() + first, runsUp_.begin() + last, runsUp.begin() + slotsOut);
-        std::copy(across_.begin() + first, across_.begin() + last, across.begin() + slotsOut);
+            newStart[edgesOut++] = start_[e] - first + slotsOut;
+        std::copy(halfEdges_.begin() + first, halfEdges_.begin() + last, newHalfEdges.begin() + slotsOut);
+        std::copy(runsUp_.begin() + first, runsUp_.begin() + last, newRunsUp.begin() + slotsOut);
+        std::copy(across_.begin() + first, across_.begin() + last, newAcross.begin() + slotsOut);
         slotsOut += last - first;
     };
     // whether an old edge has a half-edge of a changed face, asked of
@@ -234,15 +234,15 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
                 ++i;
             const bool fromEntries = j < entries.size() && entries[j].lower == lo && entries[j].higher == hi;
             if (i < end && (!fromEntries || halfEdges_[i] < entries[j].halfEdge)) {
-                halfEdges[slotsOut] = halfEdges_[i];
-                runsUp[slotsOut] = runsUp_[i];
-                across[slotsOut] = across_[i];
+                newHalfEdges[slotsOut] = halfEdges_[i];
+                newRunsUp[slotsOut] = runsUp_[i];
+                newAcross[slotsOut] = across_[i];
                 ++slotsOut;
                 ++i;
             } else if (fromEntries) {
-                halfEdges[slotsOut] = entries[j].halfEdge;
-                runsUp[slotsOut] = entries[j].up ? 1 : 0;
-                across[slotsOut] = entries[j].across;
+                newHalfEdges[slotsOut] = entries[j].halfEdge;
+                newRunsUp[slotsOut] = entries[j].up ? 1 : 0;
+                newAcross[slotsOut] = entries[j].across;
                 ++slotsOut;
                 ++j;
             } else {
@@ -254,25 +254,25 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
         run = e;
         if (slotsOut == first)
             continue;
-        lower[edgesOut] = lo;
-        higher[edgesOut] = hi;
-        start[edgesOut] = first;
+        newLower[edgesOut] = lo;
+        newHigher[edgesOut] = hi;
+        newStart[edgesOut] = first;
         ++edgesOut;
     }
     copyEdges(run, e);
-    lower.resize(edgesOut);
-    higher.resize(edgesOut);
-    start.resize(edgesOut + 1);
-    start[edgesOut] = slotsOut;
-    halfEdges.resize(slotsOut);
-    runsUp.resize(slotsOut);
-    across.resize(slotsOut);
-    lower_.swap(lower);
-    higher_.swap(higher);
-    start_.swap(start);
-    halfEdges_.swap(halfEdges);
-    runsUp_.swap(runsUp);
-    across_.swap(across);
+    newLower.resize(edgesOut);
+    newHigher.resize(edgesOut);
+    newStart.resize(edgesOut + 1);
+    newStart[edgesOut] = slotsOut;
+    newHalfEdges.resize(slotsOut);
+    newRunsUp.resize(slotsOut);
+    newAcross.resize(slotsOut);
+    lower_.swap(newLower);
+    higher_.swap(newHigher);
+    start_.swap(newStart);
+    halfEdges_.swap(newHalfEdges);
+    runsUp_.swap(newRunsUp);
+    across_.swap(newAcross);
     indexEdges();
 }
 

@@ -42,7 +42,7 @@ public:
 
     // The box of a face the tree knows, as it was when the tree last took
     // the face in.
-    const Box& box(std::uint32_t face) const { return boxes_[face]; }
+    const Box& faceBox(std::uint32_t face) const { return boxes_[face]; }
 
     // Takes a face that was appended or changed in place since the build.
     void refresh(std::uint32_t face);

@@ -108,7 +108,6 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
     // round before dropped: everywhere else the faces around a point are
     // those it had, all in one fan. Those few points are looked at alone.
     std::uint64_t removed = dropped.size();
-    std::vector<bool> alive;
     std::vector<std::uint32_t> points, faceAt, fan, sizes;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> atEdge;  // edge at v, face around v
     while (!dropped.empty()) {
@@ -117,7 +116,7 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
             points.insert(points.end(), faces[f].begin(), faces[f].end());
         std::sort(points.begin(), points.end());
         points.erase(std::unique(points.begin(), points.end()), points.end());
-        alive = keep;  // the faces as the round begins
+        const std::vector<bool> alive = keep;  // the faces as the round begins
         dropped.clear();
         for (const std::uint32_t v : points) {
             faceAt.clear();
