@@ -108,7 +108,7 @@ void FaceBoxTree::forEachMeetingPair(Visit&& visit) const
             f < g ? visit(f, g) : visit(g, f);
     };
     std::vector<std::pair<std::uint32_t, std::uint32_t>> stack{{0u, 0u}};
-    std::vector<std::uint32_t> ones;
+    std::vector<std::uint32_t> ones, others;
     while (!stack.empty()) {
         const auto [x, y] = stack.back();
         stack.pop_back();
@@ -130,11 +130,23 @@ void FaceBoxTree::forEachMeetingPair(Visit&& visit) const
         if (!one.box.meets(other.box))
             continue;
         if (one.leaf && other.leaf) {
-            // read in place: this pair of leaves is the walk's commonest step
+            // Only a face that meets the other leaf's box can meet a face in
+            // it: pair those of each side alone.
+            ones.clear();
             forEachInLeaf(one, [&](std::uint32_t f) {
                 if (boxes_[f].meets(other.box))
-                    forEachInLeaf(other, [&](std::uint32_t g) { meet(f, g); });
+                    ones.push_back(f);
             });
+            if (ones.empty())
+                continue;
+            others.clear();
+            forEachInLeaf(other, [&](std::uint32_t g) {
+                if (boxes_[g].meets(one.box))
+                    others.push_back(g);
+            });
+            for (const std::uint32_t f : ones)
+                for (const std::uint32_t g : others)
+                    meet(f, g);
         } else if (!one.leaf) {
             stack.push_back({x + 1, y});
             stack.push_back({one.first, y});
