@@ -44,7 +44,7 @@ bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, co
     for (std::uint32_t k : near) {
         if (k == skipA || k == skipB)
             continue;
-        const Box other = boxOf(positions, faces[k]);
+        const Box& other = tree.faceBox(k);
         if ((a.meets(other) && facesIntersect(positions, first, faces[k])) ||
             (b.meets(other) && facesIntersect(positions, second, faces[k])))
             return false;
@@ -57,17 +57,21 @@ bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, co
 std::uint64_t flipSlivers(const Surface& surface, Faces& faces, int passes)
 {
     FaceBoxTree tree(surface.positions, faces);
-    return flipSlivers(surface, faces, tree, passes);
+    EdgeTable table(faces, surface.positions.size());
+    return flipSlivers(surface, faces, tree, table, passes);
 }
 
-std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, int passes)
+std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, EdgeTable& table, int passes)
 {
     const std::vector<CGVertex>& positions = surface.positions;
     std::uint64_t flips = 0;
     std::unordered_set<std::uint64_t> made;  // edges this sweep drew, which its table does not know
     std::vector<std::uint32_t> near;
+    std::vector<std::uint32_t> turned;  // faces the last sweep changed, which the table learns before the next
     for (int pass = 0; pass < passes; ++pass) {
-        const EdgeTable table(faces, positions.size());
+        // each sweep reads the edges as they were when it began
+        table.update(faces, turned);
+        turned.clear();
         std::vector<bool> touched(faces.size(), false);
         std::vector<double> worst(faces.size());
         for (std::size_t f = 0; f < faces.size(); ++f)
@@ -109,11 +113,14 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
             tree.refresh(f);
             tree.refresh(g);
             touched[f] = touched[g] = true;
+            turned.push_back(f);
+            turned.push_back(g);
             made.insert((std::uint64_t{std::min(c, d)} << 32) | std::max(c, d));
             ++flips;
         }
         if (flips == before)
             break;
     }
+    table.update(faces, turned);
     return flips;
 }

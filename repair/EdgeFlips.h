@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class EdgeTable;
 class FaceBoxTree;
 
 // Turns the edge between two faces to the quad's other diagonal wherever
@@ -13,5 +14,6 @@ class FaceBoxTree;
 // part), and meets no other face. At most `passes` sweeps over the edges.
 // Returns how many edges turned; faces keep their places in the list.
 std::uint64_t flipSlivers(const Surface& surface, Faces& faces, int passes);
-// The same with a box tree that knows the faces as they are, and follows them.
-std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, int passes);
+// The same with a box tree and an edge table that know the faces as they
+// are, and follow them.
+std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, EdgeTable& table, int passes);

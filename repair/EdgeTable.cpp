@@ -3,7 +3,38 @@
 #include <algorithm>
 #include <cassert>
 
-EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
+namespace {
+
+constexpr std::uint32_t kGone = 0xffffffffu;  // a face dropped
+
+// A half-edge as the build files it under its lower corner: the higher
+// corner above the half-edge, so one integer orders both.
+struct Slot {
+    std::uint64_t key;
+    std::uint32_t across;
+    std::uint32_t up;
+};
+
+// A point has a handful of edges: an insertion sort beats a general one
+// there, and a point with thousands still gets the general one.
+void sortSlots(Slot* first, Slot* last)
+{
+    if (last - first > 32) {
+        std::sort(first, last, [](const Slot& a, const Slot& b) { return a.key < b.key; });
+        return;
+    }
+    for (Slot* it = first + 1; it < last; ++it) {
+        const Slot moving = *it;
+        Slot* to = it;
+        for (; to > first && (to - 1)->key > moving.key; --to)
+            *to = *(to - 1);
+        *to = moving;
+    }
+}
+
+}  // namespace
+
+EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount) : faceCount_(faces.size())
 {
     assert(faces.size() < 0xffffffffu / 3);
     const auto halfEdgeCount = static_cast<std::uint32_t>(3 * faces.size());
@@ -17,17 +48,7 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
     for (std::size_t p = 0; p < pointCount; ++p)
         bucket[p + 1] += bucket[p];
 
-    struct Entry {
-        std::uint32_t higher;
-        std::uint32_t halfEdge;
-        std::uint32_t across;
-        bool up;
-        bool operator<(const Entry& other) const
-        {
-            return higher < other.higher || (higher == other.higher && halfEdge < other.halfEdge);
-        }
-    };
-    std::vector<Entry> entries(halfEdgeCount);
+    std::vector<Slot> slots(halfEdgeCount);
     {
         // The faces are read once, in order; everything later asks of them
         // is copied out here.
@@ -36,12 +57,13 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
             const Face& face = faces[f];
             for (std::uint32_t k = 0; k < 3; ++k) {
                 const std::uint32_t a = face[k], b = face[(k + 1) % 3];
-                entries[next[std::min(a, b)]++] = {std::max(a, b), 3 * f + k, face[(k + 2) % 3], a < b};
+                slots[next[std::min(a, b)]++] = {(std::uint64_t{std::max(a, b)} << 32) | (3 * f + k), face[(k + 2) % 3],
+                                                 a < b ? 1u : 0u};
             }
         }
     }
 
-    byPoint_.assign(pointCount + 1, 0);
+    byPoint_.resize(pointCount + 1);
     start_.reserve(halfEdgeCount / 2 + 1);
     lower_.reserve(halfEdgeCount / 2);
     higher_.reserve(halfEdgeCount / 2);
@@ -51,23 +73,223 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount)
     edgeOf_.resize(halfEdgeCount);
     for (std::size_t p = 0; p < pointCount; ++p) {
         byPoint_[p] = static_cast<std::uint32_t>(lower_.size());
-        const auto first = entries.begin() + bucket[p], last = entries.begin() + bucket[p + 1];
-        std::sort(first, last);
-        for (auto it = first; it != last; ++it) {
-            const auto at = static_cast<std::uint32_t>(it - entries.begin());
-            if (it == first || it->higher != (it - 1)->higher) {
+        sortSlots(slots.data() + bucket[p], slots.data() + bucket[p + 1]);
+        std::uint64_t lastHigher = ~std::uint64_t{0};
+        for (std::uint32_t at = bucket[p]; at < bucket[p + 1]; ++at) {
+            const Slot& slot = slots[at];
+            const std::uint64_t top = slot.key >> 32;
+            if (top != lastHigher) {
                 start_.push_back(at);
                 lower_.push_back(static_cast<std::uint32_t>(p));
-                higher_.push_back(it->higher);
+                higher_.push_back(static_cast<std::uint32_t>(top));
+                lastHigher = top;
             }
-            halfEdges_[at] = it->halfEdge;
-            runsUp_[at] = it->up;
-            across_[at] = it->across;
-            edgeOf_[it->halfEdge] = static_cast<std::uint32_t>(lower_.size() - 1);
+            const auto halfEdge = static_cast<std::uint32_t>(slot.key);
+            halfEdges_[at] = halfEdge;
+            runsUp_[at] = static_cast<std::uint8_t>(slot.up);
+            across_[at] = slot.across;
+            edgeOf_[halfEdge] = static_cast<std::uint32_t>(lower_.size() - 1);
         }
     }
     byPoint_[pointCount] = static_cast<std::uint32_t>(lower_.size());
     start_.push_back(halfEdgeCount);
+}
+
+void EdgeTable::keepOnly(const std::vector<bool>& kept)
+{
+    assert(kept.size() >= faceCount_);
+    std::vector<std::uint32_t> renamed(faceCount_);
+    std::uint32_t next = 0;
+    for (std::size_t f = 0; f < faceCount_; ++f)
+        renamed[f] = kept[f] ? next++ : kGone;
+    if (next == faceCount_)
+        return;
+    // Renaming keeps the faces' order, so every edge keeps its half-edges
+    // in face order and the edges theirs; everything closes up in place.
+    std::uint32_t* const halfEdges = halfEdges_.data();
+    std::uint8_t* const ups = runsUp_.data();
+    std::uint32_t* const corners = across_.data();
+    const std::uint32_t* const rename = renamed.data();
+    std::uint32_t edgesOut = 0, slotsOut = 0, begin = 0;
+    const std::size_t edges = lower_.size();
+    for (std::size_t e = 0; e < edges; ++e) {
+        const std::uint32_t end = start_[e + 1], first = slotsOut;
+        for (std::uint32_t i = begin; i < end; ++i) {
+            const std::uint32_t h = halfEdges[i], f = h / 3, place = rename[f];
+            if (place == kGone)
+                continue;
+            halfEdges[slotsOut] = 3 * place + (h - 3 * f);
+            ups[slotsOut] = ups[i];
+            corners[slotsOut] = corners[i];
+            ++slotsOut;
+        }
+        begin = end;
+        if (slotsOut == first)
+            continue;
+        lower_[edgesOut] = lower_[e];
+        higher_[edgesOut] = higher_[e];
+        start_[edgesOut] = first;
+        ++edgesOut;
+    }
+    faceCount_ = next;
+    lower_.resize(edgesOut);
+    higher_.resize(edgesOut);
+    start_.resize(edgesOut + 1);
+    start_[edgesOut] = slotsOut;
+    halfEdges_.resize(slotsOut);
+    runsUp_.resize(slotsOut);
+    across_.resize(slotsOut);
+    indexEdges();
+}
+
+void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& changed)
+{
+    assert(faces.size() < 0xffffffffu / 3 && faces.size() >= faceCount_);
+    std::vector<std::uint8_t> again(changed.empty() ? 0 : faceCount_, 0);
+    // the edges the changed faces lay on, which the table still knows
+    std::vector<std::uint32_t> touchedEdges;
+    std::vector<Entry> entries;
+    const auto file = [&faces, &entries](std::uint32_t f) {
+        const Face& face = faces[f];
+        for (std::uint32_t k = 0; k < 3; ++k) {
+            const std::uint32_t a = face[k], b = face[(k + 1) % 3];
+            entries.push_back({std::min(a, b), std::max(a, b), 3 * f + k, face[(k + 2) % 3], a < b});
+        }
+    };
+    for (const std::uint32_t f : changed) {
+        assert(f < faceCount_);
+        if (again[f] == 0) {
+            again[f] = 1;
+            file(f);
+            for (std::uint32_t k = 0; k < 3; ++k)
+                touchedEdges.push_back(edgeOf_[3 * f + k]);
+        }
+    }
+    for (auto f = static_cast<std::uint32_t>(faceCount_); f < faces.size(); ++f)
+        file(f);
+    faceCount_ = faces.size();
+    if (entries.empty())
+        return;
+    std::sort(touchedEdges.begin(), touchedEdges.end());
+    std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
+        return x.lower < y.lower ||
+               (x.lower == y.lower && (x.higher < y.higher || (x.higher == y.higher && x.halfEdge < y.halfEdge)));
+    });
+
+    // One merge of the table, less the changed faces' old half-edges, with
+    // the new entries, both in the table's order. Stretches of the table
+    // that no entry falls in and no changed face lies on are copied whole.
+    const std::size_t oldEdges = lower_.size();
+    std::vector<std::uint32_t> newLower(oldEdges + entries.size()), newHigher(oldEdges + entries.size()),
+        newStart(oldEdges + entries.size() + 1), newHalfEdges(halfEdges_.size() + entries.size()),
+        newAcross(halfEdges_.size() + entries.size());
+    std::vector<std::uint8_t> newRunsUp(halfEdges_.size() + entries.size());
+    std::uint32_t edgesOut = 0, slotsOut = 0;
+    const auto copyEdges = [&](std::size_t from, std::size_t to) {
+        if (from == to)
+            return;
+        const std::uint32_t first = start_[from], last = start_[to];
+        std::copy(lower_.begin() + from, lower_.begin() + to, newLower.begin() + edgesOut);
+        std::copy(higher_.begin() + from, higher_.begin() + to, newHigher.begin() + edgesOut);
+        for (std::size_t e = from; e < to; ++e)
+            newStart[edgesOut++] = start_[e] - first + slotsOut;
+        std::copy(halfEdges_.begin() + first, halfEdges_.begin() + last, newHalfEdges.begin() + slotsOut);
+        std::copy(runsUp_.begin() + first, runsUp_.begin() + last, newRunsUp.begin() + slotsOut);
+        std::copy(across_.begin() + first, across_.begin() + last, newAcross.begin() + slotsOut);
+        slotsOut += last - first;
+    };
+    // whether an old edge has a half-edge of a changed face, asked of
+    // every edge in order
+    auto nextTouched = touchedEdges.begin();
+    const auto touched = [&](std::size_t e) {
+        while (nextTouched != touchedEdges.end() && *nextTouched < e)
+            ++nextTouched;
+        return nextTouched != touchedEdges.end() && *nextTouched == e;
+    };
+    const auto before = [](std::uint32_t lo, std::uint32_t hi, const Entry& entry) {
+        return lo < entry.lower || (lo == entry.lower && hi < entry.higher);
+    };
+    std::size_t e = 0, j = 0, run = 0;  // old edges from run on are still to copy
+    while (e < oldEdges || j < entries.size()) {
+        if (e < oldEdges && (j == entries.size() || before(lower_[e], higher_[e], entries[j])) && !touched(e)) {
+            ++e;
+            continue;
+        }
+        copyEdges(run, e);
+        std::uint32_t lo = 0, hi = 0;
+        const bool old = e < oldEdges && (j == entries.size() || !before(entries[j].lower, entries[j].higher,
+                                                                         Entry{lower_[e], higher_[e], 0, 0, false}));
+        if (old) {
+            lo = lower_[e];
+            hi = higher_[e];
+        } else {
+            lo = entries[j].lower;
+            hi = entries[j].higher;
+        }
+        const std::uint32_t first = slotsOut;
+        std::uint32_t i = old ? start_[e] : 0;
+        const std::uint32_t end = old ? start_[e + 1] : 0;
+        for (;;) {
+            while (i < end && !again.empty() && again[halfEdges_[i] / 3] != 0)
+                ++i;
+            const bool fromEntries = j < entries.size() && entries[j].lower == lo && entries[j].higher == hi;
+            if (i < end && (!fromEntries || halfEdges_[i] < entries[j].halfEdge)) {
+                newHalfEdges[slotsOut] = halfEdges_[i];
+                newRunsUp[slotsOut] = runsUp_[i];
+                newAcross[slotsOut] = across_[i];
+                ++slotsOut;
+                ++i;
+            } else if (fromEntries) {
+                newHalfEdges[slotsOut] = entries[j].halfEdge;
+                newRunsUp[slotsOut] = entries[j].up ? 1 : 0;
+                newAcross[slotsOut] = entries[j].across;
+                ++slotsOut;
+                ++j;
+            } else {
+                break;
+            }
+        }
+        if (old)
+            ++e;
+        run = e;
+        if (slotsOut == first)
+            continue;
+        newLower[edgesOut] = lo;
+        newHigher[edgesOut] = hi;
+        newStart[edgesOut] = first;
+        ++edgesOut;
+    }
+    copyEdges(run, e);
+    newLower.resize(edgesOut);
+    newHigher.resize(edgesOut);
+    newStart.resize(edgesOut + 1);
+    newStart[edgesOut] = slotsOut;
+    newHalfEdges.resize(slotsOut);
+    newRunsUp.resize(slotsOut);
+    newAcross.resize(slotsOut);
+    lower_.swap(newLower);
+    higher_.swap(newHigher);
+    start_.swap(newStart);
+    halfEdges_.swap(newHalfEdges);
+    runsUp_.swap(newRunsUp);
+    across_.swap(newAcross);
+    indexEdges();
+}
+
+void EdgeTable::indexEdges()
+{
+    const std::size_t pointCount = byPoint_.size() - 1;
+    std::size_t e = 0;
+    for (std::size_t p = 0; p < pointCount; ++p) {
+        byPoint_[p] = static_cast<std::uint32_t>(e);
+        while (e < lower_.size() && lower_[e] == p)
+            ++e;
+    }
+    byPoint_[pointCount] = static_cast<std::uint32_t>(e);
+    edgeOf_.resize(3 * faceCount_);
+    for (std::size_t edge = 0; edge < lower_.size(); ++edge)
+        for (std::uint32_t i = start_[edge]; i < start_[edge + 1]; ++i)
+            edgeOf_[halfEdges_[i]] = static_cast<std::uint32_t>(edge);
 }
 
 std::size_t EdgeTable::find(std::uint32_t a, std::uint32_t b) const

@@ -11,10 +11,29 @@
 // Edges are numbered by their lower corner, then their higher one, and
 // list their half-edges in face order, so the numbering depends on the
 // face list alone.
+//
+// The repair's steps share one table and keep it up to date in place as
+// they drop, turn and add faces: each change costs one pass over the table
+// without any sorting, where a build sorts every point's edges again. A
+// table kept so reads exactly as one built afresh from the faces.
 class EdgeTable {
 public:
     // Faces must name points below pointCount and hold fewer than 2^32 / 3.
     EdgeTable(const Faces& faces, std::size_t pointCount);
+
+    // How many faces the table knows: those of the face list it was built
+    // from or last brought up to date with.
+    std::size_t faceCount() const { return faceCount_; }
+
+    // Follows the face list after it kept only the faces marked in kept,
+    // the rest closing up in order (one mark per face of the list, which
+    // may have faces the table does not know yet at its end).
+    void keepOnly(const std::vector<bool>& kept);
+
+    // Reads again the faces listed in changed, whose corners changed in
+    // place (listed once each, by their place now), and takes in the faces
+    // appended after the ones it knows.
+    void update(const Faces& faces, const std::vector<std::uint32_t>& changed = {});
 
     std::size_t edgeCount() const { return lower_.size(); }
     std::uint32_t lower(std::size_t edge) const { return lower_[edge]; }
@@ -48,6 +67,19 @@ public:
     }
 
 private:
+    // One half-edge as the table files it, for the entries a change brings.
+    struct Entry {
+        std::uint32_t lower;
+        std::uint32_t higher;
+        std::uint32_t halfEdge;
+        std::uint32_t across;
+        bool up;
+    };
+
+    // byPoint_ and edgeOf_ again, from the edges
+    void indexEdges();
+
+    std::size_t faceCount_ = 0;
     std::vector<std::uint32_t> byPoint_;  // first edge whose lower corner is each point, and one past the last point
     std::vector<std::uint32_t> lower_;
     std::vector<std::uint32_t> higher_;

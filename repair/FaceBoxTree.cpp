@@ -5,14 +5,13 @@
 
 namespace {
 
-constexpr std::uint32_t kLeafFaces = 4;
+constexpr std::uint32_t kLeafFaces = 8;
 
 // Faces that joined leaves after the build, as a share of the faces: past
 // this the tree is built again, as loose leaves with long lists of late
 // faces slow every query down more than a build costs.
 constexpr std::size_t kMostJoinedShare = 32;
 constexpr std::uint32_t kNoLeaf = 0xffffffffu;
-constexpr std::uint32_t kGone = 0xffffffffu;  // a place in a leaf whose face was dropped
 
 Box merged(const Box& a, const Box& b)
 {
@@ -32,6 +31,42 @@ double growth(const Box& box, const Box& other)
     for (int k = 0; k < 3; ++k)
         sum += (both.high[k] - both.low[k]) - (box.high[k] - box.low[k]);
     return sum;
+}
+
+// Cells of the space-filling curve per axis: finer than the leaves need
+// on a million faces, and a key of 30 bits sorts in three passes.
+constexpr int kCurveBits = 10;
+
+// The low kCurveBits bits of x, each moved to bit 3 * i, so three of them
+// interleave into a key along the curve.
+std::uint32_t spreadBits(std::uint32_t x)
+{
+    x &= 0x3ffu;
+    x = (x | x << 16) & 0x30000ffu;
+    x = (x | x << 8) & 0x300f00fu;
+    x = (x | x << 4) & 0x30c30c3u;
+    x = (x | x << 2) & 0x9249249u;
+    return x;
+}
+
+// Sorts by key, ties in the order given: a radix sort of kCurveBits bits
+// a pass.
+void sortByKey(std::vector<std::pair<std::uint32_t, std::uint32_t>>& keyed)
+{
+    constexpr std::uint32_t kDigits = 1u << kCurveBits;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> other(keyed.size());
+    std::vector<std::uint32_t> counts(kDigits + 1);
+    for (int pass = 0; pass < 3; ++pass) {
+        const int shift = kCurveBits * pass;
+        std::fill(counts.begin(), counts.end(), 0u);
+        for (const auto& item : keyed)
+            ++counts[((item.first >> shift) & (kDigits - 1)) + 1];
+        for (std::uint32_t d = 0; d < kDigits; ++d)
+            counts[d + 1] += counts[d];
+        for (const auto& item : keyed)
+            other[counts[(item.first >> shift) & (kDigits - 1)]++] = item;
+        keyed.swap(other);
+    }
 }
 
 double coordinate(const CGVertex& p, int axis)
@@ -83,20 +118,23 @@ void FaceBoxTree::sortAlongCurve()
     Box all = boxes_[0];
     for (const Box& box : boxes_)
         all = merged(all, box);
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(boxes_.size());
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> keyed(boxes_.size());
+    double scale[3];
+    for (int k = 0; k < 3; ++k) {
+        const double extent = all.high[k] - all.low[k];
+        scale[k] = extent > 0.0 ? ((1u << kCurveBits) - 1) / extent : 0.0;
+    }
     for (std::uint32_t f = 0; f < boxes_.size(); ++f) {
-        std::uint64_t key = 0;
+        std::uint32_t key = 0;
         for (int k = 0; k < 3; ++k) {
-            const double extent = all.high[k] - all.low[k];
-            const double centre = 0.5 * (boxes_[f].low[k] + boxes_[f].high[k]);
-            const double t = extent > 0.0 ? (centre - all.low[k]) / extent : 0.0;
-            const auto cell = static_cast<std::uint64_t>(std::min(std::max(t, 0.0), 1.0) * 2097151.0);
-            for (int bit = 0; bit < 21; ++bit)
-                key |= ((cell >> bit) & 1u) << (3 * bit + k);
+            // twice the centre's offset, so the scale takes the half
+            const double t = (boxes_[f].low[k] + boxes_[f].high[k] - 2.0 * all.low[k]) * (0.5 * scale[k]);
+            const auto cell = static_cast<std::uint32_t>(std::min(std::max(t, 0.0), double((1u << kCurveBits) - 1)));
+            key |= spreadBits(cell) << k;
         }
         keyed[f] = {key, f};
     }
-    std::sort(keyed.begin(), keyed.end());
+    sortByKey(keyed);
     for (std::uint32_t i = 0; i < keyed.size(); ++i)
         order_[i] = keyed[i].second;
 }
@@ -106,11 +144,11 @@ std::uint32_t FaceBoxTree::buildRange(std::uint32_t first, std::uint32_t last, s
     const auto at = static_cast<std::uint32_t>(nodes_.size());
     nodes_.emplace_back();
     nodes_[at].parent = parent;
-    Box box = boxes_[order_[first]];
-    for (std::uint32_t i = first + 1; i < last; ++i)
-        box = merged(box, boxes_[order_[i]]);
-    nodes_[at].box = box;
     if (last - first <= kLeafFaces) {
+        Box box = boxes_[order_[first]];
+        for (std::uint32_t i = first + 1; i < last; ++i)
+            box = merged(box, boxes_[order_[i]]);
+        nodes_[at].box = box;
         nodes_[at].first = first;
         nodes_[at].count = last - first;
         nodes_[at].leaf = true;
@@ -123,6 +161,8 @@ std::uint32_t FaceBoxTree::buildRange(std::uint32_t first, std::uint32_t last, s
     buildRange(first, middle, at);  // the left child follows its parent
     const std::uint32_t right = buildRange(middle, last, at);
     nodes_[at].first = right;
+    // the children's boxes, each built once, rather than every face again at every level
+    nodes_[at].box = merged(nodes_[at + 1].box, nodes_[right].box);
     return at;
 }
 
@@ -140,7 +180,7 @@ void FaceBoxTree::query(const Box& box, std::vector<std::uint32_t>& found) const
             continue;
         if (node.leaf) {
             for (std::uint32_t i = node.first; i < node.first + node.count; ++i)
-                if (order_[i] != kGone && boxes_[order_[i]].meets(box))
+                if (order_[i] != kGoneFace && boxes_[order_[i]].meets(box))
                     found.push_back(order_[i]);
             if (node.joined > 0)
                 for (std::uint32_t f : joined_[node.joined - 1])
@@ -157,7 +197,7 @@ void FaceBoxTree::leafFaces(const Node& leaf, std::vector<std::uint32_t>& faces)
 {
     faces.clear();
     for (std::uint32_t i = leaf.first; i < leaf.first + leaf.count; ++i)
-        if (order_[i] != kGone)
+        if (order_[i] != kGoneFace)
             faces.push_back(order_[i]);
     if (leaf.joined > 0)
         faces.insert(faces.end(), joined_[leaf.joined - 1].begin(), joined_[leaf.joined - 1].end());
@@ -213,7 +253,7 @@ void FaceBoxTree::refresh(std::uint32_t face)
 void FaceBoxTree::keepOnly(const std::vector<bool>& kept)
 {
     assert(kept.size() == boxes_.size());
-    std::vector<std::uint32_t> renamed(kept.size(), kGone);
+    std::vector<std::uint32_t> renamed(kept.size(), kGoneFace);
     std::uint32_t next = 0;
     for (std::uint32_t f = 0; f < kept.size(); ++f) {
         if (!kept[f])
@@ -227,12 +267,12 @@ void FaceBoxTree::keepOnly(const std::vector<bool>& kept)
     leafOf_.resize(next);
     // the boxes above a dropped face stay as wide as they were: looser, never wrong
     for (std::uint32_t& f : order_)
-        if (f != kGone)
+        if (f != kGoneFace)
             f = renamed[f];
     for (std::vector<std::uint32_t>& list : joined_) {
         std::size_t at = 0;
         for (const std::uint32_t f : list)
-            if (renamed[f] != kGone)
+            if (renamed[f] != kGoneFace)
                 list[at++] = renamed[f];
         list.resize(at);
     }

@@ -40,6 +40,10 @@ public:
     template <class Visit>
     void forEachMeetingPair(Visit&& visit) const;
 
+    // The box of a face the tree knows, as it was when the tree last took
+    // the face in.
+    const Box& faceBox(std::uint32_t face) const { return boxes_[face]; }
+
     // Takes a face that was appended or changed in place since the build.
     void refresh(std::uint32_t face);
 
@@ -48,6 +52,10 @@ public:
     // renames its faces instead of being built again, so the steps of a
     // repair can share one.
     void keepOnly(const std::vector<bool>& kept);
+
+    // Builds the tree afresh over the faces as they are now: after many
+    // faces have come and gone, its boxes are looser than they need be.
+    void tighten() { build(); }
 
 private:
     struct Node {
@@ -64,6 +72,10 @@ private:
     std::uint32_t buildRange(std::uint32_t first, std::uint32_t last, std::uint32_t parent);
     std::uint32_t leafFor(const Box& box) const;
     void leafFaces(const Node& leaf, std::vector<std::uint32_t>& faces) const;
+    template <class Visit>
+    void forEachInLeaf(const Node& leaf, Visit&& visit) const;
+
+    static constexpr std::uint32_t kGoneFace = 0xffffffffu;  // a place in a leaf whose face was dropped
 
     const std::vector<CGVertex>& positions_;
     const Faces& faces_;
@@ -74,6 +86,17 @@ private:
     std::vector<std::vector<std::uint32_t>> joined_;
     std::size_t joinedSinceBuild_ = 0;
 };
+
+template <class Visit>
+void FaceBoxTree::forEachInLeaf(const Node& leaf, Visit&& visit) const
+{
+    for (std::uint32_t i = leaf.first; i < leaf.first + leaf.count; ++i)
+        if (order_[i] != kGoneFace)
+            visit(order_[i]);
+    if (leaf.joined > 0)
+        for (const std::uint32_t f : joined_[leaf.joined - 1])
+            visit(f);
+}
 
 template <class Visit>
 void FaceBoxTree::forEachMeetingPair(Visit&& visit) const
@@ -107,12 +130,23 @@ void FaceBoxTree::forEachMeetingPair(Visit&& visit) const
         if (!one.box.meets(other.box))
             continue;
         if (one.leaf && other.leaf) {
-            leafFaces(one, ones);
-            leafFaces(other, others);
-            for (const std::uint32_t f : ones)
+            // Only a face that meets the other leaf's box can meet a face in
+            // it: pair those of each side alone.
+            ones.clear();
+            forEachInLeaf(one, [&](std::uint32_t f) {
                 if (boxes_[f].meets(other.box))
-                    for (const std::uint32_t g : others)
-                        meet(f, g);
+                    ones.push_back(f);
+            });
+            if (ones.empty())
+                continue;
+            others.clear();
+            forEachInLeaf(other, [&](std::uint32_t g) {
+                if (boxes_[g].meets(one.box))
+                    others.push_back(g);
+            });
+            for (const std::uint32_t f : ones)
+                for (const std::uint32_t g : others)
+                    meet(f, g);
         } else if (!one.leaf) {
             stack.push_back({x + 1, y});
             stack.push_back({one.first, y});

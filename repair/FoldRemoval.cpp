@@ -27,7 +27,7 @@ bool sameSide(const std::vector<CGVertex>& positions, std::uint32_t a, std::uint
 
 }  // namespace
 
-std::uint64_t removeDuplicates(Faces& faces, const EdgeTable& table)
+std::uint64_t removeDuplicates(Faces& faces, EdgeTable& table)
 {
     std::vector<bool> keep = table.repeatedFaces(faces.size());
     bool any = false;
@@ -36,7 +36,10 @@ std::uint64_t removeDuplicates(Faces& faces, const EdgeTable& table)
         keep[f] = !keep[f] && face[0] != face[1] && face[1] != face[2] && face[2] != face[0];
         any = any || !keep[f];
     }
-    return any ? keepMarked(faces, keep) : 0;
+    if (!any)
+        return 0;
+    table.keepOnly(keep);
+    return keepMarked(faces, keep);
 }
 
 bool windsOneWay(const EdgeTable& table)
@@ -53,7 +56,7 @@ bool windsOneWay(const EdgeTable& table)
 // Drops the worse face of each fold (two faces that run an edge the same
 // way and lie on the same side of it) and every face beyond the best one
 // per direction on an edge of more than two.
-std::uint64_t removeFoldOvers(const Surface& surface, Faces& faces, const EdgeTable& table)
+std::uint64_t removeFoldOvers(const Surface& surface, Faces& faces, EdgeTable& table)
 {
     std::vector<bool> keep(faces.size(), true);
     std::vector<std::uint32_t> alive;
@@ -92,5 +95,8 @@ std::uint64_t removeFoldOvers(const Surface& surface, Faces& faces, const EdgeTa
             any = true;
         }
     }
-    return any ? keepMarked(faces, keep) : 0;
+    if (!any)
+        return 0;
+    table.keepOnly(keep);
+    return keepMarked(faces, keep);
 }

@@ -301,7 +301,7 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
 // Drops faces that lie in a short hole's outline by two of their edges: a
 // flap hanging into the hole on one edge, which no closing can get past.
 // False when there was none.
-bool removeFlaps(Faces& faces, const EdgeTable& table, FaceBoxTree& boxes, std::size_t limit, std::uint64_t& removed)
+bool removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes, std::size_t limit, std::uint64_t& removed)
 {
     const Loops loops = findLoops(faces, table);
     std::vector<bool> keep(faces.size(), true);
@@ -324,6 +324,7 @@ bool removeFlaps(Faces& faces, const EdgeTable& table, FaceBoxTree& boxes, std::
     if (any) {
         removed += keepMarked(faces, keep);
         boxes.keepOnly(keep);
+        table.keepOnly(keep);
     }
     return any;
 }
@@ -345,12 +346,19 @@ bool openedByRepair(const std::vector<std::uint32_t>& loop, const std::unordered
 HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, std::size_t maxHoleEdges,
                      bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade)
 {
+    EdgeTable table(faces, positions.size());
+    return fillHoles(positions, faces, boxes, table, maxHoleEdges, foldsAllowed, openAsMade);
+}
+
+HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, EdgeTable& table,
+                     std::size_t maxHoleEdges, bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade)
+{
     HoleCounts counts;
     const std::size_t limit = std::min(maxHoleEdges, kMaxHoleEdges);
-    EdgeTable table(faces, positions.size());
     // a flap's going can bare another
-    for (int round = 0; round < 3 && removeFlaps(faces, table, boxes, limit, counts.removedFlaps); ++round)
-        table = EdgeTable(faces, positions.size());
+    for (int round = 0; round < 3; ++round)
+        if (!removeFlaps(faces, table, boxes, limit, counts.removedFlaps))
+            break;
     const Loops loops = findLoops(faces, table);
     HoleFiller filler(positions, faces, table, boxes, foldsAllowed);
     for (std::size_t i = 0; i < loops.points.size(); ++i) {

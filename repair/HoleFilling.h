@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+class EdgeTable;
 class FaceBoxTree;
 
 // What the hole filling did.
@@ -30,3 +31,7 @@ struct HoleCounts {
 // edges among them is closed too: the repair opened that hole, not the samples.
 HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, std::size_t maxHoleEdges,
                      bool foldsAllowed = false, const std::unordered_set<std::uint64_t>* openAsMade = nullptr);
+// The same reading the edges from a table that knows the faces as they are;
+// the table follows the faces dropped, not the faces added.
+HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, EdgeTable& table,
+                     std::size_t maxHoleEdges, bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade);

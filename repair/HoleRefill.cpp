@@ -62,7 +62,7 @@ struct EdgeState {
 
 class Refill {
 public:
-    Refill(const Surface& surface, Faces& faces, FaceBoxTree& boxes);
+    Refill(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const EdgeTable& table);
     RefillCounts run();
 
 private:
@@ -77,7 +77,7 @@ private:
     const std::vector<CGVertex>& positions_;
     Faces& faces_;
     FaceBoxTree& boxes_;                                                        // not owned
-    const EdgeTable table_;                                                     // the edges before the refill
+    const EdgeTable& table_;                                                    // the edges before the refill
     std::unordered_map<std::uint64_t, EdgeState> edges_;                        // the edges the refill gave a face
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> boundaryAt_;  // other ends of one-face edges
     std::vector<bool> used_;
@@ -88,12 +88,12 @@ private:
     RefillCounts counts_;
 };
 
-Refill::Refill(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
+Refill::Refill(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const EdgeTable& table)
     : surface_(surface),
       positions_(surface.positions),
       faces_(faces),
       boxes_(boxes),
-      table_(faces, surface.positions.size()),
+      table_(table),
       free_{surface.positions, {}}
 {
     used_.assign(positions_.size(), false);
@@ -313,5 +313,11 @@ RefillCounts Refill::run()
 
 RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
 {
-    return Refill(surface, faces, boxes).run();
+    const EdgeTable table(faces, surface.positions.size());
+    return refillHoles(surface, faces, boxes, table);
+}
+
+RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const EdgeTable& table)
+{
+    return Refill(surface, faces, boxes, table).run();
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class EdgeTable;
 class FaceBoxTree;
 
 // What the refill did.
@@ -22,3 +23,6 @@ struct RefillCounts {
 // (as a Delaunay triangulation would). Appends faces; never moves a point.
 // The box tree must know the faces as they are; it learns the new ones.
 RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes);
+// The same reading the edges from a table that knows the faces as they are;
+// the table does not learn the new faces.
+RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const EdgeTable& table);

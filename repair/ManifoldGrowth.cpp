@@ -71,7 +71,9 @@ public:
             fit_[f] = faceAgreement(surface, faces[f]);
     }
 
-    std::uint64_t run(std::uint64_t& flipped);
+    // Grows the parts and turns the faces that must turn; the faces to keep
+    // go in keep and the turned ones in turned, the list left as it was.
+    void run(std::vector<bool>& keep, std::vector<std::uint32_t>& turned);
 
 private:
     enum : std::uint8_t { kOut, kIn, kInTurned };
@@ -183,7 +185,7 @@ void ManifoldGrowth::offerNeighbours(std::uint32_t f)
     }
 }
 
-std::uint64_t ManifoldGrowth::run(std::uint64_t& flipped)
+void ManifoldGrowth::run(std::vector<bool>& keep, std::vector<std::uint32_t>& turned)
 {
     std::vector<std::uint32_t> order(faces_.size());
     for (std::uint32_t f = 0; f < faces_.size(); ++f)
@@ -231,20 +233,33 @@ std::uint64_t ManifoldGrowth::run(std::uint64_t& flipped)
         for (std::uint32_t f : members) {
             if ((state_[f] == kInTurned) != turnAll) {
                 std::swap(faces_[f][1], faces_[f][2]);
-                ++flipped;
+                turned.push_back(f);
             }
         }
     }
 
-    std::vector<bool> keep(faces_.size());
+    keep.resize(faces_.size());
     for (std::size_t f = 0; f < faces_.size(); ++f)
         keep[f] = state_[f] != kOut;
-    return keepMarked(faces_, keep);
 }
 
 }  // namespace
 
-std::uint64_t growManifold(const Surface& surface, Faces& faces, const EdgeTable& table, std::uint64_t& flipped)
+std::uint64_t growManifold(const Surface& surface, Faces& faces, EdgeTable& table, std::uint64_t& flipped)
 {
-    return ManifoldGrowth(surface, faces, table).run(flipped);
+    std::vector<bool> keep;
+    std::vector<std::uint32_t> turned;
+    ManifoldGrowth(surface, faces, table).run(keep, turned);
+    flipped += turned.size();
+    // every turned face is kept: rename them as the list closes up
+    std::vector<std::uint32_t> place(faces.size());
+    std::uint32_t next = 0;
+    for (std::size_t f = 0; f < faces.size(); ++f)
+        place[f] = keep[f] ? next++ : kNoFace;
+    for (std::uint32_t& f : turned)
+        f = place[f];
+    const std::uint64_t removed = keepMarked(faces, keep);
+    table.keepOnly(keep);
+    table.update(faces, turned);
+    return removed;
 }

@@ -5,38 +5,127 @@
 #include "repair/FaceEdits.h"
 
 #include <algorithm>
+#include <cassert>
 #include <utility>
 #include <vector>
 
-std::uint64_t removePinches(Faces& faces, std::size_t pointCount, FaceBoxTree* boxes)
-{
-    std::uint64_t removed = 0;
-    for (;;) {
-        const EdgeTable table(faces, pointCount);
-        std::vector<std::uint32_t> first(pointCount + 1, 0);
+namespace {
+
+// Where, around each point, the faces split into fans that share no edge
+// at the point: the faces around each point, in face order, as half-edges
+// leaving it.
+struct FacesAround {
+    std::vector<std::uint32_t> first;    // each point's first place, and the end
+    std::vector<std::uint32_t> around;   // half-edges leaving each point
+    std::vector<std::uint32_t> placeOf;  // where each half-edge is in around
+
+    FacesAround(const Faces& faces, std::size_t pointCount) : first(pointCount + 1, 0)
+    {
         for (const Face& face : faces)
             for (std::uint32_t corner : face)
                 ++first[corner + 1];
         for (std::size_t p = 0; p < pointCount; ++p)
             first[p + 1] += first[p];
-        std::vector<std::uint32_t> around(3 * faces.size());  // half-edges leaving each point
-        {
-            std::vector<std::uint32_t> next(first.begin(), first.end() - 1);
-            for (std::uint32_t h = 0; h < around.size(); ++h)
-                around[next[EdgeTable::from(faces, h)]++] = h;
+        around.resize(3 * faces.size());
+        placeOf.resize(3 * faces.size());
+        std::vector<std::uint32_t> next(first.begin(), first.end() - 1);
+        for (std::uint32_t h = 0; h < around.size(); ++h) {
+            placeOf[h] = next[EdgeTable::from(faces, h)]++;
+            around[placeOf[h]] = h;
         }
+    }
+};
 
-        std::vector<bool> keep(faces.size(), true);
-        bool any = false;
-        std::vector<std::uint32_t> fan;
-        std::vector<std::uint32_t> sizes;
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> atEdge;  // edge at v, face around v
+// The half-edge of h's face that comes into the point h leaves.
+std::uint32_t comingIn(std::uint32_t h)
+{
+    return 3 * (h / 3) + (h % 3 + 2) % 3;
+}
+
+}  // namespace
+
+std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& table, FaceBoxTree* boxes)
+{
+    assert(table.faceCount() == faces.size());
+    const FacesAround at(faces, pointCount);
+    const std::vector<std::uint32_t>& around = at.around;
+    // Each round reads the faces the rounds before kept; the list, the
+    // table and the tree close up once, at the end.
+    std::vector<bool> keep(faces.size(), true);
+    std::vector<std::uint32_t> dropped;  // faces the round drops, in the order it drops them
+
+    // The first round looks at every point. fan[i]: the first of the faces
+    // around the same point that the face at place i is joined to through
+    // edges at that point. Every face on an edge has a corner at both its
+    // ends, so one walk over the edges joins the faces around every point.
+    {
+        std::vector<std::uint32_t> fan(around.size());
+        for (std::uint32_t i = 0; i < fan.size(); ++i)
+            fan[i] = i;
+        auto rootOf = [&fan](std::uint32_t i) {
+            while (fan[i] != i)
+                i = fan[i] = fan[fan[i]];
+            return i;
+        };
+        // the place of the face's half-edge that leaves the point, given one
+        // of the face's half-edges at that point
+        const auto placeAt = [&faces, &at](std::uint32_t point, std::uint32_t h) {
+            return at.placeOf[EdgeTable::from(faces, h) == point ? h : 3 * (h / 3) + (h % 3 + 1) % 3];
+        };
+        const auto join = [&fan, &rootOf](std::uint32_t x, std::uint32_t y) {
+            const std::uint32_t a = rootOf(x), b = rootOf(y);
+            fan[std::max(a, b)] = std::min(a, b);
+        };
+        for (std::size_t e = 0; e < table.edgeCount(); ++e) {
+            const std::uint32_t lower = table.lower(e), higher = table.higher(e), h = table.use(e, 0);
+            for (std::uint32_t i = 1; i < table.uses(e); ++i) {
+                join(placeAt(lower, h), placeAt(lower, table.use(e, i)));
+                join(placeAt(higher, h), placeAt(higher, table.use(e, i)));
+            }
+        }
+        // the faces in each fan, counted at its first place
+        std::vector<std::uint32_t> sizes(around.size(), 0);
+        for (std::uint32_t i = 0; i < around.size(); ++i)
+            ++sizes[rootOf(i)];
         for (std::size_t v = 0; v < pointCount; ++v) {
-            const std::uint32_t begin = first[v], count = first[v + 1] - first[v];
+            const std::uint32_t begin = at.first[v], end = at.first[v + 1];
+            if (end - begin < 2)
+                continue;
+            std::uint32_t best = begin;
+            for (std::uint32_t i = begin + 1; i < end; ++i)
+                if (sizes[i] > sizes[best])
+                    best = i;
+            for (std::uint32_t i = begin; i < end; ++i) {
+                if (fan[i] != best && rootOf(i) != best && keep[around[i] / 3]) {
+                    keep[around[i] / 3] = false;
+                    dropped.push_back(around[i] / 3);
+                }
+            }
+        }
+    }
+
+    // A later round can find a new pinch only at a corner of a face the
+    // round before dropped: everywhere else the faces around a point are
+    // those it had, all in one fan. Those few points are looked at alone.
+    std::uint64_t removed = dropped.size();
+    std::vector<std::uint32_t> points, faceAt, fan, sizes;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> atEdge;  // edge at v, face around v
+    while (!dropped.empty()) {
+        points.clear();
+        for (const std::uint32_t f : dropped)
+            points.insert(points.end(), faces[f].begin(), faces[f].end());
+        std::sort(points.begin(), points.end());
+        points.erase(std::unique(points.begin(), points.end()), points.end());
+        const std::vector<bool> alive = keep;  // the faces as the round begins
+        dropped.clear();
+        for (const std::uint32_t v : points) {
+            faceAt.clear();
+            for (std::uint32_t i = at.first[v]; i < at.first[v + 1]; ++i)
+                if (alive[around[i] / 3])
+                    faceAt.push_back(around[i]);
+            const auto count = static_cast<std::uint32_t>(faceAt.size());
             if (count < 2)
                 continue;
-            // fan[i]: the first of the faces around v that face i is joined
-            // to through edges at v
             fan.resize(count);
             for (std::uint32_t i = 0; i < count; ++i)
                 fan[i] = i;
@@ -45,13 +134,10 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, FaceBoxTree* b
                     i = fan[i] = fan[fan[i]];
                 return i;
             };
-            // Faces around v that share an edge at v are one fan; sorting
-            // the edges keeps a point with thousands of faces quick.
             atEdge.clear();
             for (std::uint32_t i = 0; i < count; ++i) {
-                const std::uint32_t h = around[begin + i];  // leaves v
-                atEdge.push_back({table.edgeOf(h), i});
-                atEdge.push_back({table.edgeOf(3 * (h / 3) + (h % 3 + 2) % 3), i});  // comes into v
+                atEdge.push_back({table.edgeOf(faceAt[i]), i});
+                atEdge.push_back({table.edgeOf(comingIn(faceAt[i])), i});
             }
             std::sort(atEdge.begin(), atEdge.end());
             for (std::size_t i = 1; i < atEdge.size(); ++i) {
@@ -68,23 +154,26 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, FaceBoxTree* b
                 if (sizes[i] > sizes[best])
                     best = i;
             for (std::uint32_t i = 0; i < count; ++i) {
-                if (rootOf(i) != best && keep[around[begin + i] / 3]) {
-                    keep[around[begin + i] / 3] = false;
-                    any = true;
+                if (rootOf(i) != best && keep[faceAt[i] / 3]) {
+                    keep[faceAt[i] / 3] = false;
+                    dropped.push_back(faceAt[i] / 3);
                 }
             }
         }
-        if (!any)
-            return removed;
-        removed += keepMarked(faces, keep);
-        if (boxes != nullptr)
-            boxes->keepOnly(keep);
+        removed += dropped.size();
     }
+    if (removed == 0)
+        return 0;
+    keepMarked(faces, keep);
+    table.keepOnly(keep);
+    if (boxes != nullptr)
+        boxes->keepOnly(keep);
+    return removed;
 }
 
-std::uint64_t removeShreds(Faces& faces, std::size_t pointCount)
+std::uint64_t removeShreds(Faces& faces, EdgeTable& table)
 {
-    const EdgeTable table(faces, pointCount);
+    assert(table.faceCount() == faces.size());
     std::vector<std::uint32_t> part(faces.size());
     for (std::uint32_t f = 0; f < faces.size(); ++f)
         part[f] = f;
@@ -109,11 +198,14 @@ std::uint64_t removeShreds(Faces& faces, std::size_t pointCount)
         keep[f] = 100 * size[rootOf(f)] >= largest;
         any = any || !keep[f];
     }
-    return any ? keepMarked(faces, keep) : 0;
+    if (!any)
+        return 0;
+    table.keepOnly(keep);
+    return keepMarked(faces, keep);
 }
 
 std::uint64_t removeFacesAt(Faces& faces, const std::vector<std::uint32_t>& points, std::size_t pointCount,
-                            FaceBoxTree* boxes)
+                            FaceBoxTree* boxes, EdgeTable* table)
 {
     std::vector<bool> marked(pointCount, false);
     for (std::uint32_t p : points)
@@ -124,5 +216,7 @@ std::uint64_t removeFacesAt(Faces& faces, const std::vector<std::uint32_t>& poin
     const std::uint64_t removed = keepMarked(faces, keep);
     if (boxes != nullptr)
         boxes->keepOnly(keep);
+    if (table != nullptr)
+        table->keepOnly(keep);
     return removed;
 }

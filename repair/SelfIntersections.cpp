@@ -1,5 +1,6 @@
 #include "repair/SelfIntersections.h"
 
+#include "repair/EdgeTable.h"
 #include "repair/FaceBoxTree.h"
 #include "repair/FaceEdits.h"
 #include "repair/SurfaceMath.h"
@@ -26,7 +27,7 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std
     return pairs;
 }
 
-std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
+std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes, EdgeTable* table)
 {
     const auto pairs = intersectingPairs(surface.positions, faces, boxes);
     if (pairs.empty())
@@ -46,5 +47,7 @@ std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxT
     }
     const std::uint64_t removed = keepMarked(faces, keep);
     boxes.keepOnly(keep);
+    if (table != nullptr)
+        table->keepOnly(keep);
     return removed;
 }

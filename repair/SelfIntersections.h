@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+class EdgeTable;
 class FaceBoxTree;
 
 // Every pair of faces (lower index first) that meet beyond the corners and
@@ -20,5 +21,5 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std
 // that meets more others goes, and on a tie the one that fits the point
 // normals worse, so a fold's stray layer goes before the sheet it crosses.
 // Returns how many faces went; the rest keep their order.
-// The box tree follows the faces that go.
-std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes);
+// The box tree, and a table given, follow the faces that go.
+std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes, EdgeTable* table = nullptr);

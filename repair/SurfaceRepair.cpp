@@ -58,8 +58,8 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     Faces& faces = surface.faces;
     const std::size_t pointCount = surface.positions.size();
 
-    // Each step reads the edges as the step before left them; the table is
-    // built again only when a step changed the faces.
+    // One edge table serves every step: each step that drops, turns or adds
+    // faces brings it up to date in place, or the next step does.
     EdgeTable table(faces, pointCount);
     // The outlines the samples left, told apart from those the repair opens.
     std::unordered_set<std::uint64_t> openAsMade;
@@ -69,19 +69,15 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     counts.removedDuplicates = removeDuplicates(faces, table);
     // whether the faces are still those the outlines above were read from
     bool asMade = counts.removedDuplicates == 0;
-    if (!asMade)
-        table = EdgeTable(faces, pointCount);
     steps.advance(1);
     // A surface whose every edge has at most two faces, run opposite ways,
     // needs no faces taken away for its edges' sake.
     if (!windsOneWay(table)) {
         asMade = false;
         counts.removedFoldOvers = removeFoldOvers(surface, faces, table);
-        if (counts.removedFoldOvers > 0)
-            table = EdgeTable(faces, pointCount);
         counts.removedFoldOvers += growManifold(surface, faces, table, counts.flippedFaces);
-        counts.removedPieces += removePinches(faces, pointCount);
-        counts.removedPieces += removeShreds(faces, pointCount);
+        counts.removedPieces += removePinches(faces, pointCount, table);
+        counts.removedPieces += removeShreds(faces, table);
     }
     steps.advance(1);
 
@@ -90,10 +86,10 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     FaceBoxTree boxes(surface.positions, faces);
 
     // Faces that cross each other but share no edge pass every edge test.
-    counts.removedIntersecting = removeIntersections(surface, faces, boxes);
+    counts.removedIntersecting = removeIntersections(surface, faces, boxes, &table);
     if (counts.removedIntersecting > 0) {
         asMade = false;
-        counts.removedPieces += removePinches(faces, pointCount, &boxes);
+        counts.removedPieces += removePinches(faces, pointCount, table, &boxes);
     }
     steps.advance(1);
 
@@ -106,20 +102,22 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     const bool closed = asMade && openAsMade.empty();
     for (int round = 0; !closed; ++round) {
         if (maxHoleEdges > 0) {
-            const RefillCounts refilled = refillHoles(surface, faces, boxes);
+            table.update(faces);
+            const RefillCounts refilled = refillHoles(surface, faces, boxes, table);
             counts.facesAdded += refilled.facesAdded;
             counts.refilledPoints += refilled.pointsUsed;
         }
-        const HoleCounts holes = fillHoles(surface.positions, faces, boxes, maxHoleEdges, round == kWideningRounds,
-                                           maxHoleEdges > 0 ? &openAsMade : nullptr);
+        table.update(faces);
+        const HoleCounts holes = fillHoles(surface.positions, faces, boxes, table, maxHoleEdges,
+                                           round == kWideningRounds, maxHoleEdges > 0 ? &openAsMade : nullptr);
         counts.removedPieces += holes.removedFlaps;
         counts.filledHoles += holes.filled;
         counts.facesAdded += holes.facesAdded;
         counts.holesLeftOpen = holes.leftOpen;
         if (holes.leftOpen == 0 || round == kWideningRounds)
             break;
-        counts.removedPieces +=
-            removeFacesAt(faces, ringsAround(faces, holes.openCorners, pointCount, round / 2), pointCount, &boxes);
+        counts.removedPieces += removeFacesAt(faces, ringsAround(faces, holes.openCorners, pointCount, round / 2),
+                                              pointCount, &boxes, &table);
     }
     steps.advance(1);
 
@@ -128,8 +126,12 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     const bool changed = counts.removedDuplicates + counts.removedFoldOvers + counts.removedPieces +
                              counts.flippedFaces + counts.removedIntersecting + counts.facesAdded >
                          0;
-    if (changed)
-        counts.turnedEdges = flipSlivers(surface, faces, boxes, kFlipPasses);
+    if (changed) {
+        table.update(faces);
+        // the hole steps widened the tree's boxes for every face they added
+        boxes.tighten();
+        counts.turnedEdges = flipSlivers(surface, faces, boxes, table, kFlipPasses);
+    }
     steps.advance(1);
     return counts;
 }
