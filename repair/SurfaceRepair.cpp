@@ -8,6 +8,7 @@
 #include "repair/FaceEdits.h"
 #include "repair/FoldRemoval.h"
 #include "repair/HoleFilling.h"
+#include "repair/HolePatch.h"
 #include "repair/HoleRefill.h"
 #include "repair/ManifoldGrowth.h"
 #include "repair/PieceRemoval.h"
@@ -116,6 +117,15 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         counts.filledHoles += holes.filled;
         counts.facesAdded += holes.facesAdded;
         counts.holesLeftOpen = holes.leftOpen;
+        if (holes.leftOpen > 0 && round == kWideningRounds) {
+            // what no closing could mend is rebuilt with the faces around it
+            const PatchCounts patched = patchHoles(surface, faces, boxes, holes.openOutlines);
+            counts.holesLeftOpen -= patched.patched;
+            counts.filledHoles += patched.patched;
+            counts.removedPieces += patched.facesRemoved;
+            counts.facesAdded += patched.facesAdded;
+            counts.refilledPoints += patched.pointsUsed;
+        }
         if (holes.leftOpen == 0 || round == kWideningRounds)
             break;
         counts.removedPieces +=
