@@ -28,6 +28,14 @@ constexpr double kLeastFacing = 0.5;
 // hole; the plane would not show it.
 constexpr std::size_t kMostPoints = 1500;
 
+// A piece of faces no bigger than this, joined to nothing around it, that
+// lies across a patch is taken into it: the closings sometimes leave such
+// a closed scrap on top of the sheet in a hole.
+constexpr std::size_t kMostScrapFaces = 64;
+
+// Scraps taken into one region before it is given up.
+constexpr int kMostScraps = 4;
+
 struct Point2 {
     double x = 0.0;
     double y = 0.0;
@@ -183,7 +191,11 @@ public:
 
 private:
     // Whether the region's faces could be replaced, and if so replaces them.
+    // When a new face would meet a face outside, that face is blocker_.
     bool rebuild(const std::vector<std::uint32_t>& region);
+    // Adds to the region the small piece the face belongs to, when that
+    // piece shares no point with the region; false when it cannot.
+    bool takeScrap(std::uint32_t face, std::vector<std::uint32_t>& region, std::uint32_t regionMark);
     template <class Visit>
     void forLiveFacesAt(std::uint32_t point, Visit&& visit) const;
     bool hasLiveFace(std::uint32_t point) const;
@@ -201,6 +213,7 @@ private:
     std::vector<std::uint32_t> regionPointMark_;
     std::vector<std::uint32_t> faceMark_;
     std::uint32_t mark_ = 0;
+    std::uint32_t blocker_ = kNoFace;
     PatchCounts counts_;
 };
 
@@ -271,14 +284,50 @@ bool Patcher::patch(const std::vector<std::uint32_t>& outline)
                     }
             });
         ring.swap(next);
-        if (rebuild(region))
-            return true;
+        for (int scraps = 0;; ++scraps) {
+            if (rebuild(region))
+                return true;
+            if (blocker_ == kNoFace || scraps == kMostScraps || !takeScrap(blocker_, region, regionMark))
+                break;
+        }
     }
     return false;
 }
 
+bool Patcher::takeScrap(std::uint32_t face, std::vector<std::uint32_t>& region, std::uint32_t regionMark)
+{
+    ++mark_;
+    const std::uint32_t scrapMark = mark_;
+    std::vector<std::uint32_t> scrap{face}, stack{face};
+    faceMark_[face] = scrapMark;
+    bool joined = false;
+    while (!stack.empty() && !joined && scrap.size() <= kMostScrapFaces) {
+        const std::uint32_t f = stack.back();
+        stack.pop_back();
+        for (std::uint32_t corner : faces_[f]) {
+            joined = joined || regionPointMark_[corner] == regionMark;
+            forLiveFacesAt(corner, [&](std::uint32_t g) {
+                if (faceMark_[g] == regionMark) {
+                    joined = true;
+                } else if (faceMark_[g] != scrapMark) {
+                    faceMark_[g] = scrapMark;
+                    scrap.push_back(g);
+                    stack.push_back(g);
+                }
+            });
+        }
+    }
+    const bool taken = !joined && stack.empty() && scrap.size() <= kMostScrapFaces;
+    for (std::uint32_t f : scrap)
+        faceMark_[f] = taken ? regionMark : 0;
+    if (taken)
+        region.insert(region.end(), scrap.begin(), scrap.end());
+    return taken;
+}
+
 bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
 {
+    blocker_ = kNoFace;
     const std::uint32_t inRegion = faceMark_[region.front()];
     // The rim: the region's half-edges whose other side is a face outside it.
     std::unordered_map<std::uint32_t, std::uint32_t> rimNext;
@@ -459,8 +508,10 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
         near.clear();
         boxes_.query(box, near);
         for (std::uint32_t g : near)
-            if (!dead_[g] && faceMark_[g] != inRegion && facesIntersect(positions_, made[i], faces_[g]))
+            if (!dead_[g] && faceMark_[g] != inRegion && facesIntersect(positions_, made[i], faces_[g])) {
+                blocker_ = g;
                 return false;
+            }
         // the plane keeps them apart, up to rounding
         for (std::size_t j = i + 1; j < made.size(); ++j)
             if (box.meets(boxOf(positions_, made[j])) && facesIntersect(positions_, made[i], made[j]))
