@@ -12,6 +12,7 @@
 #include "repair/HoleRefill.h"
 #include "repair/ManifoldGrowth.h"
 #include "repair/PieceRemoval.h"
+#include "repair/PointInsertion.h"
 #include "repair/SelfIntersections.h"
 
 #include <unordered_set>
@@ -130,6 +131,13 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
             break;
         counts.removedPieces +=
             removeFacesAt(faces, ringsAround(faces, holes.openCorners, pointCount, round / 2), pointCount, &boxes);
+    }
+    if (!closed) {
+        // points the sheet passed by, as on a noisy scan, go into the face
+        // they lie over
+        const std::uint64_t inserted = insertLeftOutPoints(surface, faces, boxes);
+        counts.refilledPoints += inserted;
+        counts.facesAdded += 2 * inserted;
     }
     steps.advance(1);
 
