@@ -72,15 +72,37 @@ bool insidePolygon(const std::vector<Point2>& polygon, const Point2& p)
     return inside;
 }
 
+// Whether the polygon runs counter-clockwise and no two of its sides meet
+// but neighbours at their shared corner.
+bool simpleCounterClockwise(const std::vector<Point2>& polygon)
+{
+    const std::size_t m = polygon.size();
+    double area = 0.0;
+    for (std::size_t i = 0; i < m; ++i) {
+        const Point2& a = polygon[i];
+        const Point2& b = polygon[(i + 1) % m];
+        area += a.x * b.y - a.y * b.x;
+    }
+    if (!(area > 0.0))
+        return false;
+    for (std::size_t i = 0; i < m; ++i)
+        for (std::size_t j = i + 2; j < m; ++j)
+            if ((j + 1) % m != i && segmentsMeet(polygon[i], polygon[(i + 1) % m], polygon[j], polygon[(j + 1) % m]))
+                return false;
+    return true;
+}
+
 using Triangle = std::array<std::uint32_t, 3>;
 
 // The constrained Delaunay triangulation of a simple polygon, its corners
 // counter-clockwise as the first `rim` points, and the points strictly
 // inside it: a front that starts as the rim and advances edge by edge,
 // each edge taking the point it sees whose circle on the edge's inner
-// side the growing circle meets first. Empty when the front gets stuck,
-// as rounding on a nearly straight rim can make it.
-std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32_t rim)
+// side the growing circle meets first, and no new edge is among the taken
+// ones (first * points + second, both ways). Empty when the front gets
+// stuck, as rounding on a nearly straight rim can make it.
+std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32_t rim,
+                                  const std::unordered_set<std::uint64_t>& taken)
 {
     const auto n = static_cast<std::uint32_t>(points.size());
     const auto key = [n](std::uint32_t a, std::uint32_t b) { return std::uint64_t{a} * n + b; };
@@ -143,6 +165,9 @@ std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32
         std::uint32_t chosen = n;
         for (const auto& [offset, p] : candidates) {
             if (!seen(a, p) || !seen(b, p))
+                continue;
+            if ((taken.count(key(a, p)) != 0 && front.count(key(p, a)) == 0) ||
+                (taken.count(key(p, b)) != 0 && front.count(key(b, p)) == 0))
                 continue;
             bool empty = true;
             for (std::uint32_t q = 0; q < n && empty; ++q)
@@ -400,65 +425,65 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
         const double l = length(v);
         return l > 0.0 && std::isfinite(l) ? v * (1.0 / l) : CGVector{};
     };
-    CGVector up{};
-    for (std::uint32_t p : points)
-        up = up + (normals ? unit(surface_.normals[p]) : CGVector{});
-    if (!(length(up) > 0.0))
-        for (std::uint32_t f : region)
-            up = up + faceCross(positions_, faces_[f]);
-    up = unit(up);
-    if (!(length(up) > 0.0))
-        return false;
-    const auto facesUp = [&](std::uint32_t p) {
-        if (!normals)
-            return true;
-        const CGVector n = unit(surface_.normals[p]);
-        return !(length(n) > 0.0) || dot(n, up) >= kLeastFacing;
-    };
-    for (std::uint32_t p : rim)
-        if (!facesUp(p))
-            return false;
-    const CGVector across = std::fabs(up.x) <= std::fabs(up.y) && std::fabs(up.x) <= std::fabs(up.z) ? CGVector{1, 0, 0}
-                            : std::fabs(up.y) <= std::fabs(up.z)                                     ? CGVector{0, 1, 0}
-                                                                 : CGVector{0, 0, 1};
-    const CGVector u = unit(cross(up, across));
-    const CGVector v = cross(up, u);
     CGVector sum{};
     for (std::uint32_t p : rim)
         sum = sum + (positions_[p] - CGVertex{});
     const CGVertex origin = CGVertex{} + sum * (1.0 / static_cast<double>(rim.size()));
-    const auto flat = [&](std::uint32_t p) {
+    double radius = 0.0;
+    for (std::uint32_t p : rim)
+        radius = std::max(radius, length(positions_[p] - origin));
+    // The plane the points' normals agree on; failing that, the one the
+    // rim spans most area on, where the points need only not face away.
+    CGVector normalSum{}, rimArea{};
+    for (std::uint32_t p : points)
+        normalSum = normalSum + (normals ? unit(surface_.normals[p]) : CGVector{});
+    for (std::size_t i = 0; i < rim.size(); ++i)
+        rimArea = rimArea + cross(positions_[rim[i]] - origin, positions_[rim[(i + 1) % rim.size()]] - origin);
+    CGVector up{}, u{}, v{};
+    double leastFacing = kLeastFacing;
+    std::vector<Point2> polygon;
+    const auto onPlane = [&](std::uint32_t p) {
         const CGVector d = positions_[p] - origin;
         return Point2{dot(d, u), dot(d, v)};
     };
-    std::vector<Point2> polygon;
-    double radius = 0.0, area = 0.0;
-    for (std::uint32_t p : rim) {
-        polygon.push_back(flat(p));
-        radius = std::max(radius, length(positions_[p] - origin));
+    const auto facesUp = [&](std::uint32_t p) {
+        if (!normals)
+            return true;
+        const CGVector n = unit(surface_.normals[p]);
+        return !(length(n) > 0.0) || dot(n, up) >= leastFacing;
+    };
+    bool flat = false;
+    for (int way = 0; way < 2 && !flat; ++way) {
+        up = unit(way == 0 ? normalSum : rimArea);
+        leastFacing = way == 0 ? kLeastFacing : 0.0;
+        flat = length(up) > 0.0;
+        for (std::uint32_t p : rim)
+            flat = flat && (way == 1 || facesUp(p));
+        if (!flat)
+            continue;
+        const CGVector across = std::fabs(up.x) <= std::fabs(up.y) && std::fabs(up.x) <= std::fabs(up.z)
+                                    ? CGVector{1, 0, 0}
+                                : std::fabs(up.y) <= std::fabs(up.z) ? CGVector{0, 1, 0}
+                                                                     : CGVector{0, 0, 1};
+        u = unit(cross(up, across));
+        v = cross(up, u);
+        polygon.clear();
+        for (std::uint32_t p : rim)
+            polygon.push_back(onPlane(p));
+        flat = simpleCounterClockwise(polygon);
     }
-    const std::size_t m = rim.size();
-    for (std::size_t i = 0; i < m; ++i) {
-        const Point2& a = polygon[i];
-        const Point2& b = polygon[(i + 1) % m];
-        area += a.x * b.y - a.y * b.x;
-    }
-    if (!(area > 0.0))
-        return false;
-    for (std::size_t i = 0; i < m; ++i)
-        for (std::size_t j = i + 2; j < m; ++j)
-            if ((j + 1) % m != i && segmentsMeet(polygon[i], polygon[(i + 1) % m], polygon[j], polygon[(j + 1) % m]))
-                return false;
 
     // The points inside: the region's own and any unused point there.
     std::vector<std::pair<Point2, std::uint32_t>> inner;
+    if (!flat)
+        return false;
     for (std::uint32_t p : points)
         if (pointMark_[p] != rimMark && facesUp(p))
-            inner.push_back({flat(p), p});
+            inner.push_back({onPlane(p), p});
     for (std::uint32_t p : unused_) {
         if (pointMark_[p] == rimMark || !(length(positions_[p] - origin) < radius) || !facesUp(p) || hasLiveFace(p))
             continue;
-        inner.push_back({flat(p), p});
+        inner.push_back({onPlane(p), p});
     }
     std::sort(inner.begin(), inner.end(), [](const auto& a, const auto& b) {
         return a.first.x < b.first.x ||
@@ -476,7 +501,27 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
         flatPoints.push_back(q);
         ids.push_back(inner[i].second);
     }
-    const std::vector<Triangle> triangles = triangulate(flatPoints, static_cast<std::uint32_t>(m));
+    const std::size_t m = rim.size();
+    // Two rim points an outside face joins already must not be joined
+    // inside too: that edge would take a third face.
+    std::unordered_map<std::uint32_t, std::uint32_t> rimPlace;
+    for (std::uint32_t i = 0; i < m; ++i)
+        rimPlace[rim[i]] = i;
+    std::unordered_set<std::uint64_t> joinedOutside;
+    const std::uint64_t count = flatPoints.size();
+    for (std::uint32_t i = 0; i < m; ++i)
+        forLiveFacesAt(rim[i], [&](std::uint32_t g) {
+            if (faceMark_[g] == inRegion)
+                return;
+            for (std::uint32_t corner : faces_[g]) {
+                const auto found = rimPlace.find(corner);
+                if (found != rimPlace.end() && found->second != i) {
+                    joinedOutside.insert(i * count + found->second);
+                    joinedOutside.insert(found->second * count + i);
+                }
+            }
+        });
+    const std::vector<Triangle> triangles = triangulate(flatPoints, static_cast<std::uint32_t>(m), joinedOutside);
     if (triangles.empty())
         return false;
 
