@@ -31,3 +31,10 @@ struct HoleCounts {
 // edges among them is closed too: the repair opened that hole, not the samples.
 HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, std::size_t maxHoleEdges,
                      bool foldsAllowed = false, const std::unordered_set<std::uint64_t>* openAsMade = nullptr);
+
+// Drops every closed piece (no open edge) of less than a hundredth of the
+// largest piece's faces: a closing over an island's outline in a hole caps
+// it from behind into such a scrap, apart from the sheet. Pieces with an
+// outline stay, being surface the samples gave. The box tree must know
+// the faces as they are, and follows them. Returns how many faces went.
+std::uint64_t removeClosedScraps(Faces& faces, std::size_t pointCount, FaceBoxTree& boxes);

@@ -82,7 +82,7 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, FaceBoxTree* b
     }
 }
 
-std::uint64_t removeShreds(Faces& faces, std::size_t pointCount, FaceBoxTree* boxes)
+std::uint64_t removeShreds(Faces& faces, std::size_t pointCount)
 {
     const EdgeTable table(faces, pointCount);
     std::vector<std::uint32_t> part(faces.size());
@@ -109,8 +109,6 @@ std::uint64_t removeShreds(Faces& faces, std::size_t pointCount, FaceBoxTree* bo
         keep[f] = 100 * size[rootOf(f)] >= largest;
         any = any || !keep[f];
     }
-    if (any && boxes != nullptr)
-        boxes->keepOnly(keep);
     return any ? keepMarked(faces, keep) : 0;
 }
 

@@ -19,7 +19,7 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, FaceBoxTree* b
 // Drops every component of less than a hundredth of the largest one's
 // faces: such a shred lies in a gap of a larger part, where the hole
 // filling would otherwise cover it over. Returns how many faces went.
-std::uint64_t removeShreds(Faces& faces, std::size_t pointCount, FaceBoxTree* boxes = nullptr);
+std::uint64_t removeShreds(Faces& faces, std::size_t pointCount);
 
 // Drops every face with a corner among the points; returns how many went.
 std::uint64_t removeFacesAt(Faces& faces, const std::vector<std::uint32_t>& points, std::size_t pointCount,

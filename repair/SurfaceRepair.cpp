@@ -133,9 +133,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
             removeFacesAt(faces, ringsAround(faces, holes.openCorners, pointCount, round / 2), pointCount, &boxes);
     }
     if (!closed) {
-        // a closing over an island's outline leaves a closed scrap apart
-        // from the sheet
-        counts.removedPieces += removeShreds(faces, pointCount, &boxes);
+        counts.removedPieces += removeClosedScraps(faces, pointCount, boxes);
         // points the sheet passed by, as on a noisy scan, go into the face
         // they lie over
         const std::uint64_t inserted = insertLeftOutPoints(surface, faces, boxes);
