@@ -362,7 +362,6 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
             ++counts.filled;
             counts.facesAdded += made;
         } else {
-            counts.openCorners.insert(counts.openCorners.end(), loops.points[i].begin(), loops.points[i].end());
             counts.openOutlines.push_back(loops.points[i]);
             ++counts.leftOpen;
         }

@@ -16,8 +16,7 @@ struct HoleCounts {
     std::uint64_t facesAdded = 0;
     // short enough to fill, but every closing tried needs a taken edge, folds back or meets a face
     std::uint64_t leftOpen = 0;
-    std::vector<std::uint32_t> openCorners;                // the points of the holes left open
-    std::vector<std::vector<std::uint32_t>> openOutlines;  // the same, one outline each
+    std::vector<std::vector<std::uint32_t>> openOutlines;  // the points of each hole left open
 };
 
 // Drops the flaps that hang into short holes, then closes every hole loop of at most maxHoleEdges edges with triangles

@@ -609,7 +609,11 @@ PatchCounts patchHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes,
     if (outlines.empty())
         return {};
     Patcher patcher(surface, faces, boxes);
+    std::vector<std::uint32_t> open;
     for (const std::vector<std::uint32_t>& outline : outlines)
-        patcher.patch(outline);
-    return patcher.finish();
+        if (!patcher.patch(outline))
+            open.insert(open.end(), outline.begin(), outline.end());
+    PatchCounts counts = patcher.finish();
+    counts.openCorners = std::move(open);
+    return counts;
 }

@@ -12,8 +12,9 @@ struct PatchCounts {
     std::uint64_t patched = 0;  // outlines closed
     std::uint64_t facesRemoved = 0;
     std::uint64_t facesAdded = 0;
-    std::uint64_t pointsUsed = 0;     // points no face had used before
-    std::uint64_t pointsDropped = 0;  // points whose faces went and that the new faces do not use
+    std::uint64_t pointsUsed = 0;            // points no face had used before
+    std::uint64_t pointsDropped = 0;         // points whose faces went and that the new faces do not use
+    std::vector<std::uint32_t> openCorners;  // the points of the outlines left open
 };
 
 // Closes outlines that every other closing left open (slits whose sides

@@ -118,19 +118,19 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         counts.filledHoles += holes.filled;
         counts.facesAdded += holes.facesAdded;
         counts.holesLeftOpen = holes.leftOpen;
-        if (holes.leftOpen > 0 && round == kWideningRounds) {
-            // what no closing could mend is rebuilt with the faces around it
-            const PatchCounts patched = patchHoles(surface, faces, boxes, holes.openOutlines);
-            counts.holesLeftOpen -= patched.patched;
-            counts.filledHoles += patched.patched;
-            counts.removedPieces += patched.facesRemoved;
-            counts.facesAdded += patched.facesAdded;
-            counts.refilledPoints += patched.pointsUsed;
-        }
-        if (holes.leftOpen == 0 || round == kWideningRounds)
+        if (holes.leftOpen == 0)
+            break;
+        // what no closing could mend is rebuilt with the faces around it
+        const PatchCounts patched = patchHoles(surface, faces, boxes, holes.openOutlines);
+        counts.holesLeftOpen -= patched.patched;
+        counts.filledHoles += patched.patched;
+        counts.removedPieces += patched.facesRemoved;
+        counts.facesAdded += patched.facesAdded;
+        counts.refilledPoints += patched.pointsUsed;
+        if (counts.holesLeftOpen == 0 || round == kWideningRounds)
             break;
         counts.removedPieces +=
-            removeFacesAt(faces, ringsAround(faces, holes.openCorners, pointCount, round / 2), pointCount, &boxes);
+            removeFacesAt(faces, ringsAround(faces, patched.openCorners, pointCount, round / 2), pointCount, &boxes);
     }
     if (!closed) {
         counts.removedPieces += removeClosedScraps(faces, pointCount, boxes);
