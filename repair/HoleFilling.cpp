@@ -391,6 +391,10 @@ std::uint64_t removeClosedScraps(Faces& faces, std::size_t pointCount, FaceBoxTr
     std::size_t largest = 0;
     for (std::uint32_t f = 0; f < faces.size(); ++f)
         largest = std::max(largest, ++size[rootOf(f)]);
+    // Without one sheet holding most faces, as on a scan far noisier than
+    // its spacing, a small closed piece is as much the surface as any.
+    if (10 * largest < 9 * faces.size())
+        return 0;
     for (std::size_t e = 0; e < table.edgeCount(); ++e)
         if (table.uses(e) == 1)
             open[rootOf(EdgeTable::faceOf(table.use(e, 0)))] = true;

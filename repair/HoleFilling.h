@@ -34,6 +34,7 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
 // Drops every closed piece (no open edge) of less than a hundredth of the
 // largest piece's faces: a closing over an island's outline in a hole caps
 // it from behind into such a scrap, apart from the sheet. Pieces with an
-// outline stay, being surface the samples gave. The box tree must know
+// outline stay, being surface the samples gave, and so does everything
+// when no piece holds nine tenths of the faces. The box tree must know
 // the faces as they are, and follows them. Returns how many faces went.
 std::uint64_t removeClosedScraps(Faces& faces, std::size_t pointCount, FaceBoxTree& boxes);
