@@ -1,6 +1,7 @@
 #include "repair/PointInsertion.h"
 
 #include "repair/FaceBoxTree.h"
+#include "repair/FaceEdits.h"
 #include "repair/SurfaceMath.h"
 #include "repair/TriangleIntersection.h"
 
@@ -44,6 +45,31 @@ std::uint64_t insertLeftOutPoints(const Surface& surface, Faces& faces, FaceBoxT
     const bool normals = surface.normals.size() == positions.size();
     std::uint64_t inserted = 0;
     std::vector<std::uint32_t> near, crossing;
+    // Puts the new faces in the old ones' places, the rest at the end, where
+    // they keep to the normals, are no slivers and meet no face but those.
+    const auto replace = [&](const std::vector<std::uint32_t>& olds, const std::vector<Face>& made) {
+        for (const Face& face : made)
+            if (smallestAngleCosine(positions, face) > kThinnest ||
+                (normals && faceAgreement(surface, face) < kLeastAgreement))
+                return false;
+        for (const Face& face : made) {
+            crossing.clear();
+            boxes.query(boxOf(positions, face), crossing);
+            for (const std::uint32_t g : crossing)
+                if (std::find(olds.begin(), olds.end(), g) == olds.end() && facesIntersect(positions, face, faces[g]))
+                    return false;
+        }
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            if (i < olds.size()) {
+                faces[olds[i]] = made[i];
+                boxes.refresh(olds[i]);
+            } else {
+                faces.push_back(made[i]);
+                boxes.refresh(static_cast<std::uint32_t>(faces.size() - 1));
+            }
+        }
+        return true;
+    };
     for (std::uint32_t p = 0; p < positions.size(); ++p) {
         if (used[p])
             continue;
@@ -60,6 +86,7 @@ std::uint64_t insertLeftOutPoints(const Surface& surface, Faces& faces, FaceBoxT
         std::sort(near.begin(), near.end());
         std::uint32_t best = static_cast<std::uint32_t>(faces.size());
         double bestHeight = 0.0;
+        std::array<double, 3> bestWeights{};
         for (const std::uint32_t f : near) {
             const Face& face = faces[f];
             const CGVertex& a = positions[face[0]];
@@ -83,39 +110,45 @@ std::uint64_t insertLeftOutPoints(const Surface& surface, Faces& faces, FaceBoxT
             if (best == faces.size() || height < bestHeight) {
                 best = f;
                 bestHeight = height;
+                bestWeights = {wa, wb, wc};
             }
         }
         if (best == faces.size())
             continue;
         const Face old = faces[best];
-        const std::array<Face, 3> made = {Face{old[0], old[1], p}, Face{old[1], old[2], p}, Face{old[2], old[0], p}};
-        bool fits = true;
-        for (const Face& face : made)
-            fits = fits && smallestAngleCosine(positions, face) <= kThinnest &&
-                   (!normals || faceAgreement(surface, face) >= kLeastAgreement);
-        if (!fits)
-            continue;
-        for (const Face& face : made) {
-            crossing.clear();
-            boxes.query(boxOf(positions, face), crossing);
-            for (const std::uint32_t g : crossing)
-                if (g != best && facesIntersect(positions, face, faces[g])) {
-                    fits = false;
-                    break;
-                }
-            if (!fits)
-                break;
+        bool done = replace({best}, {Face{old[0], old[1], p}, Face{old[1], old[2], p}, Face{old[2], old[0], p}});
+        if (!done) {
+            // Near a side the three faces hold a sliver: split that side
+            // and the face beyond it instead, two faces each.
+            const auto k = static_cast<std::size_t>(
+                (std::min_element(bestWeights.begin(), bestWeights.end()) - bestWeights.begin() + 1) % 3);
+            const std::uint32_t x = old[k], y = old[(k + 1) % 3], z = old[(k + 2) % 3];
+            std::uint32_t beyond = kNoFace;
+            int sharing = 0;
+            for (const std::uint32_t g : near) {
+                const Face& face = faces[g];
+                const bool hasX = face[0] == x || face[1] == x || face[2] == x;
+                const bool hasY = face[0] == y || face[1] == y || face[2] == y;
+                if (g == best || !hasX || !hasY)
+                    continue;
+                ++sharing;
+                for (int j = 0; j < 3; ++j)
+                    if (face[j] == y && face[(j + 1) % 3] == x)
+                        beyond = g;
+            }
+            if (sharing == 1 && beyond != kNoFace) {
+                const Face other = faces[beyond];
+                std::uint32_t w = other[0];
+                for (std::uint32_t corner : other)
+                    if (corner != x && corner != y)
+                        w = corner;
+                done = replace({best, beyond}, {Face{x, p, z}, Face{y, p, w}, Face{p, y, z}, Face{p, x, w}});
+            }
         }
-        if (!fits)
-            continue;
-        faces[best] = made[0];
-        boxes.refresh(best);
-        for (int k = 1; k < 3; ++k) {
-            faces.push_back(made[k]);
-            boxes.refresh(static_cast<std::uint32_t>(faces.size() - 1));
+        if (done) {
+            used[p] = true;
+            ++inserted;
         }
-        used[p] = true;
-        ++inserted;
     }
     return inserted;
 }

@@ -211,19 +211,24 @@ TEST(PatchHoles, RebuildsTheFacesAroundAHoleOverItsPoints)
 
 TEST(InsertLeftOutPoints, SplitsTheFaceAPointLiesOver)
 {
-    // A square of two faces and three unused points: one just above the
-    // first face, one far above it and one facing down. Only the first
-    // lies over a face the way its normal says.
+    // A square of two faces and four unused points: one just above the
+    // first face, one far above it, one facing down, and one just off the
+    // diagonal, where three faces would hold a sliver and the diagonal
+    // and the faces on both sides of it split instead.
     Surface s;
-    s.positions = {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}, {1.4, 0.5, 0.1}, {1.4, 0.5, 3}, {0.5, 1.4, 0.1}};
-    s.normals = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, -1}};
+    s.positions = {{0, 0, 0},       {2, 0, 0},     {2, 2, 0},       {0, 2, 0},
+                   {1.4, 0.5, 0.1}, {1.4, 0.5, 3}, {0.5, 1.4, 0.1}, {1.0, 0.98, 0.05}};
+    s.normals = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, -1}, {0, 0, 1}};
     s.faces = {{0, 1, 2}, {0, 2, 3}};
     FaceBoxTree boxes(s.positions, s.faces);
-    EXPECT_EQ(insertLeftOutPoints(s, s.faces, boxes), 1u);
-    EXPECT_EQ(s.faces, (Faces{{0, 1, 4}, {0, 2, 3}, {1, 2, 4}, {2, 0, 4}}));
+    EXPECT_EQ(insertLeftOutPoints(s, s.faces, boxes), 2u);
+    EXPECT_EQ(s.faces.size(), 6u);
     const SurfaceReport r = reportOn(s);
+    EXPECT_EQ(r.verticesUsed, 6u);
     EXPECT_EQ(r.boundaryLoops, 1u);
     EXPECT_EQ(r.inconsistentEdges, 0u);
+    EXPECT_EQ(r.nonManifoldEdges, 0u);
+    EXPECT_EQ(r.eulerCharacteristic, 1);
     EXPECT_TRUE(intersectingPairs(s.positions, s.faces).empty());
 }
 
