@@ -233,7 +233,7 @@ private:
     std::vector<std::uint32_t> facesAt_;
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> addedAt_;  // the faces patches made
     std::vector<bool> dead_;
-    std::vector<std::uint32_t> unused_;  // points no face used when the patching began
+    std::vector<std::uint32_t> unused_;  // points no face used when the patching began, by x
     std::vector<std::uint32_t> pointMark_;
     std::vector<std::uint32_t> regionPointMark_;
     std::vector<std::uint32_t> faceMark_;
@@ -260,6 +260,10 @@ Patcher::Patcher(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
     for (std::uint32_t p = 0; p < pointCount; ++p)
         if (firstAt_[p] == firstAt_[p + 1])
             unused_.push_back(p);
+    // by x, so a patch reads only the slab of them its rim spans
+    std::sort(unused_.begin(), unused_.end(), [this](std::uint32_t a, std::uint32_t b) {
+        return positions_[a].x < positions_[b].x || (positions_[a].x == positions_[b].x && a < b);
+    });
     dead_.assign(faces_.size(), false);
     pointMark_.assign(pointCount, 0);
     regionPointMark_.assign(pointCount, 0);
@@ -480,7 +484,10 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
     for (std::uint32_t p : points)
         if (pointMark_[p] != rimMark && facesUp(p))
             inner.push_back({onPlane(p), p});
-    for (std::uint32_t p : unused_) {
+    const auto slab = std::lower_bound(unused_.begin(), unused_.end(), origin.x - radius,
+                                       [this](std::uint32_t p, double x) { return positions_[p].x < x; });
+    for (auto it = slab; it != unused_.end() && positions_[*it].x <= origin.x + radius; ++it) {
+        const std::uint32_t p = *it;
         if (pointMark_[p] == rimMark || !(length(positions_[p] - origin) < radius) || !facesUp(p) || hasLiveFace(p))
             continue;
         inner.push_back({onPlane(p), p});
