@@ -588,9 +588,6 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
             pointMark_[corner] = usedMark;
         }
     }
-    for (std::uint32_t p : points)
-        if (pointMark_[p] != usedMark)
-            ++counts_.pointsDropped;
     counts_.facesAdded += made.size();
     ++counts_.patched;
     return true;

@@ -13,7 +13,6 @@ struct PatchCounts {
     std::uint64_t facesRemoved = 0;
     std::uint64_t facesAdded = 0;
     std::uint64_t pointsUsed = 0;            // points no face had used before
-    std::uint64_t pointsDropped = 0;         // points whose faces went and that the new faces do not use
     std::vector<std::uint32_t> openCorners;  // the points of the outlines left open
 };
 
