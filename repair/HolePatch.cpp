@@ -292,6 +292,23 @@ bool Patcher::hasLiveFace(std::uint32_t point) const
 
 bool Patcher::patch(const std::vector<std::uint32_t>& outline)
 {
+    // A patch around a hole nearby may have rebuilt this one too.
+    std::size_t stillOpen = 0;
+    for (std::size_t k = 0; k < outline.size(); ++k) {
+        const std::uint32_t x = outline[k], y = outline[(k + 1) % outline.size()];
+        int sharing = 0;
+        forLiveFacesAt(x, [&](std::uint32_t f) {
+            for (std::uint32_t corner : faces_[f])
+                sharing += corner == y;
+        });
+        stillOpen += sharing == 1;
+    }
+    if (stillOpen == 0) {
+        ++counts_.patched;
+        return true;
+    }
+    if (stillOpen < outline.size())
+        return false;
     std::vector<std::uint32_t> ring = outline;
     std::vector<std::uint32_t> region, next;
     ++mark_;
