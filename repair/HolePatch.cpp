@@ -262,7 +262,7 @@ Patcher::Patcher(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
             unused_.push_back(p);
     // by x, so a patch reads only the slab of them its rim spans
     std::sort(unused_.begin(), unused_.end(), [this](std::uint32_t a, std::uint32_t b) {
-        return positions_[a].x < positions_[b].x || (positions_[a].x == positions_[b].x && a < b);
+        return std::make_pair(positions_[a].x, a) < std::make_pair(positions_[b].x, b);
     });
     dead_.assign(faces_.size(), false);
     pointMark_.assign(pointCount, 0);
