@@ -102,7 +102,8 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     // Holes first grow inward over the points inside them; what then
     // remains of an outline is closed over its own points. A short hole
     // that still cannot close is twisted against the faces around it:
-    // those go, and the larger hole is grown and closed again.
+    // those are rebuilt flat with it, or, where no rebuild fits, they go
+    // and the larger hole is grown and closed again.
     // A surface closed as made and left as it was has no outline to fill:
     // every hole step would only build its edge table to find none.
     const bool closed = asMade && openAsMade.empty();
@@ -133,6 +134,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
             removeFacesAt(faces, ringsAround(faces, patched.openCorners, pointCount, round / 2), pointCount, &boxes);
     }
     if (!closed) {
+        // caps the closings put on islands, apart from the sheet
         counts.removedPieces += removeClosedScraps(faces, pointCount, boxes);
         // points the sheet passed by, as on a noisy scan, go into the face
         // they lie over
