@@ -370,9 +370,51 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
             ++counts.filled;
             counts.facesAdded += made;
         } else {
-            counts.openCorners.insert(counts.openCorners.end(), loops.points[i].begin(), loops.points[i].end());
+            counts.openOutlines.push_back(loops.points[i]);
             ++counts.leftOpen;
         }
     }
     return counts;
+}
+
+std::uint64_t removeClosedScraps(Faces& faces, std::size_t pointCount, FaceBoxTree& boxes)
+{
+    const EdgeTable table(faces, pointCount);
+    std::vector<std::uint32_t> part(faces.size());
+    for (std::uint32_t f = 0; f < faces.size(); ++f)
+        part[f] = f;
+    const auto rootOf = [&part](std::uint32_t i) {
+        while (part[i] != i)
+            i = part[i] = part[part[i]];
+        return i;
+    };
+    for (std::size_t e = 0; e < table.edgeCount(); ++e)
+        for (std::uint32_t i = 1; i < table.uses(e); ++i) {
+            const std::uint32_t a = rootOf(EdgeTable::faceOf(table.use(e, 0)));
+            const std::uint32_t b = rootOf(EdgeTable::faceOf(table.use(e, i)));
+            part[std::max(a, b)] = std::min(a, b);
+        }
+    std::vector<std::size_t> size(faces.size(), 0);
+    std::vector<bool> open(faces.size(), false);
+    std::size_t largest = 0;
+    for (std::uint32_t f = 0; f < faces.size(); ++f)
+        largest = std::max(largest, ++size[rootOf(f)]);
+    // Without one sheet holding most faces, as on a scan far noisier than
+    // its spacing, a small closed piece is as much the surface as any.
+    if (10 * largest < 9 * faces.size())
+        return 0;
+    for (std::size_t e = 0; e < table.edgeCount(); ++e)
+        if (table.uses(e) == 1)
+            open[rootOf(EdgeTable::faceOf(table.use(e, 0)))] = true;
+    std::vector<bool> keep(faces.size());
+    bool any = false;
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        const std::uint32_t root = rootOf(f);
+        keep[f] = open[root] || 100 * size[root] >= largest;
+        any = any || !keep[f];
+    }
+    if (!any)
+        return 0;
+    boxes.keepOnly(keep);
+    return keepMarked(faces, keep);
 }

@@ -17,7 +17,7 @@ struct HoleCounts {
     std::uint64_t facesAdded = 0;
     // short enough to fill, but every closing tried needs a taken edge, folds back or meets a face
     std::uint64_t leftOpen = 0;
-    std::vector<std::uint32_t> openCorners;  // the points of the holes left open
+    std::vector<std::vector<std::uint32_t>> openOutlines;  // the points of each hole left open
 };
 
 // Drops the flaps that hang into short holes, then closes every hole loop of at most maxHoleEdges edges with triangles
@@ -35,3 +35,11 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
 // the table follows the faces dropped, not the faces added.
 HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, EdgeTable& table,
                      std::size_t maxHoleEdges, bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade);
+
+// Drops every closed piece (no open edge) of less than a hundredth of the
+// largest piece's faces: a closing over an island's outline in a hole caps
+// it from behind into such a scrap, apart from the sheet. Pieces with an
+// outline stay, being surface the samples gave, and so does everything
+// when no piece holds nine tenths of the faces. The box tree must know
+// the faces as they are, and follows them. Returns how many faces went.
+std::uint64_t removeClosedScraps(Faces& faces, std::size_t pointCount, FaceBoxTree& boxes);

@@ -8,9 +8,11 @@
 #include "repair/FaceEdits.h"
 #include "repair/FoldRemoval.h"
 #include "repair/HoleFilling.h"
+#include "repair/HolePatch.h"
 #include "repair/HoleRefill.h"
 #include "repair/ManifoldGrowth.h"
 #include "repair/PieceRemoval.h"
+#include "repair/PointInsertion.h"
 #include "repair/SelfIntersections.h"
 
 #include <unordered_set>
@@ -96,7 +98,8 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     // Holes first grow inward over the points inside them; what then
     // remains of an outline is closed over its own points. A short hole
     // that still cannot close is twisted against the faces around it:
-    // those go, and the larger hole is grown and closed again.
+    // those are rebuilt flat with it, or, where no rebuild fits, they go
+    // and the larger hole is grown and closed again.
     // A surface closed as made and left as it was has no outline to fill:
     // every hole step would only build its edge table to find none.
     const bool closed = asMade && openAsMade.empty();
@@ -114,10 +117,34 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         counts.filledHoles += holes.filled;
         counts.facesAdded += holes.facesAdded;
         counts.holesLeftOpen = holes.leftOpen;
-        if (holes.leftOpen == 0 || round == kWideningRounds)
+        if (holes.leftOpen == 0)
             break;
-        counts.removedPieces += removeFacesAt(faces, ringsAround(faces, holes.openCorners, pointCount, round / 2),
+        // what no closing could mend is rebuilt with the faces around it
+        const PatchCounts patched = patchHoles(surface, faces, boxes, holes.openOutlines);
+        counts.holesLeftOpen -= patched.patched;
+        counts.filledHoles += patched.patched;
+        counts.removedPieces += patched.facesRemoved;
+        counts.facesAdded += patched.facesAdded;
+        counts.refilledPoints += patched.pointsUsed;
+        // the patch drops and rebuilds faces where the table cannot follow
+        if (patched.facesRemoved + patched.facesAdded > 0)
+            table = EdgeTable(faces, pointCount);
+        if (counts.holesLeftOpen == 0 || round == kWideningRounds)
+            break;
+        counts.removedPieces += removeFacesAt(faces, ringsAround(faces, patched.openCorners, pointCount, round / 2),
                                               pointCount, &boxes, &table);
+    }
+    bool tableFollows = true;
+    if (!closed) {
+        // caps the closings put on islands, apart from the sheet
+        const std::uint64_t scraps = removeClosedScraps(faces, pointCount, boxes);
+        counts.removedPieces += scraps;
+        // points the sheet passed by, as on a noisy scan, go into the face
+        // they lie over
+        const std::uint64_t inserted = insertLeftOutPoints(surface, faces, boxes);
+        counts.refilledPoints += inserted;
+        counts.facesAdded += 2 * inserted;
+        tableFollows = scraps + inserted == 0;
     }
     steps.advance(1);
 
@@ -127,7 +154,10 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
                              counts.flippedFaces + counts.removedIntersecting + counts.facesAdded >
                          0;
     if (changed) {
-        table.update(faces);
+        if (tableFollows)
+            table.update(faces);
+        else
+            table = EdgeTable(faces, pointCount);
         // the hole steps widened the tree's boxes for every face they added
         boxes.tighten();
         counts.turnedEdges = flipSlivers(surface, faces, boxes, table, kFlipPasses);
