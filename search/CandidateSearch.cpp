@@ -100,6 +100,25 @@ CGVector gapsFrom(const CGVertex& centre, const LeafBuckets::Box& box)
     return {gap[0], gap[1], gap[2]};
 }
 
+// Whether a point of the box can pass the side test: its value at the
+// corner farthest along n, where it is largest, bounds every point's.
+bool mayLieAhead(const LeafBuckets::Box& box, const ReconNode* a, const ReconNode* b, const CGVector& n)
+{
+    const CGVertex corner = {n.x >= 0.0 ? box.high[0] : box.low[0], n.y >= 0.0 ? box.high[1] : box.low[1],
+                             n.z >= 0.0 ? box.high[2] : box.low[2]};
+    const CGVector toA = corner - a->position;
+    const CGVector toB = corner - b->position;
+    const CGVector m = {(toA.x + toB.x) * 0.5, (toA.y + toB.y) * 0.5, (toA.z + toB.z) * 0.5};
+    return !(dot(n, m) < 0.0);  // a NaN bound skips nothing
+}
+
+// The least score a point of the box can have, taken at the corners
+// nearest each end of the edge.
+double lowestBound(const LeafBuckets::Box& box, const ReconNode* a, const ReconNode* b)
+{
+    return (squaredLength(gapsFrom(a->position, box)) + squaredLength(gapsFrom(b->position, box))) * 0.5;
+}
+
 // The lowest score the scan can give a point of the box that it might
 // take, or infinity when it takes none: all lie outside the sphere or
 // behind the edge. By monotone rounding, each of the scan's sums for a
@@ -113,15 +132,9 @@ double lowestScore(const LeafBuckets::Box& box, const SphereSearch& sphere, cons
     constexpr double kNone = std::numeric_limits<double>::infinity();
     if (sphere.radius * sphere.radius < squaredLength(gapsFrom(sphere.centre, box)))
         return kNone;
-    // The corner farthest along n, where the side test gives its largest value.
-    const CGVertex corner = {n.x >= 0.0 ? box.high[0] : box.low[0], n.y >= 0.0 ? box.high[1] : box.low[1],
-                             n.z >= 0.0 ? box.high[2] : box.low[2]};
-    const CGVector toA = corner - a->position;
-    const CGVector toB = corner - b->position;
-    const CGVector m = {(toA.x + toB.x) * 0.5, (toA.y + toB.y) * 0.5, (toA.z + toB.z) * 0.5};
-    if (dot(n, m) < 0.0)
+    if (!mayLieAhead(box, a, b, n))
         return kNone;
-    return (squaredLength(gapsFrom(a->position, box)) + squaredLength(gapsFrom(b->position, box))) * 0.5;
+    return lowestBound(box, a, b);
 }
 
 bool finite(const LeafBuckets::Box& box)
@@ -154,17 +167,7 @@ ReconNode* pickNearest(const LeafBuckets& buckets, const ReconNode* a, const Rec
             continue;
         const LeafBuckets::Box& box = buckets.nodeBox(heap);
         if (everyBoxFinite || finite(box)) {
-            // The side test at the corner farthest along n bounds every point's.
-            const CGVertex corner = {n.x >= 0.0 ? box.high[0] : box.low[0], n.y >= 0.0 ? box.high[1] : box.low[1],
-                                     n.z >= 0.0 ? box.high[2] : box.low[2]};
-            const CGVector toA = corner - a->position;
-            const CGVector toB = corner - b->position;
-            const CGVector m = {(toA.x + toB.x) * 0.5, (toA.y + toB.y) * 0.5, (toA.z + toB.z) * 0.5};
-            if (dot(n, m) < 0.0)
-                continue;
-            const double lowest =
-                (squaredLength(gapsFrom(a->position, box)) + squaredLength(gapsFrom(b->position, box))) * 0.5;
-            if (lowest > scan.bestValue())
+            if (!mayLieAhead(box, a, b, n) || lowestBound(box, a, b) > scan.bestValue())
                 continue;
         }
         if (!buckets.isBucket(heap)) {
