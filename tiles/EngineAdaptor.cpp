@@ -69,8 +69,8 @@ public:
     {
         // A face laid here has mendable corners only, so only the open
         // sides between mendable points, and the faces on them, matter.
-        // A node without an open side is skipped unread: its edges lie
-        // all over memory, and the two tiles' walks would share the bus.
+        // A node without an open side is skipped by its count: reading
+        // its edges would touch every one of its neighbours.
         std::vector<bool> rim(engine.nodes.size());
         for (const ReconNode* node : engine.nodes) {
             if (node->openEdgeCount == 0 || !mendable[node->index])
