@@ -69,18 +69,24 @@ public:
     {
         // A face laid here has mendable corners only, so only the open
         // sides between mendable points, and the faces on them, matter.
+        // A node without an open side is skipped by its count: reading
+        // its edges would touch every one of its neighbours.
         std::vector<bool> rim(engine.nodes.size());
         for (const ReconNode* node : engine.nodes) {
-            if (!mendable[node->index])
+            if (node->openEdgeCount == 0 || !mendable[node->index])
                 continue;
             for (const Edge* edge : node->edges) {
                 if (edge->triangleCount == 1 && mendable[edge->to->index]) {
                     rim[node->index] = true;
                     if (node->index < edge->to->index)
-                        runs_.emplace(sideKey(node->index, edge->to->index), false);
+                        firstSides_.push_back(sideKey(node->index, edge->to->index));
                 }
             }
         }
+        std::sort(firstSides_.begin(), firstSides_.end());
+        runs_.reserve(firstSides_.size());
+        for (const std::uint64_t side : firstSides_)
+            runs_.emplace(side, false);
         for (const Triangle& t : engine.triangles) {
             if (static_cast<int>(rim[t.source[0]]) + rim[t.source[1]] + rim[t.source[2]] < 2)
                 continue;
@@ -95,28 +101,26 @@ public:
     }
 
     // One round over the open sides between mendable points with an end
-    // among points (places, ascending; all points when empty). Returns the
-    // corners of the faces it laid, ascending: only sides there can take a
-    // face in the next round that could not in this one.
+    // among points (places, ascending; the first round takes every one).
+    // Returns the corners of the faces it laid, ascending: only sides there
+    // can take a face in the next round that could not in this one.
     std::vector<std::uint32_t> round(const std::vector<std::uint32_t>& points)
     {
         std::vector<std::uint64_t> sides;
-        const auto visit = [&](const ReconNode* node) {
-            if (!mendable_[node->index])
-                return;
-            for (const Edge* edge : node->edges)
-                if (edge->triangleCount == 1 && mendable_[edge->to->index])
-                    sides.push_back(sideKey(node->index, edge->to->index));
-        };
         if (points.empty()) {
-            for (const ReconNode* node : engine_.nodes)
-                visit(node);
+            sides.swap(firstSides_);
         } else {
-            for (std::uint32_t place : points)
-                visit(engine_.nodes[place]);
+            for (std::uint32_t place : points) {
+                const ReconNode* node = engine_.nodes[place];
+                if (!mendable_[node->index])
+                    continue;
+                for (const Edge* edge : node->edges)
+                    if (edge->triangleCount == 1 && mendable_[edge->to->index])
+                        sides.push_back(sideKey(node->index, edge->to->index));
+            }
+            std::sort(sides.begin(), sides.end());
+            sides.erase(std::unique(sides.begin(), sides.end()), sides.end());
         }
-        std::sort(sides.begin(), sides.end());
-        sides.erase(std::unique(sides.begin(), sides.end()), sides.end());
         // One way round is enough: both give the same apex and candidate.
         // The stack hands them out first to last.
         engine_.front.clear();
@@ -202,6 +206,8 @@ private:
     // The open sides, each with the way its face runs along it: true when
     // from the lower place to the higher.
     std::unordered_map<std::uint64_t, bool> runs_;
+    // The open sides between mendable points before any round, ascending.
+    std::vector<std::uint64_t> firstSides_;
 };
 
 }  // namespace

@@ -318,18 +318,22 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
     const auto stopped = [progress]() { return progress != nullptr && progress->stopped(); };
     const TileCut cut(positions, tiles);
     std::vector<unsigned> owner(positions.size());
-    std::vector<std::vector<CGVertex>> own(tiles);
-    for (std::size_t i = 0; i < positions.size(); ++i) {
+    for (std::size_t i = 0; i < positions.size(); ++i)
         owner[i] = cut.tileOf(positions[i]);
-        own[owner[i]].push_back(positions[i]);
-    }
     std::vector<TileWidths> widths(tiles);
     std::vector<TileFaces> kept(tiles);
     forEachTile(tiles, threads, [&](unsigned tile) {
         if (stopped())
             return;
-        widths[tile] = widthsFor(pointSpacing(own[tile]));
-        std::vector<CGVertex>().swap(own[tile]);
+        // Each tile gathers its own points on its own thread: copied before
+        // the tiles start, they would hold up both.
+        std::vector<CGVertex> own;
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            if (owner[i] == tile)
+                own.push_back(positions[i]);
+        }
+        widths[tile] = widthsFor(pointSpacing(own));
+        std::vector<CGVertex>().swap(own);
         PointSet points;
         for (std::size_t i = 0; i < positions.size(); ++i) {
             if (owner[i] == tile || cut.distanceTo(tile, positions[i]) < widths[tile].band)
