@@ -19,6 +19,9 @@ struct Slot {
 // there, and a point with thousands still gets the general one.
 void sortSlots(Slot* first, Slot* last)
 {
+    // a face list with no faces gives no slots at all: first may be null
+    if (last - first < 2)
+        return;
     if (last - first > 32) {
         std::sort(first, last, [](const Slot& a, const Slot& b) { return a.key < b.key; });
         return;
