@@ -266,7 +266,7 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
     if (settings.clean) {
         job.step = Step::Repairing;
         stopwatch.startTimer();
-        repaired = repairSurface(surface, settings.holes, &progress);
+        repaired = repairSurface(surface, settings.holes, &progress, threadsFor(settings));
         repairMilliseconds = stopwatch.elapsedMilliseconds();
         settle();
     }

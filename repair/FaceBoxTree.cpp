@@ -193,6 +193,44 @@ void FaceBoxTree::query(const Box& box, std::vector<std::uint32_t>& found) const
     }
 }
 
+std::vector<FaceBoxTree::NodePair> FaceBoxTree::meetingPairParts(std::size_t parts) const
+{
+    std::vector<NodePair> done;
+    if (nodes_.empty())
+        return done;
+    // splits pieces breadth first as the walk would, so the pieces stay of like size
+    std::vector<NodePair> open{{0u, 0u}}, next;
+    while (!open.empty() && done.size() + open.size() < parts) {
+        next.clear();
+        for (const auto& [x, y] : open) {
+            const Node& one = nodes_[x];
+            const Node& other = nodes_[y];
+            if (x == y) {
+                if (one.leaf) {
+                    done.push_back({x, y});
+                } else {
+                    next.push_back({x + 1, x + 1});
+                    next.push_back({one.first, one.first});
+                    next.push_back({x + 1, one.first});
+                }
+            } else if (!one.box.meets(other.box)) {
+                continue;
+            } else if (one.leaf && other.leaf) {
+                done.push_back({x, y});
+            } else if (!one.leaf) {
+                next.push_back({x + 1, y});
+                next.push_back({one.first, y});
+            } else {
+                next.push_back({x, y + 1});
+                next.push_back({x, other.first});
+            }
+        }
+        open.swap(next);
+    }
+    done.insert(done.end(), open.begin(), open.end());
+    return done;
+}
+
 void FaceBoxTree::leafFaces(const Node& leaf, std::vector<std::uint32_t>& faces) const
 {
     faces.clear();

@@ -40,6 +40,18 @@ public:
     template <class Visit>
     void forEachMeetingPair(Visit&& visit) const;
 
+    // Two nodes whose faces' pairs are walked together.
+    using NodePair = std::pair<std::uint32_t, std::uint32_t>;
+
+    // Cuts the walk of forEachMeetingPair into at least parts pieces where
+    // the tree has that many, so threads can share it: walking every piece
+    // once visits every pair of meeting faces once.
+    std::vector<NodePair> meetingPairParts(std::size_t parts) const;
+
+    // Calls visit(f, g), f < g, for the pairs of one piece.
+    template <class Visit>
+    void forEachMeetingPairIn(NodePair part, Visit&& visit) const;
+
     // The box of a face the tree knows, as it was when the tree last took
     // the face in.
     const Box& faceBox(std::uint32_t face) const { return boxes_[face]; }
@@ -101,13 +113,18 @@ void FaceBoxTree::forEachInLeaf(const Node& leaf, Visit&& visit) const
 template <class Visit>
 void FaceBoxTree::forEachMeetingPair(Visit&& visit) const
 {
-    if (nodes_.empty())
-        return;
+    if (!nodes_.empty())
+        forEachMeetingPairIn({0u, 0u}, visit);
+}
+
+template <class Visit>
+void FaceBoxTree::forEachMeetingPairIn(NodePair part, Visit&& visit) const
+{
     const auto meet = [this, &visit](std::uint32_t f, std::uint32_t g) {
         if (boxes_[f].meets(boxes_[g]))
             f < g ? visit(f, g) : visit(g, f);
     };
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> stack{{0u, 0u}};
+    std::vector<NodePair> stack{part};
     std::vector<std::uint32_t> ones, others;
     while (!stack.empty()) {
         const auto [x, y] = stack.back();

@@ -7,6 +7,20 @@
 #include "repair/TriangleIntersection.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+// Below this many faces a thread costs more to start than it saves.
+constexpr std::size_t kFacesWorthAThread = 20000;
+// Pieces of the walk per thread: enough that no thread waits long on the
+// last.
+constexpr std::size_t kPiecesPerThread = 64;
+
+}  // namespace
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std::vector<CGVertex>& positions,
                                                                        const Faces& faces)
@@ -15,21 +29,63 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std
 }
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std::vector<CGVertex>& positions,
-                                                                       const Faces& faces, const FaceBoxTree& tree)
+                                                                       const Faces& faces, const FaceBoxTree& tree,
+                                                                       unsigned threads)
 {
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
-    tree.forEachMeetingPair([&positions, &faces, &pairs](std::uint32_t f, std::uint32_t g) {
-        if (facesIntersect(positions, faces[f], faces[g]))
-            pairs.push_back({f, g});
-    });
+    using Pairs = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+    const auto collect = [&positions, &faces](Pairs& pairs) {
+        return [&positions, &faces, &pairs](std::uint32_t f, std::uint32_t g) {
+            if (facesIntersect(positions, faces[f], faces[g]))
+                pairs.push_back({f, g});
+        };
+    };
+    Pairs pairs;
+    if (threads < 2 || faces.size() < kFacesWorthAThread) {
+        tree.forEachMeetingPair(collect(pairs));
+    } else {
+        // Each thread takes the next piece as it comes free, as the pieces'
+        // costs differ; which thread found a pair is lost in the sort below.
+        const auto parts = tree.meetingPairParts(kPiecesPerThread * threads);
+        std::atomic<std::size_t> next{0};
+        std::vector<Pairs> found(threads);
+        // memory running out on a helper reaches the caller, as on one thread
+        std::vector<std::exception_ptr> failed(threads);
+        const auto work = [&](unsigned t) {
+            try {
+                const auto visit = collect(found[t]);
+                for (std::size_t p = next++; p < parts.size(); p = next++)
+                    tree.forEachMeetingPairIn(parts[p], visit);
+            } catch (...) {
+                failed[t] = std::current_exception();
+                next = parts.size();
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (unsigned t = 1; t < threads; ++t) {
+            try {
+                helpers.emplace_back(work, t);
+            } catch (const std::system_error&) {
+                break;  // the threads there are take every piece between them
+            }
+        }
+        work(0);
+        for (std::thread& helper : helpers)
+            helper.join();
+        for (const std::exception_ptr& failure : failed)
+            if (failure)
+                std::rethrow_exception(failure);
+        for (const Pairs& some : found)
+            pairs.insert(pairs.end(), some.begin(), some.end());
+    }
     // the removal walks the pairs in face order, whatever order the walk found them in
     std::sort(pairs.begin(), pairs.end());
     return pairs;
 }
 
-std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes, EdgeTable* table)
+std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes, EdgeTable* table,
+                                  unsigned threads)
 {
-    const auto pairs = intersectingPairs(surface.positions, faces, boxes);
+    const auto pairs = intersectingPairs(surface.positions, faces, boxes, threads);
     if (pairs.empty())
         return 0;
     std::vector<std::uint32_t> meets(faces.size(), 0);

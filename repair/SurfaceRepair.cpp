@@ -51,7 +51,7 @@ std::vector<std::uint32_t> ringsAround(const Faces& faces, std::vector<std::uint
 
 }  // namespace
 
-RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress* progress)
+RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress* progress, unsigned threads)
 {
     Progress unwatched;
     Progress& steps = progress != nullptr ? *progress : unwatched;
@@ -88,7 +88,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     FaceBoxTree boxes(surface.positions, faces);
 
     // Faces that cross each other but share no edge pass every edge test.
-    counts.removedIntersecting = removeIntersections(surface, faces, boxes, &table);
+    counts.removedIntersecting = removeIntersections(surface, faces, boxes, &table, threads);
     if (counts.removedIntersecting > 0) {
         asMade = false;
         counts.removedPieces += removePinches(faces, pointCount, table, &boxes);

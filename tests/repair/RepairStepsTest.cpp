@@ -131,6 +131,33 @@ TEST(FaceBoxTree, FindsWhatAScanFindsAfterFacesComeAndChange)
                 pairs.push_back({f, g});
     std::sort(walked.begin(), walked.end());
     EXPECT_EQ(walked, pairs);
+    // and cut into pieces for threads, the pieces together find the same
+    const auto parts = tree.meetingPairParts(5);
+    EXPECT_GE(parts.size(), 5u);
+    walked.clear();
+    for (const auto& part : parts)
+        tree.forEachMeetingPairIn(part, [&walked](std::uint32_t f, std::uint32_t g) { walked.push_back({f, g}); });
+    std::sort(walked.begin(), walked.end());
+    EXPECT_EQ(walked, pairs);
+}
+
+TEST(IntersectingPairs, FindsTheSamePairsOnTwoThreadsAsOnOne)
+{
+    // small triangles strewn through a cube, many of them crossing, enough
+    // of them for the search to take a second thread
+    std::uint64_t state = 11;
+    const auto unit = [&state] { return double(nextRandom(state) % 1000000) / 1000000.0; };
+    Surface s;
+    for (std::uint32_t f = 0; f < 30000; ++f) {
+        const CGVertex at{unit(), unit(), unit()};
+        for (int c = 0; c < 3; ++c)
+            s.positions.push_back({at.x + 0.03 * unit(), at.y + 0.03 * unit(), at.z + 0.03 * unit()});
+        s.faces.push_back({3 * f, 3 * f + 1, 3 * f + 2});
+    }
+    const FaceBoxTree tree(s.positions, s.faces);
+    const auto one = intersectingPairs(s.positions, s.faces, tree, 1);
+    EXPECT_GT(one.size(), 1000u);
+    EXPECT_EQ(intersectingPairs(s.positions, s.faces, tree, 2), one);
 }
 
 TEST(RemoveIntersections, DropsTheFaceThatCrossesMostAndKeepsTheSheet)
