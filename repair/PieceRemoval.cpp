@@ -11,6 +11,34 @@
 
 namespace {
 
+// Places 0 to count - 1 in sets joined pairwise. The lower of two roots
+// stays a root, so each set is named by its lowest place whatever the
+// order of the joins.
+class LowestRoots {
+public:
+    explicit LowestRoots(std::uint32_t count = 0) { reset(count); }
+    void reset(std::uint32_t count)
+    {
+        parent_.resize(count);
+        for (std::uint32_t i = 0; i < count; ++i)
+            parent_[i] = i;
+    }
+    std::uint32_t rootOf(std::uint32_t i)
+    {
+        while (parent_[i] != i)
+            i = parent_[i] = parent_[parent_[i]];
+        return i;
+    }
+    void join(std::uint32_t x, std::uint32_t y)
+    {
+        const std::uint32_t a = rootOf(x), b = rootOf(y);
+        parent_[std::max(a, b)] = std::min(a, b);
+    }
+
+private:
+    std::vector<std::uint32_t> parent_;
+};
+
 // Where, around each point, the faces split into fans that share no edge
 // at the point: the faces around each point, in face order, as half-edges
 // leaving it.
@@ -54,39 +82,28 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
     std::vector<bool> keep(faces.size(), true);
     std::vector<std::uint32_t> dropped;  // faces the round drops, in the order it drops them
 
-    // The first round looks at every point. fan[i]: the first of the faces
+    // The first round looks at every point. fan.rootOf(i): the first of the faces
     // around the same point that the face at place i is joined to through
     // edges at that point. Every face on an edge has a corner at both its
     // ends, so one walk over the edges joins the faces around every point.
     {
-        std::vector<std::uint32_t> fan(around.size());
-        for (std::uint32_t i = 0; i < fan.size(); ++i)
-            fan[i] = i;
-        auto rootOf = [&fan](std::uint32_t i) {
-            while (fan[i] != i)
-                i = fan[i] = fan[fan[i]];
-            return i;
-        };
+        LowestRoots fan(static_cast<std::uint32_t>(around.size()));
         // the place of the face's half-edge that leaves the point, given one
         // of the face's half-edges at that point
         const auto placeAt = [&faces, &at](std::uint32_t point, std::uint32_t h) {
             return at.placeOf[EdgeTable::from(faces, h) == point ? h : 3 * (h / 3) + (h % 3 + 1) % 3];
         };
-        const auto join = [&fan, &rootOf](std::uint32_t x, std::uint32_t y) {
-            const std::uint32_t a = rootOf(x), b = rootOf(y);
-            fan[std::max(a, b)] = std::min(a, b);
-        };
         for (std::size_t e = 0; e < table.edgeCount(); ++e) {
             const std::uint32_t lower = table.lower(e), higher = table.higher(e), h = table.use(e, 0);
             for (std::uint32_t i = 1; i < table.uses(e); ++i) {
-                join(placeAt(lower, h), placeAt(lower, table.use(e, i)));
-                join(placeAt(higher, h), placeAt(higher, table.use(e, i)));
+                fan.join(placeAt(lower, h), placeAt(lower, table.use(e, i)));
+                fan.join(placeAt(higher, h), placeAt(higher, table.use(e, i)));
             }
         }
         // the faces in each fan, counted at its first place
         std::vector<std::uint32_t> sizes(around.size(), 0);
         for (std::uint32_t i = 0; i < around.size(); ++i)
-            ++sizes[rootOf(i)];
+            ++sizes[fan.rootOf(i)];
         for (std::size_t v = 0; v < pointCount; ++v) {
             const std::uint32_t begin = at.first[v], end = at.first[v + 1];
             if (end - begin < 2)
@@ -96,7 +113,7 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
                 if (sizes[i] > sizes[best])
                     best = i;
             for (std::uint32_t i = begin; i < end; ++i) {
-                if (fan[i] != best && rootOf(i) != best && keep[around[i] / 3]) {
+                if (fan.rootOf(i) != best && keep[around[i] / 3]) {
                     keep[around[i] / 3] = false;
                     dropped.push_back(around[i] / 3);
                 }
@@ -108,7 +125,8 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
     // round before dropped: everywhere else the faces around a point are
     // those it had, all in one fan. Those few points are looked at alone.
     std::uint64_t removed = dropped.size();
-    std::vector<std::uint32_t> points, faceAt, fan, sizes;
+    std::vector<std::uint32_t> points, faceAt, sizes;
+    LowestRoots fan;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> atEdge;  // edge at v, face around v
     while (!dropped.empty()) {
         points.clear();
@@ -126,14 +144,7 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
             const auto count = static_cast<std::uint32_t>(faceAt.size());
             if (count < 2)
                 continue;
-            fan.resize(count);
-            for (std::uint32_t i = 0; i < count; ++i)
-                fan[i] = i;
-            auto rootOf = [&fan](std::uint32_t i) {
-                while (fan[i] != i)
-                    i = fan[i] = fan[fan[i]];
-                return i;
-            };
+            fan.reset(count);
             atEdge.clear();
             for (std::uint32_t i = 0; i < count; ++i) {
                 atEdge.push_back({table.edgeOf(faceAt[i]), i});
@@ -141,20 +152,18 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
             }
             std::sort(atEdge.begin(), atEdge.end());
             for (std::size_t i = 1; i < atEdge.size(); ++i) {
-                if (atEdge[i].first == atEdge[i - 1].first) {
-                    const std::uint32_t a = rootOf(atEdge[i - 1].second), b = rootOf(atEdge[i].second);
-                    fan[std::max(a, b)] = std::min(a, b);
-                }
+                if (atEdge[i].first == atEdge[i - 1].first)
+                    fan.join(atEdge[i - 1].second, atEdge[i].second);
             }
             sizes.assign(count, 0);
             for (std::uint32_t i = 0; i < count; ++i)
-                ++sizes[rootOf(i)];
+                ++sizes[fan.rootOf(i)];
             std::uint32_t best = 0;
             for (std::uint32_t i = 1; i < count; ++i)
                 if (sizes[i] > sizes[best])
                     best = i;
             for (std::uint32_t i = 0; i < count; ++i) {
-                if (rootOf(i) != best && keep[faceAt[i] / 3]) {
+                if (fan.rootOf(i) != best && keep[faceAt[i] / 3]) {
                     keep[faceAt[i] / 3] = false;
                     dropped.push_back(faceAt[i] / 3);
                 }
@@ -174,28 +183,19 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
 std::uint64_t removeShreds(Faces& faces, EdgeTable& table)
 {
     assert(table.faceCount() == faces.size());
-    std::vector<std::uint32_t> part(faces.size());
-    for (std::uint32_t f = 0; f < faces.size(); ++f)
-        part[f] = f;
-    auto rootOf = [&part](std::uint32_t i) {
-        while (part[i] != i)
-            i = part[i] = part[part[i]];
-        return i;
-    };
+    LowestRoots part(static_cast<std::uint32_t>(faces.size()));
     for (std::size_t e = 0; e < table.edgeCount(); ++e) {
-        for (std::uint32_t i = 1; i < table.uses(e); ++i) {
-            const std::uint32_t a = rootOf(table.use(e, 0) / 3), b = rootOf(table.use(e, i) / 3);
-            part[std::max(a, b)] = std::min(a, b);
-        }
+        for (std::uint32_t i = 1; i < table.uses(e); ++i)
+            part.join(table.use(e, 0) / 3, table.use(e, i) / 3);
     }
     std::vector<std::size_t> size(faces.size(), 0);
     std::size_t largest = 0;
     for (std::uint32_t f = 0; f < faces.size(); ++f)
-        largest = std::max(largest, ++size[rootOf(f)]);
+        largest = std::max(largest, ++size[part.rootOf(f)]);
     std::vector<bool> keep(faces.size());
     bool any = false;
     for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        keep[f] = 100 * size[rootOf(f)] >= largest;
+        keep[f] = 100 * size[part.rootOf(f)] >= largest;
         any = any || !keep[f];
     }
     if (!any)
