@@ -176,7 +176,6 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
 
     Reconstruct reconstruct;
     reconstruct.progress = &progress;
-    reconstruct.searchThreads = threadsFor(settings);
     LoadReport report;
     out << "  Adding vertices from file... " << std::flush;
     job.lineOpen = true;

@@ -1,6 +1,5 @@
 #include "mesh/Reconstruct.h"
 
-#include "search/AheadSearch.h"
 #include "search/CandidateIndex.h"
 
 #include <algorithm>
@@ -9,8 +8,6 @@
 #include <cstdint>
 #include <limits>
 #include <utility>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -261,13 +258,6 @@ bool Reconstruct::triangulate(bool useKd)
     const Spread spread = spreadOf(nodes);
     seedReach_ = spread.largestExtent / 1024.0;
     const bool moderate = spread.moderate;
-    // Of the two sides a triangle puts on the front, the second waits while
-    // the first is searched (and often the whole patch that grows from it):
-    // its list is worked out meanwhile.
-    std::unique_ptr<AheadSearch> ahead;
-    if (searchThreads >= 2 && useKd && !search.buckets().empty())
-        ahead = std::make_unique<AheadSearch>(search.buckets(), &Reconstruct::outwardDirection);
-    SphereList list;
     bool stopped = false;
     while (!stopped && findSeed()) {
         while (Edge* e = popFront()) {
@@ -283,18 +273,10 @@ bool Reconstruct::triangulate(bool useKd)
             // area, so the search is bound to fail (when no distance can
             // overflow, the area test cannot be fooled); skipping it keeps
             // heaps of coincident points from costing a full scan per edge.
-            bool foreseen = false;
-            if (c == nullptr && !(moderate && samePosition(e->from->position, e->to->position))) {
-                const bool listed = ahead != nullptr && ahead->take(e->from, e->to, direction, list);
-                c = search.findCandidate(*e, direction, listed ? &list : nullptr);
-                foreseen = listed && c == AheadSearch::foretold(list);
-            }
+            if (c == nullptr && !(moderate && samePosition(e->from->position, e->to->position)))
+                c = search.findCandidate(*e, direction);
             if (c != nullptr) {
                 addTriangle(e->from, e->to, c);
-                // to -> c comes next; the thread is already on it when it
-                // foretold c.
-                if (ahead != nullptr && !foreseen)
-                    ahead->follow(e->to, c, e->from);
                 if (progress != nullptr) {
                     progress->set(triangles.size());
                     // A look every 256 triangles hears a stop at once and
@@ -309,8 +291,6 @@ bool Reconstruct::triangulate(bool useKd)
         stopped = stopped || (progress != nullptr && progress->stopped());
     }
     seedIndex_ = nullptr;
-    if (ahead != nullptr && std::getenv("TRI3D_AHEAD_STATS") != nullptr)
-        std::fprintf(stderr, "ahead: taken %llu\n", (unsigned long long)ahead->taken());
     return !stopped;
 }
 

@@ -98,11 +98,6 @@ public:
     // False: every candidate search walks the tree, as the shortcut must
     // never change a result; for checking exactly that.
     bool sphereShortcut = true;
-    // Threads a run's searches may use. With two or more, and the KD-tree,
-    // the part of a search that no triangle changes is worked out ahead on
-    // a second thread for edges that wait on the front; the result is the
-    // same as on one.
-    unsigned searchThreads = 1;
     Nodes nodes;  // owned, in file order
     Triangles triangles;
     Edges front;  // not owned

@@ -42,11 +42,9 @@ public:
 
     // The best third corner for a new triangle on the far side of edge,
     // whose outward direction is n, or null.
-    // With list, listInsideSphere's for this edge and n over buckets(), the
-    // same answer, sooner.
-    ReconNode* findCandidate(const Edge& edge, const CGVector& n, const SphereList* list = nullptr)
+    ReconNode* findCandidate(const Edge& edge, const CGVector& n)
     {
-        return ::findCandidate(nodes_, tree_, edge, n, kind_ == Kind::kdTree, &buckets_, scratch_, list);
+        return ::findCandidate(nodes_, tree_, edge, n, kind_ == Kind::kdTree, &buckets_, scratch_);
     }
 
     // What scan, fresh, picks from the nodes from place first on in file

@@ -55,28 +55,17 @@ public:
             return;
         if (!canConnect(a_, c) || !canConnect(b_, c))
             return;
-        if (hasArea(toA, toB)) {
+        // Heron's formula for the squared area; a degenerate triangle is refused.
+        const double l1 = std::sqrt(squaredLength(toA));
+        const double l2 = std::sqrt(squaredLength(toB));
+        const double s = (l0_ + l1 + l2) * 0.5;
+        const double q = (s - l0_) * s * (s - l1) * (s - l2);
+        const double area = q > 0.0 ? std::sqrt(q) : 0.0;
+        if (area > 0.0) {
             best_ = c;
             bestScore_ = score;
             bestRank_ = rank;
         }
-    }
-
-    // The tests of consider that read positions alone: c may be taken
-    // when it can connect to both ends and scores best. Sets score.
-    bool mayTake(const ReconNode* c, double& score) const
-    {
-        if (c == a_ || c == b_)
-            return false;
-        const CGVector toA = c->position - a_->position;
-        const CGVector toB = c->position - b_->position;
-        const CGVector m = {(toA.x + toB.x) * 0.5, (toA.y + toB.y) * 0.5, (toA.z + toB.z) * 0.5};
-        const double side = dot(n_, m);
-        if (side < 0.0 || std::isnan(side))
-            return false;
-        score = (squaredLength(toA) + squaredLength(toB)) * 0.5;
-        // A fresh scan takes nothing that does not score below its start.
-        return score < kUnset && hasArea(toA, toB);
     }
 
     ReconNode* best() const { return best_; }
@@ -85,25 +74,12 @@ public:
     bool done() const { return false; }
 
 private:
-    static constexpr double kUnset = 1e300;
-
-    // Heron's formula for the squared area; a degenerate triangle is refused.
-    bool hasArea(const CGVector& toA, const CGVector& toB) const
-    {
-        const double l1 = std::sqrt(squaredLength(toA));
-        const double l2 = std::sqrt(squaredLength(toB));
-        const double s = (l0_ + l1 + l2) * 0.5;
-        const double q = (s - l0_) * s * (s - l1) * (s - l2);
-        const double area = q > 0.0 ? std::sqrt(q) : 0.0;
-        return area > 0.0;
-    }
-
     const ReconNode* a_;
     const ReconNode* b_;
     CGVector n_;
     double l0_;
     ReconNode* best_ = nullptr;
-    double bestScore_ = kUnset;
+    double bestScore_ = 1e300;
     std::uint32_t bestRank_ = 0;
 };
 
@@ -307,81 +283,6 @@ ReconNode* pickInsideSphere(const LeafBuckets& buckets, const ReconNode* a, cons
 
 }  // namespace
 
-void listInsideSphere(const LeafBuckets& buckets, const ReconNode* a, const ReconNode* b, const CGVector& n,
-                      SphereList& list)
-{
-    list.usable = false;
-    list.count = 0;
-    if (buckets.empty())
-        return;
-    // The very numbers and tests pickInsideSphere starts from.
-    const double squared = squaredLength(b->position - a->position);
-    const double length = std::sqrt(squared);
-    const SphereSearch sphere(midpoint(a->position, b->position), 1.5 * length);
-    list.floor = outsideScoreFloor(sphere.centre, sphere.radius, squared);
-    if (!(list.floor > 0.0))
-        return;
-    CGVertex low;
-    CGVertex high;
-    sphere.bounds(low, high);
-    auto inBox = [&low, &high](const CGVertex& p) {
-        return low.x <= p.x && p.x <= high.x && low.y <= p.y && p.y <= high.y && low.z <= p.z && p.z <= high.z;
-    };
-    if (!sphere.holds(a->position) || !inBox(a->position) || !sphere.holds(b->position) || !inBox(b->position))
-        return;
-    const CandidateScan scan(a, b, n);
-    const std::uint32_t start = buckets.nodeAbove(low, high);
-    const bool everyBoxFinite = buckets.boxesFinite();
-    const double lows[3] = {low.x, low.y, low.z};
-    const double highs[3] = {high.x, high.y, high.z};
-    // Every bucket pickInsideSphere reads is read here: its other skips
-    // (closed points, scores above its best) read what the run changes.
-    std::uint32_t ranks[SphereList::kMost];
-    std::uint32_t pending[64];
-    std::size_t waiting = 0;
-    pending[waiting++] = start;
-    while (waiting > 0) {
-        const std::uint32_t heap = pending[--waiting];
-        const LeafBuckets::Box& box = buckets.nodeBox(heap);
-        if ((everyBoxFinite || finite(box)) && lowestScore(box, sphere, a, b, n) == std::numeric_limits<double>::infinity())
-            continue;
-        if (!buckets.isBucket(heap)) {
-            const unsigned axis = buckets.axisOf(heap);
-            const double v = buckets.split(heap);
-            if (highs[axis] >= v)
-                pending[waiting++] = 2 * heap + 2;
-            if (lows[axis] <= v)
-                pending[waiting++] = 2 * heap + 1;
-            continue;
-        }
-        const std::uint32_t place = buckets.bucketAt(heap);
-        for (std::uint32_t i = buckets.first(place); i < buckets.last(place); ++i) {
-            ReconNode* node = buckets.entry(i);
-            const CGVertex& p = node->position;
-            if (!sphere.holds(p))
-                continue;
-            if (!inBox(p))
-                return;
-            double score = 0.0;
-            if (!scan.mayTake(node, score))
-                continue;
-            if (list.count == SphereList::kMost)
-                return;
-            // Kept in order of score, then leaf place, as the scan ranks ties.
-            std::size_t at = list.count++;
-            for (; at > 0 && (score < list.entries[at - 1].score ||
-                              (score == list.entries[at - 1].score && i < ranks[at - 1]));
-                 --at) {
-                list.entries[at] = list.entries[at - 1];
-                ranks[at] = ranks[at - 1];
-            }
-            list.entries[at] = {node, score};
-            ranks[at] = i;
-        }
-    }
-    list.usable = true;
-}
-
 ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const Edge& edge, const CGVector& n,
                          bool useKd, const LeafBuckets* buckets)
 {
@@ -390,7 +291,7 @@ ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const E
 }
 
 ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const Edge& edge, const CGVector& n,
-                         bool useKd, const LeafBuckets* buckets, SearchScratch& scratch, const SphereList* list)
+                         bool useKd, const LeafBuckets* buckets, SearchScratch& scratch)
 {
     const ReconNode* a = edge.from;
     const ReconNode* b = edge.to;
@@ -399,23 +300,9 @@ ReconNode* findCandidate(const Nodes& nodes, const KDTree<double>& tree, const E
 
     CandidateScan scan(a, b, n);
     if (useKd) {
-        if (list != nullptr && list->usable) {
-            // What pickInsideSphere would pick: the first point of the list
-            // the run still lets join both ends, if it beats every point
-            // outside the sphere; else it would have given up too.
-            for (std::size_t i = 0; i < list->count; ++i) {
-                ReconNode* c = list->entries[i].node;
-                if (canConnect(a, c) && canConnect(b, c)) {
-                    if (list->entries[i].score < list->floor)
-                        return c;
-                    break;
-                }
-            }
-        } else {
-            CandidateScan quick = scan;
-            if (ReconNode* found = buckets != nullptr ? pickInsideSphere(*buckets, a, b, n, quick) : nullptr)
-                return found;
-        }
+        CandidateScan quick = scan;
+        if (ReconNode* found = buckets != nullptr ? pickInsideSphere(*buckets, a, b, n, quick) : nullptr)
+            return found;
         // The list is emptied on every use.
         Nodes& candidates = scratch.candidates;
         // When the spheres hold nothing but the edge, every node is a
