@@ -106,6 +106,34 @@ Loops findLoops(const Faces& faces, const EdgeTable& table)
     return loops;
 }
 
+// Cosines closer than this may have arc cosines that round to one value;
+// farther apart, their angles differ by far more than the rounding.
+constexpr double kNearCosines = 1e-9;
+
+bool sameAngle(double x, double y)
+{
+    return x == y || (std::abs(x - y) < kNearCosines && std::acos(x) == std::acos(y));
+}
+
+// The cosine of the angle between two vectors of the given lengths, as the
+// angle is read: -1 where either has none.
+double cosineBetween(const CGVector& a, double la, const CGVector& b, double lb)
+{
+    if (!(la > 0.0) || !(lb > 0.0))
+        return -1.0;
+    return std::max(-1.0, std::min(1.0, dot(a, b) / (la * lb)));
+}
+
+const double kFoldCosine = std::cos(kFoldAngle);
+
+// Whether the angle of a cosine is wider than kFoldAngle.
+bool folds(double cosine)
+{
+    if (std::abs(cosine - kFoldCosine) < kNearCosines)
+        return std::acos(cosine) > kFoldAngle;
+    return cosine < kFoldCosine;
+}
+
 // Closes hole loops with triangles over their own points. One loop at a
 // time, so that each sees the edges the ones before it added.
 class HoleFiller {
@@ -122,12 +150,18 @@ public:
     std::size_t fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides, int attempts);
 
 private:
+    // The largest angle between the normals of neighbouring faces is kept
+    // as its cosine, the least of theirs, and compared as the angle would
+    // be: the arc cosine is taken only where two cosines lie so close that
+    // their angles may round to one.
     struct Cost {
-        double worstAngle = 0.0;  // the largest angle between the normals of neighbouring faces
+        double worstCosine = 1.0;
         double area = 0.0;
         bool operator<(const Cost& other) const
         {
-            return worstAngle < other.worstAngle || (worstAngle == other.worstAngle && area < other.area);
+            if (sameAngle(worstCosine, other.worstCosine))
+                return area < other.area;
+            return worstCosine > other.worstCosine;
         }
     };
 
@@ -135,6 +169,11 @@ private:
     // corner triples of the loop; empty when there is none.
     std::vector<Face> closing(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides) const;
     bool meetsNothing(const Face& face, const std::vector<Face>& before);
+
+    bool isForbidden(std::uint64_t triple) const
+    {
+        return std::find(forbidden_.begin(), forbidden_.end(), triple) != forbidden_.end();
+    }
 
     bool edgeFree(std::uint32_t a, std::uint32_t b) const
     {
@@ -147,17 +186,9 @@ private:
     FaceBoxTree& tree_;       // not owned
     bool foldsAllowed_;
     std::unordered_set<std::uint64_t> addedEdges_;
-    std::unordered_set<std::uint64_t> forbidden_;  // (i * n + m) * n + j of the loop being closed
+    std::vector<std::uint64_t> forbidden_;  // (i * n + m) * n + j of the loop being closed: a few
     std::vector<std::uint32_t> near_;
 };
-
-double angleBetween(const CGVector& a, const CGVector& b)
-{
-    const double la = length(a), lb = length(b);
-    if (!(la > 0.0) || !(lb > 0.0))
-        return kPi;
-    return std::acos(std::max(-1.0, std::min(1.0, dot(a, b) / (la * lb))));
-}
 
 std::vector<Face> HoleFiller::closing(const std::vector<std::uint32_t>& loop,
                                       const std::vector<std::uint32_t>& sides) const
@@ -168,7 +199,7 @@ std::vector<Face> HoleFiller::closing(const std::vector<std::uint32_t>& loop,
         // put the same face there twice.
         const Face face = {loop[0], loop[1], loop[2]};
         if (thirdCorner(faces_, sides[0]) == loop[2] || !(length(faceCross(positions_, face)) > 0.0) ||
-            forbidden_.count((0 * n + 1) * n + 2) != 0)
+            isForbidden((0 * n + 1) * n + 2))
             return {};
         return {Face{0, 1, 2}};
     }
@@ -176,20 +207,28 @@ std::vector<Face> HoleFiller::closing(const std::vector<std::uint32_t>& loop,
     // best[i][j]: the least cost of closing the loop's points i..j against
     // the chord j-i, and the point the triangle on that chord takes.
     const double inf = std::numeric_limits<double>::infinity();
-    std::vector<Cost> cost(n * n, Cost{inf, inf});
+    std::vector<Cost> cost(n * n, Cost{-inf, inf});
     std::vector<std::uint32_t> apex(n * n, kNoFace);
     std::vector<CGVector> normal(n * n);
+    std::vector<double> normalLength(n * n, 0.0);
     std::vector<bool> chordFree(n * n, false);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = i + 2; j < n; ++j)
             chordFree[i * n + j] = (i == 0 && j == n - 1) || edgeFree(loop[i], loop[j]);
     std::vector<CGVector> sideNormal(n);
+    std::vector<double> sideLength(n);
     for (std::size_t i = 0; i < n; ++i) {
         sideNormal[i] = faceCross(positions_, faces_[EdgeTable::faceOf(sides[i])]);
+        sideLength[i] = length(sideNormal[i]);
         if (i + 1 < n)
             cost[i * n + i + 1] = Cost{};
     }
-    auto neighbour = [&](std::size_t i, std::size_t j) { return j == i + 1 ? sideNormal[i] : normal[i * n + j]; };
+    // the cosine between a triangle's normal t, of length lt, and the face
+    // beside the chord i-j
+    auto toNeighbour = [&](const CGVector& t, double lt, std::size_t i, std::size_t j) {
+        return j == i + 1 ? cosineBetween(t, lt, sideNormal[i], sideLength[i])
+                          : cosineBetween(t, lt, normal[i * n + j], normalLength[i * n + j]);
+    };
 
     for (std::size_t span = 2; span < n; ++span) {
         for (std::size_t i = 0; i + span < n; ++i) {
@@ -202,28 +241,32 @@ std::vector<Face> HoleFiller::closing(const std::vector<std::uint32_t>& loop,
                 if (left.area == inf || right.area == inf)
                     continue;
                 const CGVector t = faceCross(positions_, {loop[i], loop[m], loop[j]});
-                if (!(length(t) > 0.0) || forbidden_.count((i * n + m) * n + j) != 0)
+                const double lt = length(t);
+                if (!(lt > 0.0) || isForbidden((i * n + m) * n + j))
                     continue;
                 // Against a face already there, a triangle must not fold
                 // back over it, as it would when capping a small patch
                 // from behind.
-                const double toLeft = angleBetween(t, neighbour(i, m));
-                const double toRight = angleBetween(t, neighbour(m, j));
-                const double toClosing = i == 0 && j == n - 1 ? angleBetween(t, sideNormal[n - 1]) : 0.0;
+                const double toLeft = toNeighbour(t, lt, i, m);
+                const double toRight = toNeighbour(t, lt, m, j);
+                const double toClosing =
+                    i == 0 && j == n - 1 ? cosineBetween(t, lt, sideNormal[n - 1], sideLength[n - 1]) : 1.0;
                 // In a slit, every triangle is a sliver whose normal says
                 // nothing; the exact crossing test still guards it.
-                const bool thin = smallestAngleCosine(positions_, {loop[i], loop[m], loop[j]}) > kThin;
-                if (!thin && !foldsAllowed_ &&
-                    ((m == i + 1 && toLeft > kFoldAngle) || (j == m + 1 && toRight > kFoldAngle) ||
-                     toClosing > kFoldAngle))
-                    continue;
+                if (!foldsAllowed_ &&
+                    ((m == i + 1 && folds(toLeft)) || (j == m + 1 && folds(toRight)) || folds(toClosing))) {
+                    const bool thin = smallestAngleCosine(positions_, {loop[i], loop[m], loop[j]}) > kThin;
+                    if (!thin)
+                        continue;
+                }
                 Cost c;
-                c.worstAngle = std::max({left.worstAngle, right.worstAngle, toLeft, toRight, toClosing});
-                c.area = left.area + right.area + 0.5 * length(t);
+                c.worstCosine = std::min({left.worstCosine, right.worstCosine, toLeft, toRight, toClosing});
+                c.area = left.area + right.area + 0.5 * lt;
                 if (c < cost[i * n + j]) {
                     cost[i * n + j] = c;
                     apex[i * n + j] = static_cast<std::uint32_t>(m);
                     normal[i * n + j] = t;
+                    normalLength[i * n + j] = lt;
                 }
             }
         }
@@ -276,7 +319,7 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
         for (const Face& p : places) {
             const Face face = {loop[p[0]], loop[p[1]], loop[p[2]]};
             if (!meetsNothing(face, faces)) {
-                forbidden_.insert((std::uint64_t{p[0]} * n + p[1]) * n + p[2]);
+                forbidden_.push_back((std::uint64_t{p[0]} * n + p[1]) * n + p[2]);
                 clear = false;
                 break;
             }
