@@ -61,7 +61,8 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, int passes)
     return flipSlivers(surface, faces, tree, table, passes);
 }
 
-std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, EdgeTable& table, int passes)
+std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, EdgeTable& table, int passes,
+                          bool tableAfter)
 {
     const std::vector<CGVertex>& positions = surface.positions;
     std::uint64_t flips = 0;
@@ -121,6 +122,7 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
         if (flips == before)
             break;
     }
-    table.update(faces, turned);
+    if (tableAfter)
+        table.update(faces, turned);
     return flips;
 }
