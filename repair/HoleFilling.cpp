@@ -422,7 +422,12 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
 
 std::uint64_t removeClosedScraps(Faces& faces, std::size_t pointCount, FaceBoxTree& boxes)
 {
-    const EdgeTable table(faces, pointCount);
+    EdgeTable table(faces, pointCount);
+    return removeClosedScraps(faces, table, boxes);
+}
+
+std::uint64_t removeClosedScraps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes)
+{
     std::vector<std::uint32_t> part(faces.size());
     for (std::uint32_t f = 0; f < faces.size(); ++f)
         part[f] = f;
@@ -459,5 +464,6 @@ std::uint64_t removeClosedScraps(Faces& faces, std::size_t pointCount, FaceBoxTr
     if (!any)
         return 0;
     boxes.keepOnly(keep);
+    table.keepOnly(keep);
     return keepMarked(faces, keep);
 }
