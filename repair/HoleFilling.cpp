@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -58,33 +57,39 @@ Loops findLoops(const Faces& faces, const EdgeTable& table)
             out.push_back({EdgeTable::to(faces, table.use(e, 0)), table.use(e, 0)});
     std::sort(out.begin(), out.end());
     std::vector<bool> used(out.size(), false);
+    // where each point is in the walk, or none: a table by point, cleared
+    // point by point as walks end, as a map's clearing costs its buckets
+    constexpr std::uint32_t kNowhere = 0xffffffffu;
+    std::uint32_t highest = 0;
+    for (const auto& [to, side] : out)
+        highest = std::max({highest, to, EdgeTable::from(faces, side)});
+    std::vector<std::uint32_t> placeOf(out.empty() ? 0 : highest + 1, kNowhere);
     auto firstFrom = [&out](std::uint32_t point) {
         return std::lower_bound(out.begin(), out.end(), std::make_pair(point, std::uint32_t{0})) - out.begin();
     };
 
     Loops loops;
     std::vector<std::uint32_t> points, sides;
-    std::unordered_map<std::uint32_t, std::size_t> placeOf;
     for (std::size_t start = 0; start < out.size(); ++start) {
         if (used[start])
             continue;
+        for (const std::uint32_t p : points)
+            placeOf[p] = kNowhere;
         points.clear();
         sides.clear();
-        placeOf.clear();
         std::size_t take = start;
         for (;;) {
             used[take] = true;
-            placeOf[out[take].first] = points.size();
+            placeOf[out[take].first] = static_cast<std::uint32_t>(points.size());
             points.push_back(out[take].first);
             sides.push_back(out[take].second);
             const std::uint32_t at = EdgeTable::from(faces, out[take].second);
-            const auto found = placeOf.find(at);
-            if (found != placeOf.end()) {
-                const std::size_t j = found->second;
+            if (placeOf[at] != kNowhere) {
+                const std::size_t j = placeOf[at];
                 loops.points.emplace_back(points.begin() + static_cast<std::ptrdiff_t>(j), points.end());
                 loops.sides.emplace_back(sides.begin() + static_cast<std::ptrdiff_t>(j), sides.end());
                 for (std::size_t k = j; k < points.size(); ++k)
-                    placeOf.erase(points[k]);
+                    placeOf[points[k]] = kNowhere;
                 points.resize(j);
                 sides.resize(j);
                 if (points.empty())
@@ -172,7 +177,7 @@ private:
 
     bool isForbidden(std::uint64_t triple) const
     {
-        return std::find(forbidden_.begin(), forbidden_.end(), triple) != forbidden_.end();
+        return !forbidden_.empty() && std::find(forbidden_.begin(), forbidden_.end(), triple) != forbidden_.end();
     }
 
     bool edgeFree(std::uint32_t a, std::uint32_t b) const
