@@ -171,8 +171,17 @@ private:
     };
 
     // The least-cost closing that avoids the forbidden triangles, as
-    // corner triples of the loop; empty when there is none.
-    std::vector<Face> closing(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides) const;
+    // corner triples of the loop; empty when there is none. A loop of
+    // three has its own; longer ones read the table solve() fills and
+    // solveAround() mends after a triangle of first..last is forbidden.
+    std::vector<Face> closingOfThree(const std::vector<std::uint32_t>& loop,
+                                     const std::vector<std::uint32_t>& sides) const;
+    std::vector<Face> closing(std::size_t n) const;
+    void solve(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides);
+    void solveAround(const std::vector<std::uint32_t>& loop, std::size_t first, std::size_t last);
+    // the least cost of closing the loop's points i..j against the chord
+    // j-i, and the point the triangle on that chord takes
+    void solveChord(const std::vector<std::uint32_t>& loop, std::size_t i, std::size_t j);
     bool meetsNothing(const Face& face, const std::vector<Face>& before);
 
     bool isForbidden(std::uint64_t triple) const
@@ -193,99 +202,128 @@ private:
     std::unordered_set<std::uint64_t> addedEdges_;
     std::vector<std::uint64_t> forbidden_;  // (i * n + m) * n + j of the loop being closed: a few
     std::vector<std::uint32_t> near_;
+    // by chord i * n + j of the loop being closed
+    std::vector<Cost> cost_;
+    std::vector<std::uint32_t> apex_;
+    std::vector<CGVector> normal_;
+    std::vector<double> normalLength_;
+    std::vector<bool> chordFree_;
+    // the faces beside the loop's sides
+    std::vector<CGVector> sideNormal_;
+    std::vector<double> sideLength_;
 };
 
-std::vector<Face> HoleFiller::closing(const std::vector<std::uint32_t>& loop,
-                                      const std::vector<std::uint32_t>& sides) const
+std::vector<Face> HoleFiller::closingOfThree(const std::vector<std::uint32_t>& loop,
+                                             const std::vector<std::uint32_t>& sides) const
+{
+    // Three boundary edges around one face only: closing them would put
+    // the same face there twice.
+    const std::size_t n = 3;
+    const Face face = {loop[0], loop[1], loop[2]};
+    if (thirdCorner(faces_, sides[0]) == loop[2] || !(length(faceCross(positions_, face)) > 0.0) ||
+        isForbidden((0 * n + 1) * n + 2))
+        return {};
+    return {Face{0, 1, 2}};
+}
+
+void HoleFiller::solve(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides)
 {
     const std::size_t n = loop.size();
-    if (n == 3) {
-        // Three boundary edges around one face only: closing them would
-        // put the same face there twice.
-        const Face face = {loop[0], loop[1], loop[2]};
-        if (thirdCorner(faces_, sides[0]) == loop[2] || !(length(faceCross(positions_, face)) > 0.0) ||
-            isForbidden((0 * n + 1) * n + 2))
-            return {};
-        return {Face{0, 1, 2}};
-    }
-
-    // best[i][j]: the least cost of closing the loop's points i..j against
-    // the chord j-i, and the point the triangle on that chord takes.
     const double inf = std::numeric_limits<double>::infinity();
-    std::vector<Cost> cost(n * n, Cost{-inf, inf});
-    std::vector<std::uint32_t> apex(n * n, kNoFace);
-    std::vector<CGVector> normal(n * n);
-    std::vector<double> normalLength(n * n, 0.0);
-    std::vector<bool> chordFree(n * n, false);
+    cost_.assign(n * n, Cost{-inf, inf});
+    apex_.assign(n * n, kNoFace);
+    normal_.assign(n * n, CGVector{});
+    normalLength_.assign(n * n, 0.0);
+    chordFree_.assign(n * n, false);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = i + 2; j < n; ++j)
-            chordFree[i * n + j] = (i == 0 && j == n - 1) || edgeFree(loop[i], loop[j]);
-    std::vector<CGVector> sideNormal(n);
-    std::vector<double> sideLength(n);
+            chordFree_[i * n + j] = (i == 0 && j == n - 1) || edgeFree(loop[i], loop[j]);
+    sideNormal_.resize(n);
+    sideLength_.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
-        sideNormal[i] = faceCross(positions_, faces_[EdgeTable::faceOf(sides[i])]);
-        sideLength[i] = length(sideNormal[i]);
+        sideNormal_[i] = faceCross(positions_, faces_[EdgeTable::faceOf(sides[i])]);
+        sideLength_[i] = length(sideNormal_[i]);
         if (i + 1 < n)
-            cost[i * n + i + 1] = Cost{};
+            cost_[i * n + i + 1] = Cost{};
     }
-    // the cosine between a triangle's normal t, of length lt, and the face
-    // beside the chord i-j
-    auto toNeighbour = [&](const CGVector& t, double lt, std::size_t i, std::size_t j) {
-        return j == i + 1 ? cosineBetween(t, lt, sideNormal[i], sideLength[i])
-                          : cosineBetween(t, lt, normal[i * n + j], normalLength[i * n + j]);
-    };
+    for (std::size_t span = 2; span < n; ++span)
+        for (std::size_t i = 0; i + span < n; ++i)
+            solveChord(loop, i, i + span);
+}
 
-    for (std::size_t span = 2; span < n; ++span) {
-        for (std::size_t i = 0; i + span < n; ++i) {
-            const std::size_t j = i + span;
-            if (!chordFree[i * n + j])
+void HoleFiller::solveAround(const std::vector<std::uint32_t>& loop, std::size_t first, std::size_t last)
+{
+    // Only the chords over first..last ever read that chord's cost; the
+    // others keep theirs.
+    const std::size_t n = loop.size();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (std::size_t span = last - first; span < n; ++span)
+        for (std::size_t i = 0; i <= first && i + span < n; ++i) {
+            if (i + span < last)
                 continue;
-            for (std::size_t m = i + 1; m < j; ++m) {
-                const Cost& left = cost[i * n + m];
-                const Cost& right = cost[m * n + j];
-                if (left.area == inf || right.area == inf)
-                    continue;
-                const CGVector t = faceCross(positions_, {loop[i], loop[m], loop[j]});
-                const double lt = length(t);
-                if (!(lt > 0.0) || isForbidden((i * n + m) * n + j))
-                    continue;
-                // Against a face already there, a triangle must not fold
-                // back over it, as it would when capping a small patch
-                // from behind.
-                const double toLeft = toNeighbour(t, lt, i, m);
-                const double toRight = toNeighbour(t, lt, m, j);
-                const double toClosing =
-                    i == 0 && j == n - 1 ? cosineBetween(t, lt, sideNormal[n - 1], sideLength[n - 1]) : 1.0;
-                // In a slit, every triangle is a sliver whose normal says
-                // nothing; the exact crossing test still guards it.
-                if (!foldsAllowed_ &&
-                    ((m == i + 1 && folds(toLeft)) || (j == m + 1 && folds(toRight)) || folds(toClosing))) {
-                    const bool thin = smallestAngleCosine(positions_, {loop[i], loop[m], loop[j]}) > kThin;
-                    if (!thin)
-                        continue;
-                }
-                Cost c;
-                c.worstCosine = std::min({left.worstCosine, right.worstCosine, toLeft, toRight, toClosing});
-                c.area = left.area + right.area + 0.5 * lt;
-                if (c < cost[i * n + j]) {
-                    cost[i * n + j] = c;
-                    apex[i * n + j] = static_cast<std::uint32_t>(m);
-                    normal[i * n + j] = t;
-                    normalLength[i * n + j] = lt;
-                }
-            }
+            cost_[i * n + i + span] = Cost{-inf, inf};
+            apex_[i * n + i + span] = kNoFace;
+            solveChord(loop, i, i + span);
+        }
+}
+
+void HoleFiller::solveChord(const std::vector<std::uint32_t>& loop, std::size_t i, std::size_t j)
+{
+    const std::size_t n = loop.size();
+    const double inf = std::numeric_limits<double>::infinity();
+    if (!chordFree_[i * n + j])
+        return;
+    // the cosine between a triangle's normal t, of length lt, and the face
+    // beside the chord a-b
+    const auto toNeighbour = [&](const CGVector& t, double lt, std::size_t a, std::size_t b) {
+        return b == a + 1 ? cosineBetween(t, lt, sideNormal_[a], sideLength_[a])
+                          : cosineBetween(t, lt, normal_[a * n + b], normalLength_[a * n + b]);
+    };
+    for (std::size_t m = i + 1; m < j; ++m) {
+        const Cost& left = cost_[i * n + m];
+        const Cost& right = cost_[m * n + j];
+        if (left.area == inf || right.area == inf)
+            continue;
+        const CGVector t = faceCross(positions_, {loop[i], loop[m], loop[j]});
+        const double lt = length(t);
+        if (!(lt > 0.0) || isForbidden((i * n + m) * n + j))
+            continue;
+        // Against a face already there, a triangle must not fold back over
+        // it, as it would when capping a small patch from behind.
+        const double toLeft = toNeighbour(t, lt, i, m);
+        const double toRight = toNeighbour(t, lt, m, j);
+        const double toClosing =
+            i == 0 && j == n - 1 ? cosineBetween(t, lt, sideNormal_[n - 1], sideLength_[n - 1]) : 1.0;
+        // In a slit, every triangle is a sliver whose normal says nothing;
+        // the exact crossing test still guards it.
+        if (!foldsAllowed_ && ((m == i + 1 && folds(toLeft)) || (j == m + 1 && folds(toRight)) || folds(toClosing))) {
+            const bool thin = smallestAngleCosine(positions_, {loop[i], loop[m], loop[j]}) > kThin;
+            if (!thin)
+                continue;
+        }
+        Cost c;
+        c.worstCosine = std::min({left.worstCosine, right.worstCosine, toLeft, toRight, toClosing});
+        c.area = left.area + right.area + 0.5 * lt;
+        if (c < cost_[i * n + j]) {
+            cost_[i * n + j] = c;
+            apex_[i * n + j] = static_cast<std::uint32_t>(m);
+            normal_[i * n + j] = t;
+            normalLength_[i * n + j] = lt;
         }
     }
-    if (apex[n - 1] == kNoFace)
-        return {};
+}
 
+std::vector<Face> HoleFiller::closing(std::size_t n) const
+{
+    if (apex_[n - 1] == kNoFace)
+        return {};
     // Corners as places on the loop, which the caller turns into points.
     std::vector<Face> made;
     std::vector<std::pair<std::size_t, std::size_t>> open{{0, n - 1}};
     while (!open.empty()) {
         const auto [i, j] = open.back();
         open.pop_back();
-        const std::size_t m = apex[i * n + j];
+        const std::size_t m = apex_[i * n + j];
         made.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(m), static_cast<std::uint32_t>(j)});
         for (const auto& [a, b] : {std::make_pair(i, m), std::make_pair(m, j)})
             if (b > a + 1)
@@ -312,11 +350,18 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
 {
     const std::size_t n = loop.size();
     forbidden_.clear();
+    std::size_t forbiddenFirst = 0, forbiddenLast = 0;  // the chord of the triangle forbidden last
     std::vector<Face> faces;
     // Each try forbids the first triangle that met a face and asks again
     // for the best closing without it.
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        const std::vector<Face> places = closing(loop, sides);
+        if (n > 3) {
+            if (attempt == 0)
+                solve(loop, sides);
+            else
+                solveAround(loop, forbiddenFirst, forbiddenLast);
+        }
+        const std::vector<Face> places = n == 3 ? closingOfThree(loop, sides) : closing(n);
         if (places.empty())
             return 0;
         faces.clear();
@@ -325,6 +370,8 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
             const Face face = {loop[p[0]], loop[p[1]], loop[p[2]]};
             if (!meetsNothing(face, faces)) {
                 forbidden_.push_back((std::uint64_t{p[0]} * n + p[1]) * n + p[2]);
+                forbiddenFirst = p[0];
+                forbiddenLast = p[2];
                 clear = false;
                 break;
             }
