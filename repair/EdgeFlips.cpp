@@ -69,14 +69,25 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
     std::unordered_set<std::uint64_t> made;  // edges this sweep drew, which its table does not know
     std::vector<std::uint32_t> near;
     std::vector<std::uint32_t> turned;  // faces the last sweep changed, which the table learns before the next
+    std::vector<bool> touched(faces.size(), false);
+    std::vector<double> worst(faces.size());
+    for (std::size_t f = 0; f < faces.size(); ++f)
+        worst[f] = smallestAngleCosine(positions, faces[f]);
+    // By half-edge (the first on its edge): whether the last sweep turned
+    // the edge down on its own two faces alone, as it will again while
+    // neither face changes; and the same, as this sweep finds it.
+    std::vector<std::uint8_t> settled, settling(3 * faces.size(), 0);
     for (int pass = 0; pass < passes; ++pass) {
         // each sweep reads the edges as they were when it began
         table.update(faces, turned);
-        turned.clear();
-        std::vector<bool> touched(faces.size(), false);
-        std::vector<double> worst(faces.size());
-        for (std::size_t f = 0; f < faces.size(); ++f)
+        // the faces the last sweep turned, which keep their marks for this one
+        const std::vector<bool> turnedBefore = touched;
+        for (const std::uint32_t f : turned)
             worst[f] = smallestAngleCosine(positions, faces[f]);
+        turned.clear();
+        touched.assign(faces.size(), false);
+        settled.swap(settling);
+        settling.assign(3 * faces.size(), 0);
         made.clear();
         const std::uint64_t before = flips;
         for (std::size_t e = 0; e < table.edgeCount(); ++e) {
@@ -84,16 +95,29 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
                 continue;
             const std::uint32_t h = table.use(e, 0), k = table.use(e, 1);
             const std::uint32_t f = EdgeTable::faceOf(h), g = EdgeTable::faceOf(k);
-            if (touched[f] || touched[g] || table.runsUp(e, 0) == table.runsUp(e, 1))
+            if (touched[f] || touched[g])
+                continue;
+            if (settled[h] != 0 && !turnedBefore[f] && !turnedBefore[g]) {
+                settling[h] = 1;
+                continue;
+            }
+            // from here on, each test that turns the edge down on f and g
+            // alone marks it settled for the next sweep
+            settling[h] = 1;
+            if (table.runsUp(e, 0) == table.runsUp(e, 1))
                 continue;
             const double oldWorst = std::max(worst[f], worst[g]);
             if (oldWorst < kWorthTurning)
                 continue;
             const std::uint32_t a = EdgeTable::from(faces, h), b = EdgeTable::to(faces, h);
             const std::uint32_t c = table.across(e, 0), d = table.across(e, 1);
-            if (c == d || table.find(c, d) != table.edgeCount() ||
+            if (c == d)
+                continue;
+            settling[h] = 0;
+            if (table.find(c, d) != table.edgeCount() ||
                 made.count((std::uint64_t{std::min(c, d)} << 32) | std::max(c, d)) != 0)
                 continue;
+            settling[h] = 1;
             const Face nf = {a, d, c}, ng = {d, b, c};
             const double newWorst = std::max(smallestAngleCosine(positions, nf), smallestAngleCosine(positions, ng));
             if (!(newWorst < oldWorst))
@@ -107,7 +131,10 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
                 continue;
             if (cosineBetween(nfn, ngn) < std::min(cosineBetween(of, og), kFlatBend))
                 continue;
-            if (!meetsNothing(positions, faces, tree, nf, ng, f, g, near) || facesIntersect(positions, nf, ng))
+            if (facesIntersect(positions, nf, ng))
+                continue;
+            settling[h] = 0;
+            if (!meetsNothing(positions, faces, tree, nf, ng, f, g, near))
                 continue;
             faces[f] = nf;
             faces[g] = ng;
