@@ -48,13 +48,27 @@ struct Loops {
     std::vector<std::vector<std::uint32_t>> sides;  // half-edges of the faces beside the loop
 };
 
-Loops findLoops(const Faces& faces, const EdgeTable& table)
+// With live given, only the faces it marks count, as if the others were
+// gone from the list and the table.
+Loops findLoops(const Faces& faces, const EdgeTable& table, const std::vector<bool>* live = nullptr)
 {
     // Boundary half-edges, by the point the hole's edge leaves (their end).
     std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
-    for (std::size_t e = 0; e < table.edgeCount(); ++e)
-        if (table.uses(e) == 1)
-            out.push_back({EdgeTable::to(faces, table.use(e, 0)), table.use(e, 0)});
+    for (std::size_t e = 0; e < table.edgeCount(); ++e) {
+        if (live == nullptr) {
+            if (table.uses(e) == 1)
+                out.push_back({EdgeTable::to(faces, table.use(e, 0)), table.use(e, 0)});
+            continue;
+        }
+        std::uint32_t count = 0, only = 0;
+        for (std::uint32_t i = 0; i < table.uses(e); ++i)
+            if ((*live)[EdgeTable::faceOf(table.use(e, i))]) {
+                ++count;
+                only = table.use(e, i);
+            }
+        if (count == 1)
+            out.push_back({EdgeTable::to(faces, only), only});
+    }
     std::sort(out.begin(), out.end());
     std::vector<bool> used(out.size(), false);
     // where each point is in the walk, or none: a table by point, cleared
@@ -395,33 +409,41 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
 
 // Drops faces that lie in a short hole's outline by two of their edges: a
 // flap hanging into the hole on one edge, which no closing can get past.
-// False when there was none.
-bool removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes, std::size_t limit, std::uint64_t& removed)
+// A flap's going can bare another: up to three rounds, each reading the
+// faces the rounds before kept, and the list, tree and table close up
+// once at the end.
+void removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes, std::size_t limit, std::uint64_t& removed)
 {
-    const Loops loops = findLoops(faces, table);
+    constexpr int kRounds = 3;
     std::vector<bool> keep(faces.size(), true);
-    bool any = false;
+    bool anyAtAll = false;
     std::vector<std::uint32_t> beside;
-    for (std::size_t i = 0; i < loops.points.size(); ++i) {
-        // three sides of one face are a face alone, not a flap in a hole
-        if (loops.points[i].size() > limit || loops.points[i].size() <= 3)
-            continue;
-        beside.clear();
-        for (std::uint32_t side : loops.sides[i])
-            beside.push_back(EdgeTable::faceOf(side));
-        std::sort(beside.begin(), beside.end());
-        for (std::size_t k = 1; k < beside.size(); ++k)
-            if (beside[k] == beside[k - 1] && keep[beside[k]]) {
-                keep[beside[k]] = false;
-                any = true;
-            }
+    for (int round = 0; round < kRounds; ++round) {
+        const Loops loops = findLoops(faces, table, anyAtAll ? &keep : nullptr);
+        bool any = false;
+        for (std::size_t i = 0; i < loops.points.size(); ++i) {
+            // three sides of one face are a face alone, not a flap in a hole
+            if (loops.points[i].size() > limit || loops.points[i].size() <= 3)
+                continue;
+            beside.clear();
+            for (std::uint32_t side : loops.sides[i])
+                beside.push_back(EdgeTable::faceOf(side));
+            std::sort(beside.begin(), beside.end());
+            for (std::size_t k = 1; k < beside.size(); ++k)
+                if (beside[k] == beside[k - 1] && keep[beside[k]]) {
+                    keep[beside[k]] = false;
+                    any = true;
+                }
+        }
+        if (!any)
+            break;
+        anyAtAll = true;
     }
-    if (any) {
+    if (anyAtAll) {
         removed += keepMarked(faces, keep);
         boxes.keepOnly(keep);
         table.keepOnly(keep);
     }
-    return any;
 }
 
 // Whether most of an outline's edges had two faces in the surface as made:
@@ -450,10 +472,7 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
 {
     HoleCounts counts;
     const std::size_t limit = std::min(maxHoleEdges, kMaxHoleEdges);
-    // a flap's going can bare another
-    for (int round = 0; round < 3; ++round)
-        if (!removeFlaps(faces, table, boxes, limit, counts.removedFlaps))
-            break;
+    removeFlaps(faces, table, boxes, limit, counts.removedFlaps);
     const Loops loops = findLoops(faces, table);
     HoleFiller filler(positions, faces, table, boxes, foldsAllowed);
     for (std::size_t i = 0; i < loops.points.size(); ++i) {
