@@ -75,12 +75,16 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     steps.advance(1);
     // A surface whose every edge has at most two faces, run opposite ways,
     // needs no faces taken away for its edges' sake.
+    // whether no point is a corner of two fans that touch only there
+    bool pinchFree = false;
     if (!windsOneWay(table)) {
         asMade = false;
         counts.removedFoldOvers = removeFoldOvers(surface, faces, table);
         counts.removedFoldOvers += growManifold(surface, faces, table, counts.flippedFaces);
         counts.removedPieces += removePinches(faces, pointCount, table);
         counts.removedPieces += removeShreds(faces, table);
+        // the pinches went, and the shreds were whole pieces, sharing no point
+        pinchFree = true;
     }
     steps.advance(1);
 
@@ -89,10 +93,13 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     FaceBoxTree boxes(surface.positions, faces);
 
     // Faces that cross each other but share no edge pass every edge test.
-    counts.removedIntersecting = removeIntersections(surface, faces, boxes, &table, threads);
+    std::vector<std::uint32_t> crossingCorners;  // of the faces that went
+    counts.removedIntersecting = removeIntersections(surface, faces, boxes, &table, threads, &crossingCorners);
     if (counts.removedIntersecting > 0) {
         asMade = false;
-        counts.removedPieces += removePinches(faces, pointCount, table, &boxes);
+        // on a surface with no pinch, taking faces away makes new ones at
+        // their corners alone
+        counts.removedPieces += removePinches(faces, pointCount, table, &boxes, pinchFree ? &crossingCorners : nullptr);
     }
     steps.advance(1);
 
