@@ -3,12 +3,11 @@
 #include "repair/EdgeTable.h"
 #include "repair/FaceEdits.h"
 #include "repair/SurfaceMath.h"
+#include "repair/ThreadParts.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -48,25 +47,6 @@ bool tangentFrame(const CGVector& normal, CGVector& t1, CGVector& t2)
     return true;
 }
 
-// Runs work(part) for parts 0 to parts - 1, each on a thread of its own
-// but the first, which runs here, as does a part no thread could start for.
-template <class Work>
-void forEachPart(unsigned parts, Work&& work)
-{
-    std::vector<std::thread> helpers;
-    helpers.reserve(parts);
-    for (unsigned part = 1; part < parts; ++part) {
-        try {
-            helpers.emplace_back([&work, part] { work(part); });
-        } catch (const std::system_error&) {
-            work(part);
-        }
-    }
-    work(0);
-    for (std::thread& helper : helpers)
-        helper.join();
-}
-
 class ManifoldGrowth {
 public:
     ManifoldGrowth(const Surface& surface, Faces& faces, const EdgeTable& table, unsigned threads)
@@ -91,7 +71,7 @@ public:
         // Every face's fit and angles, worked out once ahead and apart,
         // each thread a run of points and then of faces: the growth reads
         // them in its own order.
-        const auto share = [threads](std::size_t count, unsigned part) { return count * part / threads; };
+        const auto share = [threads](std::size_t count, unsigned part) { return partStart(count, part, threads); };
         forEachPart(threads, [&](unsigned part) {
             for (std::size_t p = share(pointCount, part); p < share(pointCount, part + 1); ++p)
                 framed_[p] = tangentFrame(surface.normals[p], t1_[p], t2_[p]) ? 1 : 0;

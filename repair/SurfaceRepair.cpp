@@ -170,7 +170,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         // the hole steps widened the tree's boxes for every face they added
         boxes.tighten();
         // the last step: nothing reads the table after it
-        counts.turnedEdges = flipSlivers(surface, faces, boxes, table, kFlipPasses, false);
+        counts.turnedEdges = flipSlivers(surface, faces, boxes, table, kFlipPasses, false, threads);
     }
     steps.advance(1);
     return counts;
