@@ -184,7 +184,7 @@ bool ManifoldGrowth::fits(std::uint32_t f, bool seed, Face& corners, Sector sect
 std::array<double, 6> ManifoldGrowth::cornerAngles(const Face& face) const
 {
     std::array<double, 6> angles{};
-    for (std::uint32_t j = 0; j < 3; ++j) {
+    for (std::size_t j = 0; j < 3; ++j) {
         const std::uint32_t v = face[j];
         if (!framed_[v])
             continue;
