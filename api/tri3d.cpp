@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 #include <utility>
 
 namespace tri3d {
@@ -226,7 +227,9 @@ void repair(Mesh& mesh, int holes)
     if (holes < 0)
         throw Error("holes " + std::to_string(holes) + " is below 0");
     Surface surface = toSurface(mesh);
-    repairSurface(surface, static_cast<std::size_t>(holes));
+    // the search for crossing faces on every core, as the program's
+    // default: the faces are the same for any count
+    repairSurface(surface, static_cast<std::size_t>(holes), nullptr, std::max(1u, std::thread::hardware_concurrency()));
     mesh.faces = std::move(surface.faces);
 }
 

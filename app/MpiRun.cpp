@@ -780,7 +780,9 @@ int finish(const Settings& settings, Surface& surface, std::ostream& out)
     if (settings.clean) {
         Stopwatch stopwatch;
         stopwatch.startTimer();
-        repaired = repairSurface(surface, settings.holes, nullptr);
+        // threads:<T> as the tiles take it: the ranks share the cores
+        repaired = repairSurface(surface, settings.holes, nullptr,
+                                 settings.threads > 0 ? static_cast<unsigned>(settings.threads) : 1);
         repairMilliseconds = stopwatch.elapsedMilliseconds();
     }
     if (!settings.out.empty()) {

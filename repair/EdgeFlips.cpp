@@ -3,6 +3,7 @@
 #include "repair/EdgeTable.h"
 #include "repair/FaceBoxTree.h"
 #include "repair/SurfaceMath.h"
+#include "repair/ThreadParts.h"
 #include "repair/TriangleIntersection.h"
 
 #include <algorithm>
@@ -61,52 +62,111 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, int passes)
     return flipSlivers(surface, faces, tree, table, passes);
 }
 
-std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, EdgeTable& table, int passes)
+namespace {
+
+// Whether turning edge e of the table, between faces f and g as they stand,
+// passes every test that reads those two faces alone: winding, angles,
+// normals, bend, and the two new faces crossing each other.
+bool turnsOnItsOwn(const Surface& surface, const Faces& faces, const EdgeTable& table, const std::vector<double>& worst,
+                   std::size_t e)
+{
+    const std::vector<CGVertex>& positions = surface.positions;
+    const std::uint32_t h = table.use(e, 0), k = table.use(e, 1);
+    const std::uint32_t f = EdgeTable::faceOf(h), g = EdgeTable::faceOf(k);
+    if (table.runsUp(e, 0) == table.runsUp(e, 1))
+        return false;
+    const double oldWorst = std::max(worst[f], worst[g]);
+    if (oldWorst < kWorthTurning)
+        return false;
+    const std::uint32_t a = EdgeTable::from(faces, h), b = EdgeTable::to(faces, h);
+    const std::uint32_t c = table.across(e, 0), d = table.across(e, 1);
+    if (c == d)
+        return false;
+    const Face nf = {a, d, c}, ng = {d, b, c};
+    const double newWorst = std::max(smallestAngleCosine(positions, nf), smallestAngleCosine(positions, ng));
+    if (!(newWorst < oldWorst))
+        return false;
+    const CGVector of = faceCross(positions, faces[f]), og = faceCross(positions, faces[g]);
+    const CGVector nfn = faceCross(positions, nf), ngn = faceCross(positions, ng);
+    const CGVector oldSum = of + og;
+    if (!(dot(nfn, oldSum) > 0.0) || !(dot(ngn, oldSum) > 0.0))
+        return false;
+    if (!(faceAgreement(surface, nf) > 0.0) || !(faceAgreement(surface, ng) > 0.0))
+        return false;
+    if (cosineBetween(nfn, ngn) < std::min(cosineBetween(of, og), kFlatBend))
+        return false;
+    return !facesIntersect(positions, nf, ng);
+}
+
+// Below this many edges a thread costs more to start than it saves.
+constexpr std::size_t kEdgesWorthAThread = 30000;
+
+}  // namespace
+
+std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, EdgeTable& table, int passes,
+                          bool tableAfter, unsigned threads)
 {
     const std::vector<CGVertex>& positions = surface.positions;
     std::uint64_t flips = 0;
     std::unordered_set<std::uint64_t> made;  // edges this sweep drew, which its table does not know
     std::vector<std::uint32_t> near;
     std::vector<std::uint32_t> turned;  // faces the last sweep changed, which the table learns before the next
+    std::vector<bool> touched(faces.size(), false);
+    std::vector<double> worst(faces.size());
+    for (std::size_t f = 0; f < faces.size(); ++f)
+        worst[f] = smallestAngleCosine(positions, faces[f]);
+    // By half-edge (the first on its edge): whether the last sweep turned
+    // the edge down on its own two faces alone, as it will again while
+    // neither face changes; and the same, as this sweep finds it.
+    std::vector<std::uint8_t> settled, settling(3 * faces.size(), 0);
+    std::vector<std::uint8_t> onItsOwn;  // by edge: turnsOnItsOwn as the sweep begins
     for (int pass = 0; pass < passes; ++pass) {
         // each sweep reads the edges as they were when it began
         table.update(faces, turned);
-        turned.clear();
-        std::vector<bool> touched(faces.size(), false);
-        std::vector<double> worst(faces.size());
-        for (std::size_t f = 0; f < faces.size(); ++f)
+        // the faces the last sweep turned, which keep their marks for this one
+        const std::vector<bool> turnedBefore = touched;
+        for (const std::uint32_t f : turned)
             worst[f] = smallestAngleCosine(positions, faces[f]);
+        turned.clear();
+        touched.assign(faces.size(), false);
+        settled.swap(settling);
+        settling.assign(3 * faces.size(), 0);
         made.clear();
+        // The tests on an edge's own two faces, for every edge at once, as
+        // the sweep would find them: the sweep passes over an edge once a
+        // face of it has turned, and every other face stands as it began.
+        onItsOwn.assign(table.edgeCount(), 0);
+        const std::size_t edges = table.edgeCount();
+        const unsigned parts = edges < kEdgesWorthAThread ? 1 : std::max(1u, std::min(threads, 8u));
+        forEachPart(parts, [&](unsigned part) {
+            for (std::size_t e = partStart(edges, part, parts); e < partStart(edges, part + 1, parts); ++e) {
+                if (table.uses(e) != 2)
+                    continue;
+                const std::uint32_t h = table.use(e, 0);
+                const std::uint32_t f = EdgeTable::faceOf(h), g = EdgeTable::faceOf(table.use(e, 1));
+                if (settled[h] != 0 && !turnedBefore[f] && !turnedBefore[g]) {
+                    settling[h] = 1;
+                    continue;
+                }
+                onItsOwn[e] = turnsOnItsOwn(surface, faces, table, worst, e) ? 1 : 0;
+                settling[h] = onItsOwn[e] == 0 ? 1 : 0;
+            }
+        });
         const std::uint64_t before = flips;
-        for (std::size_t e = 0; e < table.edgeCount(); ++e) {
-            if (table.uses(e) != 2)
+        for (std::size_t e = 0; e < edges; ++e) {
+            if (onItsOwn[e] == 0)
                 continue;
             const std::uint32_t h = table.use(e, 0), k = table.use(e, 1);
             const std::uint32_t f = EdgeTable::faceOf(h), g = EdgeTable::faceOf(k);
-            if (touched[f] || touched[g] || table.runsUp(e, 0) == table.runsUp(e, 1))
-                continue;
-            const double oldWorst = std::max(worst[f], worst[g]);
-            if (oldWorst < kWorthTurning)
+            if (touched[f] || touched[g])
                 continue;
             const std::uint32_t a = EdgeTable::from(faces, h), b = EdgeTable::to(faces, h);
             const std::uint32_t c = table.across(e, 0), d = table.across(e, 1);
-            if (c == d || table.find(c, d) != table.edgeCount() ||
+            if (table.find(c, d) != table.edgeCount() ||
                 made.count((std::uint64_t{std::min(c, d)} << 32) | std::max(c, d)) != 0)
                 continue;
             const Face nf = {a, d, c}, ng = {d, b, c};
-            const double newWorst = std::max(smallestAngleCosine(positions, nf), smallestAngleCosine(positions, ng));
-            if (!(newWorst < oldWorst))
-                continue;
-            const CGVector of = faceCross(positions, faces[f]), og = faceCross(positions, faces[g]);
-            const CGVector nfn = faceCross(positions, nf), ngn = faceCross(positions, ng);
-            const CGVector oldSum = of + og;
-            if (!(dot(nfn, oldSum) > 0.0) || !(dot(ngn, oldSum) > 0.0))
-                continue;
-            if (!(faceAgreement(surface, nf) > 0.0) || !(faceAgreement(surface, ng) > 0.0))
-                continue;
-            if (cosineBetween(nfn, ngn) < std::min(cosineBetween(of, og), kFlatBend))
-                continue;
-            if (!meetsNothing(positions, faces, tree, nf, ng, f, g, near) || facesIntersect(positions, nf, ng))
+            if (!meetsNothing(positions, faces, tree, nf, ng, f, g, near))
                 continue;
             faces[f] = nf;
             faces[g] = ng;
@@ -121,6 +181,7 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
         if (flips == before)
             break;
     }
-    table.update(faces, turned);
+    if (tableAfter)
+        table.update(faces, turned);
     return flips;
 }

@@ -15,5 +15,9 @@ class FaceBoxTree;
 // Returns how many edges turned; faces keep their places in the list.
 std::uint64_t flipSlivers(const Surface& surface, Faces& faces, int passes);
 // The same with a box tree and an edge table that know the faces as they
-// are, and follow them.
-std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, EdgeTable& table, int passes);
+// are, and follow them; with tableAfter false the table is left as the
+// last sweep read it, for a caller that reads it no more. The tests on
+// each edge's own two faces run on up to threads threads; the faces are
+// the same for every count.
+std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, EdgeTable& table, int passes,
+                          bool tableAfter = true, unsigned threads = 1);

@@ -14,7 +14,6 @@ struct Expansion {
 
 constexpr double kEpsilon = 1.1102230246251565e-16;  // half an ulp of 1
 constexpr double kSplitter = 134217729.0;            // 2^27 + 1
-constexpr double kOrient3dBound = (7.0 + 56.0 * kEpsilon) * kEpsilon;
 constexpr double kOrient2dBound = (3.0 + 16.0 * kEpsilon) * kEpsilon;
 
 void twoSum(double a, double b, double& sum, double& error)
@@ -156,28 +155,13 @@ double coordinate(const CGVertex& p, int axis)
 
 }  // namespace
 
-int orient3d(const CGVertex& a, const CGVertex& b, const CGVertex& c, const CGVertex& d)
+int orient3dSlow(const CGVertex& a, const CGVertex& b, const CGVertex& c, const CGVertex& d)
 {
-    const double adx = a.x - d.x, bdx = b.x - d.x, cdx = c.x - d.x;
-    const double ady = a.y - d.y, bdy = b.y - d.y, cdy = c.y - d.y;
-    const double adz = a.z - d.z, bdz = b.z - d.z, cdz = c.z - d.z;
-    const double bdxcdy = bdx * cdy, cdxbdy = cdx * bdy;
-    const double cdxady = cdx * ady, adxcdy = adx * cdy;
-    const double adxbdy = adx * bdy, bdxady = bdx * ady;
-    const double det = adz * (bdxcdy - cdxbdy) + bdz * (cdxady - adxcdy) + cdz * (adxbdy - bdxady);
-    const double permanent = (std::fabs(bdxcdy) + std::fabs(cdxbdy)) * std::fabs(adz) +
-                             (std::fabs(cdxady) + std::fabs(adxcdy)) * std::fabs(bdz) +
-                             (std::fabs(adxbdy) + std::fabs(bdxady)) * std::fabs(cdz);
-    const double bound = kOrient3dBound * permanent;
-    // The exact sign's convention: positive when d is below the plane.
-    if (det > bound)
-        return 1;
-    if (-det > bound)
-        return -1;
     // Four points on one plane of constant x, y or z (a scanned box's
     // sides): a column of exact zeros, so the determinant is zero.
-    if ((adx == 0.0 && bdx == 0.0 && cdx == 0.0) || (ady == 0.0 && bdy == 0.0 && cdy == 0.0) ||
-        (adz == 0.0 && bdz == 0.0 && cdz == 0.0))
+    if ((a.x - d.x == 0.0 && b.x - d.x == 0.0 && c.x - d.x == 0.0) ||
+        (a.y - d.y == 0.0 && b.y - d.y == 0.0 && c.y - d.y == 0.0) ||
+        (a.z - d.z == 0.0 && b.z - d.z == 0.0 && c.z - d.z == 0.0))
         return 0;
     return orient3dExact(a, b, c, d);
 }

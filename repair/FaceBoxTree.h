@@ -76,11 +76,14 @@ private:
         std::uint32_t count = 0;
         std::uint32_t parent = 0;
         std::uint32_t joined = 0;  // leaves: 1 + the list in joined_ of faces that came later, or 0
+        std::uint32_t cut = 0;     // inner nodes: the right child's first key along the curve
         bool leaf = false;
     };
 
     void build();
     void sortAlongCurve();
+    // where the box's centre lies along the curve the build sorted by
+    std::uint32_t curveKey(const Box& box) const;
     std::uint32_t buildRange(std::uint32_t first, std::uint32_t last, std::uint32_t parent);
     std::uint32_t leafFor(const Box& box) const;
     void leafFaces(const Node& leaf, std::vector<std::uint32_t>& faces) const;
@@ -93,6 +96,9 @@ private:
     const Faces& faces_;
     std::vector<Box> boxes_;
     std::vector<std::uint32_t> order_;
+    std::vector<std::uint32_t> keys_;  // while building: each place's key along the curve
+    double curveLow_[3] = {0.0, 0.0, 0.0};
+    double curveScale_[3] = {0.0, 0.0, 0.0};
     std::vector<Node> nodes_;
     std::vector<std::uint32_t> leafOf_;  // per face
     std::vector<std::vector<std::uint32_t>> joined_;

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -49,42 +48,62 @@ struct Loops {
     std::vector<std::vector<std::uint32_t>> sides;  // half-edges of the faces beside the loop
 };
 
-Loops findLoops(const Faces& faces, const EdgeTable& table)
+// With live given, only the faces it marks count, as if the others were
+// gone from the list and the table.
+Loops findLoops(const Faces& faces, const EdgeTable& table, const std::vector<bool>* live = nullptr)
 {
     // Boundary half-edges, by the point the hole's edge leaves (their end).
     std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
-    for (std::size_t e = 0; e < table.edgeCount(); ++e)
-        if (table.uses(e) == 1)
-            out.push_back({EdgeTable::to(faces, table.use(e, 0)), table.use(e, 0)});
+    for (std::size_t e = 0; e < table.edgeCount(); ++e) {
+        if (live == nullptr) {
+            if (table.uses(e) == 1)
+                out.push_back({EdgeTable::to(faces, table.use(e, 0)), table.use(e, 0)});
+            continue;
+        }
+        std::uint32_t count = 0, only = 0;
+        for (std::uint32_t i = 0; i < table.uses(e); ++i)
+            if ((*live)[EdgeTable::faceOf(table.use(e, i))]) {
+                ++count;
+                only = table.use(e, i);
+            }
+        if (count == 1)
+            out.push_back({EdgeTable::to(faces, only), only});
+    }
     std::sort(out.begin(), out.end());
     std::vector<bool> used(out.size(), false);
+    // where each point is in the walk, or none: a table by point, cleared
+    // point by point as walks end, as a map's clearing costs its buckets
+    constexpr std::uint32_t kNowhere = 0xffffffffu;
+    std::uint32_t highest = 0;
+    for (const auto& [to, side] : out)
+        highest = std::max({highest, to, EdgeTable::from(faces, side)});
+    std::vector<std::uint32_t> placeOf(out.empty() ? 0 : highest + 1, kNowhere);
     auto firstFrom = [&out](std::uint32_t point) {
         return std::lower_bound(out.begin(), out.end(), std::make_pair(point, std::uint32_t{0})) - out.begin();
     };
 
     Loops loops;
     std::vector<std::uint32_t> points, sides;
-    std::unordered_map<std::uint32_t, std::size_t> placeOf;
     for (std::size_t start = 0; start < out.size(); ++start) {
         if (used[start])
             continue;
+        for (const std::uint32_t p : points)
+            placeOf[p] = kNowhere;
         points.clear();
         sides.clear();
-        placeOf.clear();
         std::size_t take = start;
         for (;;) {
             used[take] = true;
-            placeOf[out[take].first] = points.size();
+            placeOf[out[take].first] = static_cast<std::uint32_t>(points.size());
             points.push_back(out[take].first);
             sides.push_back(out[take].second);
             const std::uint32_t at = EdgeTable::from(faces, out[take].second);
-            const auto found = placeOf.find(at);
-            if (found != placeOf.end()) {
-                const std::size_t j = found->second;
+            if (placeOf[at] != kNowhere) {
+                const std::size_t j = placeOf[at];
                 loops.points.emplace_back(points.begin() + static_cast<std::ptrdiff_t>(j), points.end());
                 loops.sides.emplace_back(sides.begin() + static_cast<std::ptrdiff_t>(j), sides.end());
                 for (std::size_t k = j; k < points.size(); ++k)
-                    placeOf.erase(points[k]);
+                    placeOf[points[k]] = kNowhere;
                 points.resize(j);
                 sides.resize(j);
                 if (points.empty())
@@ -106,6 +125,34 @@ Loops findLoops(const Faces& faces, const EdgeTable& table)
     return loops;
 }
 
+// Cosines closer than this may have arc cosines that round to one value;
+// farther apart, their angles differ by far more than the rounding.
+constexpr double kNearCosines = 1e-9;
+
+bool sameAngle(double x, double y)
+{
+    return x == y || (std::abs(x - y) < kNearCosines && std::acos(x) == std::acos(y));
+}
+
+// The cosine of the angle between two vectors of the given lengths, as the
+// angle is read: -1 where either has none.
+double cosineBetween(const CGVector& a, double la, const CGVector& b, double lb)
+{
+    if (!(la > 0.0) || !(lb > 0.0))
+        return -1.0;
+    return std::max(-1.0, std::min(1.0, dot(a, b) / (la * lb)));
+}
+
+const double kFoldCosine = std::cos(kFoldAngle);
+
+// Whether the angle of a cosine is wider than kFoldAngle.
+bool folds(double cosine)
+{
+    if (std::abs(cosine - kFoldCosine) < kNearCosines)
+        return std::acos(cosine) > kFoldAngle;
+    return cosine < kFoldCosine;
+}
+
 // Closes hole loops with triangles over their own points. One loop at a
 // time, so that each sees the edges the ones before it added.
 class HoleFiller {
@@ -122,19 +169,39 @@ public:
     std::size_t fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides, int attempts);
 
 private:
+    // The largest angle between the normals of neighbouring faces is kept
+    // as its cosine, the least of theirs, and compared as the angle would
+    // be: the arc cosine is taken only where two cosines lie so close that
+    // their angles may round to one.
     struct Cost {
-        double worstAngle = 0.0;  // the largest angle between the normals of neighbouring faces
+        double worstCosine = 1.0;
         double area = 0.0;
         bool operator<(const Cost& other) const
         {
-            return worstAngle < other.worstAngle || (worstAngle == other.worstAngle && area < other.area);
+            if (sameAngle(worstCosine, other.worstCosine))
+                return area < other.area;
+            return worstCosine > other.worstCosine;
         }
     };
 
     // The least-cost closing that avoids the forbidden triangles, as
-    // corner triples of the loop; empty when there is none.
-    std::vector<Face> closing(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides) const;
+    // corner triples of the loop; empty when there is none. A loop of
+    // three has its own; longer ones read the table solve() fills and
+    // solveAround() mends after a triangle of first..last is forbidden.
+    std::vector<Face> closingOfThree(const std::vector<std::uint32_t>& loop,
+                                     const std::vector<std::uint32_t>& sides) const;
+    std::vector<Face> closing(std::size_t n) const;
+    void solve(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides);
+    void solveAround(const std::vector<std::uint32_t>& loop, std::size_t first, std::size_t last);
+    // the least cost of closing the loop's points i..j against the chord
+    // j-i, and the point the triangle on that chord takes
+    void solveChord(const std::vector<std::uint32_t>& loop, std::size_t i, std::size_t j);
     bool meetsNothing(const Face& face, const std::vector<Face>& before);
+
+    bool isForbidden(std::uint64_t triple) const
+    {
+        return !forbidden_.empty() && std::find(forbidden_.begin(), forbidden_.end(), triple) != forbidden_.end();
+    }
 
     bool edgeFree(std::uint32_t a, std::uint32_t b) const
     {
@@ -147,97 +214,130 @@ private:
     FaceBoxTree& tree_;       // not owned
     bool foldsAllowed_;
     std::unordered_set<std::uint64_t> addedEdges_;
-    std::unordered_set<std::uint64_t> forbidden_;  // (i * n + m) * n + j of the loop being closed
+    std::vector<std::uint64_t> forbidden_;  // (i * n + m) * n + j of the loop being closed: a few
     std::vector<std::uint32_t> near_;
+    // by chord i * n + j of the loop being closed
+    std::vector<Cost> cost_;
+    std::vector<std::uint32_t> apex_;
+    std::vector<CGVector> normal_;
+    std::vector<double> normalLength_;
+    std::vector<bool> chordFree_;
+    // the faces beside the loop's sides
+    std::vector<CGVector> sideNormal_;
+    std::vector<double> sideLength_;
 };
 
-double angleBetween(const CGVector& a, const CGVector& b)
+std::vector<Face> HoleFiller::closingOfThree(const std::vector<std::uint32_t>& loop,
+                                             const std::vector<std::uint32_t>& sides) const
 {
-    const double la = length(a), lb = length(b);
-    if (!(la > 0.0) || !(lb > 0.0))
-        return kPi;
-    return std::acos(std::max(-1.0, std::min(1.0, dot(a, b) / (la * lb))));
+    // Three boundary edges around one face only: closing them would put
+    // the same face there twice.
+    const std::size_t n = 3;
+    const Face face = {loop[0], loop[1], loop[2]};
+    if (thirdCorner(faces_, sides[0]) == loop[2] || !(length(faceCross(positions_, face)) > 0.0) ||
+        isForbidden((0 * n + 1) * n + 2))
+        return {};
+    return {Face{0, 1, 2}};
 }
 
-std::vector<Face> HoleFiller::closing(const std::vector<std::uint32_t>& loop,
-                                      const std::vector<std::uint32_t>& sides) const
+void HoleFiller::solve(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides)
 {
     const std::size_t n = loop.size();
-    if (n == 3) {
-        // Three boundary edges around one face only: closing them would
-        // put the same face there twice.
-        const Face face = {loop[0], loop[1], loop[2]};
-        if (thirdCorner(faces_, sides[0]) == loop[2] || !(length(faceCross(positions_, face)) > 0.0) ||
-            forbidden_.count((0 * n + 1) * n + 2) != 0)
-            return {};
-        return {Face{0, 1, 2}};
-    }
-
-    // best[i][j]: the least cost of closing the loop's points i..j against
-    // the chord j-i, and the point the triangle on that chord takes.
     const double inf = std::numeric_limits<double>::infinity();
-    std::vector<Cost> cost(n * n, Cost{inf, inf});
-    std::vector<std::uint32_t> apex(n * n, kNoFace);
-    std::vector<CGVector> normal(n * n);
-    std::vector<bool> chordFree(n * n, false);
+    cost_.assign(n * n, Cost{-inf, inf});
+    apex_.assign(n * n, kNoFace);
+    normal_.assign(n * n, CGVector{});
+    normalLength_.assign(n * n, 0.0);
+    chordFree_.assign(n * n, false);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = i + 2; j < n; ++j)
-            chordFree[i * n + j] = (i == 0 && j == n - 1) || edgeFree(loop[i], loop[j]);
-    std::vector<CGVector> sideNormal(n);
+            chordFree_[i * n + j] = (i == 0 && j == n - 1) || edgeFree(loop[i], loop[j]);
+    sideNormal_.resize(n);
+    sideLength_.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
-        sideNormal[i] = faceCross(positions_, faces_[EdgeTable::faceOf(sides[i])]);
+        sideNormal_[i] = faceCross(positions_, faces_[EdgeTable::faceOf(sides[i])]);
+        sideLength_[i] = length(sideNormal_[i]);
         if (i + 1 < n)
-            cost[i * n + i + 1] = Cost{};
+            cost_[i * n + i + 1] = Cost{};
     }
-    auto neighbour = [&](std::size_t i, std::size_t j) { return j == i + 1 ? sideNormal[i] : normal[i * n + j]; };
+    for (std::size_t span = 2; span < n; ++span)
+        for (std::size_t i = 0; i + span < n; ++i)
+            solveChord(loop, i, i + span);
+}
 
-    for (std::size_t span = 2; span < n; ++span) {
-        for (std::size_t i = 0; i + span < n; ++i) {
-            const std::size_t j = i + span;
-            if (!chordFree[i * n + j])
+void HoleFiller::solveAround(const std::vector<std::uint32_t>& loop, std::size_t first, std::size_t last)
+{
+    // Only the chords over first..last ever read that chord's cost; the
+    // others keep theirs.
+    const std::size_t n = loop.size();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (std::size_t span = last - first; span < n; ++span)
+        for (std::size_t i = 0; i <= first && i + span < n; ++i) {
+            if (i + span < last)
                 continue;
-            for (std::size_t m = i + 1; m < j; ++m) {
-                const Cost& left = cost[i * n + m];
-                const Cost& right = cost[m * n + j];
-                if (left.area == inf || right.area == inf)
-                    continue;
-                const CGVector t = faceCross(positions_, {loop[i], loop[m], loop[j]});
-                if (!(length(t) > 0.0) || forbidden_.count((i * n + m) * n + j) != 0)
-                    continue;
-                // Against a face already there, a triangle must not fold
-                // back over it, as it would when capping a small patch
-                // from behind.
-                const double toLeft = angleBetween(t, neighbour(i, m));
-                const double toRight = angleBetween(t, neighbour(m, j));
-                const double toClosing = i == 0 && j == n - 1 ? angleBetween(t, sideNormal[n - 1]) : 0.0;
-                // In a slit, every triangle is a sliver whose normal says
-                // nothing; the exact crossing test still guards it.
-                const bool thin = smallestAngleCosine(positions_, {loop[i], loop[m], loop[j]}) > kThin;
-                if (!thin && !foldsAllowed_ &&
-                    ((m == i + 1 && toLeft > kFoldAngle) || (j == m + 1 && toRight > kFoldAngle) ||
-                     toClosing > kFoldAngle))
-                    continue;
-                Cost c;
-                c.worstAngle = std::max({left.worstAngle, right.worstAngle, toLeft, toRight, toClosing});
-                c.area = left.area + right.area + 0.5 * length(t);
-                if (c < cost[i * n + j]) {
-                    cost[i * n + j] = c;
-                    apex[i * n + j] = static_cast<std::uint32_t>(m);
-                    normal[i * n + j] = t;
-                }
-            }
+            cost_[i * n + i + span] = Cost{-inf, inf};
+            apex_[i * n + i + span] = kNoFace;
+            solveChord(loop, i, i + span);
+        }
+}
+
+void HoleFiller::solveChord(const std::vector<std::uint32_t>& loop, std::size_t i, std::size_t j)
+{
+    const std::size_t n = loop.size();
+    const double inf = std::numeric_limits<double>::infinity();
+    if (!chordFree_[i * n + j])
+        return;
+    // the cosine between a triangle's normal t, of length lt, and the face
+    // beside the chord a-b
+    const auto toNeighbour = [&](const CGVector& t, double lt, std::size_t a, std::size_t b) {
+        return b == a + 1 ? cosineBetween(t, lt, sideNormal_[a], sideLength_[a])
+                          : cosineBetween(t, lt, normal_[a * n + b], normalLength_[a * n + b]);
+    };
+    for (std::size_t m = i + 1; m < j; ++m) {
+        const Cost& left = cost_[i * n + m];
+        const Cost& right = cost_[m * n + j];
+        if (left.area == inf || right.area == inf)
+            continue;
+        const CGVector t = faceCross(positions_, {loop[i], loop[m], loop[j]});
+        const double lt = length(t);
+        if (!(lt > 0.0) || isForbidden((i * n + m) * n + j))
+            continue;
+        // Against a face already there, a triangle must not fold back over
+        // it, as it would when capping a small patch from behind.
+        const double toLeft = toNeighbour(t, lt, i, m);
+        const double toRight = toNeighbour(t, lt, m, j);
+        const double toClosing =
+            i == 0 && j == n - 1 ? cosineBetween(t, lt, sideNormal_[n - 1], sideLength_[n - 1]) : 1.0;
+        // In a slit, every triangle is a sliver whose normal says nothing;
+        // the exact crossing test still guards it.
+        if (!foldsAllowed_ && ((m == i + 1 && folds(toLeft)) || (j == m + 1 && folds(toRight)) || folds(toClosing))) {
+            const bool thin = smallestAngleCosine(positions_, {loop[i], loop[m], loop[j]}) > kThin;
+            if (!thin)
+                continue;
+        }
+        Cost c;
+        c.worstCosine = std::min({left.worstCosine, right.worstCosine, toLeft, toRight, toClosing});
+        c.area = left.area + right.area + 0.5 * lt;
+        if (c < cost_[i * n + j]) {
+            cost_[i * n + j] = c;
+            apex_[i * n + j] = static_cast<std::uint32_t>(m);
+            normal_[i * n + j] = t;
+            normalLength_[i * n + j] = lt;
         }
     }
-    if (apex[n - 1] == kNoFace)
-        return {};
+}
 
+std::vector<Face> HoleFiller::closing(std::size_t n) const
+{
+    if (apex_[n - 1] == kNoFace)
+        return {};
     // Corners as places on the loop, which the caller turns into points.
     std::vector<Face> made;
     std::vector<std::pair<std::size_t, std::size_t>> open{{0, n - 1}};
     while (!open.empty()) {
         const auto [i, j] = open.back();
         open.pop_back();
-        const std::size_t m = apex[i * n + j];
+        const std::size_t m = apex_[i * n + j];
         made.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(m), static_cast<std::uint32_t>(j)});
         for (const auto& [a, b] : {std::make_pair(i, m), std::make_pair(m, j)})
             if (b > a + 1)
@@ -264,11 +364,18 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
 {
     const std::size_t n = loop.size();
     forbidden_.clear();
+    std::size_t forbiddenFirst = 0, forbiddenLast = 0;  // the chord of the triangle forbidden last
     std::vector<Face> faces;
     // Each try forbids the first triangle that met a face and asks again
     // for the best closing without it.
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        const std::vector<Face> places = closing(loop, sides);
+        if (n > 3) {
+            if (attempt == 0)
+                solve(loop, sides);
+            else
+                solveAround(loop, forbiddenFirst, forbiddenLast);
+        }
+        const std::vector<Face> places = n == 3 ? closingOfThree(loop, sides) : closing(n);
         if (places.empty())
             return 0;
         faces.clear();
@@ -276,7 +383,9 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
         for (const Face& p : places) {
             const Face face = {loop[p[0]], loop[p[1]], loop[p[2]]};
             if (!meetsNothing(face, faces)) {
-                forbidden_.insert((std::uint64_t{p[0]} * n + p[1]) * n + p[2]);
+                forbidden_.push_back((std::uint64_t{p[0]} * n + p[1]) * n + p[2]);
+                forbiddenFirst = p[0];
+                forbiddenLast = p[2];
                 clear = false;
                 break;
             }
@@ -300,33 +409,41 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
 
 // Drops faces that lie in a short hole's outline by two of their edges: a
 // flap hanging into the hole on one edge, which no closing can get past.
-// False when there was none.
-bool removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes, std::size_t limit, std::uint64_t& removed)
+// A flap's going can bare another: up to three rounds, each reading the
+// faces the rounds before kept, and the list, tree and table close up
+// once at the end.
+void removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes, std::size_t limit, std::uint64_t& removed)
 {
-    const Loops loops = findLoops(faces, table);
+    constexpr int kRounds = 3;
     std::vector<bool> keep(faces.size(), true);
-    bool any = false;
+    bool anyAtAll = false;
     std::vector<std::uint32_t> beside;
-    for (std::size_t i = 0; i < loops.points.size(); ++i) {
-        // three sides of one face are a face alone, not a flap in a hole
-        if (loops.points[i].size() > limit || loops.points[i].size() <= 3)
-            continue;
-        beside.clear();
-        for (std::uint32_t side : loops.sides[i])
-            beside.push_back(EdgeTable::faceOf(side));
-        std::sort(beside.begin(), beside.end());
-        for (std::size_t k = 1; k < beside.size(); ++k)
-            if (beside[k] == beside[k - 1] && keep[beside[k]]) {
-                keep[beside[k]] = false;
-                any = true;
-            }
+    for (int round = 0; round < kRounds; ++round) {
+        const Loops loops = findLoops(faces, table, anyAtAll ? &keep : nullptr);
+        bool any = false;
+        for (std::size_t i = 0; i < loops.points.size(); ++i) {
+            // three sides of one face are a face alone, not a flap in a hole
+            if (loops.points[i].size() > limit || loops.points[i].size() <= 3)
+                continue;
+            beside.clear();
+            for (std::uint32_t side : loops.sides[i])
+                beside.push_back(EdgeTable::faceOf(side));
+            std::sort(beside.begin(), beside.end());
+            for (std::size_t k = 1; k < beside.size(); ++k)
+                if (beside[k] == beside[k - 1] && keep[beside[k]]) {
+                    keep[beside[k]] = false;
+                    any = true;
+                }
+        }
+        if (!any)
+            break;
+        anyAtAll = true;
     }
-    if (any) {
+    if (anyAtAll) {
         removed += keepMarked(faces, keep);
         boxes.keepOnly(keep);
         table.keepOnly(keep);
     }
-    return any;
 }
 
 // Whether most of an outline's edges had two faces in the surface as made:
@@ -355,10 +472,7 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
 {
     HoleCounts counts;
     const std::size_t limit = std::min(maxHoleEdges, kMaxHoleEdges);
-    // a flap's going can bare another
-    for (int round = 0; round < 3; ++round)
-        if (!removeFlaps(faces, table, boxes, limit, counts.removedFlaps))
-            break;
+    removeFlaps(faces, table, boxes, limit, counts.removedFlaps);
     const Loops loops = findLoops(faces, table);
     HoleFiller filler(positions, faces, table, boxes, foldsAllowed);
     for (std::size_t i = 0; i < loops.points.size(); ++i) {
@@ -379,7 +493,12 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
 
 std::uint64_t removeClosedScraps(Faces& faces, std::size_t pointCount, FaceBoxTree& boxes)
 {
-    const EdgeTable table(faces, pointCount);
+    EdgeTable table(faces, pointCount);
+    return removeClosedScraps(faces, table, boxes);
+}
+
+std::uint64_t removeClosedScraps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes)
+{
     std::vector<std::uint32_t> part(faces.size());
     for (std::uint32_t f = 0; f < faces.size(); ++f)
         part[f] = f;
@@ -416,5 +535,6 @@ std::uint64_t removeClosedScraps(Faces& faces, std::size_t pointCount, FaceBoxTr
     if (!any)
         return 0;
     boxes.keepOnly(keep);
+    table.keepOnly(keep);
     return keepMarked(faces, keep);
 }

@@ -43,3 +43,6 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
 // when no piece holds nine tenths of the faces. The box tree must know
 // the faces as they are, and follows them. Returns how many faces went.
 std::uint64_t removeClosedScraps(Faces& faces, std::size_t pointCount, FaceBoxTree& boxes);
+// The same with an edge table that knows the faces as they are, and
+// follows them.
+std::uint64_t removeClosedScraps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes);

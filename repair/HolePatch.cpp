@@ -572,8 +572,11 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
         made.push_back(face);
     }
     std::vector<std::uint32_t> near;
+    std::vector<Box> madeBoxes(made.size());
+    for (std::size_t i = 0; i < made.size(); ++i)
+        madeBoxes[i] = boxOf(positions_, made[i]);
     for (std::size_t i = 0; i < made.size(); ++i) {
-        const Box box = boxOf(positions_, made[i]);
+        const Box& box = madeBoxes[i];
         near.clear();
         boxes_.query(box, near);
         for (std::uint32_t g : near)
@@ -583,7 +586,7 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
             }
         // the plane keeps them apart, up to rounding
         for (std::size_t j = i + 1; j < made.size(); ++j)
-            if (box.meets(boxOf(positions_, made[j])) && facesIntersect(positions_, made[i], made[j]))
+            if (box.meets(madeBoxes[j]) && facesIntersect(positions_, made[i], made[j]))
                 return false;
     }
 

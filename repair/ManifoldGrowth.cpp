@@ -3,8 +3,10 @@
 #include "repair/EdgeTable.h"
 #include "repair/FaceEdits.h"
 #include "repair/SurfaceMath.h"
+#include "repair/ThreadParts.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -47,7 +49,7 @@ bool tangentFrame(const CGVector& normal, CGVector& t1, CGVector& t2)
 
 class ManifoldGrowth {
 public:
-    ManifoldGrowth(const Surface& surface, Faces& faces, const EdgeTable& table)
+    ManifoldGrowth(const Surface& surface, Faces& faces, const EdgeTable& table, unsigned threads)
         : surface_(surface), faces_(faces), table_(table)
     {
         const std::size_t pointCount = surface.positions.size();
@@ -61,14 +63,25 @@ public:
         sectors_.resize(3 * faces.size());
         edgeUses_.assign(table.edgeCount(), 0);
         state_.assign(faces.size(), kOut);
-        framed_.assign(pointCount, false);
+        framed_.assign(pointCount, 0);
         t1_.resize(pointCount);
         t2_.resize(pointCount);
-        for (std::size_t p = 0; p < pointCount; ++p)
-            framed_[p] = tangentFrame(surface.normals[p], t1_[p], t2_[p]);
         fit_.resize(faces.size());
-        for (std::size_t f = 0; f < faces.size(); ++f)
-            fit_[f] = faceAgreement(surface, faces[f]);
+        angles_.resize(faces.size());
+        // Every face's fit and angles, worked out once ahead and apart,
+        // each thread a run of points and then of faces: the growth reads
+        // them in its own order.
+        const auto share = [threads](std::size_t count, unsigned part) { return partStart(count, part, threads); };
+        forEachPart(threads, [&](unsigned part) {
+            for (std::size_t p = share(pointCount, part); p < share(pointCount, part + 1); ++p)
+                framed_[p] = tangentFrame(surface.normals[p], t1_[p], t2_[p]) ? 1 : 0;
+        });
+        forEachPart(threads, [&](unsigned part) {
+            for (std::size_t f = share(faces.size(), part); f < share(faces.size(), part + 1); ++f) {
+                fit_[f] = faceAgreement(surface, faces[f]);
+                angles_[f] = cornerAngles(faces[f]);
+            }
+        });
     }
 
     // Grows the parts and turns the faces that must turn; the faces to keep
@@ -90,6 +103,9 @@ private:
     // The face as it would join: its corners, turned where needed. False
     // when it cannot join now.
     bool fits(std::uint32_t f, bool seed, Face& corners, Sector sector[3]) const;
+    // At each corner of the face as listed, the directions to the next
+    // corner and to the one after, as angles in the corner's tangent frame.
+    std::array<double, 6> cornerAngles(const Face& face) const;
     void take(std::uint32_t f, const Face& corners, const Sector sector[3], bool turned);
     void offerNeighbours(std::uint32_t f);
 
@@ -101,9 +117,10 @@ private:
     std::vector<Sector> sectors_;
     std::vector<std::uint8_t> edgeUses_;
     std::vector<std::uint8_t> state_;
-    std::vector<bool> framed_;
+    std::vector<std::uint8_t> framed_;  // bytes, not bits: threads fill it side by side
     std::vector<CGVector> t1_, t2_;
     std::vector<double> fit_;
+    std::vector<std::array<double, 6>> angles_;
     std::vector<Candidate> heap_;
 };
 
@@ -140,16 +157,18 @@ bool ManifoldGrowth::fits(std::uint32_t f, bool seed, Face& corners, Sector sect
     if (turn == -1)
         std::swap(corners[1], corners[2]);
 
+    const std::array<double, 6>& angles = angles_[f];
     for (std::uint32_t k = 0; k < 3; ++k) {
-        const std::uint32_t v = corners[k], next = corners[(k + 1) % 3], prev = corners[(k + 2) % 3];
+        const std::uint32_t v = corners[k];
         if (!framed_[v]) {
             sector[k] = Sector{};
             continue;
         }
-        const CGVector a = surface_.positions[next] - surface_.positions[v];
-        const CGVector b = surface_.positions[prev] - surface_.positions[v];
-        const double angleA = std::atan2(dot(a, t2_[v]), dot(a, t1_[v]));
-        const double angleB = std::atan2(dot(b, t2_[v]), dot(b, t1_[v]));
+        // the corner's place in the face as listed; turned, its next
+        // corner there is its previous one here
+        const std::uint32_t j = turn == -1 ? (3 - k) % 3 : k;
+        const double angleA = angles[2 * j + (turn == -1 ? 1 : 0)];
+        const double angleB = angles[2 * j + (turn == -1 ? 0 : 1)];
         double width = angleB - angleA;
         if (width < 0.0)
             width += kTwoPi;
@@ -160,6 +179,21 @@ bool ManifoldGrowth::fits(std::uint32_t f, bool seed, Face& corners, Sector sect
                 return false;
     }
     return true;
+}
+
+std::array<double, 6> ManifoldGrowth::cornerAngles(const Face& face) const
+{
+    std::array<double, 6> angles{};
+    for (std::size_t j = 0; j < 3; ++j) {
+        const std::uint32_t v = face[j];
+        if (!framed_[v])
+            continue;
+        const CGVector a = surface_.positions[face[(j + 1) % 3]] - surface_.positions[v];
+        const CGVector b = surface_.positions[face[(j + 2) % 3]] - surface_.positions[v];
+        angles[2 * j] = std::atan2(dot(a, t2_[v]), dot(a, t1_[v]));
+        angles[2 * j + 1] = std::atan2(dot(b, t2_[v]), dot(b, t1_[v]));
+    }
+    return angles;
 }
 
 void ManifoldGrowth::take(std::uint32_t f, const Face& corners, const Sector sector[3], bool turned)
@@ -245,11 +279,15 @@ void ManifoldGrowth::run(std::vector<bool>& keep, std::vector<std::uint32_t>& tu
 
 }  // namespace
 
-std::uint64_t growManifold(const Surface& surface, Faces& faces, EdgeTable& table, std::uint64_t& flipped)
+std::uint64_t growManifold(const Surface& surface, Faces& faces, EdgeTable& table, std::uint64_t& flipped,
+                           unsigned threads)
 {
     std::vector<bool> keep;
     std::vector<std::uint32_t> turned;
-    ManifoldGrowth(surface, faces, table).run(keep, turned);
+    // below this many faces a thread costs more to start than it saves
+    constexpr std::size_t kFacesWorthAThread = 20000;
+    const unsigned parts = faces.size() < kFacesWorthAThread ? 1 : std::max(1u, std::min(threads, 8u));
+    ManifoldGrowth(surface, faces, table, parts).run(keep, turned);
     flipped += turned.size();
     // every turned face is kept: rename them as the list closes up
     std::vector<std::uint32_t> place(faces.size());

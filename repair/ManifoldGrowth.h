@@ -16,5 +16,8 @@ class EdgeTable;
 // no face can join, the best face on three untouched points starts a new
 // part. Each part is then wound the way most of its area agrees with the
 // point normals. Returns how many faces went; flipped counts the faces
-// whose winding changed. The table follows the faces.
-std::uint64_t growManifold(const Surface& surface, Faces& faces, EdgeTable& table, std::uint64_t& flipped);
+// whose winding changed. The table follows the faces. Each face's fit
+// and angles are worked out ahead on up to threads threads; the faces are
+// the same for every count.
+std::uint64_t growManifold(const Surface& surface, Faces& faces, EdgeTable& table, std::uint64_t& flipped,
+                           unsigned threads = 1);

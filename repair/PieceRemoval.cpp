@@ -72,7 +72,8 @@ std::uint32_t comingIn(std::uint32_t h)
 
 }  // namespace
 
-std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& table, FaceBoxTree* boxes)
+std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& table, FaceBoxTree* boxes,
+                            const std::vector<std::uint32_t>* seeds)
 {
     assert(table.faceCount() == faces.size());
     const FacesAround at(faces, pointCount);
@@ -82,11 +83,12 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
     std::vector<bool> keep(faces.size(), true);
     std::vector<std::uint32_t> dropped;  // faces the round drops, in the order it drops them
 
-    // The first round looks at every point. fan.rootOf(i): the first of the faces
+    // The first round looks at every point, unless the caller named the
+    // few where a pinch can be. fan.rootOf(i): the first of the faces
     // around the same point that the face at place i is joined to through
     // edges at that point. Every face on an edge has a corner at both its
     // ends, so one walk over the edges joins the faces around every point.
-    {
+    if (seeds == nullptr) {
         LowestRoots fan(static_cast<std::uint32_t>(around.size()));
         // the place of the face's half-edge that leaves the point, given one
         // of the face's half-edges at that point
@@ -128,8 +130,13 @@ std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& tab
     std::vector<std::uint32_t> points, faceAt, sizes;
     LowestRoots fan;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> atEdge;  // edge at v, face around v
-    while (!dropped.empty()) {
+    // named points stand for the first round's drops
+    bool named = seeds != nullptr;
+    while (named || !dropped.empty()) {
         points.clear();
+        if (named)
+            points = *seeds;
+        named = false;
         for (const std::uint32_t f : dropped)
             points.insert(points.end(), faces[f].begin(), faces[f].end());
         std::sort(points.begin(), points.end());

@@ -15,8 +15,11 @@ class FaceBoxTree;
 // faces can split a fan elsewhere, so this repeats until no point has two.
 // Returns how many faces went.
 // The table must know the faces as they are; it and a box tree given
-// follow the faces that go.
-std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& table, FaceBoxTree* boxes = nullptr);
+// follow the faces that go. Where the caller knows every pinch lies at
+// one of some points (the corners of faces taken from a surface that had
+// none), it gives them as seeds, and only those are looked at first.
+std::uint64_t removePinches(Faces& faces, std::size_t pointCount, EdgeTable& table, FaceBoxTree* boxes = nullptr,
+                            const std::vector<std::uint32_t>* seeds = nullptr);
 
 // Drops every component of less than a hundredth of the largest one's
 // faces: such a shred lies in a gap of a larger part, where the hole

@@ -25,7 +25,8 @@ constexpr double kFurthest = 0.5;
 
 }  // namespace
 
-std::uint64_t insertLeftOutPoints(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
+std::uint64_t insertLeftOutPoints(const Surface& surface, Faces& faces, FaceBoxTree& boxes,
+                                  std::vector<std::uint32_t>* changed)
 {
     const std::vector<CGVertex>& positions = surface.positions;
     std::vector<bool> used(positions.size(), false);
@@ -63,6 +64,8 @@ std::uint64_t insertLeftOutPoints(const Surface& surface, Faces& faces, FaceBoxT
             if (i < olds.size()) {
                 faces[olds[i]] = made[i];
                 boxes.refresh(olds[i]);
+                if (changed != nullptr)
+                    changed->push_back(olds[i]);
             } else {
                 faces.push_back(made[i]);
                 boxes.refresh(static_cast<std::uint32_t>(faces.size() - 1));

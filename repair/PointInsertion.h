@@ -3,6 +3,7 @@
 #include "geometry/Surface.h"
 
 #include <cstdint>
+#include <vector>
 
 class FaceBoxTree;
 
@@ -16,5 +17,7 @@ class FaceBoxTree;
 // On a noisy scan these are the points the sheet passed by. Never moves a
 // point; split faces keep their places and the rest go at the end. The
 // box tree must know the faces as they are, and follows them. Returns how
-// many points were taken in.
-std::uint64_t insertLeftOutPoints(const Surface& surface, Faces& faces, FaceBoxTree& boxes);
+// many points were taken in. Where changed is given, the places of the
+// faces split in place are appended to it.
+std::uint64_t insertLeftOutPoints(const Surface& surface, Faces& faces, FaceBoxTree& boxes,
+                                  std::vector<std::uint32_t>* changed = nullptr);

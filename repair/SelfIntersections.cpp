@@ -83,7 +83,7 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std
 }
 
 std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes, EdgeTable* table,
-                                  unsigned threads)
+                                  unsigned threads, std::vector<std::uint32_t>* corners)
 {
     const auto pairs = intersectingPairs(surface.positions, faces, boxes, threads);
     if (pairs.empty())
@@ -101,6 +101,10 @@ std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxT
         const bool dropF = meets[f] > meets[g] || (meets[f] == meets[g] && fit(f) <= fit(g));
         keep[dropF ? f : g] = false;
     }
+    if (corners != nullptr)
+        for (std::size_t f = 0; f < faces.size(); ++f)
+            if (!keep[f])
+                corners->insert(corners->end(), faces[f].begin(), faces[f].end());
     const std::uint64_t removed = keepMarked(faces, keep);
     boxes.keepOnly(keep);
     if (table != nullptr)

@@ -25,5 +25,6 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std
 // Returns how many faces went; the rest keep their order.
 // The box tree, and a table given, follow the faces that go. The search
 // runs on up to threads threads and finds the same for every count.
+// Where corners is given, the corners of the faces that went are appended.
 std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes, EdgeTable* table = nullptr,
-                                  unsigned threads = 1);
+                                  unsigned threads = 1, std::vector<std::uint32_t>* corners = nullptr);

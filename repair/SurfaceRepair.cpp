@@ -15,6 +15,7 @@
 #include "repair/PointInsertion.h"
 #include "repair/SelfIntersections.h"
 
+#include <algorithm>
 #include <unordered_set>
 #include <vector>
 
@@ -74,12 +75,16 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     steps.advance(1);
     // A surface whose every edge has at most two faces, run opposite ways,
     // needs no faces taken away for its edges' sake.
+    // whether no point is a corner of two fans that touch only there
+    bool pinchFree = false;
     if (!windsOneWay(table)) {
         asMade = false;
         counts.removedFoldOvers = removeFoldOvers(surface, faces, table);
-        counts.removedFoldOvers += growManifold(surface, faces, table, counts.flippedFaces);
+        counts.removedFoldOvers += growManifold(surface, faces, table, counts.flippedFaces, threads);
         counts.removedPieces += removePinches(faces, pointCount, table);
         counts.removedPieces += removeShreds(faces, table);
+        // the pinches went, and the shreds were whole pieces, sharing no point
+        pinchFree = true;
     }
     steps.advance(1);
 
@@ -88,10 +93,13 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     FaceBoxTree boxes(surface.positions, faces);
 
     // Faces that cross each other but share no edge pass every edge test.
-    counts.removedIntersecting = removeIntersections(surface, faces, boxes, &table, threads);
+    std::vector<std::uint32_t> crossingCorners;  // of the faces that went
+    counts.removedIntersecting = removeIntersections(surface, faces, boxes, &table, threads, &crossingCorners);
     if (counts.removedIntersecting > 0) {
         asMade = false;
-        counts.removedPieces += removePinches(faces, pointCount, table, &boxes);
+        // on a surface with no pinch, taking faces away makes new ones at
+        // their corners alone
+        counts.removedPieces += removePinches(faces, pointCount, table, &boxes, pinchFree ? &crossingCorners : nullptr);
     }
     steps.advance(1);
 
@@ -134,17 +142,21 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         counts.removedPieces += removeFacesAt(faces, ringsAround(faces, patched.openCorners, pointCount, round / 2),
                                               pointCount, &boxes, &table);
     }
-    bool tableFollows = true;
+    // faces split in place, which the table reads again before the flips
+    std::vector<std::uint32_t> split;
     if (!closed) {
         // caps the closings put on islands, apart from the sheet
-        const std::uint64_t scraps = removeClosedScraps(faces, pointCount, boxes);
-        counts.removedPieces += scraps;
+        table.update(faces);
+        counts.removedPieces += removeClosedScraps(faces, table, boxes);
         // points the sheet passed by, as on a noisy scan, go into the face
         // they lie over
-        const std::uint64_t inserted = insertLeftOutPoints(surface, faces, boxes);
+        const std::uint64_t inserted = insertLeftOutPoints(surface, faces, boxes, &split);
         counts.refilledPoints += inserted;
         counts.facesAdded += 2 * inserted;
-        tableFollows = scraps + inserted == 0;
+        // a face split twice is read once; one added since is read as added
+        std::sort(split.begin(), split.end());
+        split.erase(std::unique(split.begin(), split.end()), split.end());
+        split.erase(std::lower_bound(split.begin(), split.end(), table.faceCount()), split.end());
     }
     steps.advance(1);
 
@@ -154,13 +166,11 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
                              counts.flippedFaces + counts.removedIntersecting + counts.facesAdded >
                          0;
     if (changed) {
-        if (tableFollows)
-            table.update(faces);
-        else
-            table = EdgeTable(faces, pointCount);
+        table.update(faces, split);
         // the hole steps widened the tree's boxes for every face they added
         boxes.tighten();
-        counts.turnedEdges = flipSlivers(surface, faces, boxes, table, kFlipPasses);
+        // the last step: nothing reads the table after it
+        counts.turnedEdges = flipSlivers(surface, faces, boxes, table, kFlipPasses, false, threads);
     }
     steps.advance(1);
     return counts;

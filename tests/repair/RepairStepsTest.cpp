@@ -1,10 +1,12 @@
 #include "repair/EdgeFlips.h"
+#include "repair/EdgeTable.h"
 #include "repair/ExactPredicates.h"
 #include "repair/FaceBoxTree.h"
 #include "repair/FaceEdits.h"
 #include "repair/HoleFilling.h"
 #include "repair/HolePatch.h"
 #include "repair/HoleRefill.h"
+#include "repair/PieceRemoval.h"
 #include "repair/PointInsertion.h"
 #include "repair/SelfIntersections.h"
 #include "repair/SurfaceReport.h"
@@ -284,6 +286,28 @@ TEST(RemoveClosedScraps, DropsAClosedScrapAndKeepsAnOpenPiece)
     EXPECT_EQ(removeClosedScraps(s.faces, s.positions.size(), boxes), 4u);
     EXPECT_EQ(s.faces.size(), 451u);
     EXPECT_EQ(s.faces.back(), (Face{first + 4, first + 5, first + 6}));
+}
+
+TEST(RemovePinches, FromNamedPointsDropsWhatALookAtEveryPointDrops)
+{
+    // A fan of three faces and a lone face touching it at point 0 only.
+    Surface s;
+    s.positions = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {-1, 1, 0}, {-1, -1, 0}, {0, -1, 0}};
+    s.faces = {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 5, 6}};
+    const Faces kept = {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}};
+    const std::vector<std::uint32_t> named = {6, 0};
+    for (const bool fromNamed : {false, true}) {
+        Faces faces = s.faces;
+        EdgeTable table(faces, s.positions.size());
+        EXPECT_EQ(removePinches(faces, s.positions.size(), table, nullptr, fromNamed ? &named : nullptr), 1u);
+        EXPECT_EQ(faces, kept) << fromNamed;
+        EXPECT_EQ(table.faceCount(), 3u);
+    }
+    // named points where no pinch is are all that is looked at
+    const std::vector<std::uint32_t> elsewhere = {1, 2};
+    Faces faces = s.faces;
+    EdgeTable table(faces, s.positions.size());
+    EXPECT_EQ(removePinches(faces, s.positions.size(), table, nullptr, &elsewhere), 0u);
 }
 
 TEST(FlipSlivers, TurnsTheLongDiagonalOfAThinRhombus)
