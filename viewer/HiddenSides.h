@@ -43,12 +43,22 @@ private:
         float x;
         float y;
         float z;  // GL's depth; NaN where the point lies off the near or far side
+        // Bounds on the deepest pixel of the box of any side from here: at
+        // least near (the pixels every such box holds), at most far (those
+        // any such box no more than kShortSide long can hold). -inf and
+        // +inf where the pixels are not all in the frame.
+        float near;
+        float far;
     };
     bool hidden(const WindowPoint& a, const WindowPoint& b) const;
     void keepInFront(const std::uint32_t* sides, std::size_t count, std::vector<std::uint32_t>& into) const;
+    void boundDepths();
+    void boundPoints(std::size_t first, std::size_t last);
 
     std::vector<WindowPoint> points;
     std::vector<float> depth;
+    std::vector<float> deepest2;  // per pixel, the deepest of the 2 by 2 pixels from it up and right
+    std::vector<float> deepest5;  // the same over 5 by 5
     int depthWidth = 0;
     int depthHeight = 0;
     std::vector<std::uint32_t> kept;
