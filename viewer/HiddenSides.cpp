@@ -93,7 +93,7 @@ void HiddenSides::project(const float* positions, std::size_t count, const Matri
         WindowPoint& point = points[i];
         // Clipped by GL: where its line then starts is not worth working out.
         if (!(w > 0.0) || !(ahead >= -1.0 && ahead <= 1.0)) {
-            point = {kOff, kOff, kOff, -kNone, kNone};
+            point = {kOff, kOff, kOff, kNone};
             continue;
         }
         const double across = viewport[0] + ((m[0] * x + m[4] * y + m[8] * z + m[12]) / w + 1.0) * halfWidth;
@@ -128,18 +128,21 @@ void HiddenSides::boundPoints(std::size_t first, std::size_t last)
 {
     for (std::size_t i = first; i < last; ++i) {
         WindowPoint& point = points[i];
-        point.near = -kNone;
+        showsAlone[i] = 0;
         point.far = kNone;
         if (std::isnan(point.z))
             continue;
         // The box of a side from here starts at or left of this point's own
         // and ends at or right of it; that is at least two pixels across,
-        // and the first two are in every such box.
+        // and the first two are in every such box. The sums are the full
+        // test's, for the same answer.
         const int left = ceiling(point.x - kReach - 0.5);
         const int bottom = ceiling(point.y - kReach - 0.5);
-        if (left >= 0 && bottom >= 0 && left + 1 < depthWidth && bottom + 1 < depthHeight)
-            point.near = deepest2[static_cast<std::size_t>(bottom) * static_cast<std::size_t>(depthWidth) +
-                                  static_cast<std::size_t>(left)];
+        if (left >= 0 && bottom >= 0 && left + 1 < depthWidth && bottom + 1 < depthHeight) {
+            const float near = deepest2[static_cast<std::size_t>(bottom) * static_cast<std::size_t>(depthWidth) +
+                                        static_cast<std::size_t>(left)];
+            showsAlone[i] = point.z - kDepthMargin < near ? 1 : 0;
+        }
         // A side at most kShortSide across and up has its box within
         // kFarSpan pixels from here.
         const int farLeft = ceiling(point.x - kShortSide - kReach - 0.5);
@@ -154,11 +157,9 @@ bool HiddenSides::hidden(const WindowPoint& a, const WindowPoint& b) const
 {
     if (std::isnan(a.z) || std::isnan(b.z))
         return false;
-    // First what the ends' bounds settle, with the same sums as below.
+    // First whether the ends' bound settles it, with the same sums as below.
     {
         const double closest = std::min(a.z, b.z) - kDepthMargin;
-        if (closest < std::max(a.near, b.near))
-            return false;
         const double across = static_cast<double>(a.x) - b.x;
         const double up = static_cast<double>(a.y) - b.y;
         if (std::abs(across) <= kShortSide && std::abs(up) <= kShortSide) {
@@ -205,7 +206,8 @@ void HiddenSides::keepInFront(const std::uint32_t* sides, std::size_t count, std
     into.clear();
     const std::size_t known = points.size();
     for (std::size_t i = 0; i + 1 < count; i += 2)
-        if (sides[i] >= known || sides[i + 1] >= known || !hidden(points[sides[i]], points[sides[i + 1]])) {
+        if (sides[i] >= known || sides[i + 1] >= known || (showsAlone[sides[i]] | showsAlone[sides[i + 1]]) != 0 ||
+            !hidden(points[sides[i]], points[sides[i + 1]])) {
             into.push_back(sides[i]);
             into.push_back(sides[i + 1]);
         }
@@ -217,6 +219,7 @@ const std::vector<std::uint32_t>& HiddenSides::inFront(const std::uint32_t* side
     // order, so the list is the same either way.
     const std::size_t half = count / 4 * 2;
     boundDepths();
+    showsAlone.resize(points.size());
     if (count < kSidesForTwoThreads || std::thread::hardware_concurrency() < 2) {
         boundPoints(0, points.size());
         keepInFront(sides, count, kept);
@@ -235,7 +238,7 @@ const std::vector<std::uint32_t>& HiddenSides::inFront(const std::uint32_t* side
 
 std::size_t HiddenSides::bytes() const
 {
-    return points.capacity() * sizeof(WindowPoint) +
+    return points.capacity() * sizeof(WindowPoint) + showsAlone.capacity() +
            (depth.capacity() + deepest2.capacity() + deepest5.capacity()) * sizeof(float) +
            (kept.capacity() + keptSecond.capacity()) * sizeof(std::uint32_t);
 }

@@ -43,11 +43,9 @@ private:
         float x;
         float y;
         float z;  // GL's depth; NaN where the point lies off the near or far side
-        // Bounds on the deepest pixel of the box of any side from here: at
-        // least near (the pixels every such box holds), at most far (those
-        // any such box no more than kShortSide long can hold). -inf and
-        // +inf where the pixels are not all in the frame.
-        float near;
+        // At least the deepest pixel of the box of any side from here no
+        // more than kShortSide across and up; +inf where those pixels are
+        // not all in the frame.
         float far;
     };
     bool hidden(const WindowPoint& a, const WindowPoint& b) const;
@@ -56,6 +54,9 @@ private:
     void boundPoints(std::size_t first, std::size_t last);
 
     std::vector<WindowPoint> points;
+    // 1 where the point lies nearer than a pixel every box of a side from
+    // it holds: every such side may show.
+    std::vector<std::uint8_t> showsAlone;
     std::vector<float> depth;
     std::vector<float> deepest2;  // per pixel, the deepest of the 2 by 2 pixels from it up and right
     std::vector<float> deepest5;  // the same over 5 by 5
