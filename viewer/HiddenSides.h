@@ -35,6 +35,13 @@ public:
     // projected is kept. Needs project and the depth first.
     const std::vector<std::uint32_t>& inFront(const std::uint32_t* sides, std::size_t count);
 
+    // The faces (three point places each, count places in all) that GL may
+    // still draw when it culls faces turning clockwise on screen: all but
+    // those that turn clockwise by more than GL's own rounding of their
+    // corners could undo. A face naming a point not projected, or off the
+    // near or far side, is kept. In the order given; needs project first.
+    const std::vector<std::uint32_t>& facing(const std::uint32_t* corners, std::size_t count);
+
     // The working memory held, in bytes.
     std::size_t bytes() const;
 
@@ -64,6 +71,7 @@ private:
     int depthHeight = 0;
     std::vector<std::uint32_t> kept;
     std::vector<std::uint32_t> keptSecond;  // what a second thread keeps
+    std::vector<std::uint32_t> keptFaces;
 };
 
 // a * b, column-major both.
