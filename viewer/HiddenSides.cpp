@@ -22,7 +22,7 @@ constexpr double kShortest = 1e-3;
 // A side no longer than this across or up, in pixels, has its box within
 // the 5 by 5 pixels about either end.
 constexpr double kShortSide = 1.0;
-constexpr int kFarSpan = 5;  // ceil(2 * (kShortSide + kReach) + 1)
+constexpr int kFarSpan = 5;  // floor(2 * (kShortSide + kReach)) + 1
 
 // How far GL's place for a corner may lie from ours, in pixels: it snaps
 // to 1/256 of a pixel after working in single precision; ours is worked
