@@ -57,6 +57,7 @@ private:
     };
     bool hidden(const WindowPoint& a, const WindowPoint& b) const;
     void keepInFront(const std::uint32_t* sides, std::size_t count, std::vector<std::uint32_t>& into) const;
+    void keepFacing(const std::uint32_t* corners, std::size_t count, std::vector<std::uint32_t>& into) const;
     void boundDepths();
     void boundPoints(std::size_t first, std::size_t last);
 
@@ -70,7 +71,7 @@ private:
     int depthWidth = 0;
     int depthHeight = 0;
     std::vector<std::uint32_t> kept;
-    std::vector<std::uint32_t> keptSecond;  // what a second thread keeps
+    std::vector<std::uint32_t> keptSecond;  // what a second thread keeps, of sides or faces
     std::vector<std::uint32_t> keptFaces;
 };
 
