@@ -33,6 +33,16 @@ constexpr double kCornerSlackPerPixel = 1e-5;
 // Beyond this, a place may have been held in by project.
 constexpr double kFarthestPlace = 1e5;
 
+// A side lights the pixels whose diamond (the points within half a pixel
+// of its centre, across plus up) it leaves, not the one it ends in: a
+// side with both ends inside one diamond lights none. Inside by this much
+// at least, for GL's rounding of the ends (twice kCornerSlack, across plus
+// up), and as far off the lines through the centre: a software renderer
+// decides which side of them an end lies before it snaps the end, and
+// lights the pixel now and then for an end within its snapping of them.
+constexpr double kDiamondSlack = 2.0 * kCornerSlack;
+constexpr std::uint32_t kNoPixel = ~std::uint32_t{0};
+
 // Below this many, a thread costs more than it saves.
 constexpr std::size_t kSidesForTwoThreads = 100000;
 
@@ -54,17 +64,17 @@ int ceiling(double v)
 }
 
 // Each pixel's deepest over the span pixels from it along rows (step 1)
-// or columns (step width), as far as there are pixels.
-void deepestAlong(const float* from, float* to, int count, int step, int lines, int lineStep, int span)
+// or columns (step width), as far as there are pixels; in place, as each
+// reads only pixels not yet rewritten.
+void deepestAlong(float* map, int count, int step, int lines, int lineStep, int span)
 {
     for (int line = 0; line < lines; ++line) {
-        const float* in = from + static_cast<std::ptrdiff_t>(line) * lineStep;
-        float* out = to + static_cast<std::ptrdiff_t>(line) * lineStep;
+        float* at = map + static_cast<std::ptrdiff_t>(line) * lineStep;
         for (int i = 0; i < count; ++i) {
-            float deepest = in[static_cast<std::ptrdiff_t>(i) * step];
+            float deepest = at[static_cast<std::ptrdiff_t>(i) * step];
             for (int k = 1; k < span && i + k < count; ++k)
-                deepest = std::max(deepest, in[static_cast<std::ptrdiff_t>(i + k) * step]);
-            out[static_cast<std::ptrdiff_t>(i) * step] = deepest;
+                deepest = std::max(deepest, at[static_cast<std::ptrdiff_t>(i + k) * step]);
+            at[static_cast<std::ptrdiff_t>(i) * step] = deepest;
         }
     }
 }
@@ -123,23 +133,32 @@ std::vector<float>& HiddenSides::depthOf(int width, int height)
 
 void HiddenSides::boundDepths()
 {
-    const std::size_t size = depth.size();
-    std::vector<float> across(size);
-    deepest2.resize(size);
-    deepest5.resize(size);
-    deepestAlong(depth.data(), across.data(), depthWidth, 1, depthHeight, depthWidth, 2);
-    deepestAlong(across.data(), deepest2.data(), depthHeight, depthWidth, depthWidth, 1, 2);
-    deepestAlong(depth.data(), across.data(), depthWidth, 1, depthHeight, depthWidth, kFarSpan);
-    deepestAlong(across.data(), deepest5.data(), depthHeight, depthWidth, depthWidth, 1, kFarSpan);
+    deepest2 = depth;
+    deepestAlong(deepest2.data(), depthWidth, 1, depthHeight, depthWidth, 2);
+    deepestAlong(deepest2.data(), depthHeight, depthWidth, depthWidth, 1, 2);
+    deepest5 = depth;
+    deepestAlong(deepest5.data(), depthWidth, 1, depthHeight, depthWidth, kFarSpan);
+    deepestAlong(deepest5.data(), depthHeight, depthWidth, depthWidth, 1, kFarSpan);
 }
 
-void HiddenSides::boundPoints(std::size_t first, std::size_t last)
+void HiddenSides::boundPoints(std::size_t first, std::size_t last, bool fromDepths)
 {
     for (std::size_t i = first; i < last; ++i) {
         WindowPoint& point = points[i];
         showsAlone[i] = 0;
+        insideOf[i] = kNoPixel;
         point.far = kNone;
         if (std::isnan(point.z))
+            continue;
+        const int across = below(point.x);
+        const int up = below(point.y);
+        const double offX = std::abs(point.x - (across + 0.5));
+        const double offY = std::abs(point.y - (up + 0.5));
+        if (across >= 0 && up >= 0 && across < depthWidth && up < depthHeight && offX + offY < 0.5 - kDiamondSlack &&
+            offX >= kDiamondSlack && offY >= kDiamondSlack)
+            insideOf[i] = static_cast<std::uint32_t>(up) * static_cast<std::uint32_t>(depthWidth) +
+                          static_cast<std::uint32_t>(across);
+        if (!fromDepths)
             continue;
         // The box of a side from here starts at or left of this point's own
         // and ends at or right of it; that is at least two pixels across,
@@ -214,12 +233,16 @@ void HiddenSides::keepInFront(const std::uint32_t* sides, std::size_t count, std
 {
     into.clear();
     const std::size_t known = points.size();
-    for (std::size_t i = 0; i + 1 < count; i += 2)
-        if (sides[i] >= known || sides[i + 1] >= known || (showsAlone[sides[i]] | showsAlone[sides[i + 1]]) != 0 ||
-            !hidden(points[sides[i]], points[sides[i + 1]])) {
-            into.push_back(sides[i]);
-            into.push_back(sides[i + 1]);
+    for (std::size_t i = 0; i + 1 < count; i += 2) {
+        const std::uint32_t a = sides[i];
+        const std::uint32_t b = sides[i + 1];
+        if (a < known && b < known && insideOf[a] == insideOf[b] && insideOf[a] != kNoPixel)
+            continue;  // lights nothing
+        if (a >= known || b >= known || (showsAlone[a] | showsAlone[b]) != 0 || !hidden(points[a], points[b])) {
+            into.push_back(a);
+            into.push_back(b);
         }
+    }
 }
 
 const std::vector<std::uint32_t>& HiddenSides::inFront(const std::uint32_t* sides, std::size_t count)
@@ -227,16 +250,21 @@ const std::vector<std::uint32_t>& HiddenSides::inFront(const std::uint32_t* side
     // A second thread takes the second half; the halves are joined in
     // order, so the list is the same either way.
     const std::size_t half = count / 4 * 2;
-    boundDepths();
+    // The bounds cost a few passes over the frame's pixels: worth it only
+    // with more sides than pixels.
+    const bool fromDepths = count / 2 >= depth.size();
+    if (fromDepths)
+        boundDepths();
     showsAlone.resize(points.size());
+    insideOf.resize(points.size());
     if (count < kSidesForTwoThreads || std::thread::hardware_concurrency() < 2) {
-        boundPoints(0, points.size());
+        boundPoints(0, points.size(), fromDepths);
         keepInFront(sides, count, kept);
         return kept;
     }
     const std::size_t halfPoints = points.size() / 2;
-    std::thread second([&] { boundPoints(halfPoints, points.size()); });
-    boundPoints(0, halfPoints);
+    std::thread second([&] { boundPoints(halfPoints, points.size(), fromDepths); });
+    boundPoints(0, halfPoints, fromDepths);
     second.join();
     second = std::thread([&] { keepInFront(sides + half, count - half, keptSecond); });
     keepInFront(sides, half, kept);
@@ -295,6 +323,7 @@ const std::vector<std::uint32_t>& HiddenSides::facing(const std::uint32_t* corne
 std::size_t HiddenSides::bytes() const
 {
     return points.capacity() * sizeof(WindowPoint) + showsAlone.capacity() +
+           insideOf.capacity() * sizeof(std::uint32_t) +
            (depth.capacity() + deepest2.capacity() + deepest5.capacity()) * sizeof(float) +
            (kept.capacity() + keptSecond.capacity() + keptFaces.capacity()) * sizeof(std::uint32_t);
 }
