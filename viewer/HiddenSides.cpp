@@ -33,16 +33,6 @@ constexpr double kCornerSlackPerPixel = 1e-5;
 // Beyond this, a place may have been held in by project.
 constexpr double kFarthestPlace = 1e5;
 
-// A side lights the pixels whose diamond (the points within half a pixel
-// of its centre, across plus up) it leaves, not the one it ends in: a
-// side with both ends inside one diamond lights none. Inside by this much
-// at least, for GL's rounding of the ends (twice kCornerSlack, across plus
-// up), and as far off the lines through the centre: a software renderer
-// decides which side of them an end lies before it snaps the end, and
-// lights the pixel now and then for an end within its snapping of them.
-constexpr double kDiamondSlack = 2.0 * kCornerSlack;
-constexpr std::uint32_t kNoPixel = ~std::uint32_t{0};
-
 // Below this many, a thread costs more than it saves.
 constexpr std::size_t kSidesForTwoThreads = 100000;
 
@@ -146,19 +136,8 @@ void HiddenSides::boundPoints(std::size_t first, std::size_t last, bool fromDept
     for (std::size_t i = first; i < last; ++i) {
         WindowPoint& point = points[i];
         showsAlone[i] = 0;
-        insideOf[i] = kNoPixel;
         point.far = kNone;
-        if (std::isnan(point.z))
-            continue;
-        const int across = below(point.x);
-        const int up = below(point.y);
-        const double offX = std::abs(point.x - (across + 0.5));
-        const double offY = std::abs(point.y - (up + 0.5));
-        if (across >= 0 && up >= 0 && across < depthWidth && up < depthHeight && offX + offY < 0.5 - kDiamondSlack &&
-            offX >= kDiamondSlack && offY >= kDiamondSlack)
-            insideOf[i] = static_cast<std::uint32_t>(up) * static_cast<std::uint32_t>(depthWidth) +
-                          static_cast<std::uint32_t>(across);
-        if (!fromDepths)
+        if (!fromDepths || std::isnan(point.z))
             continue;
         // The box of a side from here starts at or left of this point's own
         // and ends at or right of it; that is at least two pixels across,
@@ -233,16 +212,12 @@ void HiddenSides::keepInFront(const std::uint32_t* sides, std::size_t count, std
 {
     into.clear();
     const std::size_t known = points.size();
-    for (std::size_t i = 0; i + 1 < count; i += 2) {
-        const std::uint32_t a = sides[i];
-        const std::uint32_t b = sides[i + 1];
-        if (a < known && b < known && insideOf[a] == insideOf[b] && insideOf[a] != kNoPixel)
-            continue;  // lights nothing
-        if (a >= known || b >= known || (showsAlone[a] | showsAlone[b]) != 0 || !hidden(points[a], points[b])) {
-            into.push_back(a);
-            into.push_back(b);
+    for (std::size_t i = 0; i + 1 < count; i += 2)
+        if (sides[i] >= known || sides[i + 1] >= known || (showsAlone[sides[i]] | showsAlone[sides[i + 1]]) != 0 ||
+            !hidden(points[sides[i]], points[sides[i + 1]])) {
+            into.push_back(sides[i]);
+            into.push_back(sides[i + 1]);
         }
-    }
 }
 
 const std::vector<std::uint32_t>& HiddenSides::inFront(const std::uint32_t* sides, std::size_t count)
@@ -256,7 +231,6 @@ const std::vector<std::uint32_t>& HiddenSides::inFront(const std::uint32_t* side
     if (fromDepths)
         boundDepths();
     showsAlone.resize(points.size());
-    insideOf.resize(points.size());
     if (count < kSidesForTwoThreads || std::thread::hardware_concurrency() < 2) {
         boundPoints(0, points.size(), fromDepths);
         keepInFront(sides, count, kept);
@@ -323,7 +297,6 @@ const std::vector<std::uint32_t>& HiddenSides::facing(const std::uint32_t* corne
 std::size_t HiddenSides::bytes() const
 {
     return points.capacity() * sizeof(WindowPoint) + showsAlone.capacity() +
-           insideOf.capacity() * sizeof(std::uint32_t) +
            (depth.capacity() + deepest2.capacity() + deepest5.capacity()) * sizeof(float) +
            (kept.capacity() + keptSecond.capacity() + keptFaces.capacity()) * sizeof(std::uint32_t);
 }

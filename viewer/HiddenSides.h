@@ -15,9 +15,6 @@
 // that is most of them (the far half and everything the near half hides),
 // and each costs a software renderer as much to set up as to draw.
 //
-// A side with both ends inside one pixel's diamond lights no pixel at all
-// (GL lights the pixels whose diamond a line leaves) and is left out too.
-//
 // The test is kept on the safe side everywhere: where a fragment might be
 // (its place and its depth) is bounded with room to spare for how GL
 // rounds, and a side whose ends do not both lie between the near and the
@@ -68,9 +65,6 @@ private:
     // 1 where the point lies nearer than a pixel every box of a side from
     // it holds: every such side may show.
     std::vector<std::uint8_t> showsAlone;
-    // The pixel (row by row from the corner) in whose diamond the point
-    // lies, kept clear of its rim; ~0 for none.
-    std::vector<std::uint32_t> insideOf;
     std::vector<float> depth;
     std::vector<float> deepest2;  // per pixel, the deepest of the 2 by 2 pixels from it up and right
     std::vector<float> deepest5;  // the same over 5 by 5

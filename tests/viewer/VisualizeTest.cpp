@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
-#include <utility>
 
 namespace {
 
@@ -242,64 +240,6 @@ TEST(DrawFrame, FacesLeftOutThatTurnAwayChangeNoPixel)
     const Image everyFace = frameOf(visualize);
     EXPECT_GT(sortedOut.count(isFaceBlue), 10000u);
     EXPECT_TRUE(sortedOut.rgb == everyFace.rgb);
-}
-
-// GL lights the pixels whose diamond a line leaves, not the one it ends
-// in: a side with both ends inside one diamond lights nothing, which lets
-// the frame leave such sides out. One leaving its diamond lights a pixel.
-TEST(DrawFrame, ASideWithinOnePixelsDiamondLightsNothing)
-{
-    Visualize visualize;
-    ASSERT_TRUE(visualize.createOffscreenGL(800, 600, 32)) << visualize.lastError;
-    visualize.setBackground(0.0f, 0.0f, 0.0f, 0.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glDisable(GL_DEPTH_TEST);
-    glDisable(GL_LIGHTING);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0.0, 800.0, 0.0, 600.0, -1.0, 1.0);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glColor3d(1.0, 1.0, 1.0);
-    std::mt19937 random(23);
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    // Ends as far inside the diamond as the frame asks, 1/64 of a pixel
-    // (across plus up), and at least as far off the lines through its
-    // centre, often just that; the top half's sides end 0.9 of a pixel out.
-    const auto inside = [&random, &unit](double& across, double& up) {
-        const double off = 1.0 / 64.0;
-        const double rim = 0.5 - off;
-        const double first = unit(random) < 0.0 ? off : off + (rim - 2.0 * off) * std::abs(unit(random));
-        const double second = unit(random) < 0.0 ? off : off + (rim - first - off) * std::abs(unit(random));
-        across = std::copysign(first, unit(random));
-        up = std::copysign(second, unit(random));
-        if (unit(random) < 0.0)
-            std::swap(across, up);
-    };
-    glBegin(GL_LINES);
-    for (int y = 2; y < 598; y += 3)
-        for (int x = 2; x < 798; x += 3) {
-            double across = 0.0;
-            double up = 0.0;
-            inside(across, up);
-            glVertex2d(x + 0.5 + across, y + 0.5 + up);
-            if (y >= 300) {
-                glVertex2d(x + 0.5 + across + 0.9 * unit(random), y + 0.5 + up + 0.9);
-            } else {
-                inside(across, up);
-                glVertex2d(x + 0.5 + across, y + 0.5 + up);
-            }
-        }
-    glEnd();
-    const Image frame = frameOf(visualize);
-    std::size_t litBelow = 0;
-    std::size_t litAbove = 0;
-    for (int y = 0; y < 600; ++y)
-        for (int x = 0; x < 800; ++x)
-            if (isWhite(frame.at(x, y)))
-                ++(y < 300 ? litAbove : litBelow);  // rows run top down
-    EXPECT_EQ(litBelow, 0u);
-    EXPECT_GT(litAbove, 260u * 50u);
 }
 
 TEST(ReadPixels, TopRowComesFirst)
