@@ -188,7 +188,7 @@ void SceneArrays::release()
     faceIndices = 0;
     edgeIndices = 0;
     hidden = {};
-    placed = false;
+    inWindow = false;
     source = nullptr;
     sourcePoints = 0;
     sourceFaces = nullptr;
@@ -226,10 +226,10 @@ void SceneArrays::placeInWindow(const Matrix4& modelView)
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
     const Matrix4 through = multiplied(projection, modelView);
-    if (placed && through == placedThrough && std::equal(viewport, viewport + 4, placedViewport))
+    if (inWindow && through == placedThrough && std::equal(viewport, viewport + 4, placedViewport))
         return;
     hidden.project(positions.data(), pointCount(), through, viewport);
-    placed = true;
+    inWindow = true;
     placedThrough = through;
     std::copy(viewport, viewport + 4, placedViewport);
 }

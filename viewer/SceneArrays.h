@@ -90,7 +90,7 @@ private:
     std::size_t bufferBytes = 0;
     // A frame's working memory for drawEdgesInFront, kept for the next.
     HiddenSides hidden;
-    bool placed = false;  // whether hidden holds the points placed for the next two
+    bool inWindow = false;  // whether hidden holds the points placed for the next two
     Matrix4 placedThrough{};
     int placedViewport[4] = {};
 
