@@ -24,15 +24,6 @@ constexpr double kShortest = 1e-3;
 constexpr double kShortSide = 1.0;
 constexpr int kFarSpan = 5;  // floor(2 * (kShortSide + kReach)) + 1
 
-// How far GL's place for a corner may lie from ours, in pixels: it snaps
-// to 1/256 of a pixel after working in single precision; ours is worked
-// in double and rounded to single. Some four times what that allows, plus
-// a part in 1e5 of the place for single precision far out.
-constexpr double kCornerSlack = 1.0 / 128.0;
-constexpr double kCornerSlackPerPixel = 1e-5;
-// Beyond this, a place may have been held in by project.
-constexpr double kFarthestPlace = 1e5;
-
 // Below this many, a thread costs more than it saves.
 constexpr std::size_t kSidesForTwoThreads = 100000;
 
@@ -247,56 +238,9 @@ const std::vector<std::uint32_t>& HiddenSides::inFront(const std::uint32_t* side
     return kept;
 }
 
-void HiddenSides::keepFacing(const std::uint32_t* corners, std::size_t count, std::vector<std::uint32_t>& into) const
-{
-    into.clear();
-    const std::size_t known = points.size();
-    for (std::size_t i = 0; i + 2 < count; i += 3) {
-        const std::uint32_t* face = corners + i;
-        bool back = false;
-        if (face[0] < known && face[1] < known && face[2] < known) {
-            const WindowPoint& a = points[face[0]];
-            const WindowPoint& b = points[face[1]];
-            const WindowPoint& c = points[face[2]];
-            const double firstX = static_cast<double>(b.x) - a.x;
-            const double firstY = static_cast<double>(b.y) - a.y;
-            const double secondX = static_cast<double>(c.x) - a.x;
-            const double secondY = static_cast<double>(c.y) - a.y;
-            const double turn = firstX * secondY - firstY * secondX;
-            const double farthest =
-                std::max({std::abs(a.x), std::abs(a.y), std::abs(b.x), std::abs(b.y), std::abs(c.x), std::abs(c.y)});
-            // Moving each corner by up to slack across and up changes each
-            // side by up to twice that, and the turn by at most this.
-            const double slack = kCornerSlack + kCornerSlackPerPixel * farthest;
-            const double doubt =
-                2.0 * slack * (std::abs(firstX) + std::abs(firstY) + std::abs(secondX) + std::abs(secondY)) +
-                8.0 * slack * slack;
-            // NaN (off the near or far side) compares false: kept.
-            back = farthest < kFarthestPlace && turn < -doubt;
-        }
-        if (!back)
-            into.insert(into.end(), face, face + 3);
-    }
-}
-
-const std::vector<std::uint32_t>& HiddenSides::facing(const std::uint32_t* corners, std::size_t count)
-{
-    // As for the sides: the second half on a second thread, joined in order.
-    const std::size_t half = count / 6 * 3;
-    if (count < kSidesForTwoThreads || std::thread::hardware_concurrency() < 2) {
-        keepFacing(corners, count, keptFaces);
-        return keptFaces;
-    }
-    std::thread second([&] { keepFacing(corners + half, count - half, keptSecond); });
-    keepFacing(corners, half, keptFaces);
-    second.join();
-    keptFaces.insert(keptFaces.end(), keptSecond.begin(), keptSecond.end());
-    return keptFaces;
-}
-
 std::size_t HiddenSides::bytes() const
 {
     return points.capacity() * sizeof(WindowPoint) + showsAlone.capacity() +
            (depth.capacity() + deepest2.capacity() + deepest5.capacity()) * sizeof(float) +
-           (kept.capacity() + keptSecond.capacity() + keptFaces.capacity()) * sizeof(std::uint32_t);
+           (kept.capacity() + keptSecond.capacity()) * sizeof(std::uint32_t);
 }

@@ -35,13 +35,6 @@ public:
     // projected is kept. Needs project and the depth first.
     const std::vector<std::uint32_t>& inFront(const std::uint32_t* sides, std::size_t count);
 
-    // The faces (three point places each, count places in all) that GL may
-    // still draw when it culls faces turning clockwise on screen: all but
-    // those that turn clockwise by more than GL's own rounding of their
-    // corners could undo. A face naming a point not projected, or off the
-    // near or far side, is kept. In the order given; needs project first.
-    const std::vector<std::uint32_t>& facing(const std::uint32_t* corners, std::size_t count);
-
     // The working memory held, in bytes.
     std::size_t bytes() const;
 
@@ -57,7 +50,6 @@ private:
     };
     bool hidden(const WindowPoint& a, const WindowPoint& b) const;
     void keepInFront(const std::uint32_t* sides, std::size_t count, std::vector<std::uint32_t>& into) const;
-    void keepFacing(const std::uint32_t* corners, std::size_t count, std::vector<std::uint32_t>& into) const;
     void boundDepths();
     void boundPoints(std::size_t first, std::size_t last, bool fromDepths);
 
@@ -71,8 +63,7 @@ private:
     int depthWidth = 0;
     int depthHeight = 0;
     std::vector<std::uint32_t> kept;
-    std::vector<std::uint32_t> keptSecond;  // what a second thread keeps, of sides or faces
-    std::vector<std::uint32_t> keptFaces;
+    std::vector<std::uint32_t> keptSecond;  // what a second thread keeps
 };
 
 // a * b, column-major both.

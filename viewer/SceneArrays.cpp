@@ -16,19 +16,6 @@ constexpr int kPointStacks = 8;
 
 enum Buffer { kPositions, kNormals, kFaces, kEdges };
 
-// Below this many faces, GL culls them for less than sorting them out here.
-constexpr std::size_t kFacesToSortOut = 100000;
-
-// Whether GL draws only the faces that turn anticlockwise on screen.
-bool cullsClockwise()
-{
-    GLint culled = 0;
-    GLint front = 0;
-    glGetIntegerv(GL_CULL_FACE_MODE, &culled);
-    glGetIntegerv(GL_FRONT_FACE, &front);
-    return glIsEnabled(GL_CULL_FACE) == GL_TRUE && culled == GL_BACK && front == GL_CCW;
-}
-
 // Buffer objects came with OpenGL 1.5; before that only client arrays.
 bool hasBuffers()
 {
@@ -188,7 +175,6 @@ void SceneArrays::release()
     faceIndices = 0;
     edgeIndices = 0;
     hidden = {};
-    inWindow = false;
     source = nullptr;
     sourcePoints = 0;
     sourceFaces = nullptr;
@@ -217,53 +203,7 @@ void SceneArrays::drawPoints() const
     glDrawElements(GL_POINTS, static_cast<GLsizei>(placeOf.size()), GL_UNSIGNED_INT, placeOf.data());
 }
 
-void SceneArrays::placeInWindow(const Matrix4& modelView)
-{
-    Matrix4 projection{};
-    GLfloat held[16];
-    glGetFloatv(GL_PROJECTION_MATRIX, held);
-    std::copy(held, held + 16, projection.begin());
-    GLint viewport[4];
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    const Matrix4 through = multiplied(projection, modelView);
-    if (inWindow && through == placedThrough && std::equal(viewport, viewport + 4, placedViewport))
-        return;
-    hidden.project(positions.data(), pointCount(), through, viewport);
-    inWindow = true;
-    placedThrough = through;
-    std::copy(viewport, viewport + 4, placedViewport);
-}
-
-void SceneArrays::drawFaces(const Matrix4& modelView)
-{
-    if (faceIndices < 3 * kFacesToSortOut || !cullsClockwise()) {
-        drawAllFaces();
-        return;
-    }
-    placeInWindow(modelView);
-    const std::uint32_t* corners = faces.empty() ? nullptr : faces.front().data();
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers[kFaces]);
-    if (buffers[kFaces] != 0)
-        corners = static_cast<const std::uint32_t*>(glMapBuffer(GL_ELEMENT_ARRAY_BUFFER, GL_READ_ONLY));
-    if (corners == nullptr) {
-        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
-        drawAllFaces();
-        return;
-    }
-    const std::vector<std::uint32_t>& facing = hidden.facing(corners, faceIndices);
-    if (buffers[kFaces] != 0)
-        glUnmapBuffer(GL_ELEMENT_ARRAY_BUFFER);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
-    usePositions();
-    glEnableClientState(GL_NORMAL_ARRAY);
-    glBindBuffer(GL_ARRAY_BUFFER, buffers[kNormals]);
-    glNormalPointer(GL_FLOAT, 0, buffers[kNormals] != 0 ? nullptr : normals.data());
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(facing.size()), GL_UNSIGNED_INT, facing.data());
-    glDisableClientState(GL_NORMAL_ARRAY);
-}
-
-void SceneArrays::drawAllFaces() const
+void SceneArrays::drawFaces() const
 {
     usePositions();
     glEnableClientState(GL_NORMAL_ARRAY);
@@ -288,7 +228,13 @@ void SceneArrays::drawEdges() const
 
 void SceneArrays::drawEdgesInFront(const Matrix4& modelView, int width, int height)
 {
-    placeInWindow(modelView);
+    Matrix4 projection{};
+    GLfloat held[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, held);
+    std::copy(held, held + 16, projection.begin());
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    hidden.project(positions.data(), pointCount(), multiplied(projection, modelView), viewport);
     glReadPixels(0, 0, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, hidden.depthOf(width, height).data());
 
     const std::uint32_t* sides = edges.data();

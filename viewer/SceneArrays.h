@@ -56,10 +56,7 @@ public:
     // built, then draws; the arrays stay enabled for the next call.
     void usePositions() const;
     void drawPoints() const;
-    // With the stored normals. On a large surface, when GL culls faces
-    // turning clockwise, those that surely do are left out first, through
-    // modelView and GL's projection and viewport.
-    void drawFaces(const Matrix4& modelView);
+    void drawFaces() const;  // with the stored normals
     void drawEdges() const;  // each triangle side once
 
     // drawEdges, but only the sides that may show over what the frame holds
@@ -70,11 +67,6 @@ public:
     void drawEdgesInFront(const Matrix4& modelView, int width, int height);
 
 private:
-    // Places the points in the window (see HiddenSides::project) for
-    // modelView and GL's projection and viewport, unless they are already.
-    void placeInWindow(const Matrix4& modelView);
-    void drawAllFaces() const;
-
     // GL's arrays hold the points in the order the faces first use them;
     // placeOf[i] is where the surface's point i went.
     std::vector<std::uint32_t> placeOf;
@@ -90,9 +82,6 @@ private:
     std::size_t bufferBytes = 0;
     // A frame's working memory for drawEdgesInFront, kept for the next.
     HiddenSides hidden;
-    bool inWindow = false;  // whether hidden holds the points placed for the next two
-    Matrix4 placedThrough{};
-    int placedViewport[4] = {};
 
     const Surface* source = nullptr;  // not owned; only compared
     std::size_t sourcePoints = 0;

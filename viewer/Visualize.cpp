@@ -448,7 +448,7 @@ void Visualize::drawFrame(const Surface& result, const DrawSettings& draw)
     if (draw.tri && scene.hasFaces()) {
         glColor3d(0.2, 0.4, 0.8);
         // As stored: the normals are neither normalised here nor by GL.
-        scene.drawFaces(view);
+        scene.drawFaces();
     }
     if (draw.mesh && scene.hasEdges()) {
         glColor3d(0.0, 0.1, 0.3);

@@ -189,23 +189,4 @@ TEST(HiddenSides, EndBoundsKeepWhatTheWholeBoxKeeps)
     EXPECT_EQ(kept, expected);
 }
 
-// GL culls faces turning clockwise on screen; only those that surely do
-// are left out: not one within GL's rounding of flat, nor one reaching
-// beyond the near or far side, nor one naming a point not projected.
-TEST(HiddenSides, OnlyFacesSurelyTurningClockwiseAreLeftOut)
-{
-    std::vector<float> points;
-    addPoint(points, 10.0, 10.0, 0.5);  // 0, 1, 2: a face a pixel across
-    addPoint(points, 11.0, 10.0, 0.5);
-    addPoint(points, 10.0, 11.0, 0.5);
-    addPoint(points, 30.0, 10.0, 0.5);  // 3, 4, 5: all but flat
-    addPoint(points, 40.0, 10.0, 0.5);
-    addPoint(points, 35.0, 9.999, 0.5);
-    addPoint(points, 10.0, 20.0, 1.2);  // 6: beyond the far plane
-    HiddenSides sides = frameWithFaces(points);
-    const std::vector<std::uint32_t> all{0, 1, 2, 0, 2, 1, 3, 4, 5, 5, 4, 3, 0, 6, 1, 0, 99, 1};
-    const std::vector<std::uint32_t> expected{0, 1, 2, 3, 4, 5, 5, 4, 3, 0, 6, 1, 0, 99, 1};
-    EXPECT_EQ(sides.facing(all.data(), all.size()), expected);
-}
-
 }  // namespace

@@ -220,28 +220,6 @@ TEST(DrawFrame, SidesLeftOutBehindTheFacesChangeNoPixel)
     }
 }
 
-// On a surface large enough for the faces that surely turn away to be left
-// out before GL sees them, the frame is the one GL's own culling gives.
-TEST(DrawFrame, FacesLeftOutThatTurnAwayChangeNoPixel)
-{
-    Visualize visualize;
-    ASSERT_TRUE(visualize.createOffscreenGL(800, 600, 32)) << visualize.lastError;
-    visualize.setBackground(0.0f, 0.0f, 0.0f, 0.0f);
-    visualize.camera.translation.z = -125.0;
-    visualize.camera.angle = 71.3;
-    const Surface surface = ball(200, 260);  // 104,000 faces
-    DrawSettings draw;
-    draw.dots = false;
-    draw.mesh = false;
-    draw.tri = true;
-    visualize.drawFrame(surface, draw);
-    const Image sortedOut = frameOf(visualize);
-    drawOneByOne(surface, visualize, false, true);
-    const Image everyFace = frameOf(visualize);
-    EXPECT_GT(sortedOut.count(isFaceBlue), 10000u);
-    EXPECT_TRUE(sortedOut.rgb == everyFace.rgb);
-}
-
 TEST(ReadPixels, TopRowComesFirst)
 {
     Visualize visualize;
