@@ -156,7 +156,8 @@ bool HiddenSides::hidden(const WindowPoint& a, const WindowPoint& b) const
     if (std::isnan(a.z) || std::isnan(b.z))
         return false;
     // First whether the ends' bound settles it, with the same sums as below.
-    {
+    const float far = std::min(a.far, b.far);
+    if (far < kNone) {
         const double closest = std::min(a.z, b.z) - kDepthMargin;
         const double across = static_cast<double>(a.x) - b.x;
         const double up = static_cast<double>(a.y) - b.y;
@@ -164,7 +165,7 @@ bool HiddenSides::hidden(const WindowPoint& a, const WindowPoint& b) const
             const double length = std::sqrt(across * across + up * up);
             if (length >= kShortest) {
                 const double slope = std::abs(static_cast<double>(a.z) - b.z) / length;
-                if (closest - slope * kReach * 1.5 >= std::min(a.far, b.far))
+                if (closest - slope * kReach * 1.5 >= far)
                     return true;
             }
         }
