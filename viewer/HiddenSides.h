@@ -45,7 +45,7 @@ private:
         float z;  // GL's depth; NaN where the point lies off the near or far side
         // At least the deepest pixel of the box of any side from here no
         // more than kShortSide across and up; +inf where those pixels are
-        // not all in the frame.
+        // not all in the frame, or where the frame has no bounds worked out.
         float far;
     };
     bool hidden(const WindowPoint& a, const WindowPoint& b) const;
