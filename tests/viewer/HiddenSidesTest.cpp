@@ -101,7 +101,7 @@ TEST(HiddenSides, ManySidesKeepTheirOrder)
     std::vector<float> points;
     std::vector<std::uint32_t> all;
     std::vector<std::uint32_t> expected;
-    for (std::uint32_t i = 0; i < 8000; ++i) {
+    for (std::uint32_t i = 0; i < 150001; ++i) {
         const double x = 1.0 + (i % 37);
         const double y = 1.0 + (i % 27);
         const double depth = i % 3 == 0 ? 0.4 : 0.7;
