@@ -43,12 +43,23 @@ private:
         float x;
         float y;
         float z;  // GL's depth; NaN where the point lies off the near or far side
+        // At least the deepest pixel of the box of any side from here no
+        // more than kShortSide across and up; +inf where those pixels are
+        // not all in the frame, or where the frame has no bounds worked out.
+        float far;
     };
     bool hidden(const WindowPoint& a, const WindowPoint& b) const;
     void keepInFront(const std::uint32_t* sides, std::size_t count, std::vector<std::uint32_t>& into) const;
+    void boundDepths();
+    void boundPoints(std::size_t first, std::size_t last, bool fromDepths);
 
     std::vector<WindowPoint> points;
+    // 1 where the point lies nearer than a pixel every box of a side from
+    // it holds: every such side may show.
+    std::vector<std::uint8_t> showsAlone;
     std::vector<float> depth;
+    std::vector<float> deepest2;  // per pixel, the deepest of the 2 by 2 pixels from it up and right
+    std::vector<float> deepest5;  // the same over 5 by 5
     int depthWidth = 0;
     int depthHeight = 0;
     std::vector<std::uint32_t> kept;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 namespace {
@@ -114,6 +116,77 @@ TEST(HiddenSides, ManySidesKeepTheirOrder)
     }
     HiddenSides sides = frameWithFaces(points);
     EXPECT_EQ(sides.inFront(all.data(), all.size()), expected);
+}
+
+// The whole box of a side, read pixel by pixel: what the ends' bounds must
+// agree with.
+bool hiddenByItsBox(const std::vector<float>& depth, float ax, float ay, float az, float bx, float by, float bz)
+{
+    if (std::isnan(az) || std::isnan(bz))
+        return false;
+    const int left = std::max(static_cast<int>(std::ceil(std::min(ax, bx) - 1.5)), 0);
+    const int right = std::min(static_cast<int>(std::floor(std::max(ax, bx) + 0.5)), kWidth - 1);
+    const int bottom = std::max(static_cast<int>(std::ceil(std::min(ay, by) - 1.5)), 0);
+    const int top = std::min(static_cast<int>(std::floor(std::max(ay, by) + 0.5)), kHeight - 1);
+    if (left > right || bottom > top)
+        return true;
+    float deepest = 0.0f;
+    for (int y = bottom; y <= top; ++y)
+        for (int x = left; x <= right; ++x)
+            deepest = std::max(deepest, depth[static_cast<std::size_t>(y) * kWidth + x]);
+    const double closest = std::min(az, bz) - 4e-6;
+    const double across = static_cast<double>(ax) - bx;
+    const double up = static_cast<double>(ay) - by;
+    const double length = std::sqrt(across * across + up * up);
+    if (closest < deepest || length < 1e-3)
+        return false;
+    return closest - std::abs(static_cast<double>(az) - bz) / length * 1.5 >= deepest;
+}
+
+// Short and long sides over uneven faces with holes, in and beyond the
+// frame: the kept list is the one the whole boxes give.
+TEST(HiddenSides, EndBoundsKeepWhatTheWholeBoxKeeps)
+{
+    std::mt19937 random(23);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    // A walk in steps under a pixel, now and then jumping anywhere.
+    std::vector<float> points;
+    double x = 20.0;
+    double y = 15.0;
+    double z = 0.5;
+    for (int i = 0; i < 8000; ++i) {
+        x = i % 50 == 0 ? -2.0 + 44.0 * unit(random) : x - 0.7 + 1.4 * unit(random);
+        y = i % 50 == 0 ? -2.0 + 34.0 * unit(random) : y - 0.7 + 1.4 * unit(random);
+        z = i % 5 == 0 ? 0.49 + 0.03 * unit(random) : z + 1e-5 * unit(random);
+        addPoint(points, x, y, z);
+    }
+    HiddenSides sides;
+    sides.project(points.data(), points.size() / 3, kIdentity, kViewport);
+    std::vector<float>& depth = sides.depthOf(kWidth, kHeight);
+    for (float& pixel : depth)
+        pixel = unit(random) < 0.05 ? 1.0f : static_cast<float>(0.49 + 0.02 * unit(random));
+    const std::vector<float> held = depth;
+    std::vector<std::uint32_t> all;
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t a = 0; a < 8000; ++a)
+        for (const std::uint32_t step : {1U, 2U, 61U}) {
+            const std::uint32_t b = (a + step) % 8000;
+            all.push_back(a);
+            all.push_back(b);
+            // As project places them: window x, y and depth from clip space.
+            const auto place = [&points](std::uint32_t i, int axis, double size) {
+                return static_cast<float>((points[3 * i + axis] + 1.0) * 0.5 * size);
+            };
+            if (!hiddenByItsBox(held, place(a, 0, kWidth), place(a, 1, kHeight), place(a, 2, 1.0), place(b, 0, kWidth),
+                                place(b, 1, kHeight), place(b, 2, 1.0))) {
+                expected.push_back(a);
+                expected.push_back(b);
+            }
+        }
+    const std::vector<std::uint32_t>& kept = sides.inFront(all.data(), all.size());
+    EXPECT_GT(expected.size(), all.size() / 10);
+    EXPECT_LT(expected.size(), all.size() * 9 / 10);
+    EXPECT_EQ(kept, expected);
 }
 
 }  // namespace
