@@ -176,6 +176,7 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
 
     Reconstruct reconstruct;
     reconstruct.progress = &progress;
+    reconstruct.treeThreads = threadsFor(settings);
     LoadReport report;
     out << "  Adding vertices from file... " << std::flush;
     job.lineOpen = true;

@@ -252,9 +252,10 @@ private:
 
 }  // namespace
 
-Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd)
+Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd, unsigned threads)
 {
     Reconstruct engine;
+    engine.treeThreads = threads;
     engine.setPoints(positions, normals);
     std::vector<CGVertex>().swap(positions);
     std::vector<CGVector>().swap(normals);
@@ -264,9 +265,10 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
 }
 
 Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd, Progress* progress,
-                      const std::vector<bool>& mendable)
+                      const std::vector<bool>& mendable, unsigned threads)
 {
     Reconstruct engine;
+    engine.treeThreads = threads;
     engine.progress = progress;
     engine.setPoints(positions, normals);
     std::vector<CGVertex>().swap(positions);
@@ -292,11 +294,12 @@ Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& n
 }
 
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
-               const Sides& push, bool useKd, const std::vector<bool>& usable)
+               const Sides& push, bool useKd, const std::vector<bool>& usable, unsigned threads)
 {
     Reconstruct engine;
     engine.setPoints(positions, normals);
-    CandidateIndex index(engine.nodes, useKd ? CandidateIndex::Kind::kdTree : CandidateIndex::Kind::linear);
+    CandidateIndex index(engine.nodes, useKd ? CandidateIndex::Kind::kdTree : CandidateIndex::Kind::linear, nullptr,
+                         true, threads);
     for (const Face& face : given)
         engine.addTriangle(engine.nodes[face[0]], engine.nodes[face[1]], engine.nodes[face[2]]);
     const std::size_t made = engine.triangles.size();

@@ -150,7 +150,7 @@ double pointSpacing(const std::vector<CGVertex>& positions)
 }
 
 TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd,
-                          Progress* progress)
+                          Progress* progress, unsigned threads)
 {
     std::vector<bool> deep(points.ids.size());
     std::vector<bool> zone(points.ids.size());
@@ -168,7 +168,7 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
     // open rim leaves more holes than one over the closed whole, so they
     // are mended, but only beyond the zone along the walls: the seams see
     // the same faces there as without.
-    const Faces faces = triangulateLent(points.positions, points.normals, useKd, progress, inner);
+    const Faces faces = triangulateLent(points.positions, points.normals, useKd, progress, inner, threads);
     std::vector<bool> keep(faces.size());
     for (std::size_t f = 0; f < faces.size(); ++f) {
         const Face& face = faces[f];
@@ -229,7 +229,7 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
     return kept;
 }
 
-SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd)
+SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd, unsigned threads)
 {
     // Every point belongs to one tile, so the parts' points never repeat.
     std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>>> where;
@@ -254,7 +254,7 @@ SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, boo
         for (const Side& side : part.cut)
             push.push_back({localPlace(points.ids, side[0]), localPlace(points.ids, side[1])});
     }
-    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd, known);
+    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd, known, threads);
     SeamFaces seams;
     seams.faces.reserve(grown.size());
     seams.tiles.reserve(grown.size());
@@ -309,8 +309,9 @@ void forEachTile(unsigned count, unsigned threads, const std::function<void(unsi
 Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, unsigned tiles,
                        unsigned threads, bool useKd, Progress* progress)
 {
+    threads = std::max(1u, threads);
     if (tiles <= 1)
-        return triangulatePoints(positions, normals, useKd);
+        return triangulatePoints(positions, normals, useKd, threads);
     // Two triangles a point, as the single front counts; the bands add a
     // little more.
     if (progress != nullptr)
@@ -322,6 +323,8 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
         owner[i] = cut.tileOf(positions[i]);
     std::vector<TileWidths> widths(tiles);
     std::vector<TileFaces> kept(tiles);
+    // The threads no tile runs on are shared out to build the tiles' trees.
+    const unsigned treeThreads = threads / std::min(threads, tiles);
     forEachTile(tiles, threads, [&](unsigned tile) {
         if (stopped())
             return;
@@ -360,13 +363,14 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
                 }
             });
         }
-        kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd, progress != nullptr ? &local : nullptr);
+        kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd, progress != nullptr ? &local : nullptr,
+                                     treeThreads);
     });
     if (stopped())
         return {};
     std::vector<SeamPart> parts(tiles);
     for (unsigned tile = 0; tile < tiles; ++tile)
         parts[tile] = std::move(kept[tile].seam);
-    const SeamFaces seams = closeSeams(cut, parts, useKd);
+    const SeamFaces seams = closeSeams(cut, parts, useKd, threads);
     return joinTiles(kept, seams);
 }

@@ -75,9 +75,10 @@ struct TileFaces {
 };
 // The points' positions and normals are lent to the engine while it runs
 // and are there again on return. Where progress is given, the engine
-// reports there and stops early when it says stop.
+// reports there and stops early when it says stop. threads is as the
+// engine takes it (see triangulateLent).
 TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd,
-                          Progress* progress = nullptr);
+                          Progress* progress = nullptr, unsigned threads = 0);
 
 // The faces that close the seams, with the tile whose cell holds each
 // one's centroid.
@@ -91,7 +92,7 @@ struct SeamFaces {
 // between them. A point that is not known may have faces the seams do not
 // see, so the front never turns to one, and a seed's face that reaches one
 // is not kept.
-SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd);
+SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd, unsigned threads = 0);
 
 // Every tile's kept faces, then the seam faces in its cell, tile by tile.
 Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams);
@@ -99,8 +100,9 @@ Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams);
 // Runs func(0) ... func(count - 1) on up to threads threads.
 void forEachTile(unsigned count, unsigned threads, const std::function<void(unsigned)>& func);
 
-// The whole surface of positions cut into tiles, run on threads threads;
-// the faces depend on the count of tiles alone. One tile is the single
+// The whole surface of positions cut into tiles, run on threads threads,
+// and no more: a thread no tile runs on helps build the trees; the faces
+// depend on the count of tiles alone. One tile is the single
 // front itself. Where progress is given, the tiles' triangles count there
 // as made, and when it says stop every tile stops soon and nothing is
 // returned.
