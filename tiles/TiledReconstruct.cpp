@@ -72,45 +72,64 @@ TileWidths widthsFor(double spacing)
     return {kBandSpacings * spacing, kTrimSpacings * spacing, kZoneSpacings * spacing};
 }
 
-void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::vector<bool>& keep)
+namespace {
+
+// dropCutOffPatches over the kept faces with a corner in the zone, near
+// (ascending), as the whole list would have them: no other face can be
+// cut off or anchor one.
+void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::vector<bool>& keep,
+                       const std::vector<std::uint32_t>& near)
 {
-    // Kept faces with every corner in the zone, joined through shared
-    // sides; any other kept face reaches beyond the zone.
-    std::vector<std::uint32_t> parent(faces.size());
-    std::vector<bool> inside(faces.size());
-    std::unordered_map<std::uint64_t, std::uint32_t> firstOnSide;
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        parent[f] = f;
-        const Face& face = faces[f];
-        inside[f] = keep[f] && zone[face[0]] && zone[face[1]] && zone[face[2]];
+    // Near faces with every corner in the zone, joined through shared
+    // sides; any other near face reaches beyond the zone.
+    const std::size_t count = near.size();
+    std::vector<std::uint32_t> parent(count);
+    std::vector<bool> inside(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        parent[i] = i;
+        const Face& face = faces[near[i]];
+        inside[i] = zone[face[0]] && zone[face[1]] && zone[face[2]];
     }
-    std::vector<bool> anchored(faces.size());
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        const Face& face = faces[f];
-        // A face that shares a side with one inside has two corners in the
-        // zone, so faces clear of it need no look.
-        if (!keep[f] || !(zone[face[0]] || zone[face[1]] || zone[face[2]]))
-            continue;
+    std::vector<bool> anchored(count);
+    std::unordered_map<std::uint64_t, std::uint32_t> firstOnSide;
+    firstOnSide.reserve(3 * count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const Face& face = faces[near[i]];
         for (int k = 0; k < 3; ++k) {
-            const auto [at, fresh] = firstOnSide.try_emplace(sideKey(face[k], face[(k + 1) % 3]), f);
+            const auto [at, fresh] = firstOnSide.try_emplace(sideKey(face[k], face[(k + 1) % 3]), i);
             if (fresh)
                 continue;
-            const std::uint32_t g = at->second;
-            if (inside[f] && inside[g]) {
-                parent[rootOf(parent, f)] = rootOf(parent, g);
-            } else if (inside[f] != inside[g]) {
-                anchored[inside[f] ? f : g] = true;
+            const std::uint32_t j = at->second;
+            if (inside[i] && inside[j]) {
+                parent[rootOf(parent, i)] = rootOf(parent, j);
+            } else if (inside[i] != inside[j]) {
+                anchored[inside[i] ? i : j] = true;
             }
         }
     }
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        if (inside[f] && anchored[f])
-            anchored[rootOf(parent, f)] = true;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (inside[i] && anchored[i])
+            anchored[rootOf(parent, i)] = true;
     }
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        if (inside[f] && !anchored[rootOf(parent, f)])
-            keep[f] = false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (inside[i] && !anchored[rootOf(parent, i)])
+            keep[near[i]] = false;
     }
+}
+
+}  // namespace
+
+void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::vector<bool>& keep)
+{
+    // A face that shares a side with one inside the zone has two corners
+    // there, so faces clear of it need no look.
+    std::vector<std::uint32_t> near;
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        const Face& face = faces[f];
+        if (keep[f] && (zone[face[0]] || zone[face[1]] || zone[face[2]]))
+            near.push_back(f);
+    }
+    dropCutOffPatches(faces, zone, keep, near);
 }
 
 double pointSpacing(const std::vector<CGVertex>& positions)
@@ -169,39 +188,59 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
     // are mended, but only beyond the zone along the walls: the seams see
     // the same faces there as without.
     const Faces faces = triangulateLent(points.positions, points.normals, useKd, progress, inner, threads);
-    std::vector<bool> keep(faces.size());
-    for (std::size_t f = 0; f < faces.size(); ++f) {
-        const Face& face = faces[f];
-        keep[f] = deep[face[0]] && deep[face[1]] && deep[face[2]];
-    }
-    dropCutOffPatches(faces, zone, keep);
-
-    // The sides of the faces trimmed away, either way round, and their
-    // corners: a kept face's side can be one only with both ends there.
-    std::unordered_set<std::uint64_t> trimmed;
-    std::vector<bool> onTrimmed(points.ids.size());
-    for (std::size_t f = 0; f < faces.size(); ++f) {
-        if (keep[f])
-            continue;
-        const Face& face = faces[f];
-        for (int k = 0; k < 3; ++k) {
-            trimmed.insert(sideKey(face[k], face[(k + 1) % 3]));
-            onTrimmed[face[k]] = true;
-        }
-    }
+    // One walk over the faces, in order: those with every corner deep are
+    // kept, those with a corner in the zone are noted for the seams, and
+    // the sides between zone points of the rest, which the trim took away,
+    // are noted as cut: only such a side can be one the seams start from.
     TileFaces kept;
-    Sides cutSides;
-    for (std::size_t f = 0; f < faces.size(); ++f) {
-        if (!keep[f])
-            continue;
-        const Face& face = faces[f];
-        kept.faces.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+    kept.faces.reserve(faces.size());
+    std::vector<bool> keep(faces.size());
+    std::vector<std::uint32_t> near;      // kept faces with a corner in the zone, ascending
+    std::vector<std::size_t> nearPlaces;  // their places in kept.faces
+    std::unordered_set<std::uint64_t> trimmed;
+    const auto noteTrimmed = [&](const Face& face) {
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t a = face[k];
             const std::uint32_t b = face[(k + 1) % 3];
-            if (onTrimmed[a] && onTrimmed[b] && trimmed.count(sideKey(a, b)) != 0)
-                cutSides.push_back({a, b});
+            if (zone[a] && zone[b])
+                trimmed.insert(sideKey(a, b));
         }
+    };
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        const Face& face = faces[f];
+        if (!(deep[face[0]] && deep[face[1]] && deep[face[2]])) {
+            noteTrimmed(face);
+            continue;
+        }
+        keep[f] = true;
+        if (zone[face[0]] || zone[face[1]] || zone[face[2]]) {
+            near.push_back(f);
+            nearPlaces.push_back(kept.faces.size());
+        }
+        kept.faces.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+    }
+    // Only near faces can be cut off; those that are leave the kept list,
+    // which keeps its order, and their sides are trimmed too.
+    dropCutOffPatches(faces, zone, keep, near);
+    bool dropped = false;
+    std::size_t write = 0;
+    std::size_t read = 0;
+    for (std::size_t i = 0; i < near.size(); ++i) {
+        if (keep[near[i]])
+            continue;
+        noteTrimmed(faces[near[i]]);
+        const std::size_t place = nearPlaces[i];
+        if (!dropped)
+            write = read = place;
+        dropped = true;
+        for (; read < place; ++read)
+            kept.faces[write++] = kept.faces[read];
+        read = place + 1;
+    }
+    if (dropped) {
+        for (; read < kept.faces.size(); ++read)
+            kept.faces[write++] = kept.faces[read];
+        kept.faces.resize(write);
     }
 
     // The seams see the points near the walls and every kept face that
@@ -209,16 +248,18 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
     // open are known for what they are.
     std::vector<bool> seen = zone;
     SeamPart& seam = kept.seam;
-    for (std::size_t f = 0; f < faces.size(); ++f) {
+    for (const std::uint32_t f : near) {
+        if (!keep[f])
+            continue;
         const Face& face = faces[f];
-        if (keep[f] && (zone[face[0]] || zone[face[1]] || zone[face[2]])) {
-            seam.given.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
-            seen[face[0]] = seen[face[1]] = seen[face[2]] = true;
+        seam.given.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+        seen[face[0]] = seen[face[1]] = seen[face[2]] = true;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = face[k];
+            const std::uint32_t b = face[(k + 1) % 3];
+            if (zone[a] && zone[b] && trimmed.count(sideKey(a, b)) != 0)
+                seam.cut.push_back({points.ids[a], points.ids[b]});
         }
-    }
-    for (const Side& side : cutSides) {
-        if (zone[side[0]] && zone[side[1]])
-            seam.cut.push_back({points.ids[side[0]], points.ids[side[1]]});
     }
     for (std::size_t i = 0; i < seen.size(); ++i) {
         if (seen[i]) {
