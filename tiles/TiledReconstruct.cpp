@@ -132,19 +132,28 @@ void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::v
     dropCutOffPatches(faces, zone, keep, near);
 }
 
+std::size_t spacingStep(std::size_t count)
+{
+    return std::max<std::size_t>(1, (count + kSpacingPoints - 1) / kSpacingPoints);
+}
+
 double pointSpacing(const std::vector<CGVertex>& positions)
 {
-    if (positions.size() < 2)
+    const std::size_t thin = spacingStep(positions.size());
+    if (thin == 1)
+        return spacingOfSample(positions, 1);
+    std::vector<CGVertex> some;
+    for (std::size_t i = 0; i < positions.size(); i += thin)
+        some.push_back(positions[i]);
+    return spacingOfSample(some, thin);
+}
+
+double spacingOfSample(const std::vector<CGVertex>& used, std::size_t thin)
+{
+    if (used.size() < 2)
         return 0.0;
     // A large tile's spacing comes from every step-th point: on a surface
     // that spreads them sqrt(step) times as far apart.
-    const std::size_t thin = (positions.size() + kSpacingPoints - 1) / kSpacingPoints;
-    std::vector<CGVertex> some;
-    if (thin > 1) {
-        for (std::size_t i = 0; i < positions.size(); i += thin)
-            some.push_back(positions[i]);
-    }
-    const std::vector<CGVertex>& used = thin > 1 ? some : positions;
     const double spread = std::sqrt(static_cast<double>(thin));
     const Cloud cloud{&used};
     Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
@@ -360,8 +369,11 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
     const auto stopped = [progress]() { return progress != nullptr && progress->stopped(); };
     const TileCut cut(positions, tiles);
     std::vector<unsigned> owner(positions.size());
-    for (std::size_t i = 0; i < positions.size(); ++i)
+    std::vector<std::size_t> owned(tiles);
+    for (std::size_t i = 0; i < positions.size(); ++i) {
         owner[i] = cut.tileOf(positions[i]);
+        ++owned[owner[i]];
+    }
     std::vector<TileWidths> widths(tiles);
     std::vector<TileFaces> kept(tiles);
     // The threads no tile runs on are shared out to build the tiles' trees.
@@ -370,26 +382,34 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
         if (stopped())
             return;
         // Each tile gathers its own points on its own thread: copied before
-        // the tiles start, they would hold up both.
-        std::vector<CGVertex> own;
-        for (std::size_t i = 0; i < positions.size(); ++i) {
-            if (owner[i] == tile)
-                own.push_back(positions[i]);
+        // the tiles start, they would hold up both. Its spacing needs only
+        // a sample of its own points.
+        const std::size_t step = spacingStep(owned[tile]);
+        std::vector<CGVertex> sample;
+        sample.reserve(owned[tile] / step + 1);
+        for (std::size_t i = 0, mine = 0; i < positions.size(); ++i) {
+            if (owner[i] == tile && mine++ % step == 0)
+                sample.push_back(positions[i]);
         }
-        widths[tile] = widthsFor(pointSpacing(own));
-        std::vector<CGVertex>().swap(own);
+        widths[tile] = widthsFor(spacingOfSample(sample, step));
+        std::vector<CGVertex>().swap(sample);
+        // The places first, then the points at their exact count.
         PointSet points;
+        points.ids.reserve(owned[tile] + owned[tile] / 8);
         for (std::size_t i = 0; i < positions.size(); ++i) {
             if (owner[i] == tile || cut.distanceTo(tile, positions[i]) < widths[tile].band)
-                points.add(static_cast<std::uint32_t>(i), positions[i], normals[i]);
+                points.ids.push_back(static_cast<std::uint32_t>(i));
+        }
+        points.positions.reserve(points.ids.size());
+        points.normals.reserve(points.ids.size());
+        for (const std::uint32_t id : points.ids) {
+            points.positions.push_back(positions[id]);
+            points.normals.push_back(normals[id]);
         }
         // Each engine counts on its own; its triangles are added to the
         // whole run's count, a locked add every two hundredth of the tile,
         // in the share its own points have of its points, so that the
         // bands' triangles do not count twice.
-        std::uint64_t owned = 0;
-        for (std::uint32_t id : points.ids)
-            owned += owner[id] == tile ? 1 : 0;
         Progress local;
         std::uint64_t told = 0;
         if (progress != nullptr) {
@@ -397,7 +417,7 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
             local.listen([&]() {
                 if (local.stage() != Progress::Stage::Triangulating)
                     return;
-                const std::uint64_t share = local.done() * owned / points.ids.size();
+                const std::uint64_t share = local.done() * owned[tile] / points.ids.size();
                 if (share > told) {
                     progress->share(share - told);
                     told = share;

@@ -52,6 +52,13 @@ void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::v
 // as thinning spreads points on a surface.
 double pointSpacing(const std::vector<CGVertex>& positions);
 
+// How many points of a cloud of count the spacing steps over at a time.
+std::size_t spacingStep(std::size_t count);
+
+// The same from every step-th point of a cloud (the first, the step+1-th,
+// ...), as spacingStep gives it: what pointSpacing gives for that cloud.
+double spacingOfSample(const std::vector<CGVertex>& sample, std::size_t step);
+
 // What the seams need of one tile: its points in the zone along its
 // walls (known: all their faces are in given) and the other corners of
 // given (not known), in ascending place order; its kept faces that touch
