@@ -265,7 +265,7 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
 }
 
 Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd, Progress* progress,
-                      const std::vector<bool>& mendable, unsigned threads)
+                      const std::vector<bool>& mendable, unsigned threads, bool handBack)
 {
     Reconstruct engine;
     engine.treeThreads = threads;
@@ -284,6 +284,8 @@ Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& n
     engine.releaseIndex();
     Faces faces = facesFrom(engine, 0);
     Triangles().swap(engine.triangles);
+    if (!handBack)
+        return faces;
     positions.reserve(engine.nodes.size());
     normals.reserve(engine.nodes.size());
     for (const ReconNode* node : engine.nodes) {

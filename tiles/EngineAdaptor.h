@@ -32,9 +32,11 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
 // given (a flag a point), the holes the front left among mendable points
 // are then shrunk, round after round, by faces the engine's own rules and
 // search find along each hole's rim, wound as their neighbours are: no
-// longer the single front's surface there.
+// longer the single front's surface there. handBack false leaves the
+// arrays empty, for a caller that has the points elsewhere.
 Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd,
-                      Progress* progress = nullptr, const std::vector<bool>& mendable = {}, unsigned threads = 0);
+                      Progress* progress = nullptr, const std::vector<bool>& mendable = {}, unsigned threads = 0,
+                      bool handBack = true);
 
 // Grows on from a surface already made: given lays down faces as the engine
 // records them; the sides in push that carry one face go on the front, in

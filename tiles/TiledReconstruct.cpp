@@ -178,7 +178,7 @@ double spacingOfSample(const std::vector<CGVertex>& used, std::size_t thin)
 }
 
 TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd,
-                          Progress* progress, unsigned threads)
+                          Progress* progress, unsigned threads, const WholeCloud* cloud)
 {
     std::vector<bool> deep(points.ids.size());
     std::vector<bool> zone(points.ids.size());
@@ -196,7 +196,8 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
     // open rim leaves more holes than one over the closed whole, so they
     // are mended, but only beyond the zone along the walls: the seams see
     // the same faces there as without.
-    const Faces faces = triangulateLent(points.positions, points.normals, useKd, progress, inner, threads);
+    const Faces faces =
+        triangulateLent(points.positions, points.normals, useKd, progress, inner, threads, cloud == nullptr);
     // One walk over the faces, in order: those with every corner deep are
     // kept, those with a corner in the zone are noted for the seams, and
     // the sides between zone points of the rest, which the trim took away,
@@ -271,7 +272,11 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
         }
     }
     for (std::size_t i = 0; i < seen.size(); ++i) {
-        if (seen[i]) {
+        if (seen[i] && cloud != nullptr) {
+            const std::uint32_t id = points.ids[i];
+            seam.points.add(id, cloud->positions[id], cloud->normals[id]);
+            seam.known.push_back(zone[i]);
+        } else if (seen[i]) {
             seam.points.add(points.ids[i], points.positions[i], points.normals[i]);
             seam.known.push_back(zone[i]);
         }
@@ -424,8 +429,9 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
                 }
             });
         }
+        const WholeCloud cloud{positions, normals};
         kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd, progress != nullptr ? &local : nullptr,
-                                     treeThreads);
+                                     treeThreads, &cloud);
     });
     if (stopped())
         return {};

@@ -81,11 +81,17 @@ struct TileFaces {
     SeamPart seam;
 };
 // The points' positions and normals are lent to the engine while it runs
-// and are there again on return. Where progress is given, the engine
-// reports there and stops early when it says stop. threads is as the
-// engine takes it (see triangulateLent).
+// and are there again on return, unless the whole cloud they were taken
+// from is given: then they are left empty, and the seams' points are read
+// from the cloud by place, which spares the copy. Where progress is
+// given, the engine reports there and stops early when it says stop.
+// threads is as the engine takes it (see triangulateLent).
+struct WholeCloud {
+    const std::vector<CGVertex>& positions;
+    const std::vector<CGVector>& normals;
+};
 TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd,
-                          Progress* progress = nullptr, unsigned threads = 0);
+                          Progress* progress = nullptr, unsigned threads = 0, const WholeCloud* cloud = nullptr);
 
 // The faces that close the seams, with the tile whose cell holds each
 // one's centroid.
