@@ -286,13 +286,23 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
 
 SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd, unsigned threads)
 {
-    // Every point belongs to one tile, so the parts' points never repeat.
+    // Every point belongs to one tile, so the parts' points never repeat;
+    // each part's are ascending already, so merging the runs sorts them.
     std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>>> where;
+    std::vector<std::size_t> runs = {0};
     for (std::uint32_t part = 0; part < parts.size(); ++part) {
         for (std::uint32_t i = 0; i < parts[part].points.ids.size(); ++i)
             where.push_back({parts[part].points.ids[i], {part, i}});
+        runs.push_back(where.size());
     }
-    std::sort(where.begin(), where.end());
+    for (std::size_t width = 1; width + 1 < runs.size(); width *= 2) {
+        for (std::size_t first = 0; first + width + 1 < runs.size(); first += 2 * width) {
+            const std::size_t last = std::min(first + 2 * width, runs.size() - 1);
+            std::inplace_merge(where.begin() + static_cast<std::ptrdiff_t>(runs[first]),
+                               where.begin() + static_cast<std::ptrdiff_t>(runs[first + width]),
+                               where.begin() + static_cast<std::ptrdiff_t>(runs[last]));
+        }
+    }
     PointSet points;
     std::vector<bool> known;
     for (const auto& [id, at] : where) {
@@ -439,5 +449,6 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
     for (unsigned tile = 0; tile < tiles; ++tile)
         parts[tile] = std::move(kept[tile].seam);
     const SeamFaces seams = closeSeams(cut, parts, useKd, threads);
-    return joinTiles(kept, seams);
+    Faces joined = joinTiles(kept, seams);
+    return joined;
 }
