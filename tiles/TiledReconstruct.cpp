@@ -334,6 +334,19 @@ SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, boo
     return seams;
 }
 
+namespace {
+
+// Appends the seam faces in the cell of tile, in the seams' order.
+void appendSeamFaces(Faces& all, const SeamFaces& seams, unsigned tile)
+{
+    for (std::size_t i = 0; i < seams.faces.size(); ++i) {
+        if (seams.tiles[i] == tile)
+            all.push_back(seams.faces[i]);
+    }
+}
+
+}  // namespace
+
 Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams)
 {
     std::size_t total = seams.faces.size();
@@ -343,10 +356,7 @@ Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams)
     all.reserve(total);
     for (unsigned tile = 0; tile < kept.size(); ++tile) {
         all.insert(all.end(), kept[tile].faces.begin(), kept[tile].faces.end());
-        for (std::size_t i = 0; i < seams.faces.size(); ++i) {
-            if (seams.tiles[i] == tile)
-                all.push_back(seams.faces[i]);
-        }
+        appendSeamFaces(all, seams, tile);
     }
     return all;
 }
@@ -448,7 +458,29 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
     std::vector<SeamPart> parts(tiles);
     for (unsigned tile = 0; tile < tiles; ++tile)
         parts[tile] = std::move(kept[tile].seam);
-    const SeamFaces seams = closeSeams(cut, parts, useKd, threads);
-    Faces joined = joinTiles(kept, seams);
-    return joined;
+    // The first tile's faces lead the output whatever the seams make, so
+    // they are copied while the seams close, on a thread of their own
+    // where there is one; the rest follow as joinTiles lays them.
+    SeamFaces seams;
+    Faces all;
+    forEachTile(2, threads, [&](unsigned job) {
+        if (job == 0) {
+            seams = closeSeams(cut, parts, useKd, std::max(1u, threads - 1));
+            return;
+        }
+        // Each seam point has about two faces; room for three spares a copy.
+        std::size_t room = 0;
+        for (unsigned tile = 0; tile < tiles; ++tile)
+            room += kept[tile].faces.size() + 3 * parts[tile].points.ids.size();
+        all.reserve(room);
+        all.insert(all.end(), kept[0].faces.begin(), kept[0].faces.end());
+        Faces().swap(kept[0].faces);
+    });
+    appendSeamFaces(all, seams, 0);
+    for (unsigned tile = 1; tile < tiles; ++tile) {
+        all.insert(all.end(), kept[tile].faces.begin(), kept[tile].faces.end());
+        Faces().swap(kept[tile].faces);
+        appendSeamFaces(all, seams, tile);
+    }
+    return all;
 }
