@@ -282,6 +282,7 @@ bool loadOnRankZero(const Settings& settings, std::vector<CGVertex>& positions, 
     bool ok = true;
     if (rankOf() == 0) {
         LoadOptions options;
+        options.threads = settings.threads > 0 ? static_cast<unsigned>(settings.threads) : 0;
         options.normals = settings.normals == "file"       ? NormalSource::file
                           : settings.normals == "estimate" ? NormalSource::estimate
                                                            : NormalSource::automatic;
