@@ -60,8 +60,9 @@ void printMoreOptions(std::ostream& err)
            "                     on standard error (default: 0, until closed)\n"
            "  tiles:<N>        - cut the points into N tiles, grown apart and joined at the seams;\n"
            "                     the result depends on N alone (default: 1, the single front)\n"
-           "  threads:<T>      - run the tiles, and clean:1's search for crossing faces, on T\n"
-           "                     threads; the faces are the same (default: every core)\n"
+           "  threads:<T>      - run the tiles, reading, normal estimation, the KD-tree's build\n"
+           "                     and clean:1's search for crossing faces on at most T threads;\n"
+           "                     the faces are the same (default: every core)\n"
         << std::flush;
 }
 

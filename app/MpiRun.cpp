@@ -282,6 +282,7 @@ bool loadOnRankZero(const Settings& settings, std::vector<CGVertex>& positions, 
     bool ok = true;
     if (rankOf() == 0) {
         LoadOptions options;
+        options.threads = settings.threads > 0 ? static_cast<unsigned>(settings.threads) : 0;
         options.normals = settings.normals == "file"       ? NormalSource::file
                           : settings.normals == "estimate" ? NormalSource::estimate
                                                            : NormalSource::automatic;
@@ -467,6 +468,8 @@ TiledFaces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVer
     const double start = MPI_Wtime();
     const int size = ranks();
     const int rank = rankOf();
+    // Ranks share a machine's cores: a rank runs on one thread unless told.
+    const unsigned rankThreads = settings.threads > 0 ? static_cast<unsigned>(settings.threads) : 1;
     const TileCut cut(positions, tiles, splitAcrossRanks);
 
     std::vector<std::vector<PointRecord>> outgoing(size);
@@ -483,7 +486,7 @@ TiledFaces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVer
         if (rank == 0) {
             const PointSet points = pointsOf(mine);
             result.owned.push_back(0);
-            result.kept.push_back(triangulatePoints(points.positions, points.normals, settings.kd));
+            result.kept.push_back(triangulatePoints(points.positions, points.normals, settings.kd, rankThreads));
         }
         if (keepPoints)
             result.points = std::move(mine);
@@ -524,19 +527,20 @@ TiledFaces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVer
     std::vector<SeamPart> grownParts(owned.size());
     std::vector<std::vector<PointRecord>> ownPoints(owned.size());
     result.kept.resize(owned.size());
-    forEachTile(static_cast<unsigned>(owned.size()), settings.threads > 0 ? static_cast<unsigned>(settings.threads) : 1,
-                [&](unsigned at) {
-                    const unsigned tile = owned[at];
-                    PointSet& points = sets[at];
-                    TileFaces grown = triangulateTile(cut, tile, points, widths[tile], settings.kd);
-                    result.kept[at] = std::move(grown.faces);
-                    grownParts[at] = std::move(grown.seam);
-                    for (std::size_t i = 0; keepPoints && i < points.ids.size(); ++i) {
-                        if (cut.tileOf(points.positions[i]) == tile)
-                            ownPoints[at].push_back({points.ids[i], tile, points.positions[i], points.normals[i]});
-                    }
-                    points = PointSet();
-                });
+    // The threads no tile runs on are shared out to build the tiles' trees.
+    const unsigned treeThreads = rankThreads / std::max(1u, std::min(rankThreads, static_cast<unsigned>(owned.size())));
+    forEachTile(static_cast<unsigned>(owned.size()), rankThreads, [&](unsigned at) {
+        const unsigned tile = owned[at];
+        PointSet& points = sets[at];
+        TileFaces grown = triangulateTile(cut, tile, points, widths[tile], settings.kd, nullptr, treeThreads);
+        result.kept[at] = std::move(grown.faces);
+        grownParts[at] = std::move(grown.seam);
+        for (std::size_t i = 0; keepPoints && i < points.ids.size(); ++i) {
+            if (cut.tileOf(points.positions[i]) == tile)
+                ownPoints[at].push_back({points.ids[i], tile, points.positions[i], points.normals[i]});
+        }
+        points = PointSet();
+    });
     for (std::vector<PointRecord>& points : ownPoints) {
         result.points.insert(result.points.end(), points.begin(), points.end());
         std::vector<PointRecord>().swap(points);
@@ -567,7 +571,7 @@ TiledFaces growTiles(const Settings& settings, unsigned tiles, std::vector<CGVer
         part.cut = unpacker.getAll<Side>();
     }
     const double seamStart = MPI_Wtime();
-    result.seams = closeSeams(cut, parts, settings.kd);
+    result.seams = closeSeams(cut, parts, settings.kd, rankThreads);
     times.seams = MPI_Wtime() - seamStart;
     return result;
 }

@@ -35,7 +35,7 @@ bool loadPoints(const std::string& fileName, const LoadOptions& options, LoadRep
             read.positions.push_back(position);
             read.normals.push_back(normal);
         },
-        options.normals != NormalSource::file, report.read, progress);
+        options.normals != NormalSource::file, report.read, progress, options.threads);
     if (!ok)
         return false;
     const std::size_t count = read.positions.size();
@@ -54,7 +54,7 @@ bool loadPoints(const std::string& fileName, const LoadOptions& options, LoadRep
                  (options.normals == NormalSource::automatic && (!report.read.hasNormals || report.allNormalsZero)));
     if (estimate) {
         const auto start = std::chrono::steady_clock::now();
-        read.normals = estimateNormals(read.positions, options.neighbours, 0, progress);
+        read.normals = estimateNormals(read.positions, options.neighbours, options.threads, progress);
         report.estimated = count;
         report.estimateMilliseconds =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

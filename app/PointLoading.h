@@ -18,6 +18,7 @@ enum class NormalSource {
 struct LoadOptions {
     NormalSource normals = NormalSource::file;
     unsigned neighbours = 16;  // how many neighbours an estimate looks at
+    unsigned threads = 0;      // the most reading and an estimate run on; 0: every core
 };
 
 // What loading found beyond the points themselves.

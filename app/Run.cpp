@@ -147,6 +147,7 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
            Job& job, std::atomic<bool>& interrupted)
 {
     LoadOptions options;
+    options.threads = threadsFor(settings);
     if (settings.normals == "file") {
         options.normals = NormalSource::file;
     } else if (settings.normals == "estimate") {
@@ -176,6 +177,7 @@ int runJob(const Settings& settings, std::ostream& out, std::ostream& err, Progr
 
     Reconstruct reconstruct;
     reconstruct.progress = &progress;
+    reconstruct.treeThreads = threadsFor(settings);
     LoadReport report;
     out << "  Adding vertices from file... " << std::flush;
     job.lineOpen = true;

@@ -4,12 +4,14 @@
 #include "io/InputFile.h"
 #include "io/PcdReader.h"
 #include "io/PlyReader.h"
+#include "io/PointFileReader.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -62,7 +64,7 @@ bool mostlyNotText(std::string_view head)
 }
 
 bool readLayout(std::FILE* file, std::string_view head, const PointSink& sink, bool lenient, PointReadReport& report,
-                Progress* bytes)
+                Progress* bytes, std::size_t splitBytes)
 {
     if (startsLikePly(head))
         return readPlyStream(file, head, sink, report, bytes);
@@ -73,15 +75,17 @@ bool readLayout(std::FILE* file, std::string_view head, const PointSink& sink, b
                          "tri3d reads text, PLY and PCD point files, gzip-compressed or not";
         return false;
     }
-    return readPointStream(file, head, sink, lenient, report, bytes);
+    return readPointStream(file, head, sink, lenient, report, bytes, splitBytes);
 }
 
 }  // namespace
 
 bool readPoints(const std::string& fileName, const PointSink& sink, bool threeNumbersAllowed, PointReadReport& report,
-                Progress* progress)
+                Progress* progress, unsigned threads)
 {
     report = PointReadReport();
+    // One thread never splits a block.
+    const std::size_t splitBytes = threads == 1 ? std::numeric_limits<std::size_t>::max() : kPointFileSplitBytes;
     const InputFile file = openInputFile(fileName, &report.problem);
     if (!file)
         return false;
@@ -109,12 +113,12 @@ bool readPoints(const std::string& fileName, const PointSink& sink, bool threeNu
         }
         char innerFirst[kHeadBytes];
         const std::size_t innerGot = std::ferror(inner) ? 0 : readHead(inner, innerFirst);
-        ok = !std::ferror(inner) &&
-             readLayout(inner, std::string_view(innerFirst, innerGot), sink, threeNumbersAllowed, report, nullptr);
+        ok = !std::ferror(inner) && readLayout(inner, std::string_view(innerFirst, innerGot), sink, threeNumbersAllowed,
+                                               report, nullptr, splitBytes);
         if (!ok && report.problem.empty())
             report.problem = gzip.problem();
     } else {
-        ok = readLayout(file.get(), head, sink, threeNumbersAllowed, report, &bytes);
+        ok = readLayout(file.get(), head, sink, threeNumbersAllowed, report, &bytes, splitBytes);
     }
     if (!ok && report.problem.empty() && std::ferror(file.get()))
         report.problem = std::string("the file could not be read: ") + std::strerror(errno);

@@ -17,6 +17,7 @@
 // open failure, a format's broken rule, a cut or corrupt gzip stream), and
 // is empty only for a failure nobody named. The sink may have been called
 // before. Where progress is given, the bytes read count there, out of the
-// file's size (unknown for a pipe).
+// file's size (unknown for a pipe). A large text file is parsed on up to
+// threads threads (0: as the machine has cores), with the same result.
 bool readPoints(const std::string& fileName, const PointSink& sink, bool threeNumbersAllowed, PointReadReport& report,
-                Progress* progress = nullptr);
+                Progress* progress = nullptr, unsigned threads = 0);

@@ -246,8 +246,9 @@ bool Reconstruct::triangulate(bool useKd)
     // and buckets as its kind needs (with no points there is nothing to
     // index, and the run ends at once).
     index_.reset();
-    index_ = std::make_unique<CandidateIndex>(
-        nodes, useKd ? CandidateIndex::Kind::kdTree : CandidateIndex::Kind::linear, progress, sphereShortcut);
+    index_ =
+        std::make_unique<CandidateIndex>(nodes, useKd ? CandidateIndex::Kind::kdTree : CandidateIndex::Kind::linear,
+                                         progress, sphereShortcut, treeThreads);
     CandidateIndex& search = *index_;
     // A closed surface has two triangles per point, so their count measures
     // the run well enough; open patches and stray points end it early.

@@ -98,6 +98,9 @@ public:
     // False: every candidate search walks the tree, as the shortcut must
     // never change a result; for checking exactly that.
     bool sphereShortcut = true;
+    // The most threads a run's tree is built on (0: as the machine has
+    // cores); the tree is the same on any number.
+    unsigned treeThreads = 0;
     Nodes nodes;  // owned, in file order
     Triangles triangles;
     Edges front;  // not owned

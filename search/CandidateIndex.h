@@ -23,7 +23,10 @@ public:
     // not change while it lives. Where progress is given, the tree's build
     // counts there. sphereShortcut false makes every search walk the tree,
     // as the shortcut must never change a result: for checking exactly that.
-    CandidateIndex(const Nodes& nodes, Kind kind, Progress* progress = nullptr, bool sphereShortcut = true);
+    // The tree is built on up to threads threads (0: as the machine has
+    // cores), the same tree on any number.
+    CandidateIndex(const Nodes& nodes, Kind kind, Progress* progress = nullptr, bool sphereShortcut = true,
+                   unsigned threads = 0);
 
     CandidateIndex(const CandidateIndex&) = delete;
     CandidateIndex& operator=(const CandidateIndex&) = delete;

@@ -6,6 +6,7 @@
 #include "search/CandidateIndex.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
@@ -154,6 +155,8 @@ private:
             return nullptr;
         if (closing == nullptr && !samePosition(e->from->position, e->to->position)) {
             const Vector direction = Reconstruct::outwardDirection(e->from->position, e->to->position, apex);
+            if (!anyRimPointLayable(e, direction))
+                return nullptr;
             ReconNode* c = search_.findCandidate(*e, direction);
             if (c != nullptr) {
                 const Edge* ca = findEdge(c, e->from);
@@ -162,18 +165,55 @@ private:
                     closing = c;
             }
         }
-        if (closing == nullptr || !mendable_[closing->index])
+        if (closing == nullptr || !mendable_[closing->index] || !woundAsNeighbours(e->from, e->to, closing))
             return nullptr;
+        return closing;
+    }
+
+    // Whether a point across an open side from either end of e could be
+    // laid on it: it passes the tests the candidate search puts every
+    // point it takes to (ahead of e along n, joinable to both ends), and
+    // the face would be mendable and wound as its neighbours are. Where
+    // none could, the search's pick cannot be laid, and the search is
+    // spared: one that finds nothing near a hole reads much of the cloud
+    // before it gives up. (A looser test than the search's only costs a
+    // search.)
+    bool anyRimPointLayable(const Edge* e, const Vector& n) const
+    {
+        const ReconNode* a = e->from;
+        const ReconNode* b = e->to;
+        for (const ReconNode* end : {a, b}) {
+            for (const Edge* side : end->edges) {
+                const ReconNode* c = side->to;
+                if (side->triangleCount != 1 || c == a || c == b || !mendable_[c->index])
+                    continue;
+                const CGVector toA = c->position - a->position;
+                const CGVector toB = c->position - b->position;
+                const CGVector m = {(toA.x + toB.x) * 0.5, (toA.y + toB.y) * 0.5, (toA.z + toB.z) * 0.5};
+                const double ahead = dot(n, m);
+                if (ahead < 0.0 || std::isnan(ahead) || !canConnect(a, c) || !canConnect(b, c))
+                    continue;
+                if (woundAsNeighbours(a, b, c))
+                    return true;
+            }
+        }
+        return false;
+    }
+
+    // Whether the face a, b, c runs against the face on each of its sides
+    // that is open.
+    bool woundAsNeighbours(const ReconNode* a, const ReconNode* b, const ReconNode* c) const
+    {
         std::uint32_t corners[3];
-        wound(e->from, e->to, closing, corners);
+        wound(a, b, c, corners);
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t u = corners[k];
             const std::uint32_t v = corners[(k + 1) % 3];
             const auto at = runs_.find(sideKey(u, v));
             if (at != runs_.end() && at->second == (u < v))
-                return nullptr;
+                return false;
         }
-        return closing;
+        return true;
     }
 
     // The corners in the order the engine records them.
@@ -212,9 +252,10 @@ private:
 
 }  // namespace
 
-Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd)
+Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> normals, bool useKd, unsigned threads)
 {
     Reconstruct engine;
+    engine.treeThreads = threads;
     engine.setPoints(positions, normals);
     std::vector<CGVertex>().swap(positions);
     std::vector<CGVector>().swap(normals);
@@ -224,9 +265,10 @@ Faces triangulatePoints(std::vector<CGVertex> positions, std::vector<CGVector> n
 }
 
 Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& normals, bool useKd, Progress* progress,
-                      const std::vector<bool>& mendable)
+                      const std::vector<bool>& mendable, unsigned threads, bool handBack)
 {
     Reconstruct engine;
+    engine.treeThreads = threads;
     engine.progress = progress;
     engine.setPoints(positions, normals);
     std::vector<CGVertex>().swap(positions);
@@ -242,6 +284,8 @@ Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& n
     engine.releaseIndex();
     Faces faces = facesFrom(engine, 0);
     Triangles().swap(engine.triangles);
+    if (!handBack)
+        return faces;
     positions.reserve(engine.nodes.size());
     normals.reserve(engine.nodes.size());
     for (const ReconNode* node : engine.nodes) {
@@ -252,11 +296,12 @@ Faces triangulateLent(std::vector<CGVertex>& positions, std::vector<CGVector>& n
 }
 
 Faces growFrom(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, const Faces& given,
-               const Sides& push, bool useKd, const std::vector<bool>& usable)
+               const Sides& push, bool useKd, const std::vector<bool>& usable, unsigned threads)
 {
     Reconstruct engine;
     engine.setPoints(positions, normals);
-    CandidateIndex index(engine.nodes, useKd ? CandidateIndex::Kind::kdTree : CandidateIndex::Kind::linear);
+    CandidateIndex index(engine.nodes, useKd ? CandidateIndex::Kind::kdTree : CandidateIndex::Kind::linear, nullptr,
+                         true, threads);
     for (const Face& face : given)
         engine.addTriangle(engine.nodes[face[0]], engine.nodes[face[1]], engine.nodes[face[2]]);
     const std::size_t made = engine.triangles.size();

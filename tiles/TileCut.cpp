@@ -70,10 +70,13 @@ int TileCut::build(const std::vector<CGVertex>& positions, std::vector<std::uint
     }
     const unsigned leftTiles = tiles / 2;
     const TileSplit split = rule(positions, members, leftTiles, tiles);
+    // A side of one tile is a leaf, which needs no members.
     std::vector<std::uint32_t> left;
     std::vector<std::uint32_t> right;
-    for (std::uint32_t i : members)
-        (coordinate(positions[i], split.axis) < split.value ? left : right).push_back(i);
+    if (leftTiles > 1 || tiles - leftTiles > 1) {
+        for (std::uint32_t i : members)
+            (coordinate(positions[i], split.axis) < split.value ? left : right).push_back(i);
+    }
     std::vector<std::uint32_t>().swap(members);
     TileBox leftBox = box;
     TileBox rightBox = box;

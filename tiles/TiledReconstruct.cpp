@@ -72,60 +72,88 @@ TileWidths widthsFor(double spacing)
     return {kBandSpacings * spacing, kTrimSpacings * spacing, kZoneSpacings * spacing};
 }
 
-void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::vector<bool>& keep)
+namespace {
+
+// dropCutOffPatches over the kept faces with a corner in the zone, near
+// (ascending), as the whole list would have them: no other face can be
+// cut off or anchor one.
+void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::vector<bool>& keep,
+                       const std::vector<std::uint32_t>& near)
 {
-    // Kept faces with every corner in the zone, joined through shared
-    // sides; any other kept face reaches beyond the zone.
-    std::vector<std::uint32_t> parent(faces.size());
-    std::vector<bool> inside(faces.size());
-    std::unordered_map<std::uint64_t, std::uint32_t> firstOnSide;
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        parent[f] = f;
-        const Face& face = faces[f];
-        inside[f] = keep[f] && zone[face[0]] && zone[face[1]] && zone[face[2]];
+    // Near faces with every corner in the zone, joined through shared
+    // sides; any other near face reaches beyond the zone.
+    const std::size_t count = near.size();
+    std::vector<std::uint32_t> parent(count);
+    std::vector<bool> inside(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        parent[i] = i;
+        const Face& face = faces[near[i]];
+        inside[i] = zone[face[0]] && zone[face[1]] && zone[face[2]];
     }
-    std::vector<bool> anchored(faces.size());
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        const Face& face = faces[f];
-        // A face that shares a side with one inside has two corners in the
-        // zone, so faces clear of it need no look.
-        if (!keep[f] || !(zone[face[0]] || zone[face[1]] || zone[face[2]]))
-            continue;
+    std::vector<bool> anchored(count);
+    std::unordered_map<std::uint64_t, std::uint32_t> firstOnSide;
+    firstOnSide.reserve(3 * count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const Face& face = faces[near[i]];
         for (int k = 0; k < 3; ++k) {
-            const auto [at, fresh] = firstOnSide.try_emplace(sideKey(face[k], face[(k + 1) % 3]), f);
+            const auto [at, fresh] = firstOnSide.try_emplace(sideKey(face[k], face[(k + 1) % 3]), i);
             if (fresh)
                 continue;
-            const std::uint32_t g = at->second;
-            if (inside[f] && inside[g]) {
-                parent[rootOf(parent, f)] = rootOf(parent, g);
-            } else if (inside[f] != inside[g]) {
-                anchored[inside[f] ? f : g] = true;
+            const std::uint32_t j = at->second;
+            if (inside[i] && inside[j]) {
+                parent[rootOf(parent, i)] = rootOf(parent, j);
+            } else if (inside[i] != inside[j]) {
+                anchored[inside[i] ? i : j] = true;
             }
         }
     }
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        if (inside[f] && anchored[f])
-            anchored[rootOf(parent, f)] = true;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (inside[i] && anchored[i])
+            anchored[rootOf(parent, i)] = true;
     }
-    for (std::uint32_t f = 0; f < faces.size(); ++f) {
-        if (inside[f] && !anchored[rootOf(parent, f)])
-            keep[f] = false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (inside[i] && !anchored[rootOf(parent, i)])
+            keep[near[i]] = false;
     }
+}
+
+}  // namespace
+
+void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::vector<bool>& keep)
+{
+    // A face that shares a side with one inside the zone has two corners
+    // there, so faces clear of it need no look.
+    std::vector<std::uint32_t> near;
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        const Face& face = faces[f];
+        if (keep[f] && (zone[face[0]] || zone[face[1]] || zone[face[2]]))
+            near.push_back(f);
+    }
+    dropCutOffPatches(faces, zone, keep, near);
+}
+
+std::size_t spacingStep(std::size_t count)
+{
+    return std::max<std::size_t>(1, (count + kSpacingPoints - 1) / kSpacingPoints);
 }
 
 double pointSpacing(const std::vector<CGVertex>& positions)
 {
-    if (positions.size() < 2)
+    const std::size_t thin = spacingStep(positions.size());
+    if (thin == 1)
+        return spacingOfSample(positions, 1);
+    std::vector<CGVertex> some;
+    for (std::size_t i = 0; i < positions.size(); i += thin)
+        some.push_back(positions[i]);
+    return spacingOfSample(some, thin);
+}
+
+double spacingOfSample(const std::vector<CGVertex>& used, std::size_t thin)
+{
+    if (used.size() < 2)
         return 0.0;
     // A large tile's spacing comes from every step-th point: on a surface
     // that spreads them sqrt(step) times as far apart.
-    const std::size_t thin = (positions.size() + kSpacingPoints - 1) / kSpacingPoints;
-    std::vector<CGVertex> some;
-    if (thin > 1) {
-        for (std::size_t i = 0; i < positions.size(); i += thin)
-            some.push_back(positions[i]);
-    }
-    const std::vector<CGVertex>& used = thin > 1 ? some : positions;
     const double spread = std::sqrt(static_cast<double>(thin));
     const Cloud cloud{&used};
     Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
@@ -150,7 +178,7 @@ double pointSpacing(const std::vector<CGVertex>& positions)
 }
 
 TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd,
-                          Progress* progress)
+                          Progress* progress, unsigned threads, const WholeCloud* cloud)
 {
     std::vector<bool> deep(points.ids.size());
     std::vector<bool> zone(points.ids.size());
@@ -168,40 +196,61 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
     // open rim leaves more holes than one over the closed whole, so they
     // are mended, but only beyond the zone along the walls: the seams see
     // the same faces there as without.
-    const Faces faces = triangulateLent(points.positions, points.normals, useKd, progress, inner);
-    std::vector<bool> keep(faces.size());
-    for (std::size_t f = 0; f < faces.size(); ++f) {
-        const Face& face = faces[f];
-        keep[f] = deep[face[0]] && deep[face[1]] && deep[face[2]];
-    }
-    dropCutOffPatches(faces, zone, keep);
-
-    // The sides of the faces trimmed away, either way round, and their
-    // corners: a kept face's side can be one only with both ends there.
-    std::unordered_set<std::uint64_t> trimmed;
-    std::vector<bool> onTrimmed(points.ids.size());
-    for (std::size_t f = 0; f < faces.size(); ++f) {
-        if (keep[f])
-            continue;
-        const Face& face = faces[f];
-        for (int k = 0; k < 3; ++k) {
-            trimmed.insert(sideKey(face[k], face[(k + 1) % 3]));
-            onTrimmed[face[k]] = true;
-        }
-    }
+    const Faces faces =
+        triangulateLent(points.positions, points.normals, useKd, progress, inner, threads, cloud == nullptr);
+    // One walk over the faces, in order: those with every corner deep are
+    // kept, those with a corner in the zone are noted for the seams, and
+    // the sides between zone points of the rest, which the trim took away,
+    // are noted as cut: only such a side can be one the seams start from.
     TileFaces kept;
-    Sides cutSides;
-    for (std::size_t f = 0; f < faces.size(); ++f) {
-        if (!keep[f])
-            continue;
-        const Face& face = faces[f];
-        kept.faces.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+    kept.faces.reserve(faces.size());
+    std::vector<bool> keep(faces.size());
+    std::vector<std::uint32_t> near;      // kept faces with a corner in the zone, ascending
+    std::vector<std::size_t> nearPlaces;  // their places in kept.faces
+    std::unordered_set<std::uint64_t> trimmed;
+    const auto noteTrimmed = [&](const Face& face) {
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t a = face[k];
             const std::uint32_t b = face[(k + 1) % 3];
-            if (onTrimmed[a] && onTrimmed[b] && trimmed.count(sideKey(a, b)) != 0)
-                cutSides.push_back({a, b});
+            if (zone[a] && zone[b])
+                trimmed.insert(sideKey(a, b));
         }
+    };
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        const Face& face = faces[f];
+        if (!(deep[face[0]] && deep[face[1]] && deep[face[2]])) {
+            noteTrimmed(face);
+            continue;
+        }
+        keep[f] = true;
+        if (zone[face[0]] || zone[face[1]] || zone[face[2]]) {
+            near.push_back(f);
+            nearPlaces.push_back(kept.faces.size());
+        }
+        kept.faces.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+    }
+    // Only near faces can be cut off; those that are leave the kept list,
+    // which keeps its order, and their sides are trimmed too.
+    dropCutOffPatches(faces, zone, keep, near);
+    bool dropped = false;
+    std::size_t write = 0;
+    std::size_t read = 0;
+    for (std::size_t i = 0; i < near.size(); ++i) {
+        if (keep[near[i]])
+            continue;
+        noteTrimmed(faces[near[i]]);
+        const std::size_t place = nearPlaces[i];
+        if (!dropped)
+            write = read = place;
+        dropped = true;
+        for (; read < place; ++read)
+            kept.faces[write++] = kept.faces[read];
+        read = place + 1;
+    }
+    if (dropped) {
+        for (; read < kept.faces.size(); ++read)
+            kept.faces[write++] = kept.faces[read];
+        kept.faces.resize(write);
     }
 
     // The seams see the points near the walls and every kept face that
@@ -209,19 +258,25 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
     // open are known for what they are.
     std::vector<bool> seen = zone;
     SeamPart& seam = kept.seam;
-    for (std::size_t f = 0; f < faces.size(); ++f) {
+    for (const std::uint32_t f : near) {
+        if (!keep[f])
+            continue;
         const Face& face = faces[f];
-        if (keep[f] && (zone[face[0]] || zone[face[1]] || zone[face[2]])) {
-            seam.given.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
-            seen[face[0]] = seen[face[1]] = seen[face[2]] = true;
+        seam.given.push_back({points.ids[face[0]], points.ids[face[1]], points.ids[face[2]]});
+        seen[face[0]] = seen[face[1]] = seen[face[2]] = true;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = face[k];
+            const std::uint32_t b = face[(k + 1) % 3];
+            if (zone[a] && zone[b] && trimmed.count(sideKey(a, b)) != 0)
+                seam.cut.push_back({points.ids[a], points.ids[b]});
         }
     }
-    for (const Side& side : cutSides) {
-        if (zone[side[0]] && zone[side[1]])
-            seam.cut.push_back({points.ids[side[0]], points.ids[side[1]]});
-    }
     for (std::size_t i = 0; i < seen.size(); ++i) {
-        if (seen[i]) {
+        if (seen[i] && cloud != nullptr) {
+            const std::uint32_t id = points.ids[i];
+            seam.points.add(id, cloud->positions[id], cloud->normals[id]);
+            seam.known.push_back(zone[i]);
+        } else if (seen[i]) {
             seam.points.add(points.ids[i], points.positions[i], points.normals[i]);
             seam.known.push_back(zone[i]);
         }
@@ -229,15 +284,25 @@ TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, c
     return kept;
 }
 
-SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd)
+SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd, unsigned threads)
 {
-    // Every point belongs to one tile, so the parts' points never repeat.
+    // Every point belongs to one tile, so the parts' points never repeat;
+    // each part's are ascending already, so merging the runs sorts them.
     std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>>> where;
+    std::vector<std::size_t> runs = {0};
     for (std::uint32_t part = 0; part < parts.size(); ++part) {
         for (std::uint32_t i = 0; i < parts[part].points.ids.size(); ++i)
             where.push_back({parts[part].points.ids[i], {part, i}});
+        runs.push_back(where.size());
     }
-    std::sort(where.begin(), where.end());
+    for (std::size_t width = 1; width + 1 < runs.size(); width *= 2) {
+        for (std::size_t first = 0; first + width + 1 < runs.size(); first += 2 * width) {
+            const std::size_t last = std::min(first + 2 * width, runs.size() - 1);
+            std::inplace_merge(where.begin() + static_cast<std::ptrdiff_t>(runs[first]),
+                               where.begin() + static_cast<std::ptrdiff_t>(runs[first + width]),
+                               where.begin() + static_cast<std::ptrdiff_t>(runs[last]));
+        }
+    }
     PointSet points;
     std::vector<bool> known;
     for (const auto& [id, at] : where) {
@@ -254,7 +319,7 @@ SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, boo
         for (const Side& side : part.cut)
             push.push_back({localPlace(points.ids, side[0]), localPlace(points.ids, side[1])});
     }
-    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd, known);
+    const Faces grown = growFrom(points.positions, points.normals, given, push, useKd, known, threads);
     SeamFaces seams;
     seams.faces.reserve(grown.size());
     seams.tiles.reserve(grown.size());
@@ -269,6 +334,19 @@ SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, boo
     return seams;
 }
 
+namespace {
+
+// Appends the seam faces in the cell of tile, in the seams' order.
+void appendSeamFaces(Faces& all, const SeamFaces& seams, unsigned tile)
+{
+    for (std::size_t i = 0; i < seams.faces.size(); ++i) {
+        if (seams.tiles[i] == tile)
+            all.push_back(seams.faces[i]);
+    }
+}
+
+}  // namespace
+
 Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams)
 {
     std::size_t total = seams.faces.size();
@@ -278,10 +356,7 @@ Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams)
     all.reserve(total);
     for (unsigned tile = 0; tile < kept.size(); ++tile) {
         all.insert(all.end(), kept[tile].faces.begin(), kept[tile].faces.end());
-        for (std::size_t i = 0; i < seams.faces.size(); ++i) {
-            if (seams.tiles[i] == tile)
-                all.push_back(seams.faces[i]);
-        }
+        appendSeamFaces(all, seams, tile);
     }
     return all;
 }
@@ -309,8 +384,9 @@ void forEachTile(unsigned count, unsigned threads, const std::function<void(unsi
 Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, unsigned tiles,
                        unsigned threads, bool useKd, Progress* progress)
 {
+    threads = std::max(1u, threads);
     if (tiles <= 1)
-        return triangulatePoints(positions, normals, useKd);
+        return triangulatePoints(positions, normals, useKd, threads);
     // Two triangles a point, as the single front counts; the bands add a
     // little more.
     if (progress != nullptr)
@@ -318,34 +394,47 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
     const auto stopped = [progress]() { return progress != nullptr && progress->stopped(); };
     const TileCut cut(positions, tiles);
     std::vector<unsigned> owner(positions.size());
-    for (std::size_t i = 0; i < positions.size(); ++i)
+    std::vector<std::size_t> owned(tiles);
+    for (std::size_t i = 0; i < positions.size(); ++i) {
         owner[i] = cut.tileOf(positions[i]);
+        ++owned[owner[i]];
+    }
     std::vector<TileWidths> widths(tiles);
     std::vector<TileFaces> kept(tiles);
+    // The threads no tile runs on are shared out to build the tiles' trees.
+    const unsigned treeThreads = threads / std::min(threads, tiles);
     forEachTile(tiles, threads, [&](unsigned tile) {
         if (stopped())
             return;
         // Each tile gathers its own points on its own thread: copied before
-        // the tiles start, they would hold up both.
-        std::vector<CGVertex> own;
-        for (std::size_t i = 0; i < positions.size(); ++i) {
-            if (owner[i] == tile)
-                own.push_back(positions[i]);
+        // the tiles start, they would hold up both. Its spacing needs only
+        // a sample of its own points.
+        const std::size_t step = spacingStep(owned[tile]);
+        std::vector<CGVertex> sample;
+        sample.reserve(owned[tile] / step + 1);
+        for (std::size_t i = 0, mine = 0; i < positions.size(); ++i) {
+            if (owner[i] == tile && mine++ % step == 0)
+                sample.push_back(positions[i]);
         }
-        widths[tile] = widthsFor(pointSpacing(own));
-        std::vector<CGVertex>().swap(own);
+        widths[tile] = widthsFor(spacingOfSample(sample, step));
+        std::vector<CGVertex>().swap(sample);
+        // The places first, then the points at their exact count.
         PointSet points;
+        points.ids.reserve(owned[tile] + owned[tile] / 8);
         for (std::size_t i = 0; i < positions.size(); ++i) {
             if (owner[i] == tile || cut.distanceTo(tile, positions[i]) < widths[tile].band)
-                points.add(static_cast<std::uint32_t>(i), positions[i], normals[i]);
+                points.ids.push_back(static_cast<std::uint32_t>(i));
+        }
+        points.positions.reserve(points.ids.size());
+        points.normals.reserve(points.ids.size());
+        for (const std::uint32_t id : points.ids) {
+            points.positions.push_back(positions[id]);
+            points.normals.push_back(normals[id]);
         }
         // Each engine counts on its own; its triangles are added to the
         // whole run's count, a locked add every two hundredth of the tile,
         // in the share its own points have of its points, so that the
         // bands' triangles do not count twice.
-        std::uint64_t owned = 0;
-        for (std::uint32_t id : points.ids)
-            owned += owner[id] == tile ? 1 : 0;
         Progress local;
         std::uint64_t told = 0;
         if (progress != nullptr) {
@@ -353,20 +442,45 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
             local.listen([&]() {
                 if (local.stage() != Progress::Stage::Triangulating)
                     return;
-                const std::uint64_t share = local.done() * owned / points.ids.size();
+                const std::uint64_t share = local.done() * owned[tile] / points.ids.size();
                 if (share > told) {
                     progress->share(share - told);
                     told = share;
                 }
             });
         }
-        kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd, progress != nullptr ? &local : nullptr);
+        const WholeCloud cloud{positions, normals};
+        kept[tile] = triangulateTile(cut, tile, points, widths[tile], useKd, progress != nullptr ? &local : nullptr,
+                                     treeThreads, &cloud);
     });
     if (stopped())
         return {};
     std::vector<SeamPart> parts(tiles);
     for (unsigned tile = 0; tile < tiles; ++tile)
         parts[tile] = std::move(kept[tile].seam);
-    const SeamFaces seams = closeSeams(cut, parts, useKd);
-    return joinTiles(kept, seams);
+    // The first tile's faces lead the output whatever the seams make, so
+    // they are copied while the seams close, on a thread of their own
+    // where there is one; the rest follow as joinTiles lays them.
+    SeamFaces seams;
+    Faces all;
+    forEachTile(2, threads, [&](unsigned job) {
+        if (job == 0) {
+            seams = closeSeams(cut, parts, useKd, std::max(1u, threads - 1));
+            return;
+        }
+        // Each seam point has about two faces; room for three spares a copy.
+        std::size_t room = 0;
+        for (unsigned tile = 0; tile < tiles; ++tile)
+            room += kept[tile].faces.size() + 3 * parts[tile].points.ids.size();
+        all.reserve(room);
+        all.insert(all.end(), kept[0].faces.begin(), kept[0].faces.end());
+        Faces().swap(kept[0].faces);
+    });
+    appendSeamFaces(all, seams, 0);
+    for (unsigned tile = 1; tile < tiles; ++tile) {
+        all.insert(all.end(), kept[tile].faces.begin(), kept[tile].faces.end());
+        Faces().swap(kept[tile].faces);
+        appendSeamFaces(all, seams, tile);
+    }
+    return all;
 }

@@ -52,6 +52,13 @@ void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::v
 // as thinning spreads points on a surface.
 double pointSpacing(const std::vector<CGVertex>& positions);
 
+// How many points of a cloud of count the spacing steps over at a time.
+std::size_t spacingStep(std::size_t count);
+
+// The same from every step-th point of a cloud (the first, the step+1-th,
+// ...), as spacingStep gives it: what pointSpacing gives for that cloud.
+double spacingOfSample(const std::vector<CGVertex>& sample, std::size_t step);
+
 // What the seams need of one tile: its points in the zone along its
 // walls (known: all their faces are in given) and the other corners of
 // given (not known), in ascending place order; its kept faces that touch
@@ -74,10 +81,17 @@ struct TileFaces {
     SeamPart seam;
 };
 // The points' positions and normals are lent to the engine while it runs
-// and are there again on return. Where progress is given, the engine
-// reports there and stops early when it says stop.
+// and are there again on return, unless the whole cloud they were taken
+// from is given: then they are left empty, and the seams' points are read
+// from the cloud by place, which spares the copy. Where progress is
+// given, the engine reports there and stops early when it says stop.
+// threads is as the engine takes it (see triangulateLent).
+struct WholeCloud {
+    const std::vector<CGVertex>& positions;
+    const std::vector<CGVector>& normals;
+};
 TileFaces triangulateTile(const TileCut& cut, unsigned tile, PointSet& points, const TileWidths& widths, bool useKd,
-                          Progress* progress = nullptr);
+                          Progress* progress = nullptr, unsigned threads = 0, const WholeCloud* cloud = nullptr);
 
 // The faces that close the seams, with the tile whose cell holds each
 // one's centroid.
@@ -91,7 +105,7 @@ struct SeamFaces {
 // between them. A point that is not known may have faces the seams do not
 // see, so the front never turns to one, and a seed's face that reaches one
 // is not kept.
-SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd);
+SeamFaces closeSeams(const TileCut& cut, const std::vector<SeamPart>& parts, bool useKd, unsigned threads = 0);
 
 // Every tile's kept faces, then the seam faces in its cell, tile by tile.
 Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams);
@@ -99,8 +113,9 @@ Faces joinTiles(const std::vector<TileFaces>& kept, const SeamFaces& seams);
 // Runs func(0) ... func(count - 1) on up to threads threads.
 void forEachTile(unsigned count, unsigned threads, const std::function<void(unsigned)>& func);
 
-// The whole surface of positions cut into tiles, run on threads threads;
-// the faces depend on the count of tiles alone. One tile is the single
+// The whole surface of positions cut into tiles, run on threads threads,
+// and no more: a thread no tile runs on helps build the trees; the faces
+// depend on the count of tiles alone. One tile is the single
 // front itself. Where progress is given, the tiles' triangles count there
 // as made, and when it says stop every tile stops soon and nothing is
 // returned.

@@ -7,12 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -531,4 +533,39 @@ TEST(SplitParse, TwoThreadsReadAsOne)
             }
         }
     }
+}
+
+// A file large enough to be parsed on two threads is read on one when one
+// is all it is given, to the same points: the threads are counted from the
+// process's own task list as the points arrive.
+TEST(ReadPoints, OneThreadReadsALargeFileAlone)
+{
+    std::string text;
+    for (int i = 0; text.size() < kPointFileSplitBytes + 4096; ++i)
+        text += std::to_string(i) + ".25 " + std::to_string(i % 977) + ".5 -3.125 0 0 1\n";
+    const std::string path = writeTempFile("large.xyz", text);
+    const auto threadsRunning = []() {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+            static_cast<void>(entry);
+            ++count;
+        }
+        return count;
+    };
+    std::vector<std::vector<CGVertex>> read(2);
+    for (const unsigned threads : {1u, 2u}) {
+        int most = 0;
+        PointReadReport report;
+        ASSERT_TRUE(readPoints(
+            path,
+            [&](const CGVertex& p, const CGVector&) {
+                if (read[threads - 1].size() % 4096 == 0)
+                    most = std::max(most, threadsRunning());
+                read[threads - 1].push_back(p);
+            },
+            false, report, nullptr, threads));
+        EXPECT_EQ(most, static_cast<int>(threads));
+    }
+    ASSERT_EQ(read[0].size(), read[1].size());
+    EXPECT_EQ(std::memcmp(read[0].data(), read[1].data(), read[0].size() * sizeof(CGVertex)), 0);
 }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -171,4 +172,73 @@ TEST(DropCutOffPatches, PatchCutOffByTheTrimGoesToTheSeams)
     keep = {true, true, false};
     dropCutOffPatches(faces, zone, keep);
     EXPECT_EQ(keep, (std::vector<bool>{false, false, false}));
+}
+
+// threads bounds the threads the engine's tree is built on: counted by the
+// process's own tally while the build reports, with a tile's worth of
+// points, enough for the build to split.
+TEST(TriangulateLent, TreeIsBuiltOnTheThreadsGiven)
+{
+    const auto threadsRunning = []() {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+            static_cast<void>(entry);
+            ++count;
+        }
+        return count;
+    };
+    for (const unsigned threads : {1u, 2u}) {
+        Surface points = torus(40000);
+        Progress progress;
+        int most = 0;
+        progress.listen([&]() {
+            if (progress.stage() == Progress::Stage::Tree && progress.done() > 0)
+                most = std::max(most, threadsRunning());
+        });
+        triangulateLent(points.positions, points.normals, true, &progress, {}, threads);
+        EXPECT_EQ(most, static_cast<int>(threads));
+    }
+}
+
+// Given the whole cloud, a tile hands no points back and reads the seams'
+// points from the cloud: the same faces and seam part as with them back.
+TEST(TriangulateTile, WholeCloudGivesTheSameTile)
+{
+    const Surface all = torus(6000);
+    const TileCut cut(all.positions, 2);
+    const TileWidths widths = widthsFor(pointSpacing(all.positions));
+    PointSet lent;
+    for (std::uint32_t i = 0; i < all.positions.size(); ++i) {
+        if (cut.tileOf(all.positions[i]) == 1 || cut.distanceTo(1, all.positions[i]) < widths.band)
+            lent.add(i, all.positions[i], all.normals[i]);
+    }
+    PointSet spared = lent;
+    const TileFaces back = triangulateTile(cut, 1, lent, widths, true);
+    const WholeCloud cloud{all.positions, all.normals};
+    const TileFaces read = triangulateTile(cut, 1, spared, widths, true, nullptr, 1, &cloud);
+    EXPECT_EQ(read.faces, back.faces);
+    EXPECT_EQ(read.seam.points.ids, back.seam.points.ids);
+    EXPECT_EQ(std::memcmp(read.seam.points.normals.data(), back.seam.points.normals.data(),
+                          back.seam.points.normals.size() * sizeof(CGVector)),
+              0);
+    EXPECT_EQ(read.seam.known, back.seam.known);
+    EXPECT_EQ(read.seam.given, back.seam.given);
+    EXPECT_EQ(read.seam.cut, back.seam.cut);
+    EXPECT_FALSE(back.seam.cut.empty());
+    EXPECT_TRUE(spared.positions.empty());
+    EXPECT_EQ(lent.positions.size(), lent.ids.size());
+}
+
+// The spacing from a sample taken as a large cloud's own thinning takes
+// it is the cloud's spacing.
+TEST(PointSpacing, SampleGivesTheCloudsSpacing)
+{
+    const Surface all = torus(70000);
+    const std::size_t step = spacingStep(all.positions.size());
+    ASSERT_EQ(step, 2u);
+    std::vector<CGVertex> sample;
+    for (std::size_t i = 0; i < all.positions.size(); i += step)
+        sample.push_back(all.positions[i]);
+    EXPECT_EQ(spacingOfSample(sample, step), pointSpacing(all.positions));
+    EXPECT_GT(pointSpacing(all.positions), 0.0);
 }
