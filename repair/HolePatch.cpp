@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -66,80 +65,18 @@ bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point
            (o3 == 0.0 && onSegment(c, d, a)) || (o4 == 0.0 && onSegment(c, d, b));
 }
 
-// Whether points lie strictly inside a polygon (crossings of a ray along
-// +x). The polygon's sides are filed by the bands of height they span, so
-// that a point reads only the sides in its band: a side no band of the
-// point's holds lies wholly above or below it and is never crossed.
-class PolygonBands {
-public:
-    explicit PolygonBands(const std::vector<Point2>& polygon) : polygon_(polygon)
-    {
-        const std::size_t m = polygon.size();
-        for (const Point2& p : polygon) {
-            low_ = std::min(low_, p.y);
-            high_ = std::max(high_, p.y);
-        }
-        bands_ = std::max<std::size_t>(1, m);
-        height_ = (high_ - low_) / static_cast<double>(bands_);
-        first_.assign(bands_ + 1, 0);
-        for (int pass = 0; pass < 2; ++pass) {
-            std::vector<std::uint32_t> fill(first_.begin(), first_.end() - 1);
-            for (std::size_t i = 0, j = m - 1; i < m; j = i++) {
-                const std::size_t from = band(std::min(polygon[i].y, polygon[j].y));
-                const std::size_t to = band(std::max(polygon[i].y, polygon[j].y));
-                for (std::size_t k = from; k <= to; ++k) {
-                    if (pass == 0)
-                        ++first_[k + 1];
-                    else
-                        sides_[fill[k]++] = static_cast<std::uint32_t>(i);
-                }
-            }
-            if (pass == 0) {
-                for (std::size_t k = 0; k < bands_; ++k)
-                    first_[k + 1] += first_[k];
-                sides_.resize(first_[bands_]);
-            }
-        }
+// Whether p lies strictly inside the polygon (crossings of a ray along +x).
+bool insidePolygon(const std::vector<Point2>& polygon, const Point2& p)
+{
+    bool inside = false;
+    for (std::size_t i = 0, j = polygon.size() - 1; i < polygon.size(); j = i++) {
+        const Point2& a = polygon[i];
+        const Point2& b = polygon[j];
+        if ((a.y > p.y) != (b.y > p.y) && p.x < (b.x - a.x) * (p.y - a.y) / (b.y - a.y) + a.x)
+            inside = !inside;
     }
-
-    bool inside(const Point2& p) const
-    {
-        // above or below every side: no side is crossed
-        if (!(p.y >= low_ && p.y <= high_))
-            return false;
-        bool in = false;
-        const std::size_t k = band(p.y);
-        const std::size_t m = polygon_.size();
-        for (std::uint32_t s = first_[k]; s < first_[k + 1]; ++s) {
-            const std::size_t i = sides_[s];
-            const Point2& a = polygon_[i];
-            const Point2& b = polygon_[i == 0 ? m - 1 : i - 1];
-            if ((a.y > p.y) != (b.y > p.y) && p.x < (b.x - a.x) * (p.y - a.y) / (b.y - a.y) + a.x)
-                in = !in;
-        }
-        return in;
-    }
-
-private:
-    // rises with y, so a side spanning y holds y's band
-    std::size_t band(double y) const
-    {
-        const double at = height_ > 0.0 ? (y - low_) / height_ : 0.0;
-        if (!(at > 0.0))
-            return 0;
-        if (at >= static_cast<double>(bands_ - 1))
-            return bands_ - 1;
-        return static_cast<std::size_t>(at);
-    }
-
-    const std::vector<Point2>& polygon_;
-    double low_ = std::numeric_limits<double>::infinity();
-    double high_ = -std::numeric_limits<double>::infinity();
-    std::size_t bands_ = 1;
-    double height_ = 0.0;
-    std::vector<std::uint32_t> first_;
-    std::vector<std::uint32_t> sides_;
-};
+    return inside;
+}
 
 // Whether the polygon runs counter-clockwise and no two of its sides meet
 // but neighbours at their shared corner.
@@ -646,7 +583,6 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
         return a.first.x < b.first.x ||
                (a.first.x == b.first.x && (a.first.y < b.first.y || (a.first.y == b.first.y && a.second < b.second)));
     });
-    const PolygonBands bands(polygon);
     std::vector<Point2> flatPoints = polygon;
     std::vector<std::uint32_t> ids = rim;
     for (std::size_t i = 0; i < inner.size(); ++i) {
@@ -654,7 +590,7 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
         // a second point on the same spot in the plane would fold a face
         if (i > 0 && q.x == inner[i - 1].first.x && q.y == inner[i - 1].first.y)
             continue;
-        if (!bands.inside(q))
+        if (!insidePolygon(polygon, q))
             continue;
         flatPoints.push_back(q);
         ids.push_back(inner[i].second);
