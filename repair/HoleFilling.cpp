@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -411,15 +412,18 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
 // flap hanging into the hole on one edge, which no closing can get past.
 // A flap's going can bare another: up to three rounds, each reading the
 // faces the rounds before kept, and the list, tree and table close up
-// once at the end.
-void removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes, std::size_t limit, std::uint64_t& removed)
+// once at the end. Returns the loops of the faces kept, read by the last
+// round when it found no flap, so the closing need not read them again.
+std::optional<Loops> removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes, std::size_t limit,
+                                 std::uint64_t& removed)
 {
     constexpr int kRounds = 3;
     std::vector<bool> keep(faces.size(), true);
     bool anyAtAll = false;
     std::vector<std::uint32_t> beside;
+    std::optional<Loops> last;
     for (int round = 0; round < kRounds; ++round) {
-        const Loops loops = findLoops(faces, table, anyAtAll ? &keep : nullptr);
+        Loops loops = findLoops(faces, table, anyAtAll ? &keep : nullptr);
         bool any = false;
         for (std::size_t i = 0; i < loops.points.size(); ++i) {
             // three sides of one face are a face alone, not a flap in a hole
@@ -435,15 +439,31 @@ void removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& boxes, std::size_t
                     any = true;
                 }
         }
-        if (!any)
+        if (!any) {
+            last = std::move(loops);
             break;
+        }
         anyAtAll = true;
     }
     if (anyAtAll) {
         removed += keepMarked(faces, keep);
         boxes.keepOnly(keep);
         table.keepOnly(keep);
+        // The kept faces keep their order, so the half-edges renumbered
+        // sort as before and the loops walk the same way.
+        if (last) {
+            std::vector<std::uint32_t> place(keep.size());
+            std::uint32_t kept = 0;
+            for (std::size_t f = 0; f < keep.size(); ++f) {
+                place[f] = kept;
+                kept += keep[f] ? 1 : 0;
+            }
+            for (std::vector<std::uint32_t>& sides : last->sides)
+                for (std::uint32_t& side : sides)
+                    side = place[EdgeTable::faceOf(side)] * 3 + side % 3;
+        }
     }
+    return last;
 }
 
 // Whether most of an outline's edges had two faces in the surface as made:
@@ -472,8 +492,8 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
 {
     HoleCounts counts;
     const std::size_t limit = std::min(maxHoleEdges, kMaxHoleEdges);
-    removeFlaps(faces, table, boxes, limit, counts.removedFlaps);
-    const Loops loops = findLoops(faces, table);
+    std::optional<Loops> read = removeFlaps(faces, table, boxes, limit, counts.removedFlaps);
+    const Loops loops = read ? std::move(*read) : findLoops(faces, table);
     HoleFiller filler(positions, faces, table, boxes, foldsAllowed);
     for (std::size_t i = 0; i < loops.points.size(); ++i) {
         const std::vector<std::uint32_t>& loop = loops.points[i];

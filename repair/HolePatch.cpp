@@ -49,14 +49,20 @@ double orient(const Point2& a, const Point2& b, const Point2& c)
 // Whether the closed segments a-b and c-d have a point in common.
 bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point2& d)
 {
-    const double o1 = orient(a, b, c), o2 = orient(a, b, d), o3 = orient(c, d, a), o4 = orient(c, d, b);
-    if (((o1 > 0.0 && o2 < 0.0) || (o1 < 0.0 && o2 > 0.0)) && ((o3 > 0.0 && o4 < 0.0) || (o3 < 0.0 && o4 > 0.0)))
-        return true;
-    const auto onSegment = [](const Point2& p, const Point2& q, const Point2& r, double o) {
-        return o == 0.0 && std::min(p.x, q.x) <= r.x && r.x <= std::max(p.x, q.x) && std::min(p.y, q.y) <= r.y &&
+    const auto onSegment = [](const Point2& p, const Point2& q, const Point2& r) {
+        return std::min(p.x, q.x) <= r.x && r.x <= std::max(p.x, q.x) && std::min(p.y, q.y) <= r.y &&
                r.y <= std::max(p.y, q.y);
     };
-    return onSegment(a, b, c, o1) || onSegment(a, b, d, o2) || onSegment(c, d, a, o3) || onSegment(c, d, b, o4);
+    const double o1 = orient(a, b, c), o2 = orient(a, b, d);
+    // c and d strictly on one side: only a or b on the line through c and
+    // d, between them, can meet it; most pairs end here
+    if ((o1 > 0.0 && o2 > 0.0) || (o1 < 0.0 && o2 < 0.0))
+        return (onSegment(c, d, a) && orient(c, d, a) == 0.0) || (onSegment(c, d, b) && orient(c, d, b) == 0.0);
+    const double o3 = orient(c, d, a), o4 = orient(c, d, b);
+    if (((o1 > 0.0 && o2 < 0.0) || (o1 < 0.0 && o2 > 0.0)) && ((o3 > 0.0 && o4 < 0.0) || (o3 < 0.0 && o4 > 0.0)))
+        return true;
+    return (o1 == 0.0 && onSegment(a, b, c)) || (o2 == 0.0 && onSegment(a, b, d)) ||
+           (o3 == 0.0 && onSegment(c, d, a)) || (o4 == 0.0 && onSegment(c, d, b));
 }
 
 // Whether p lies strictly inside the polygon (crossings of a ray along +x).
@@ -106,13 +112,38 @@ std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32
 {
     const auto n = static_cast<std::uint32_t>(points.size());
     const auto key = [n](std::uint32_t a, std::uint32_t b) { return std::uint64_t{a} * n + b; };
-    std::unordered_set<std::uint64_t> front;
+    // The front as a list to read through and, by key, where each edge is
+    // in it, so that an edge leaves it in constant time.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> front;
+    std::unordered_map<std::uint64_t, std::uint32_t> frontPlace;
+    const auto onFront = [&](std::uint32_t a, std::uint32_t b) { return frontPlace.count(key(a, b)) != 0; };
+    const auto addFront = [&](std::uint32_t a, std::uint32_t b) {
+        if (frontPlace.emplace(key(a, b), static_cast<std::uint32_t>(front.size())).second)
+            front.push_back({a, b});
+    };
+    const auto dropFront = [&](std::uint32_t a, std::uint32_t b) {
+        const auto found = frontPlace.find(key(a, b));
+        if (found == frontPlace.end())
+            return false;
+        const std::uint32_t place = found->second;
+        frontPlace.erase(found);
+        if (place + 1 != front.size()) {
+            front[place] = front.back();
+            frontPlace[key(front[place].first, front[place].second)] = place;
+        }
+        front.pop_back();
+        return true;
+    };
     std::vector<std::pair<std::uint32_t, std::uint32_t>> todo;
     std::vector<std::uint32_t> degree(n, 0);  // front edges at each point
     std::vector<bool> reached(n, false);      // on the front now or before
+    // the points still open, in no order, and where each is among them
+    std::vector<std::uint32_t> live(n), livePlace(n);
+    for (std::uint32_t p = 0; p < n; ++p)
+        live[p] = livePlace[p] = p;
     for (std::uint32_t i = 0; i < rim; ++i) {
         const std::uint32_t j = (i + 1) % rim;
-        front.insert(key(i, j));
+        addFront(i, j);
         ++degree[i];
         ++degree[j];
         reached[i] = true;
@@ -122,9 +153,17 @@ std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32
 
     // a point the triangles have closed around is behind the front for good
     const auto open = [&](std::uint32_t p) { return !reached[p] || degree[p] > 0; };
+    const auto dropIfClosed = [&](std::uint32_t p) {
+        if (open(p) || livePlace[p] == n)
+            return;
+        const std::uint32_t last = live.back();
+        live[livePlace[p]] = last;
+        livePlace[last] = livePlace[p];
+        livePlace[p] = n;
+        live.pop_back();
+    };
     const auto seen = [&](std::uint32_t from, std::uint32_t p) {
-        for (const std::uint64_t edge : front) {
-            const auto c = static_cast<std::uint32_t>(edge / n), d = static_cast<std::uint32_t>(edge % n);
+        for (const auto& [c, d] : front) {
             if (c == from || d == from || c == p || d == p)
                 continue;
             if (segmentsMeet(points[from], points[p], points[c], points[d]))
@@ -135,11 +174,12 @@ std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32
 
     std::vector<Triangle> made;
     std::vector<std::pair<double, std::uint32_t>> candidates;
+    std::vector<std::uint32_t> ahead;  // open points on the edge's line or past it, inward
     const std::size_t expected = 2 * static_cast<std::size_t>(n) - rim - 2;
     while (!todo.empty()) {
         const auto [a, b] = todo.back();
         todo.pop_back();
-        if (front.count(key(a, b)) == 0)
+        if (!onFront(a, b))
             continue;
         if (made.size() >= expected)
             return {};
@@ -147,33 +187,61 @@ std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32
         const Point2& pb = points[b];
         const Point2 mid{0.5 * (pa.x + pb.x), 0.5 * (pa.y + pb.y)};
         const Point2 inward{pa.y - pb.y, pb.x - pa.x};  // the left of a->b, where the region is
-        candidates.clear();
-        for (std::uint32_t p = 0; p < n; ++p) {
-            if (p == a || p == b || !open(p))
-                continue;
-            const Point2& pp = points[p];
-            if (!(orient(pa, pb, pp) > 0.0))
-                continue;
-            // the circle's centre, relative to a
+        // how far inward of the edge's middle lies the centre of the circle
+        // through a, b and the point
+        const auto offsetOf = [&](const Point2& pp) {
             const double bx = pb.x - pa.x, by = pb.y - pa.y, cx = pp.x - pa.x, cy = pp.y - pa.y;
             const double d = 2.0 * (bx * cy - by * cx);
             const double ux = (cy * (bx * bx + by * by) - by * (cx * cx + cy * cy)) / d;
             const double uy = (bx * (cx * cx + cy * cy) - cx * (bx * bx + by * by)) / d;
-            candidates.push_back({(pa.x + ux - mid.x) * inward.x + (pa.y + uy - mid.y) * inward.y, p});
+            return (pa.x + ux - mid.x) * inward.x + (pa.y + uy - mid.y) * inward.y;
+        };
+        candidates.clear();
+        ahead.clear();
+        bool unordered = false;  // an offset that is no number
+        std::size_t least = 0;
+        for (const std::uint32_t p : live) {
+            if (p == a || p == b)
+                continue;
+            const double side = orient(pa, pb, points[p]);
+            if (side >= 0.0)
+                ahead.push_back(p);
+            if (!(side > 0.0))
+                continue;
+            const double offset = offsetOf(points[p]);
+            unordered = unordered || std::isnan(offset);
+            candidates.push_back({offset, p});
+            if (candidates.back() < candidates[least])
+                least = candidates.size() - 1;
         }
-        std::sort(candidates.begin(), candidates.end());
+        // A sort of offsets that are no number depends on the order they
+        // come in: then they come in the points' order, as they always did.
+        if (unordered) {
+            candidates.clear();
+            for (std::uint32_t p = 0; p < n; ++p)
+                if (p != a && p != b && open(p) && orient(pa, pb, points[p]) > 0.0)
+                    candidates.push_back({offsetOf(points[p]), p});
+        }
+        // Mostly the nearest circle's point is taken: the rest are sorted
+        // only when it is not.
         std::uint32_t chosen = n;
-        for (const auto& [offset, p] : candidates) {
+        for (std::size_t tried = 0; tried < candidates.size(); ++tried) {
+            if (tried == 0 && !unordered) {
+                std::swap(candidates[0], candidates[least]);
+            } else if (tried == (unordered ? 0 : 1)) {
+                std::sort(candidates.begin() + static_cast<std::ptrdiff_t>(unordered ? 0 : 1), candidates.end());
+            }
+            const std::uint32_t p = candidates[tried].second;
+            if ((taken.count(key(a, p)) != 0 && !onFront(p, a)) || (taken.count(key(p, b)) != 0 && !onFront(b, p)))
+                continue;
             if (!seen(a, p) || !seen(b, p))
                 continue;
-            if ((taken.count(key(a, p)) != 0 && front.count(key(p, a)) == 0) ||
-                (taken.count(key(p, b)) != 0 && front.count(key(b, p)) == 0))
-                continue;
             bool empty = true;
-            for (std::uint32_t q = 0; q < n && empty; ++q)
-                if (q != a && q != b && q != p && open(q) && orient(pa, pb, points[q]) >= 0.0 &&
-                    orient(pb, points[p], points[q]) >= 0.0 && orient(points[p], pa, points[q]) >= 0.0)
+            for (std::size_t i = 0; i < ahead.size() && empty; ++i) {
+                const std::uint32_t q = ahead[i];
+                if (q != p && orient(pb, points[p], points[q]) >= 0.0 && orient(points[p], pa, points[q]) >= 0.0)
                     empty = false;
+            }
             if (empty) {
                 chosen = p;
                 break;
@@ -182,21 +250,23 @@ std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32
         if (chosen == n)
             return {};
         made.push_back({a, b, chosen});
-        front.erase(key(a, b));
+        dropFront(a, b);
         --degree[a];
         --degree[b];
         reached[chosen] = true;
         for (const auto& [x, y] : {std::make_pair(a, chosen), std::make_pair(chosen, b)}) {
-            if (front.erase(key(y, x)) != 0) {
+            if (dropFront(y, x)) {
                 --degree[x];
                 --degree[y];
             } else {
-                front.insert(key(x, y));
+                addFront(x, y);
                 ++degree[x];
                 ++degree[y];
                 todo.push_back({x, y});
             }
         }
+        for (const std::uint32_t p : {a, b, chosen})
+            dropIfClosed(p);
     }
     if (made.size() != expected)
         return {};
