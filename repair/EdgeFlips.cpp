@@ -28,11 +28,7 @@ double cosineBetween(const CGVector& a, const CGVector& b)
     return dot(a, b) / (la * lb);
 }
 
-// Whether the two new faces of a turned edge meet no face but the two
-// they replace; one query over the quad's box serves both.
-bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, const FaceBoxTree& tree,
-                  const Face& first, const Face& second, std::uint32_t skipA, std::uint32_t skipB,
-                  std::vector<std::uint32_t>& near)
+Box quadBox(const std::vector<CGVertex>& positions, const Face& first, const Face& second)
 {
     const Box a = boxOf(positions, first), b = boxOf(positions, second);
     Box both;
@@ -40,8 +36,16 @@ bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, co
         both.low[k] = std::min(a.low[k], b.low[k]);
         both.high[k] = std::max(a.high[k], b.high[k]);
     }
-    near.clear();
-    tree.query(both, near);
+    return both;
+}
+
+// Whether the two new faces of a turned edge meet none of the faces near
+// them (those a query over the quad's box found) but the two they replace.
+bool meetsNoneNear(const std::vector<CGVertex>& positions, const Faces& faces, const FaceBoxTree& tree,
+                   const Face& first, const Face& second, std::uint32_t skipA, std::uint32_t skipB,
+                   const std::vector<std::uint32_t>& near)
+{
+    const Box a = boxOf(positions, first), b = boxOf(positions, second);
     for (std::uint32_t k : near) {
         if (k == skipA || k == skipB)
             continue;
@@ -51,6 +55,16 @@ bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, co
             return false;
     }
     return true;
+}
+
+// The same for every face: one query over the quad's box serves both.
+bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, const FaceBoxTree& tree,
+                  const Face& first, const Face& second, std::uint32_t skipA, std::uint32_t skipB,
+                  std::vector<std::uint32_t>& near)
+{
+    near.clear();
+    tree.query(quadBox(positions, first, second), near);
+    return meetsNoneNear(positions, faces, tree, first, second, skipA, skipB, near);
 }
 
 }  // namespace
@@ -101,6 +115,14 @@ bool turnsOnItsOwn(const Surface& surface, const Faces& faces, const EdgeTable& 
 // Below this many edges a thread costs more to start than it saves.
 constexpr std::size_t kEdgesWorthAThread = 30000;
 
+// What the tests ahead of a sweep found for an edge.
+enum Ahead : std::uint8_t {
+    kStays,    // it fails a test on its own two faces
+    kMayTurn,  // it passes those; the crossings are tested as the sweep reaches it
+    kClear,    // it passes those and meets no face as the sweep began
+    kBlocked,  // it passes those but meets a face as the sweep began
+};
+
 }  // namespace
 
 std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tree, EdgeTable& table, int passes,
@@ -119,7 +141,7 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
     // the edge down on its own two faces alone, as it will again while
     // neither face changes; and the same, as this sweep finds it.
     std::vector<std::uint8_t> settled, settling(3 * faces.size(), 0);
-    std::vector<std::uint8_t> onItsOwn;  // by edge: turnsOnItsOwn as the sweep begins
+    std::vector<std::uint8_t> onItsOwn;  // by edge: an Ahead, as the sweep begins
     for (int pass = 0; pass < passes; ++pass) {
         // each sweep reads the edges as they were when it began
         table.update(faces, turned);
@@ -135,10 +157,15 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
         // The tests on an edge's own two faces, for every edge at once, as
         // the sweep would find them: the sweep passes over an edge once a
         // face of it has turned, and every other face stands as it began.
-        onItsOwn.assign(table.edgeCount(), 0);
+        onItsOwn.assign(table.edgeCount(), kStays);
         const std::size_t edges = table.edgeCount();
         const unsigned parts = edges < kEdgesWorthAThread ? 1 : std::max(1u, std::min(threads, 8u));
+        // On more than one thread the crossings are tested ahead too, against
+        // the faces as the sweep began; the sweep tests again only where a
+        // face near the edge has turned since.
+        const bool ahead = parts > 1;
         forEachPart(parts, [&](unsigned part) {
+            std::vector<std::uint32_t> found;
             for (std::size_t e = partStart(edges, part, parts); e < partStart(edges, part + 1, parts); ++e) {
                 if (table.uses(e) != 2)
                     continue;
@@ -148,13 +175,22 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
                     settling[h] = 1;
                     continue;
                 }
-                onItsOwn[e] = turnsOnItsOwn(surface, faces, table, worst, e) ? 1 : 0;
-                settling[h] = onItsOwn[e] == 0 ? 1 : 0;
+                const bool own = turnsOnItsOwn(surface, faces, table, worst, e);
+                settling[h] = own ? 0 : 1;
+                if (!own)
+                    continue;
+                onItsOwn[e] = kMayTurn;
+                const std::uint32_t c = table.across(e, 0), d = table.across(e, 1);
+                // an edge that is there already stays so all sweep
+                if (!ahead || table.find(c, d) != table.edgeCount())
+                    continue;
+                const Face nf = {EdgeTable::from(faces, h), d, c}, ng = {d, EdgeTable::to(faces, h), c};
+                onItsOwn[e] = meetsNothing(positions, faces, tree, nf, ng, f, g, found) ? kClear : kBlocked;
             }
         });
         const std::uint64_t before = flips;
         for (std::size_t e = 0; e < edges; ++e) {
-            if (onItsOwn[e] == 0)
+            if (onItsOwn[e] == kStays)
                 continue;
             const std::uint32_t h = table.use(e, 0), k = table.use(e, 1);
             const std::uint32_t f = EdgeTable::faceOf(h), g = EdgeTable::faceOf(k);
@@ -166,12 +202,31 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
                 made.count((std::uint64_t{std::min(c, d)} << 32) | std::max(c, d)) != 0)
                 continue;
             const Face nf = {a, d, c}, ng = {d, b, c};
-            if (!meetsNothing(positions, faces, tree, nf, ng, f, g, near))
+            bool clear = false;
+            if (onItsOwn[e] == kMayTurn) {
+                clear = meetsNothing(positions, faces, tree, nf, ng, f, g, near);
+            } else {
+                // A turned face holds its whole quad's box in the tree, which
+                // holds it as it was and as it is: where the query finds none,
+                // the faces near this edge are those the test ahead read.
+                near.clear();
+                tree.query(quadBox(positions, nf, ng), near);
+                const bool nearTurned =
+                    std::any_of(near.begin(), near.end(), [&](std::uint32_t o) { return touched[o]; });
+                clear = nearTurned ? meetsNoneNear(positions, faces, tree, nf, ng, f, g, near) : onItsOwn[e] == kClear;
+            }
+            if (!clear)
                 continue;
+            const Box quad = ahead ? quadBox(positions, nf, ng) : Box{};
             faces[f] = nf;
             faces[g] = ng;
-            tree.refresh(f);
-            tree.refresh(g);
+            if (ahead) {
+                tree.refresh(f, quad);
+                tree.refresh(g, quad);
+            } else {
+                tree.refresh(f);
+                tree.refresh(g);
+            }
             touched[f] = touched[g] = true;
             turned.push_back(f);
             turned.push_back(g);
