@@ -63,6 +63,7 @@ public:
         sectors_.resize(3 * faces.size());
         edgeUses_.assign(table.edgeCount(), 0);
         state_.assign(faces.size(), kOut);
+        queued_.assign(faces.size(), 0);
         framed_.assign(pointCount, 0);
         t1_.resize(pointCount);
         t2_.resize(pointCount);
@@ -117,6 +118,7 @@ private:
     std::vector<Sector> sectors_;
     std::vector<std::uint8_t> edgeUses_;
     std::vector<std::uint8_t> state_;
+    std::vector<std::uint8_t> queued_;  // whether the face is in the heap
     std::vector<std::uint8_t> framed_;  // bytes, not bits: threads fill it side by side
     std::vector<CGVector> t1_, t2_;
     std::vector<double> fit_;
@@ -211,7 +213,11 @@ void ManifoldGrowth::offerNeighbours(std::uint32_t f)
         const std::uint32_t e = table_.edgeOf(3 * f + k);
         for (std::uint32_t i = 0; i < table_.uses(e); ++i) {
             const std::uint32_t o = EdgeTable::faceOf(table_.use(e, i));
-            if (state_[o] == kOut) {
+            // A face offered again before it comes up would come up twice
+            // running, the second time to the same answer: once is enough,
+            // where fits order (no NaN) keeps the copies together.
+            if (state_[o] == kOut && (queued_[o] == 0 || std::isnan(fit_[o]))) {
+                queued_[o] = 1;
                 heap_.push_back({fit_[o], o});
                 std::push_heap(heap_.begin(), heap_.end());
             }
@@ -242,6 +248,7 @@ void ManifoldGrowth::run(std::vector<bool>& keep, std::vector<std::uint32_t>& tu
             std::pop_heap(heap_.begin(), heap_.end());
             const std::uint32_t f = heap_.back().face;
             heap_.pop_back();
+            queued_[f] = 0;
             if (state_[f] != kOut || !fits(f, false, corners, sector))
                 continue;
             take(f, corners, sector, corners != faces_[f]);
