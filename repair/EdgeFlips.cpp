@@ -7,6 +7,8 @@
 #include "repair/TriangleIntersection.h"
 
 #include <algorithm>
+#include <cmath>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -39,13 +41,15 @@ Box quadBox(const std::vector<CGVertex>& positions, const Face& first, const Fac
     return both;
 }
 
-// Whether the two new faces of a turned edge meet none of the faces near
-// them (those a query over the quad's box found) but the two they replace.
-bool meetsNoneNear(const std::vector<CGVertex>& positions, const Faces& faces, const FaceBoxTree& tree,
-                   const Face& first, const Face& second, std::uint32_t skipA, std::uint32_t skipB,
-                   const std::vector<std::uint32_t>& near)
+// Whether the two new faces of a turned edge meet no face but the two
+// they replace; one query over the quad's box serves both.
+bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, const FaceBoxTree& tree,
+                  const Face& first, const Face& second, std::uint32_t skipA, std::uint32_t skipB,
+                  std::vector<std::uint32_t>& near)
 {
     const Box a = boxOf(positions, first), b = boxOf(positions, second);
+    near.clear();
+    tree.query(quadBox(positions, first, second), near);
     for (std::uint32_t k : near) {
         if (k == skipA || k == skipB)
             continue;
@@ -55,16 +59,6 @@ bool meetsNoneNear(const std::vector<CGVertex>& positions, const Faces& faces, c
             return false;
     }
     return true;
-}
-
-// The same for every face: one query over the quad's box serves both.
-bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, const FaceBoxTree& tree,
-                  const Face& first, const Face& second, std::uint32_t skipA, std::uint32_t skipB,
-                  std::vector<std::uint32_t>& near)
-{
-    near.clear();
-    tree.query(quadBox(positions, first, second), near);
-    return meetsNoneNear(positions, faces, tree, first, second, skipA, skipB, near);
 }
 
 }  // namespace
@@ -115,6 +109,145 @@ bool turnsOnItsOwn(const Surface& surface, const Faces& faces, const EdgeTable& 
 // Below this many edges a thread costs more to start than it saves.
 constexpr std::size_t kEdgesWorthAThread = 30000;
 
+// The quads a sweep turned, in a grid of cells, so a sweep can ask
+// whether any of them comes near a box without a query over every face.
+class TurnedQuads {
+public:
+    // Cells about twice a face's usual size: most quads fall in one to
+    // eight. A grid over no faces, or over a point off the finite numbers
+    // (whose boxes meet everything), is of no use.
+    TurnedQuads(const std::vector<CGVertex>& positions, const Faces& faces)
+    {
+        if (faces.empty())
+            return;
+        double extent = 0.0;
+        for (const Face& face : faces) {
+            const Box box = boxOf(positions, face);
+            extent += std::max({box.high[0] - box.low[0], box.high[1] - box.low[1], box.high[2] - box.low[2]});
+        }
+        cell_ = 2.0 * extent / static_cast<double>(faces.size());
+        for (int k = 0; k < 3; ++k)
+            low_[k] = coordinate(positions[faces[0][0]], k);
+        for (const CGVertex& p : positions)
+            for (int k = 0; k < 3; ++k) {
+                if (!std::isfinite(coordinate(p, k)))
+                    cell_ = 0.0;
+                low_[k] = std::min(low_[k], coordinate(p, k));
+            }
+    }
+
+    // Whether the grid can tell anything: false on faces of no size.
+    bool usable() const { return cell_ > 0.0 && std::isfinite(cell_); }
+
+    void clear()
+    {
+        cells_.clear();
+        wide_.clear();
+        quads_.clear();
+        seen_.clear();
+    }
+
+    // Takes the quad of two faces just turned.
+    void add(const Box& quad, std::uint32_t f, std::uint32_t g)
+    {
+        const auto index = static_cast<std::uint32_t>(quads_.size());
+        quads_.push_back({quad, f, g});
+        seen_.push_back(0);
+        Span span;
+        if (!spanOf(quad, span)) {
+            wide_.push_back(index);
+            return;
+        }
+        forEachCell(span, [&](std::uint64_t key) {
+            cells_[key].push_back(index);
+            return false;
+        });
+    }
+
+    // Calls visit(face) for the two faces of each quad taken since the last
+    // clear whose box meets the box, until visit returns true; returns
+    // whether it did.
+    template <class Visit>
+    bool anyNear(const Box& box, Visit&& visit)
+    {
+        ++stamp_;
+        const auto quadNear = [&](std::uint32_t q) {
+            if (seen_[q] == stamp_ || !quads_[q].box.meets(box))
+                return false;
+            seen_[q] = stamp_;
+            return visit(quads_[q].first) || visit(quads_[q].second);
+        };
+        if (std::any_of(wide_.begin(), wide_.end(), quadNear))
+            return true;
+        if (quads_.size() == wide_.size())
+            return false;
+        Span span;
+        if (!spanOf(box, span)) {
+            for (std::uint32_t q = 0; q < quads_.size(); ++q)
+                if (quadNear(q))
+                    return true;
+            return false;
+        }
+        return forEachCell(span, [&](std::uint64_t key) {
+            const auto it = cells_.find(key);
+            return it != cells_.end() && std::any_of(it->second.begin(), it->second.end(), quadNear);
+        });
+    }
+
+private:
+    static constexpr std::uint32_t kMostCells = (1u << 21) - 1;  // per axis, so a key fits 63 bits
+    static constexpr std::uint32_t kWidestSpan = 4;              // cells per axis before a box counts as wide
+
+    struct Span {
+        std::uint32_t low[3];
+        std::uint32_t high[3];
+    };
+
+    static double coordinate(const CGVertex& p, int axis) { return axis == 0 ? p.x : axis == 1 ? p.y : p.z; }
+
+    std::uint32_t cellOf(double x, int axis) const
+    {
+        const double at = std::floor((x - low_[axis]) / cell_);
+        return !(at >= 0.0) ? 0 : at >= kMostCells ? kMostCells : static_cast<std::uint32_t>(at);
+    }
+
+    // The cells the box covers; false when they are too many to list.
+    bool spanOf(const Box& box, Span& span) const
+    {
+        for (int k = 0; k < 3; ++k) {
+            span.low[k] = cellOf(box.low[k], k);
+            span.high[k] = cellOf(box.high[k], k);
+            if (span.high[k] - span.low[k] >= kWidestSpan)
+                return false;
+        }
+        return true;
+    }
+
+    // Calls visit(key) for each cell of the span until it returns true.
+    template <class Visit>
+    static bool forEachCell(const Span& span, Visit&& visit)
+    {
+        for (std::uint64_t x = span.low[0]; x <= span.high[0]; ++x)
+            for (std::uint64_t y = span.low[1]; y <= span.high[1]; ++y)
+                for (std::uint64_t z = span.low[2]; z <= span.high[2]; ++z)
+                    if (visit(x << 42 | y << 21 | z))
+                        return true;
+        return false;
+    }
+
+    double cell_ = 0.0;
+    double low_[3] = {0.0, 0.0, 0.0};
+    struct Quad {
+        Box box;
+        std::uint32_t first, second;
+    };
+    std::vector<Quad> quads_;
+    std::vector<std::uint32_t> seen_;  // by quad: the last stamp that visited it
+    std::uint32_t stamp_ = 0;
+    std::vector<std::uint32_t> wide_;  // quads over too many cells to list
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> cells_;
+};
+
 // What the tests ahead of a sweep found for an edge.
 enum Ahead : std::uint8_t {
     kStays,    // it fails a test on its own two faces
@@ -142,6 +275,9 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
     // neither face changes; and the same, as this sweep finds it.
     std::vector<std::uint8_t> settled, settling(3 * faces.size(), 0);
     std::vector<std::uint8_t> onItsOwn;  // by edge: an Ahead, as the sweep begins
+    // the crossings are tested ahead only on more than one thread
+    const Faces noFaces;
+    TurnedQuads turnedQuads(positions, threads > 1 ? faces : noFaces);
     for (int pass = 0; pass < passes; ++pass) {
         // each sweep reads the edges as they were when it began
         table.update(faces, turned);
@@ -163,7 +299,8 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
         // On more than one thread the crossings are tested ahead too, against
         // the faces as the sweep began; the sweep tests again only where a
         // face near the edge has turned since.
-        const bool ahead = parts > 1;
+        const bool ahead = parts > 1 && turnedQuads.usable();
+        turnedQuads.clear();
         forEachPart(parts, [&](unsigned part) {
             std::vector<std::uint32_t> found;
             for (std::size_t e = partStart(edges, part, parts); e < partStart(edges, part + 1, parts); ++e) {
@@ -203,30 +340,29 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
                 continue;
             const Face nf = {a, d, c}, ng = {d, b, c};
             bool clear = false;
-            if (onItsOwn[e] == kMayTurn) {
+            if (onItsOwn[e] != kClear) {
+                // not tested ahead, or a face found in the way then may have
+                // turned away since
                 clear = meetsNothing(positions, faces, tree, nf, ng, f, g, near);
             } else {
-                // A turned face holds its whole quad's box in the tree, which
-                // holds it as it was and as it is: where the query finds none,
-                // the faces near this edge are those the test ahead read.
-                near.clear();
-                tree.query(quadBox(positions, nf, ng), near);
-                const bool nearTurned =
-                    std::any_of(near.begin(), near.end(), [&](std::uint32_t o) { return touched[o]; });
-                clear = nearTurned ? meetsNoneNear(positions, faces, tree, nf, ng, f, g, near) : onItsOwn[e] == kClear;
+                // The test ahead read every face as the sweep began: it holds
+                // but for the faces turned since, whose quads' boxes hold them
+                // as they are now.
+                const Box boxF = boxOf(positions, nf), boxG = boxOf(positions, ng);
+                clear = !turnedQuads.anyNear(quadBox(positions, nf, ng), [&](std::uint32_t o) {
+                    const Box other = boxOf(positions, faces[o]);
+                    return (boxF.meets(other) && facesIntersect(positions, nf, faces[o])) ||
+                           (boxG.meets(other) && facesIntersect(positions, ng, faces[o]));
+                });
             }
             if (!clear)
                 continue;
-            const Box quad = ahead ? quadBox(positions, nf, ng) : Box{};
+            if (ahead)
+                turnedQuads.add(quadBox(positions, nf, ng), f, g);
             faces[f] = nf;
             faces[g] = ng;
-            if (ahead) {
-                tree.refresh(f, quad);
-                tree.refresh(g, quad);
-            } else {
-                tree.refresh(f);
-                tree.refresh(g);
-            }
+            tree.refresh(f);
+            tree.refresh(g);
             touched[f] = touched[g] = true;
             turned.push_back(f);
             turned.push_back(g);

@@ -267,13 +267,13 @@ std::uint32_t FaceBoxTree::leafFor(const Box& box) const
     return at;
 }
 
-void FaceBoxTree::refresh(std::uint32_t face, const Box& cover)
+void FaceBoxTree::refresh(std::uint32_t face)
 {
     if (face >= boxes_.size()) {
         boxes_.resize(face + 1);
         leafOf_.resize(face + 1, kNoLeaf);
     }
-    boxes_[face] = cover;
+    boxes_[face] = boxOf(positions_, faces_[face]);
     if (nodes_.empty()) {
         // a tree over no faces: one leaf with nothing of its own
         nodes_.emplace_back();

@@ -57,10 +57,7 @@ public:
     const Box& faceBox(std::uint32_t face) const { return boxes_[face]; }
 
     // Takes a face that was appended or changed in place since the build.
-    void refresh(std::uint32_t face) { refresh(face, boxOf(positions_, faces_[face])); }
-    // The same with a box that holds the face and may hold more: a query
-    // over any of that box then finds the face.
-    void refresh(std::uint32_t face, const Box& cover);
+    void refresh(std::uint32_t face);
 
     // Follows the face list after it kept only the faces marked in kept (one
     // mark per face the tree knows), the rest closing up in order: the tree
