@@ -325,8 +325,8 @@ TEST(FlipSlivers, TurnsTheLongDiagonalOfAThinRhombus)
 TEST(FlipSlivers, TurnsTheSameEdgesOnTwoThreadsAsOnOne)
 {
     // A jittered grid cut along one diagonal everywhere, with fins through
-    // it that block some turns: enough edges for the crossings to be tested
-    // ahead on a second thread, and turns close enough to be tested again.
+    // it that block some turns: enough edges for the tests on each edge's
+    // own two faces to take a second thread.
     std::uint64_t state = 5;
     const auto unit = [&state] { return double(nextRandom(state) % 1000000) / 1000000.0; };
     constexpr std::uint32_t kSide = 110;
