@@ -50,7 +50,7 @@ bool tangentFrame(const CGVector& normal, CGVector& t1, CGVector& t2)
 class ManifoldGrowth {
 public:
     ManifoldGrowth(const Surface& surface, Faces& faces, const EdgeTable& table, unsigned threads)
-        : surface_(surface), faces_(faces), table_(table)
+        : surface_(surface), faces_(faces), table_(table), threads_(threads)
     {
         const std::size_t pointCount = surface.positions.size();
         firstSector_.assign(pointCount + 1, 0);
@@ -113,6 +113,7 @@ private:
     const Surface& surface_;
     Faces& faces_;
     const EdgeTable& table_;
+    const unsigned threads_;
     std::vector<std::uint32_t> firstSector_;
     std::vector<std::uint32_t> taken_;
     std::vector<Sector> sectors_;
@@ -230,8 +231,21 @@ void ManifoldGrowth::run(std::vector<bool>& keep, std::vector<std::uint32_t>& tu
     std::vector<std::uint32_t> order(faces_.size());
     for (std::uint32_t f = 0; f < faces_.size(); ++f)
         order[f] = f;
-    std::stable_sort(order.begin(), order.end(),
-                     [this](std::uint32_t a, std::uint32_t b) { return fit_[a] > fit_[b]; });
+    const auto byFit = [this](std::uint32_t a, std::uint32_t b) { return fit_[a] > fit_[b]; };
+    // Two halves sorted side by side and merged give the one stable order
+    // wherever the fits order at all, as they do with no NaN among them.
+    if (threads_ < 2 || std::any_of(fit_.begin(), fit_.end(), [](double fit) { return std::isnan(fit); })) {
+        std::stable_sort(order.begin(), order.end(), byFit);
+    } else {
+        const auto middle = order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2);
+        forEachPart(2, [&](unsigned part) {
+            if (part == 0)
+                std::stable_sort(order.begin(), middle, byFit);
+            else
+                std::stable_sort(middle, order.end(), byFit);
+        });
+        std::inplace_merge(order.begin(), middle, order.end(), byFit);
+    }
 
     Face corners;
     Sector sector[3];
