@@ -69,7 +69,8 @@ public:
         t2_.resize(pointCount);
         fit_.resize(faces.size());
         angles_.resize(faces.size());
-        // Every face's fit and angles, worked out once ahead and apart,
+        area_.resize(faces.size());
+        // Every face's fit, angles and area, worked out once ahead and apart,
         // each thread a run of points and then of faces: the growth reads
         // them in its own order.
         const auto share = [threads](std::size_t count, unsigned part) { return partStart(count, part, threads); };
@@ -81,6 +82,7 @@ public:
             for (std::size_t f = share(faces.size(), part); f < share(faces.size(), part + 1); ++f) {
                 fit_[f] = faceAgreement(surface, faces[f]);
                 angles_[f] = cornerAngles(faces[f]);
+                area_[f] = 0.5 * length(faceCross(surface.positions, faces[f]));
             }
         });
     }
@@ -124,6 +126,7 @@ private:
     std::vector<CGVector> t1_, t2_;
     std::vector<double> fit_;
     std::vector<std::array<double, 6>> angles_;
+    std::vector<double> area_;
     std::vector<Candidate> heap_;
 };
 
@@ -278,7 +281,7 @@ void ManifoldGrowth::run(std::vector<bool>& keep, std::vector<std::uint32_t>& tu
         for (std::uint32_t f : members) {
             anyTurned = anyTurned || state_[f] == kInTurned;
             const double d = fit_[f];
-            const double area = 0.5 * length(faceCross(surface_.positions, faces_[f]));
+            const double area = area_[f];
             if (d > 0.0)
                 (state_[f] == kInTurned ? disagreeing : agreeing) += area;
             else if (d < 0.0)
