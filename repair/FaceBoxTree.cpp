@@ -1,5 +1,7 @@
 #include "repair/FaceBoxTree.h"
 
+#include "repair/ThreadParts.h"
+
 #include <algorithm>
 #include <cassert>
 
@@ -14,6 +16,9 @@ constexpr std::uint32_t kLeafFaces = 8;
 // saves the refill's builds on a 100k surface at no cost in queries.
 constexpr std::size_t kMostJoinedShare = 8;
 constexpr std::uint32_t kNoLeaf = 0xffffffffu;
+
+// Below this many faces a thread costs more to start than it saves.
+constexpr std::size_t kFacesWorthAThread = 20000;
 
 Box merged(const Box& a, const Box& b)
 {
@@ -82,8 +87,8 @@ Box boxOf(const std::vector<CGVertex>& positions, const Face& face)
     return box;
 }
 
-FaceBoxTree::FaceBoxTree(const std::vector<CGVertex>& positions, const Faces& faces)
-    : positions_(positions), faces_(faces)
+FaceBoxTree::FaceBoxTree(const std::vector<CGVertex>& positions, const Faces& faces, unsigned threads)
+    : positions_(positions), faces_(faces), threads_(std::max(1u, std::min(threads, 8u)))
 {
     build();
 }
@@ -96,8 +101,12 @@ void FaceBoxTree::build()
     boxes_.resize(faces_.size());
     order_.resize(faces_.size());
     leafOf_.resize(faces_.size());
-    for (std::uint32_t f = 0; f < faces_.size(); ++f)
-        boxes_[f] = boxOf(positions_, faces_[f]);
+    const unsigned parts = faces_.size() < kFacesWorthAThread ? 1 : threads_;
+    forEachPart(parts, [this, parts](unsigned part) {
+        const std::size_t last = partStart(faces_.size(), part + 1, parts);
+        for (std::size_t f = partStart(faces_.size(), part, parts); f < last; ++f)
+            boxes_[f] = boxOf(positions_, faces_[f]);
+    });
     if (!faces_.empty()) {
         sortAlongCurve();
         nodes_.reserve(2 * faces_.size() / kLeafFaces + 1);
@@ -117,8 +126,12 @@ void FaceBoxTree::sortAlongCurve()
         curveScale_[k] = extent > 0.0 ? ((1u << kCurveBits) - 1) / extent : 0.0;
     }
     std::vector<std::pair<std::uint32_t, std::uint32_t>> keyed(boxes_.size());
-    for (std::uint32_t f = 0; f < boxes_.size(); ++f)
-        keyed[f] = {curveKey(boxes_[f]), f};
+    const unsigned parts = boxes_.size() < kFacesWorthAThread ? 1 : threads_;
+    forEachPart(parts, [this, parts, &keyed](unsigned part) {
+        const std::size_t last = partStart(boxes_.size(), part + 1, parts);
+        for (std::size_t f = partStart(boxes_.size(), part, parts); f < last; ++f)
+            keyed[f] = {curveKey(boxes_[f]), static_cast<std::uint32_t>(f)};
+    });
     sortByKey(keyed);
     keys_.resize(keyed.size());
     for (std::uint32_t i = 0; i < keyed.size(); ++i) {
