@@ -78,10 +78,24 @@ public:
             for (std::size_t p = share(pointCount, part); p < share(pointCount, part + 1); ++p)
                 framed_[p] = tangentFrame(surface.normals[p], t1_[p], t2_[p]) ? 1 : 0;
         });
+        // Each edge's direction from either end is read by both its faces:
+        // worked out once per edge, it is the same number for both.
+        edgeAngles_.resize(2 * table.edgeCount());
+        forEachPart(threads, [&](unsigned part) {
+            for (std::size_t e = share(table.edgeCount(), part); e < share(table.edgeCount(), part + 1); ++e) {
+                const std::uint32_t lower = table.lower(e), higher = table.higher(e);
+                if (table.uses(e) == 0)
+                    continue;
+                if (framed_[lower])
+                    edgeAngles_[2 * e] = directionAngle(lower, higher);
+                if (framed_[higher])
+                    edgeAngles_[2 * e + 1] = directionAngle(higher, lower);
+            }
+        });
         forEachPart(threads, [&](unsigned part) {
             for (std::size_t f = share(faces.size(), part); f < share(faces.size(), part + 1); ++f) {
                 fit_[f] = faceAgreement(surface, faces[f]);
-                angles_[f] = cornerAngles(faces[f]);
+                angles_[f] = cornerAngles(static_cast<std::uint32_t>(f));
                 area_[f] = 0.5 * length(faceCross(surface.positions, faces[f]));
             }
         });
@@ -108,7 +122,13 @@ private:
     bool fits(std::uint32_t f, bool seed, Face& corners, Sector sector[3]) const;
     // At each corner of the face as listed, the directions to the next
     // corner and to the one after, as angles in the corner's tangent frame.
-    std::array<double, 6> cornerAngles(const Face& face) const;
+    std::array<double, 6> cornerAngles(std::uint32_t f) const;
+    // The direction from v to w as an angle in v's tangent frame.
+    double directionAngle(std::uint32_t v, std::uint32_t w) const
+    {
+        const CGVector a = surface_.positions[w] - surface_.positions[v];
+        return std::atan2(dot(a, t2_[v]), dot(a, t1_[v]));
+    }
     void take(std::uint32_t f, const Face& corners, const Sector sector[3], bool turned);
     void offerNeighbours(std::uint32_t f);
 
@@ -126,6 +146,7 @@ private:
     std::vector<CGVector> t1_, t2_;
     std::vector<double> fit_;
     std::vector<std::array<double, 6>> angles_;
+    std::vector<double> edgeAngles_;  // by edge: directionAngle from its lower end, then from its higher one
     std::vector<double> area_;
     std::vector<Candidate> heap_;
 };
@@ -187,17 +208,26 @@ bool ManifoldGrowth::fits(std::uint32_t f, bool seed, Face& corners, Sector sect
     return true;
 }
 
-std::array<double, 6> ManifoldGrowth::cornerAngles(const Face& face) const
+std::array<double, 6> ManifoldGrowth::cornerAngles(std::uint32_t f) const
 {
+    const Face& face = faces_[f];
+    // a face with a corner twice has a side that is no edge of two points
+    const bool fair = face[0] != face[1] && face[1] != face[2] && face[2] != face[0];
+    // the side's angle from its end v: half-edge h runs along it
+    const auto fromEnd = [this, fair](std::uint32_t v, std::uint32_t w, std::uint32_t h) {
+        if (!fair)
+            return directionAngle(v, w);
+        const std::uint32_t e = table_.edgeOf(h);
+        return edgeAngles_[2 * e + (v == table_.lower(e) ? 0 : 1)];
+    };
     std::array<double, 6> angles{};
-    for (std::size_t j = 0; j < 3; ++j) {
+    for (std::uint32_t j = 0; j < 3; ++j) {
         const std::uint32_t v = face[j];
         if (!framed_[v])
             continue;
-        const CGVector a = surface_.positions[face[(j + 1) % 3]] - surface_.positions[v];
-        const CGVector b = surface_.positions[face[(j + 2) % 3]] - surface_.positions[v];
-        angles[2 * j] = std::atan2(dot(a, t2_[v]), dot(a, t1_[v]));
-        angles[2 * j + 1] = std::atan2(dot(b, t2_[v]), dot(b, t1_[v]));
+        // the sides to the next corner and from the one after
+        angles[2 * j] = fromEnd(v, face[(j + 1) % 3], 3 * f + j);
+        angles[2 * j + 1] = fromEnd(v, face[(j + 2) % 3], 3 * f + (j + 2) % 3);
     }
     return angles;
 }
