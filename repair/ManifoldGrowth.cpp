@@ -221,13 +221,14 @@ std::array<double, 6> ManifoldGrowth::cornerAngles(std::uint32_t f) const
         return edgeAngles_[2 * e + (v == table_.lower(e) ? 0 : 1)];
     };
     std::array<double, 6> angles{};
-    for (std::uint32_t j = 0; j < 3; ++j) {
+    for (std::size_t j = 0; j < 3; ++j) {
         const std::uint32_t v = face[j];
         if (!framed_[v])
             continue;
         // the sides to the next corner and from the one after
-        angles[2 * j] = fromEnd(v, face[(j + 1) % 3], 3 * f + j);
-        angles[2 * j + 1] = fromEnd(v, face[(j + 2) % 3], 3 * f + (j + 2) % 3);
+        const auto side = static_cast<std::uint32_t>(j);
+        angles[2 * j] = fromEnd(v, face[(j + 1) % 3], 3 * f + side);
+        angles[2 * j + 1] = fromEnd(v, face[(j + 2) % 3], 3 * f + (side + 2) % 3);
     }
     return angles;
 }
