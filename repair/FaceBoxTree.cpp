@@ -30,6 +30,16 @@ Box merged(const Box& a, const Box& b)
     return box;
 }
 
+// Whether the box outer holds the box inner, so that merging the two
+// gives outer as it is.
+bool holds(const Box& outer, const Box& inner)
+{
+    for (int k = 0; k < 3; ++k)
+        if (!(outer.low[k] <= inner.low[k]) || !(inner.high[k] <= outer.high[k]))
+            return false;
+    return true;
+}
+
 // Cells of the space-filling curve per axis: finer than the leaves need
 // on a million faces, and a key of 30 bits sorts in three passes.
 constexpr int kCurveBits = 10;
@@ -307,9 +317,12 @@ void FaceBoxTree::refresh(std::uint32_t face)
         joined_[nodes_[leaf].joined - 1].push_back(face);
         leafOf_[face] = leaf;
     }
-    // widen the leaf and every box above it
+    // widen the leaf and every box above it; a box that holds the face's
+    // already stays as it is, as does every box above it, which holds it
     std::uint32_t at = leafOf_[face];
     for (;;) {
+        if (holds(nodes_[at].box, boxes_[face]))
+            break;
         nodes_[at].box = merged(nodes_[at].box, boxes_[face]);
         if (at == 0)
             break;
