@@ -113,8 +113,12 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
     std::vector<std::uint32_t> turned;  // faces the last sweep changed, which the table learns before the next
     std::vector<bool> touched(faces.size(), false);
     std::vector<double> worst(faces.size());
-    for (std::size_t f = 0; f < faces.size(); ++f)
-        worst[f] = smallestAngleCosine(positions, faces[f]);
+    const unsigned faceParts = faces.size() < kEdgesWorthAThread ? 1 : std::max(1u, std::min(threads, 8u));
+    forEachPart(faceParts, [&](unsigned part) {
+        const std::size_t last = partStart(faces.size(), part + 1, faceParts);
+        for (std::size_t f = partStart(faces.size(), part, faceParts); f < last; ++f)
+            worst[f] = smallestAngleCosine(positions, faces[f]);
+    });
     // By half-edge (the first on its edge): whether the last sweep turned
     // the edge down on its own two faces alone, as it will again while
     // neither face changes; and the same, as this sweep finds it.

@@ -1,5 +1,7 @@
 #include "repair/FaceBoxTree.h"
 
+#include "repair/ThreadParts.h"
+
 #include <algorithm>
 #include <cassert>
 
@@ -15,6 +17,9 @@ constexpr std::uint32_t kLeafFaces = 8;
 constexpr std::size_t kMostJoinedShare = 8;
 constexpr std::uint32_t kNoLeaf = 0xffffffffu;
 
+// Below this many faces a thread costs more to start than it saves.
+constexpr std::size_t kFacesWorthAThread = 20000;
+
 Box merged(const Box& a, const Box& b)
 {
     Box box;
@@ -23,6 +28,16 @@ Box merged(const Box& a, const Box& b)
         box.high[k] = std::max(a.high[k], b.high[k]);
     }
     return box;
+}
+
+// Whether the box outer holds the box inner, so that merging the two
+// gives outer as it is.
+bool holds(const Box& outer, const Box& inner)
+{
+    for (int k = 0; k < 3; ++k)
+        if (!(outer.low[k] <= inner.low[k]) || !(inner.high[k] <= outer.high[k]))
+            return false;
+    return true;
 }
 
 // Cells of the space-filling curve per axis: finer than the leaves need
@@ -82,8 +97,8 @@ Box boxOf(const std::vector<CGVertex>& positions, const Face& face)
     return box;
 }
 
-FaceBoxTree::FaceBoxTree(const std::vector<CGVertex>& positions, const Faces& faces)
-    : positions_(positions), faces_(faces)
+FaceBoxTree::FaceBoxTree(const std::vector<CGVertex>& positions, const Faces& faces, unsigned threads)
+    : positions_(positions), faces_(faces), threads_(std::max(1u, std::min(threads, 8u)))
 {
     build();
 }
@@ -96,8 +111,12 @@ void FaceBoxTree::build()
     boxes_.resize(faces_.size());
     order_.resize(faces_.size());
     leafOf_.resize(faces_.size());
-    for (std::uint32_t f = 0; f < faces_.size(); ++f)
-        boxes_[f] = boxOf(positions_, faces_[f]);
+    const unsigned parts = faces_.size() < kFacesWorthAThread ? 1 : threads_;
+    forEachPart(parts, [this, parts](unsigned part) {
+        const std::size_t last = partStart(faces_.size(), part + 1, parts);
+        for (std::size_t f = partStart(faces_.size(), part, parts); f < last; ++f)
+            boxes_[f] = boxOf(positions_, faces_[f]);
+    });
     if (!faces_.empty()) {
         sortAlongCurve();
         nodes_.reserve(2 * faces_.size() / kLeafFaces + 1);
@@ -117,8 +136,12 @@ void FaceBoxTree::sortAlongCurve()
         curveScale_[k] = extent > 0.0 ? ((1u << kCurveBits) - 1) / extent : 0.0;
     }
     std::vector<std::pair<std::uint32_t, std::uint32_t>> keyed(boxes_.size());
-    for (std::uint32_t f = 0; f < boxes_.size(); ++f)
-        keyed[f] = {curveKey(boxes_[f]), f};
+    const unsigned parts = boxes_.size() < kFacesWorthAThread ? 1 : threads_;
+    forEachPart(parts, [this, parts, &keyed](unsigned part) {
+        const std::size_t last = partStart(boxes_.size(), part + 1, parts);
+        for (std::size_t f = partStart(boxes_.size(), part, parts); f < last; ++f)
+            keyed[f] = {curveKey(boxes_[f]), static_cast<std::uint32_t>(f)};
+    });
     sortByKey(keyed);
     keys_.resize(keyed.size());
     for (std::uint32_t i = 0; i < keyed.size(); ++i) {
@@ -294,9 +317,12 @@ void FaceBoxTree::refresh(std::uint32_t face)
         joined_[nodes_[leaf].joined - 1].push_back(face);
         leafOf_[face] = leaf;
     }
-    // widen the leaf and every box above it
+    // widen the leaf and every box above it; a box that holds the face's
+    // already stays as it is, as does every box above it, which holds it
     std::uint32_t at = leafOf_[face];
     for (;;) {
+        if (holds(nodes_[at].box, boxes_[face]))
+            break;
         nodes_[at].box = merged(nodes_[at].box, boxes_[face]);
         if (at == 0)
             break;

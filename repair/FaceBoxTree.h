@@ -28,7 +28,9 @@ Box boxOf(const std::vector<CGVertex>& positions, const Face& face);
 // but never misses a face.
 class FaceBoxTree {
 public:
-    FaceBoxTree(const std::vector<CGVertex>& positions, const Faces& faces);
+    // The faces' boxes and places along the curve are worked out on up to
+    // threads threads; the tree is the same for every count.
+    FaceBoxTree(const std::vector<CGVertex>& positions, const Faces& faces, unsigned threads = 1);
 
     // Appends to found every face (index into the faces given) whose box
     // meets the box, each once, in no particular order.
@@ -94,6 +96,7 @@ private:
 
     const std::vector<CGVertex>& positions_;
     const Faces& faces_;
+    unsigned threads_ = 1;
     std::vector<Box> boxes_;
     std::vector<std::uint32_t> order_;
     std::vector<std::uint32_t> keys_;  // while building: each place's key along the curve

@@ -50,7 +50,7 @@ bool tangentFrame(const CGVector& normal, CGVector& t1, CGVector& t2)
 class ManifoldGrowth {
 public:
     ManifoldGrowth(const Surface& surface, Faces& faces, const EdgeTable& table, unsigned threads)
-        : surface_(surface), faces_(faces), table_(table)
+        : surface_(surface), faces_(faces), table_(table), threads_(threads)
     {
         const std::size_t pointCount = surface.positions.size();
         firstSector_.assign(pointCount + 1, 0);
@@ -63,12 +63,14 @@ public:
         sectors_.resize(3 * faces.size());
         edgeUses_.assign(table.edgeCount(), 0);
         state_.assign(faces.size(), kOut);
+        queued_.assign(faces.size(), 0);
         framed_.assign(pointCount, 0);
         t1_.resize(pointCount);
         t2_.resize(pointCount);
         fit_.resize(faces.size());
         angles_.resize(faces.size());
-        // Every face's fit and angles, worked out once ahead and apart,
+        area_.resize(faces.size());
+        // Every face's fit, angles and area, worked out once ahead and apart,
         // each thread a run of points and then of faces: the growth reads
         // them in its own order.
         const auto share = [threads](std::size_t count, unsigned part) { return partStart(count, part, threads); };
@@ -76,10 +78,25 @@ public:
             for (std::size_t p = share(pointCount, part); p < share(pointCount, part + 1); ++p)
                 framed_[p] = tangentFrame(surface.normals[p], t1_[p], t2_[p]) ? 1 : 0;
         });
+        // Each edge's direction from either end is read by both its faces:
+        // worked out once per edge, it is the same number for both.
+        edgeAngles_.resize(2 * table.edgeCount());
+        forEachPart(threads, [&](unsigned part) {
+            for (std::size_t e = share(table.edgeCount(), part); e < share(table.edgeCount(), part + 1); ++e) {
+                const std::uint32_t lower = table.lower(e), higher = table.higher(e);
+                if (table.uses(e) == 0)
+                    continue;
+                if (framed_[lower])
+                    edgeAngles_[2 * e] = directionAngle(lower, higher);
+                if (framed_[higher])
+                    edgeAngles_[2 * e + 1] = directionAngle(higher, lower);
+            }
+        });
         forEachPart(threads, [&](unsigned part) {
             for (std::size_t f = share(faces.size(), part); f < share(faces.size(), part + 1); ++f) {
                 fit_[f] = faceAgreement(surface, faces[f]);
-                angles_[f] = cornerAngles(faces[f]);
+                angles_[f] = cornerAngles(static_cast<std::uint32_t>(f));
+                area_[f] = 0.5 * length(faceCross(surface.positions, faces[f]));
             }
         });
     }
@@ -105,22 +122,32 @@ private:
     bool fits(std::uint32_t f, bool seed, Face& corners, Sector sector[3]) const;
     // At each corner of the face as listed, the directions to the next
     // corner and to the one after, as angles in the corner's tangent frame.
-    std::array<double, 6> cornerAngles(const Face& face) const;
+    std::array<double, 6> cornerAngles(std::uint32_t f) const;
+    // The direction from v to w as an angle in v's tangent frame.
+    double directionAngle(std::uint32_t v, std::uint32_t w) const
+    {
+        const CGVector a = surface_.positions[w] - surface_.positions[v];
+        return std::atan2(dot(a, t2_[v]), dot(a, t1_[v]));
+    }
     void take(std::uint32_t f, const Face& corners, const Sector sector[3], bool turned);
     void offerNeighbours(std::uint32_t f);
 
     const Surface& surface_;
     Faces& faces_;
     const EdgeTable& table_;
+    const unsigned threads_;
     std::vector<std::uint32_t> firstSector_;
     std::vector<std::uint32_t> taken_;
     std::vector<Sector> sectors_;
     std::vector<std::uint8_t> edgeUses_;
     std::vector<std::uint8_t> state_;
+    std::vector<std::uint8_t> queued_;  // whether the face is in the heap
     std::vector<std::uint8_t> framed_;  // bytes, not bits: threads fill it side by side
     std::vector<CGVector> t1_, t2_;
     std::vector<double> fit_;
     std::vector<std::array<double, 6>> angles_;
+    std::vector<double> edgeAngles_;  // by edge: directionAngle from its lower end, then from its higher one
+    std::vector<double> area_;
     std::vector<Candidate> heap_;
 };
 
@@ -181,17 +208,27 @@ bool ManifoldGrowth::fits(std::uint32_t f, bool seed, Face& corners, Sector sect
     return true;
 }
 
-std::array<double, 6> ManifoldGrowth::cornerAngles(const Face& face) const
+std::array<double, 6> ManifoldGrowth::cornerAngles(std::uint32_t f) const
 {
+    const Face& face = faces_[f];
+    // a face with a corner twice has a side that is no edge of two points
+    const bool fair = face[0] != face[1] && face[1] != face[2] && face[2] != face[0];
+    // the side's angle from its end v: half-edge h runs along it
+    const auto fromEnd = [this, fair](std::uint32_t v, std::uint32_t w, std::uint32_t h) {
+        if (!fair)
+            return directionAngle(v, w);
+        const std::uint32_t e = table_.edgeOf(h);
+        return edgeAngles_[2 * e + (v == table_.lower(e) ? 0 : 1)];
+    };
     std::array<double, 6> angles{};
     for (std::size_t j = 0; j < 3; ++j) {
         const std::uint32_t v = face[j];
         if (!framed_[v])
             continue;
-        const CGVector a = surface_.positions[face[(j + 1) % 3]] - surface_.positions[v];
-        const CGVector b = surface_.positions[face[(j + 2) % 3]] - surface_.positions[v];
-        angles[2 * j] = std::atan2(dot(a, t2_[v]), dot(a, t1_[v]));
-        angles[2 * j + 1] = std::atan2(dot(b, t2_[v]), dot(b, t1_[v]));
+        // the sides to the next corner and from the one after
+        const auto side = static_cast<std::uint32_t>(j);
+        angles[2 * j] = fromEnd(v, face[(j + 1) % 3], 3 * f + side);
+        angles[2 * j + 1] = fromEnd(v, face[(j + 2) % 3], 3 * f + (side + 2) % 3);
     }
     return angles;
 }
@@ -211,7 +248,11 @@ void ManifoldGrowth::offerNeighbours(std::uint32_t f)
         const std::uint32_t e = table_.edgeOf(3 * f + k);
         for (std::uint32_t i = 0; i < table_.uses(e); ++i) {
             const std::uint32_t o = EdgeTable::faceOf(table_.use(e, i));
-            if (state_[o] == kOut) {
+            // A face offered again before it comes up would come up twice
+            // running, the second time to the same answer: once is enough,
+            // where fits order (no NaN) keeps the copies together.
+            if (state_[o] == kOut && (queued_[o] == 0 || std::isnan(fit_[o]))) {
+                queued_[o] = 1;
                 heap_.push_back({fit_[o], o});
                 std::push_heap(heap_.begin(), heap_.end());
             }
@@ -224,8 +265,21 @@ void ManifoldGrowth::run(std::vector<bool>& keep, std::vector<std::uint32_t>& tu
     std::vector<std::uint32_t> order(faces_.size());
     for (std::uint32_t f = 0; f < faces_.size(); ++f)
         order[f] = f;
-    std::stable_sort(order.begin(), order.end(),
-                     [this](std::uint32_t a, std::uint32_t b) { return fit_[a] > fit_[b]; });
+    const auto byFit = [this](std::uint32_t a, std::uint32_t b) { return fit_[a] > fit_[b]; };
+    // Two halves sorted side by side and merged give the one stable order
+    // wherever the fits order at all, as they do with no NaN among them.
+    if (threads_ < 2 || std::any_of(fit_.begin(), fit_.end(), [](double fit) { return std::isnan(fit); })) {
+        std::stable_sort(order.begin(), order.end(), byFit);
+    } else {
+        const auto middle = order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2);
+        forEachPart(2, [&](unsigned part) {
+            if (part == 0)
+                std::stable_sort(order.begin(), middle, byFit);
+            else
+                std::stable_sort(middle, order.end(), byFit);
+        });
+        std::inplace_merge(order.begin(), middle, order.end(), byFit);
+    }
 
     Face corners;
     Sector sector[3];
@@ -242,6 +296,7 @@ void ManifoldGrowth::run(std::vector<bool>& keep, std::vector<std::uint32_t>& tu
             std::pop_heap(heap_.begin(), heap_.end());
             const std::uint32_t f = heap_.back().face;
             heap_.pop_back();
+            queued_[f] = 0;
             if (state_[f] != kOut || !fits(f, false, corners, sector))
                 continue;
             take(f, corners, sector, corners != faces_[f]);
@@ -257,7 +312,7 @@ void ManifoldGrowth::run(std::vector<bool>& keep, std::vector<std::uint32_t>& tu
         for (std::uint32_t f : members) {
             anyTurned = anyTurned || state_[f] == kInTurned;
             const double d = fit_[f];
-            const double area = 0.5 * length(faceCross(surface_.positions, faces_[f]));
+            const double area = area_[f];
             if (d > 0.0)
                 (state_[f] == kInTurned ? disagreeing : agreeing) += area;
             else if (d < 0.0)

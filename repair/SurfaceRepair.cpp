@@ -90,7 +90,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
 
     // One box tree serves every step from here on: each step tells it of
     // the faces it adds, turns or drops, so none has to build its own.
-    FaceBoxTree boxes(surface.positions, faces);
+    FaceBoxTree boxes(surface.positions, faces, threads);
 
     // Faces that cross each other but share no edge pass every edge test.
     std::vector<std::uint32_t> crossingCorners;  // of the faces that went

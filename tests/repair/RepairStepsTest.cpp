@@ -322,6 +322,51 @@ TEST(FlipSlivers, TurnsTheLongDiagonalOfAThinRhombus)
     EXPECT_EQ(flipSlivers(s, s.faces, 2), 0u) << "nothing left to gain";
 }
 
+TEST(FlipSlivers, TurnsTheSameEdgesOnTwoThreadsAsOnOne)
+{
+    // A jittered grid cut along one diagonal everywhere, with fins through
+    // it that block some turns: enough edges for the tests on each edge's
+    // own two faces to take a second thread.
+    std::uint64_t state = 5;
+    const auto unit = [&state] { return double(nextRandom(state) % 1000000) / 1000000.0; };
+    constexpr std::uint32_t kSide = 110;
+    Surface s;
+    for (std::uint32_t j = 0; j < kSide; ++j)
+        for (std::uint32_t i = 0; i < kSide; ++i) {
+            s.positions.push_back({i + 0.6 * unit(), j + 0.6 * unit(), 0.2 * unit()});
+            s.normals.push_back({0, 0, 1});
+        }
+    for (std::uint32_t j = 0; j + 1 < kSide; ++j)
+        for (std::uint32_t i = 0; i + 1 < kSide; ++i) {
+            const std::uint32_t p = j * kSide + i;
+            s.faces.push_back({p, p + 1, p + kSide + 1});
+            s.faces.push_back({p, p + kSide + 1, p + kSide});
+        }
+    for (int fin = 0; fin < 300; ++fin) {
+        const double x = 1 + (kSide - 4) * unit(), y = 1 + (kSide - 4) * unit();
+        const auto first = static_cast<std::uint32_t>(s.positions.size());
+        s.positions.insert(s.positions.end(), {{x, y, -1}, {x + 1.5, y + 0.7, -1}, {x + 0.7, y + 0.3, 1}});
+        s.normals.insert(s.normals.end(), 3, CGVector{0.4, -0.9, 0});
+        s.faces.push_back({first, first + 1, first + 2});
+    }
+    std::uint64_t turned[2] = {0, 0};
+    Faces result[2];
+    for (unsigned threads = 1; threads <= 2; ++threads) {
+        result[threads - 1] = s.faces;
+        FaceBoxTree tree(s.positions, result[threads - 1]);
+        EdgeTable table(result[threads - 1], s.positions.size());
+        ASSERT_GE(table.edgeCount(), 30000u);
+        turned[threads - 1] = flipSlivers(s, result[threads - 1], tree, table, 2, true, threads);
+    }
+    EXPECT_GT(turned[0], 500u);
+    EXPECT_EQ(turned[1], turned[0]);
+    EXPECT_EQ(result[1], result[0]);
+    // the fins stay crossed by no new face: fewer turns than without them
+    Surface bare = s;
+    bare.faces.resize(s.faces.size() - 300);
+    EXPECT_LT(turned[0], flipSlivers(bare, bare.faces, 2));
+}
+
 TEST(RepairEndToEnd, RandomTorusComesOutOfGenusOneCrossingNothing)
 {
     std::string text;
