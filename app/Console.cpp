@@ -61,7 +61,7 @@ void printMoreOptions(std::ostream& err)
            "  tiles:<N>        - cut the points into N tiles, grown apart and joined at the seams;\n"
            "                     the result depends on N alone (default: 1, the single front)\n"
            "  threads:<T>      - run the tiles, reading, normal estimation, the KD-tree's build\n"
-           "                     and clean:1's search for crossing faces on at most T threads;\n"
+           "                     and clean:1's threaded steps on at most T threads;\n"
            "                     the faces are the same (default: every core)\n"
         << std::flush;
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -80,8 +81,14 @@ void inParallel(std::size_t count, unsigned threads, const Work& work)
 {
     const std::size_t parts = std::max<std::size_t>(1, std::min<std::size_t>(threads, count / 1024 + 1));
     std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t < parts; ++t)
-        helpers.emplace_back(work, t, count * t / parts, count * (t + 1) / parts);
+    helpers.reserve(parts);
+    for (std::size_t t = 1; t < parts; ++t) {
+        try {
+            helpers.emplace_back(work, t, count * t / parts, count * (t + 1) / parts);
+        } catch (const std::system_error&) {
+            work(t, count * t / parts, count * (t + 1) / parts);  // no thread to spare: the part runs here
+        }
+    }
     work(std::size_t{0}, std::size_t{0}, count / parts);
     for (std::thread& helper : helpers)
         helper.join();

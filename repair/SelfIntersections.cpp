@@ -60,7 +60,10 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std
                 next = parts.size();
             }
         };
+        // Room for every helper first: a vector growing past its room with
+        // threads running would end the program instead of reporting.
         std::vector<std::thread> helpers;
+        helpers.reserve(threads);
         for (unsigned t = 1; t < threads; ++t) {
             try {
                 helpers.emplace_back(work, t);

@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <exception>
+#include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <unordered_map>
@@ -370,15 +373,35 @@ void forEachTile(unsigned count, unsigned threads, const std::function<void(unsi
         return;
     }
     std::atomic<unsigned> next{0};
-    std::vector<std::thread> workers;
-    for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&]() {
+    // Memory running out in a tile reaches the caller, as on one thread;
+    // the other threads stop taking tiles.
+    std::mutex failing;
+    std::exception_ptr failed;
+    const auto take = [&]() {
+        try {
             for (unsigned i = next++; i < count; i = next++)
                 func(i);
-        });
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failing);
+            if (!failed)
+                failed = std::current_exception();
+            next = count;
+        }
+    };
+    std::vector<std::thread> workers;
+    workers.reserve(threads);
+    for (unsigned t = 1; t < threads; ++t) {
+        try {
+            workers.emplace_back(take);
+        } catch (const std::system_error&) {
+            break;  // the threads there are take every tile between them
+        }
     }
+    take();
     for (std::thread& worker : workers)
         worker.join();
+    if (failed)
+        std::rethrow_exception(failed);
 }
 
 Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector<CGVector>& normals, unsigned tiles,

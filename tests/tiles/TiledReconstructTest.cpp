@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <vector>
 
 namespace {
@@ -241,4 +242,22 @@ TEST(PointSpacing, SampleGivesTheCloudsSpacing)
         sample.push_back(all.positions[i]);
     EXPECT_EQ(spacingOfSample(sample, step), pointSpacing(all.positions));
     EXPECT_GT(pointSpacing(all.positions), 0.0);
+}
+
+TEST(ForEachTile, FailureInATileReachesTheCaller)
+{
+    for (unsigned threads : {1u, 2u, 4u}) {
+        std::atomic<unsigned> ran{0};
+        EXPECT_THROW(forEachTile(64, threads,
+                                 [&ran](unsigned tile) {
+                                     ++ran;
+                                     if (tile == 3)
+                                         throw std::bad_alloc();
+                                 }),
+                     std::bad_alloc)
+            << threads << " threads";
+        // on one thread the tiles after the failing one never start
+        if (threads == 1)
+            EXPECT_EQ(ran.load(), 4u);
+    }
 }
