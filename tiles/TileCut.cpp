@@ -11,6 +11,52 @@ double coordinate(const CGVertex& p, int axis)
     return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
 }
 
+// The value std::nth_element would place at k. On a large list a sorted
+// sample brackets it first: one pass keeps only the values within the
+// bracket, and the selection runs on those. Where the bracket misses, or a
+// value is not a number (which orders nothing), the whole list is used.
+double kthSmallest(std::vector<double>& values, std::size_t k)
+{
+    constexpr std::size_t kLarge = std::size_t{1} << 16;
+    constexpr std::size_t kSample = 1024;
+    constexpr std::size_t kMargin = 32;
+    const auto whole = [&]() {
+        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
+        return values[k];
+    };
+    const std::size_t n = values.size();
+    if (n < kLarge)
+        return whole();
+    std::vector<double> sample(kSample);
+    for (std::size_t i = 0; i < kSample; ++i)
+        sample[i] = values[i * (n / kSample)];
+    for (const double v : sample) {
+        if (std::isnan(v))
+            return whole();
+    }
+    std::sort(sample.begin(), sample.end());
+    const std::size_t at = std::min(kSample - 1, k / (n / kSample));
+    const double low = sample[at > kMargin ? at - kMargin : 0];
+    const double high = sample[std::min(kSample - 1, at + kMargin)];
+    std::size_t below = 0;
+    std::vector<double> within;
+    within.reserve(n / kSample * 4 * kMargin);
+    bool ordered = true;
+    for (const double v : values) {
+        if (v < low)
+            ++below;
+        else if (v <= high)
+            within.push_back(v);
+        else
+            ordered = ordered && !std::isnan(v);
+    }
+    if (!ordered || k < below || k - below >= within.size())
+        return whole();
+    const auto place = within.begin() + static_cast<std::ptrdiff_t>(k - below);
+    std::nth_element(within.begin(), place, within.end());
+    return *place;
+}
+
 }  // namespace
 
 std::uint32_t leftShare(std::uint64_t members, unsigned leftTiles, unsigned tiles)
@@ -43,8 +89,7 @@ TileSplit splitHere(const std::vector<CGVertex>& positions, const std::vector<st
     for (std::size_t i = 0; i < members.size(); ++i)
         values[i] = coordinate(positions[members[i]], split.axis);
     const std::size_t k = std::min<std::size_t>(leftShare(members.size(), leftTiles, tiles), values.size() - 1);
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
-    split.value = values[k];
+    split.value = kthSmallest(values, k);
     return split;
 }
 

@@ -416,11 +416,23 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
         progress->begin(Progress::Stage::Triangulating, 2 * std::uint64_t{positions.size()});
     const auto stopped = [progress]() { return progress != nullptr && progress->stopped(); };
     const TileCut cut(positions, tiles);
+    // Every point's tile, on every thread: nothing else can start before
+    // this is known. Each thread counts its own run's points.
     std::vector<unsigned> owner(positions.size());
+    std::vector<std::vector<std::size_t>> counted(threads, std::vector<std::size_t>(tiles));
+    forEachTile(threads, threads, [&](unsigned run) {
+        const std::size_t from = positions.size() * run / threads;
+        const std::size_t to = positions.size() * (run + 1) / threads;
+        std::vector<std::size_t>& mine = counted[run];
+        for (std::size_t i = from; i < to; ++i) {
+            owner[i] = cut.tileOf(positions[i]);
+            ++mine[owner[i]];
+        }
+    });
     std::vector<std::size_t> owned(tiles);
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-        owner[i] = cut.tileOf(positions[i]);
-        ++owned[owner[i]];
+    for (const std::vector<std::size_t>& mine : counted) {
+        for (unsigned tile = 0; tile < tiles; ++tile)
+            owned[tile] += mine[tile];
     }
     std::vector<TileWidths> widths(tiles);
     std::vector<TileFaces> kept(tiles);
