@@ -257,7 +257,8 @@ TEST(ForEachTile, FailureInATileReachesTheCaller)
                      std::bad_alloc)
             << threads << " threads";
         // on one thread the tiles after the failing one never start
-        if (threads == 1)
+        if (threads == 1) {
             EXPECT_EQ(ran.load(), 4u);
+        }
     }
 }
