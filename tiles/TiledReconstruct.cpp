@@ -179,6 +179,13 @@ bool nearestByGrid(const std::vector<CGVertex>& used, std::size_t step, std::vec
         ++start[placeOf(p) + 1];
     for (std::size_t c = 0; c + 1 < start.size(); ++c)
         start[c + 1] += start[c];
+    // A cloud with a point far out crowds the rest into a few cubes, where
+    // each search would scan thousands: the tree serves those.
+    constexpr std::uint32_t kCrowded = 256;
+    for (std::size_t c = 0; c + 1 < start.size(); ++c) {
+        if (start[c + 1] - start[c] > kCrowded)
+            return false;
+    }
     std::vector<std::uint32_t> members(used.size());
     {
         std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
@@ -518,12 +525,16 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
     const auto stopped = [progress]() { return progress != nullptr && progress->stopped(); };
     const TileCut cut(positions, tiles);
     // Every point's tile, on every thread: nothing else can start before
-    // this is known. Each thread counts its own run's points.
+    // this is known. Each thread counts its own run's points; a small
+    // cloud is not worth a thread.
+    constexpr std::size_t kRunPoints = std::size_t{1} << 16;
+    const auto runs =
+        static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(1, positions.size() / kRunPoints)));
     std::vector<unsigned> owner(positions.size());
-    std::vector<std::vector<std::size_t>> counted(threads, std::vector<std::size_t>(tiles));
-    forEachTile(threads, threads, [&](unsigned run) {
-        const std::size_t from = positions.size() * run / threads;
-        const std::size_t to = positions.size() * (run + 1) / threads;
+    std::vector<std::vector<std::size_t>> counted(runs, std::vector<std::size_t>(tiles));
+    forEachTile(runs, threads, [&](unsigned run) {
+        const std::size_t from = positions.size() * run / runs;
+        const std::size_t to = positions.size() * (run + 1) / runs;
         std::vector<std::size_t>& mine = counted[run];
         for (std::size_t i = from; i < to; ++i) {
             owner[i] = cut.tileOf(positions[i]);

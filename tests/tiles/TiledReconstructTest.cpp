@@ -267,7 +267,8 @@ TEST(ForEachTile, FailureInATileReachesTheCaller)
 
 // The spacing is the median distance from each point to its nearest other,
 // twins left out: as a full scan finds it, on a jittered cloud with a twin
-// and on a flat one, and over a point too far out for the grid.
+// and on a flat one, and with a point too far out for the grid or far
+// enough to crowd the rest together.
 TEST(TiledReconstruct, SpacingMatchesAFullScan)
 {
     const auto scanned = [](const std::vector<CGVertex>& points) {
@@ -302,6 +303,8 @@ TEST(TiledReconstruct, SpacingMatchesAFullScan)
     jittered.push_back(jittered[5]);
     std::vector<CGVertex> farOut = flat;
     farOut.push_back({1e200, 0.0, 0.0});
-    for (const auto& points : {jittered, flat, farOut})
+    std::vector<CGVertex> crowded = flat;
+    crowded.push_back({1e6, 0.0, 0.0});
+    for (const auto& points : {jittered, flat, farOut, crowded})
         EXPECT_EQ(spacingOfSample(points, 1), scanned(points));
 }
