@@ -11,6 +11,58 @@ double coordinate(const CGVertex& p, int axis)
     return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
 }
 
+// The value std::nth_element would place at k among the n values valueAt
+// gives. On many values a sorted sample brackets it first: one pass keeps
+// only the values within the bracket, and the selection runs on those.
+// Where the bracket misses, or a value is not a number (which orders
+// nothing), every value is copied out and selected from.
+template <typename ValueAt>
+double kthSmallest(std::size_t n, std::size_t k, const ValueAt& valueAt)
+{
+    constexpr std::size_t kLarge = std::size_t{1} << 16;
+    constexpr std::size_t kSample = 1024;
+    constexpr std::size_t kMargin = 32;
+    const auto whole = [&]() {
+        std::vector<double> values(n);
+        for (std::size_t i = 0; i < n; ++i)
+            values[i] = valueAt(i);
+        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
+        return values[k];
+    };
+    if (n < kLarge)
+        return whole();
+    const std::size_t stride = n / kSample;
+    std::vector<double> sample(kSample);
+    for (std::size_t i = 0; i < kSample; ++i) {
+        sample[i] = valueAt(i * stride);
+        if (std::isnan(sample[i]))
+            return whole();
+    }
+    std::sort(sample.begin(), sample.end());
+    const std::size_t at = std::min(kSample - 1, k / stride);
+    const double low = sample[at > kMargin ? at - kMargin : 0];
+    const double high = sample[std::min(kSample - 1, at + kMargin)];
+    // The bracket holds about a sixteenth of the values; one that holds
+    // more than twice that has missed anyway. Branch-free, as the values
+    // fall either side at random.
+    std::vector<double> within(2 * stride * 2 * kMargin);
+    std::size_t kept = 0;
+    std::size_t below = 0;
+    std::size_t unordered = 0;
+    for (std::size_t i = 0; i < n && kept < within.size(); ++i) {
+        const double v = valueAt(i);
+        below += static_cast<std::size_t>(v < low);
+        within[kept] = v;
+        kept += static_cast<std::size_t>(v >= low && v <= high);
+        unordered += static_cast<std::size_t>(std::isnan(v));
+    }
+    if (kept == within.size() || unordered != 0 || k < below || k - below >= kept)
+        return whole();
+    const auto place = within.begin() + static_cast<std::ptrdiff_t>(k - below);
+    std::nth_element(within.begin(), place, within.begin() + static_cast<std::ptrdiff_t>(kept));
+    return *place;
+}
+
 }  // namespace
 
 std::uint32_t leftShare(std::uint64_t members, unsigned leftTiles, unsigned tiles)
@@ -39,12 +91,10 @@ TileSplit splitHere(const std::vector<CGVertex>& positions, const std::vector<st
         if (high[axis] - low[axis] > high[split.axis] - low[split.axis])
             split.axis = axis;
     }
-    std::vector<double> values(members.size());
-    for (std::size_t i = 0; i < members.size(); ++i)
-        values[i] = coordinate(positions[members[i]], split.axis);
-    const std::size_t k = std::min<std::size_t>(leftShare(members.size(), leftTiles, tiles), values.size() - 1);
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
-    split.value = values[k];
+    const std::size_t k = std::min<std::size_t>(leftShare(members.size(), leftTiles, tiles), members.size() - 1);
+    const int axis = split.axis;
+    split.value =
+        kthSmallest(members.size(), k, [&](std::size_t i) { return coordinate(positions[members[i]], axis); });
     return split;
 }
 

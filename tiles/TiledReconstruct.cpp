@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -135,6 +136,111 @@ void dropCutOffPatches(const Faces& faces, const std::vector<bool>& zone, std::v
     dropCutOffPatches(faces, zone, keep, near);
 }
 
+namespace {
+
+// The distance from every step-th point to its nearest other point, as a
+// tree search for two neighbours finds it (its squared distance summed
+// over x, y, z in that order), for the points with no twin. A grid of
+// cubes about four spacings wide finds them without building a tree: the
+// search widens ring by ring until no point beyond can be nearer, with
+// half a cube to spare. Returns false, finding nothing, where the points
+// are not all finite and moderate: the tree serves those.
+bool nearestByGrid(const std::vector<CGVertex>& used, std::size_t step, std::vector<double>& distances)
+{
+    constexpr double kLimit = 1e150;
+    double low[3] = {used[0].x, used[0].y, used[0].z};
+    double high[3] = {low[0], low[1], low[2]};
+    for (const CGVertex& p : used) {
+        const double at[3] = {p.x, p.y, p.z};
+        for (int axis = 0; axis < 3; ++axis) {
+            if (!(std::fabs(at[axis]) <= kLimit))
+                return false;
+            low[axis] = std::min(low[axis], at[axis]);
+            high[axis] = std::max(high[axis], at[axis]);
+        }
+    }
+    const double extent = std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
+    if (!(extent > 0.0))
+        return false;
+    const double n = static_cast<double>(used.size());
+    const double across = std::max(1.0, std::min(std::floor(std::sqrt(n) / 4.0), std::floor(std::cbrt(4.0 * n))));
+    const double side = extent / across;
+    std::size_t cells[3];
+    for (int axis = 0; axis < 3; ++axis)
+        cells[axis] = static_cast<std::size_t>((high[axis] - low[axis]) / side) + 1;
+    const auto cellOf = [&](double v, int axis) {
+        return std::min(cells[axis] - 1, static_cast<std::size_t>((v - low[axis]) / side));
+    };
+    const auto placeOf = [&](const CGVertex& p) {
+        return (cellOf(p.z, 2) * cells[1] + cellOf(p.y, 1)) * cells[0] + cellOf(p.x, 0);
+    };
+    std::vector<std::uint32_t> start(cells[0] * cells[1] * cells[2] + 1, 0);
+    for (const CGVertex& p : used)
+        ++start[placeOf(p) + 1];
+    for (std::size_t c = 0; c + 1 < start.size(); ++c)
+        start[c + 1] += start[c];
+    // A cloud with a point far out crowds the rest into a few cubes, where
+    // each search would scan thousands: the tree serves those.
+    constexpr std::uint32_t kCrowded = 256;
+    for (std::size_t c = 0; c + 1 < start.size(); ++c) {
+        if (start[c + 1] - start[c] > kCrowded)
+            return false;
+    }
+    std::vector<std::uint32_t> members(used.size());
+    {
+        std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+        for (std::uint32_t i = 0; i < used.size(); ++i)
+            members[next[placeOf(used[i])]++] = i;
+    }
+    const std::size_t widest = std::max({cells[0], cells[1], cells[2]});
+    for (std::size_t i = 0; i < used.size(); i += step) {
+        const CGVertex& q = used[i];
+        const std::size_t home[3] = {cellOf(q.x, 0), cellOf(q.y, 1), cellOf(q.z, 2)};
+        double best = std::numeric_limits<double>::infinity();
+        for (std::size_t ring = 0; ring <= widest; ++ring) {
+            std::size_t from[3];
+            std::size_t to[3];
+            for (int axis = 0; axis < 3; ++axis) {
+                from[axis] = home[axis] >= ring ? home[axis] - ring : 0;
+                to[axis] = std::min(cells[axis] - 1, home[axis] + ring);
+            }
+            for (std::size_t z = from[2]; z <= to[2]; ++z) {
+                for (std::size_t y = from[1]; y <= to[1]; ++y) {
+                    const bool inside =
+                        z + ring != home[2] && z != home[2] + ring && y + ring != home[1] && y != home[1] + ring;
+                    for (std::size_t x = from[0]; x <= to[0]; ++x) {
+                        // Only the ring's own cells: those within were seen.
+                        if (inside && x + ring != home[0] && x != home[0] + ring)
+                            continue;
+                        const std::size_t c = (z * cells[1] + y) * cells[0] + x;
+                        for (std::uint32_t k = start[c]; k < start[c + 1]; ++k) {
+                            const std::uint32_t j = members[k];
+                            if (j == i)
+                                continue;
+                            const CGVertex& p = used[j];
+                            const double dx = q.x - p.x;
+                            const double dy = q.y - p.y;
+                            const double dz = q.z - p.z;
+                            double squared = dx * dx;
+                            squared += dy * dy;
+                            squared += dz * dz;
+                            best = std::min(best, squared);
+                        }
+                    }
+                }
+            }
+            const double reach = (static_cast<double>(ring) - 0.5) * side;
+            if (ring > 0 && best <= reach * reach)
+                break;
+        }
+        if (best > 0.0 && best < std::numeric_limits<double>::infinity())
+            distances.push_back(std::sqrt(best));
+    }
+    return true;
+}
+
+}  // namespace
+
 std::size_t spacingStep(std::size_t count)
 {
     return std::max<std::size_t>(1, (count + kSpacingPoints - 1) / kSpacingPoints);
@@ -158,20 +264,22 @@ double spacingOfSample(const std::vector<CGVertex>& used, std::size_t thin)
     // A large tile's spacing comes from every step-th point: on a surface
     // that spreads them sqrt(step) times as far apart.
     const double spread = std::sqrt(static_cast<double>(thin));
-    const Cloud cloud{&used};
-    Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
-    tree.buildIndex();
     const std::size_t step = std::max<std::size_t>(1, used.size() / kSpacingSamples);
     std::vector<double> distances;
-    for (std::size_t i = 0; i < used.size(); i += step) {
-        const CGVertex& p = used[i];
-        const double query[3] = {p.x, p.y, p.z};
-        std::uint32_t found[2];
-        double squared[2];
-        const std::size_t n = tree.knnSearch(query, 2, found, squared);
-        // The point itself comes first, unless a twin sits on it.
-        if (n == 2 && squared[1] > 0.0)
-            distances.push_back(std::sqrt(squared[1]));
+    if (!nearestByGrid(used, step, distances)) {
+        const Cloud cloud{&used};
+        Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+        tree.buildIndex();
+        for (std::size_t i = 0; i < used.size(); i += step) {
+            const CGVertex& p = used[i];
+            const double query[3] = {p.x, p.y, p.z};
+            std::uint32_t found[2];
+            double squared[2];
+            const std::size_t n = tree.knnSearch(query, 2, found, squared);
+            // The point itself comes first, unless a twin sits on it.
+            if (n == 2 && squared[1] > 0.0)
+                distances.push_back(std::sqrt(squared[1]));
+        }
     }
     if (distances.empty())
         return 0.0;
@@ -416,11 +524,27 @@ Faces reconstructTiled(const std::vector<CGVertex>& positions, const std::vector
         progress->begin(Progress::Stage::Triangulating, 2 * std::uint64_t{positions.size()});
     const auto stopped = [progress]() { return progress != nullptr && progress->stopped(); };
     const TileCut cut(positions, tiles);
+    // Every point's tile, on every thread: nothing else can start before
+    // this is known. Each thread counts its own run's points; a small
+    // cloud is not worth a thread.
+    constexpr std::size_t kRunPoints = std::size_t{1} << 16;
+    const auto runs =
+        static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(1, positions.size() / kRunPoints)));
     std::vector<unsigned> owner(positions.size());
+    std::vector<std::vector<std::size_t>> counted(runs, std::vector<std::size_t>(tiles));
+    forEachTile(runs, threads, [&](unsigned run) {
+        const std::size_t from = positions.size() * run / runs;
+        const std::size_t to = positions.size() * (run + 1) / runs;
+        std::vector<std::size_t>& mine = counted[run];
+        for (std::size_t i = from; i < to; ++i) {
+            owner[i] = cut.tileOf(positions[i]);
+            ++mine[owner[i]];
+        }
+    });
     std::vector<std::size_t> owned(tiles);
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-        owner[i] = cut.tileOf(positions[i]);
-        ++owned[owner[i]];
+    for (const std::vector<std::size_t>& mine : counted) {
+        for (unsigned tile = 0; tile < tiles; ++tile)
+            owned[tile] += mine[tile];
     }
     std::vector<TileWidths> widths(tiles);
     std::vector<TileFaces> kept(tiles);

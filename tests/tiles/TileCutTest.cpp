@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -63,4 +65,38 @@ TEST(TileCut, WallDistanceCountsSharedSidesOnly)
     // The cell is open along y and z: only x counts.
     EXPECT_DOUBLE_EQ(two.distanceTo(0, {4.0, 3.0, 0.0}), 2.0);
     EXPECT_EQ(two.distanceTo(0, {1.0, 5.0, 0.0}), 0.0);
+}
+
+// On many points the median comes from a sampled bracket: it must be the
+// value a selection over every point gives, with heavy ties, with a
+// sample every point of which lies far from the median (the bracket
+// misses), and at an uneven share.
+TEST(TileCut, LargeSplitsMatchAFullSelection)
+{
+    const std::size_t n = 100000;
+    std::vector<std::uint32_t> members(n);
+    for (std::size_t i = 0; i < n; ++i)
+        members[i] = static_cast<std::uint32_t>(n - 1 - i);
+    const auto fullSelection = [&](const std::vector<CGVertex>& points, unsigned leftTiles, unsigned tiles) {
+        std::vector<double> xs;
+        for (const CGVertex& p : points)
+            xs.push_back(p.x);
+        const std::size_t k = leftShare(n, leftTiles, tiles);
+        std::nth_element(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(k), xs.end());
+        return xs[k];
+    };
+    std::vector<CGVertex> tied(n);
+    std::vector<CGVertex> misleading(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        tied[i] = {static_cast<double>((i * 7919) % 997), 0.0, 0.0};
+        // The sample takes every 97th of the members, which run backwards.
+        misleading[i] = {(n - 1 - i) % 97 == 0 ? -1.0 : static_cast<double>(i), 0.0, 0.0};
+    }
+    for (const auto& points : {tied, misleading}) {
+        for (const unsigned tiles : {2u, 3u}) {
+            const TileSplit split = splitHere(points, members, 1, tiles);
+            EXPECT_EQ(split.axis, 0);
+            EXPECT_EQ(split.value, fullSelection(points, 1, tiles));
+        }
+    }
 }

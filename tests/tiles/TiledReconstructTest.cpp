@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -257,7 +259,52 @@ TEST(ForEachTile, FailureInATileReachesTheCaller)
                      std::bad_alloc)
             << threads << " threads";
         // on one thread the tiles after the failing one never start
-        if (threads == 1)
+        if (threads == 1) {
             EXPECT_EQ(ran.load(), 4u);
+        }
     }
+}
+
+// The spacing is the median distance from each point to its nearest other,
+// twins left out: as a full scan finds it, on a jittered cloud with a twin
+// and on a flat one, and with a point too far out for the grid or far
+// enough to crowd the rest together.
+TEST(TiledReconstruct, SpacingMatchesAFullScan)
+{
+    const auto scanned = [](const std::vector<CGVertex>& points) {
+        std::vector<double> nearest;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            double best = std::numeric_limits<double>::infinity();
+            for (std::size_t j = 0; j < points.size(); ++j) {
+                if (j == i)
+                    continue;
+                const double dx = points[i].x - points[j].x;
+                const double dy = points[i].y - points[j].y;
+                const double dz = points[i].z - points[j].z;
+                double squared = dx * dx;
+                squared += dy * dy;
+                squared += dz * dz;
+                best = std::min(best, squared);
+            }
+            if (best > 0.0)
+                nearest.push_back(std::sqrt(best));
+        }
+        std::nth_element(nearest.begin(), nearest.begin() + static_cast<std::ptrdiff_t>(nearest.size() / 2),
+                         nearest.end());
+        return nearest[nearest.size() / 2];
+    };
+    std::vector<CGVertex> jittered;
+    std::vector<CGVertex> flat;
+    for (int i = 0; i < 3000; ++i) {
+        const double a = 0.001 * ((i * 7919) % 1000);
+        jittered.push_back({std::cos(i * 0.37) * (1.0 + a), std::sin(i * 0.37) * (1.0 + a), 0.002 * (i % 500)});
+        flat.push_back({0.013 * (i % 60) + 0.0001 * (i % 7), 0.017 * (i / 60), 0.0});
+    }
+    jittered.push_back(jittered[5]);
+    std::vector<CGVertex> farOut = flat;
+    farOut.push_back({1e200, 0.0, 0.0});
+    std::vector<CGVertex> crowded = flat;
+    crowded.push_back({1e6, 0.0, 0.0});
+    for (const auto& points : {jittered, flat, farOut, crowded})
+        EXPECT_EQ(spacingOfSample(points, 1), scanned(points));
 }
