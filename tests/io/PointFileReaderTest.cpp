@@ -14,12 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 using testsupport::loadFile;
+using testsupport::threadsRunning;
 using testsupport::writeTempFile;
 
 namespace {
@@ -544,14 +544,6 @@ TEST(ReadPoints, OneThreadReadsALargeFileAlone)
     for (int i = 0; text.size() < kPointFileSplitBytes + 4096; ++i)
         text += std::to_string(i) + ".25 " + std::to_string(i % 977) + ".5 -3.125 0 0 1\n";
     const std::string path = writeTempFile("large.xyz", text);
-    const auto threadsRunning = []() {
-        int count = 0;
-        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-            static_cast<void>(entry);
-            ++count;
-        }
-        return count;
-    };
     std::vector<std::vector<CGVertex>> read(2);
     for (const unsigned threads : {1u, 2u}) {
         int most = 0;

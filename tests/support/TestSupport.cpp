@@ -79,4 +79,14 @@ bool loadFile(Reconstruct& r, const std::string& path)
     return true;
 }
 
+int threadsRunning()
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        static_cast<void>(entry);
+        ++count;
+    }
+    return count;
+}
+
 }  // namespace testsupport

@@ -31,6 +31,9 @@ void loadPoints(Reconstruct& r, const std::string& text);
 // false, r unchanged, when loading fails.
 bool loadFile(Reconstruct& r, const std::string& path);
 
+// How many threads this process is running now, by its own task list.
+int threadsRunning();
+
 // Checks the invariants every finished run must keep; returns a description
 // of the first one broken, or an empty string.
 using ::findInvariantFault;

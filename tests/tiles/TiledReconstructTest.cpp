@@ -3,6 +3,7 @@
 #include "SampleShapes.h"
 #include "geometry/Progress.h"
 #include "repair/SurfaceReport.h"
+#include "support/TestSupport.h"
 #include "tiles/EngineAdaptor.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <new>
 #include <vector>
@@ -182,21 +182,13 @@ TEST(DropCutOffPatches, PatchCutOffByTheTrimGoesToTheSeams)
 // points, enough for the build to split.
 TEST(TriangulateLent, TreeIsBuiltOnTheThreadsGiven)
 {
-    const auto threadsRunning = []() {
-        int count = 0;
-        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-            static_cast<void>(entry);
-            ++count;
-        }
-        return count;
-    };
     for (const unsigned threads : {1u, 2u}) {
         Surface points = torus(40000);
         Progress progress;
         int most = 0;
         progress.listen([&]() {
             if (progress.stage() == Progress::Stage::Tree && progress.done() > 0)
-                most = std::max(most, threadsRunning());
+                most = std::max(most, testsupport::threadsRunning());
         });
         triangulateLent(points.positions, points.normals, true, &progress, {}, threads);
         EXPECT_EQ(most, static_cast<int>(threads));
