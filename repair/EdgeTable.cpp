@@ -135,14 +135,7 @@ void EdgeTable::keepOnly(const std::vector<bool>& kept)
         ++edgesOut;
     }
     faceCount_ = next;
-    lower_.resize(edgesOut);
-    higher_.resize(edgesOut);
-    start_.resize(edgesOut + 1);
-    start_[edgesOut] = slotsOut;
-    halfEdges_.resize(slotsOut);
-    runsUp_.resize(slotsOut);
-    across_.resize(slotsOut);
-    indexEdges();
+    closeUp(edgesOut, slotsOut);
 }
 
 void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& changed)
@@ -263,19 +256,24 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
         ++edgesOut;
     }
     copyEdges(run, e);
-    newLower.resize(edgesOut);
-    newHigher.resize(edgesOut);
-    newStart.resize(edgesOut + 1);
-    newStart[edgesOut] = slotsOut;
-    newHalfEdges.resize(slotsOut);
-    newRunsUp.resize(slotsOut);
-    newAcross.resize(slotsOut);
     lower_.swap(newLower);
     higher_.swap(newHigher);
     start_.swap(newStart);
     halfEdges_.swap(newHalfEdges);
     runsUp_.swap(newRunsUp);
     across_.swap(newAcross);
+    closeUp(edgesOut, slotsOut);
+}
+
+void EdgeTable::closeUp(std::uint32_t edges, std::uint32_t slots)
+{
+    lower_.resize(edges);
+    higher_.resize(edges);
+    start_.resize(edges + 1);
+    start_[edges] = slots;
+    halfEdges_.resize(slots);
+    runsUp_.resize(slots);
+    across_.resize(slots);
     indexEdges();
 }
 

@@ -76,6 +76,9 @@ private:
         bool up;
     };
 
+    // Ends the table at its first `edges` edges and `slots` half-edges,
+    // as a compaction left them, and indexes the edges by point again.
+    void closeUp(std::uint32_t edges, std::uint32_t slots);
     // byPoint_ and edgeOf_ again, from the edges
     void indexEdges();
 
