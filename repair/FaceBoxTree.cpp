@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 
 namespace {
 
@@ -133,7 +134,10 @@ void FaceBoxTree::sortAlongCurve()
     for (int k = 0; k < 3; ++k) {
         const double extent = all.high[k] - all.low[k];
         curveLow_[k] = all.low[k];
-        curveScale_[k] = extent > 0.0 ? ((1u << kCurveBits) - 1) / extent : 0.0;
+        const double scale = extent > 0.0 ? ((1u << kCurveBits) - 1) / extent : 0.0;
+        // a subnormal extent would make the scale infinite, and a centre
+        // at the low side then zero times infinity
+        curveScale_[k] = std::isfinite(scale) ? scale : 0.0;
     }
     std::vector<std::pair<std::uint32_t, std::uint32_t>> keyed(boxes_.size());
     const unsigned parts = boxes_.size() < kFacesWorthAThread ? 1 : threads_;
@@ -156,7 +160,10 @@ std::uint32_t FaceBoxTree::curveKey(const Box& box) const
     for (int k = 0; k < 3; ++k) {
         // twice the centre's offset, so the scale takes the half
         const double t = (box.low[k] + box.high[k] - 2.0 * curveLow_[k]) * (0.5 * curveScale_[k]);
-        const auto cell = static_cast<std::uint32_t>(std::min(std::max(t, 0.0), double((1u << kCurveBits) - 1)));
+        // NaN (from infinite coordinates) takes the first cell: converting
+        // it to an integer is undefined
+        const double last = double((1u << kCurveBits) - 1);
+        const auto cell = static_cast<std::uint32_t>(t > 0.0 ? std::min(t, last) : 0.0);
         key |= spreadBits(cell) << k;
     }
     return key;
