@@ -165,6 +165,9 @@ bool nearestByGrid(const std::vector<CGVertex>& used, std::size_t step, std::vec
     const double n = static_cast<double>(used.size());
     const double across = std::max(1.0, std::min(std::floor(std::sqrt(n) / 4.0), std::floor(std::cbrt(4.0 * n))));
     const double side = extent / across;
+    // a subnormal extent can divide down to zero: no grid to speak of
+    if (!std::isnormal(side))
+        return false;
     std::size_t cells[3];
     for (int axis = 0; axis < 3; ++axis)
         cells[axis] = static_cast<std::size_t>((high[axis] - low[axis]) / side) + 1;

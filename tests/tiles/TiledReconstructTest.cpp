@@ -299,4 +299,11 @@ TEST(TiledReconstruct, SpacingMatchesAFullScan)
     crowded.push_back({1e6, 0.0, 0.0});
     for (const auto& points : {jittered, flat, farOut, crowded})
         EXPECT_EQ(spacingOfSample(points, 1), scanned(points));
+
+    // Spread over a subnormal extent the grid's cubes would be zero wide;
+    // every distance squares to zero, so all points count as twins.
+    std::vector<CGVertex> tiny;
+    for (int i = 0; i < 3000; ++i)
+        tiny.push_back({5e-324 * (i % 2), 0.0, 0.0});
+    EXPECT_EQ(spacingOfSample(tiny, 1), 0.0);
 }
