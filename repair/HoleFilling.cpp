@@ -50,26 +50,38 @@ struct Loops {
 };
 
 // With live given, only the faces it marks count, as if the others were
-// gone from the list and the table.
-Loops findLoops(const Faces& faces, const EdgeTable& table, const std::vector<bool>* live = nullptr)
+// gone from the list and the table. With among given (edges listed once
+// each), only those edges are read: they must hold every edge with one
+// live face. With open given, it receives the edges that have one.
+Loops findLoops(const Faces& faces, const EdgeTable& table, const std::vector<bool>* live = nullptr,
+                const std::vector<std::uint32_t>* among = nullptr, std::vector<std::uint32_t>* open = nullptr)
 {
     // Boundary half-edges, by the point the hole's edge leaves (their end).
     std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
-    for (std::size_t e = 0; e < table.edgeCount(); ++e) {
-        if (live == nullptr) {
-            if (table.uses(e) == 1)
-                out.push_back({EdgeTable::to(faces, table.use(e, 0)), table.use(e, 0)});
-            continue;
-        }
+    if (open != nullptr)
+        open->clear();
+    const auto read = [&](std::uint32_t e) {
         std::uint32_t count = 0, only = 0;
         for (std::uint32_t i = 0; i < table.uses(e); ++i)
-            if ((*live)[EdgeTable::faceOf(table.use(e, i))]) {
+            if (live == nullptr || (*live)[EdgeTable::faceOf(table.use(e, i))]) {
                 ++count;
                 only = table.use(e, i);
             }
-        if (count == 1)
-            out.push_back({EdgeTable::to(faces, only), only});
+        if (count != 1)
+            return;
+        out.push_back({EdgeTable::to(faces, only), only});
+        if (open != nullptr)
+            open->push_back(e);
+    };
+    if (among != nullptr) {
+        for (const std::uint32_t e : *among)
+            read(e);
+    } else {
+        for (std::size_t e = 0; e < table.edgeCount(); ++e)
+            if (live != nullptr || table.uses(e) == 1)
+                read(static_cast<std::uint32_t>(e));
     }
+    // the edges' order is no matter: the half-edges are sorted here
     std::sort(out.begin(), out.end());
     std::vector<bool> used(out.size(), false);
     // where each point is in the walk, or none: a table by point, cleared
@@ -422,8 +434,20 @@ std::optional<Loops> removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& bo
     bool anyAtAll = false;
     std::vector<std::uint32_t> beside;
     std::optional<Loops> last;
+    // A round's open edges are the last round's, less those whose face
+    // went, and those of the faces that went: only these are read again.
+    std::vector<std::uint32_t> open, dropped, among;
     for (int round = 0; round < kRounds; ++round) {
-        Loops loops = findLoops(faces, table, anyAtAll ? &keep : nullptr);
+        if (anyAtAll) {
+            among = open;
+            for (const std::uint32_t f : dropped)
+                for (std::uint32_t k = 0; k < 3; ++k)
+                    among.push_back(table.edgeOf(3 * f + k));
+            std::sort(among.begin(), among.end());
+            among.erase(std::unique(among.begin(), among.end()), among.end());
+        }
+        dropped.clear();
+        Loops loops = findLoops(faces, table, anyAtAll ? &keep : nullptr, anyAtAll ? &among : nullptr, &open);
         bool any = false;
         for (std::size_t i = 0; i < loops.points.size(); ++i) {
             // three sides of one face are a face alone, not a flap in a hole
@@ -436,6 +460,7 @@ std::optional<Loops> removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& bo
             for (std::size_t k = 1; k < beside.size(); ++k)
                 if (beside[k] == beside[k - 1] && keep[beside[k]]) {
                     keep[beside[k]] = false;
+                    dropped.push_back(beside[k]);
                     any = true;
                 }
         }

@@ -278,23 +278,17 @@ RefillCounts Refill::run()
         std::sort(candidates.begin(), candidates.end());
         if (candidates.size() > kMostTried)
             candidates.resize(kMostTried);
-        // one query over every candidate face's box serves them all
-        Box around = boxOf(positions_, {a, b, candidates.front().second});
-        for (const auto& [offset, p] : candidates) {
-            const Box box = boxOf(positions_, {b, a, p});
-            for (int k = 0; k < 3; ++k) {
-                around.low[k] = std::min(around.low[k], box.low[k]);
-                around.high[k] = std::max(around.high[k], box.high[k]);
-            }
-        }
-        crossing.clear();
-        boxes_.query(around, crossing);
         for (const auto& [offset, p] : candidates) {
             const Face face = {b, a, p};
+            // Mostly the first candidate is taken: a query over its own box
+            // finds fewer faces than one over every candidate's.
             const Box box = boxOf(positions_, face);
+            crossing.clear();
+            boxes_.query(box, crossing);
             bool clear = true;
+            // the tree's box of a face the refill never changes is its own
             for (std::uint32_t k : crossing)
-                if (box.meets(boxOf(positions_, faces_[k])) && facesIntersect(positions_, face, faces_[k])) {
+                if (box.meets(boxes_.faceBox(k)) && facesIntersect(positions_, face, faces_[k])) {
                     clear = false;
                     break;
                 }
