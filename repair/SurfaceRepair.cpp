@@ -128,7 +128,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         if (holes.leftOpen == 0)
             break;
         // what no closing could mend is rebuilt with the faces around it
-        const PatchCounts patched = patchHoles(surface, faces, boxes, holes.openOutlines);
+        const PatchCounts patched = patchHoles(surface, faces, boxes, holes.openOutlines, threads);
         counts.holesLeftOpen -= patched.patched;
         counts.filledHoles += patched.patched;
         counts.removedPieces += patched.facesRemoved;
