@@ -1,9 +1,9 @@
 #include "repair/HolePatch.h"
 
+#include "repair/BatchChanges.h"
 #include "repair/FaceBoxTree.h"
 #include "repair/FaceEdits.h"
 #include "repair/SurfaceMath.h"
-#include "repair/ThreadParts.h"
 #include "repair/TriangleIntersection.h"
 
 #include <algorithm>
@@ -770,46 +770,10 @@ PatchCounts Patcher::finish()
     return counts_;
 }
 
-// The changes the plans committed so far in one batch made: a plan made
-// at the batch's start still holds when none of them reaches what it read.
-struct BatchChanges {
-    std::vector<std::uint32_t> stamp;  // per point: the batch that changed its faces last
-    std::uint32_t batch = 0;
-    Box around;  // around the boxes of the faces that went or came
-    bool any = false;
-    bool added = false;
-
-    void begin()
-    {
-        ++batch;
-        any = added = false;
-    }
-
-    void take(const Box& box)
-    {
-        for (int k = 0; k < 3; ++k) {
-            around.low[k] = any ? std::min(around.low[k], box.low[k]) : box.low[k];
-            around.high[k] = any ? std::max(around.high[k], box.high[k]) : box.high[k];
-        }
-        any = true;
-    }
-
-    bool holds(const PatchPlan& plan) const
-    {
-        if (plan.orderMatters && added)
-            return false;
-        if (any && plan.askedAny && around.meets(plan.asked))
-            return false;
-        for (const std::uint32_t p : plan.read)
-            if (stamp[p] == batch)
-                return false;
-        return true;
-    }
-};
-
-// Outlines planned at once, one to a thread: a batch's first plan always
-// holds, a later one only where the ones before it changed nothing it read.
+// Outlines planned at once: a batch's first plan always holds, a later one
+// only where the ones before it changed nothing it read.
 constexpr unsigned kMostPlanners = 2;
+constexpr std::size_t kBatch = 8;
 
 }  // namespace
 
@@ -822,38 +786,28 @@ PatchCounts patchHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes,
     std::vector<std::uint32_t> open;
     const unsigned planners = std::max(1u, std::min(threads, kMostPlanners));
     std::vector<PlanScratch> scratch(planners);
-    std::vector<PatchPlan> plans(planners);
-    BatchChanges changes;
-    changes.stamp.assign(surface.positions.size(), 0);
-    for (std::size_t first = 0; first < outlines.size(); first += planners) {
-        const auto count = static_cast<unsigned>(std::min<std::size_t>(planners, outlines.size() - first));
-        for (PlanScratch& own : scratch)
-            patcher.prepare(own);
-        forEachPart(count, [&](unsigned part) { plans[part] = patcher.plan(outlines[first + part], scratch[part]); });
-        changes.begin();
-        for (unsigned i = 0; i < count; ++i) {
-            PatchPlan& plan = plans[i];
-            if (i > 0 && !changes.holds(plan)) {
-                patcher.prepare(scratch[0]);
-                plan = patcher.plan(outlines[first + i], scratch[0]);
-            }
+    BatchChanges changes(surface.positions.size());
+    planInBatches<PatchPlan>(
+        outlines.size(), planners, kBatch, 2, changes,
+        [&](unsigned planner, std::size_t k) {
+            patcher.prepare(scratch[planner]);
+            return patcher.plan(outlines[k], scratch[planner]);
+        },
+        [](std::size_t) { return std::size_t{1}; },
+        [&](const PatchPlan& plan, std::size_t) {
+            return (plan.orderMatters && changes.added()) ||
+                   changes.reaches(plan.read, plan.askedAny ? &plan.asked : nullptr);
+        },
+        [&](const PatchPlan& plan, std::size_t k) {
             if (plan.outcome == PatchPlan::Outcome::Rebuilt) {
-                for (const std::uint32_t f : plan.region) {
-                    changes.take(boxes.faceBox(f));
-                    for (const std::uint32_t corner : faces[f])
-                        changes.stamp[corner] = changes.batch;
-                }
-                for (const Face& face : plan.made) {
-                    changes.take(boxOf(surface.positions, face));
-                    for (const std::uint32_t corner : face)
-                        changes.stamp[corner] = changes.batch;
-                }
-                changes.added = changes.added || !plan.made.empty();
+                for (const std::uint32_t f : plan.region)
+                    changes.take(faces[f], boxes.faceBox(f), false);
+                for (const Face& face : plan.made)
+                    changes.take(face, boxOf(surface.positions, face), true);
             }
             if (!patcher.commit(plan))
-                open.insert(open.end(), outlines[first + i].begin(), outlines[first + i].end());
-        }
-    }
+                open.insert(open.end(), outlines[k].begin(), outlines[k].end());
+        });
     PatchCounts counts = patcher.finish();
     counts.openCorners = std::move(open);
     return counts;

@@ -120,7 +120,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         }
         table.update(faces);
         const HoleCounts holes = fillHoles(surface.positions, faces, boxes, table, maxHoleEdges,
-                                           round == kWideningRounds, maxHoleEdges > 0 ? &openAsMade : nullptr);
+                                           round == kWideningRounds, maxHoleEdges > 0 ? &openAsMade : nullptr, threads);
         counts.removedPieces += holes.removedFlaps;
         counts.filledHoles += holes.filled;
         counts.facesAdded += holes.facesAdded;
