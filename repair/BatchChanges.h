@@ -64,10 +64,11 @@ private:
 // Works items 0 to count - 1 through in order. Where a batch of them
 // weighs at least enough (weigh(item) summed) and planners > 1, their plans
 // are made at once on that many threads, planner p taking whichever is
-// next, over the state as the batch found it (make(p, item)); then
+// next, over the state as the batch found it (make(p, item, true)); then
 // they are carried out in order (carry(plan, item)), and a plan the ones
 // before it made stale (stale(plan, item)) is made again first. Otherwise
-// each is planned and carried out in turn. The outcome is the same for any
+// each is planned (make(0, item, false): nothing will ask what it read) and
+// carried out in turn. The outcome is the same for any
 // number of planners as long as stale() sees every change that reaches
 // what a plan read.
 template <class Plan, class Make, class Weigh, class Stale, class Carry>
@@ -83,7 +84,7 @@ void planInBatches(std::size_t count, unsigned planners, std::size_t batchSize, 
         changes.begin();
         if (planners < 2 || size < 2 || weight < enough) {
             for (std::size_t i = 0; i < size; ++i)
-                carry(make(0u, first + i), first + i);
+                carry(make(0u, first + i, false), first + i);
             continue;
         }
         const auto parts = static_cast<unsigned>(std::min<std::size_t>(planners, size));
@@ -93,11 +94,11 @@ void planInBatches(std::size_t count, unsigned planners, std::size_t batchSize, 
         std::atomic<std::size_t> taken{0};
         forEachPart(parts, [&](unsigned part) {
             for (std::size_t i = taken++; i < size; i = taken++)
-                plans[i] = make(part, first + i);
+                plans[i] = make(part, first + i, true);
         });
         for (std::size_t i = 0; i < size; ++i) {
             if (i > 0 && stale(plans[i], first + i))
-                plans[i] = make(0u, first + i);
+                plans[i] = make(0u, first + i, true);
             carry(plans[i], first + i);
         }
     }

@@ -565,7 +565,7 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
     BatchChanges changes(positions.size());
     planInBatches<FillPlan>(
         todo.size(), planners, kBatch, kEnoughWork, changes,
-        [&](unsigned planner, std::size_t k) {
+        [&](unsigned planner, std::size_t k, bool) {
             const std::size_t i = todo[k];
             return fillers[planner].plan(loops.points[i], loops.sides[i], attemptsFor(i));
         },

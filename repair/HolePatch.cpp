@@ -283,6 +283,8 @@ struct PatchPlan {
     std::vector<std::uint32_t> region;  // the faces that go
     std::vector<Face> made;
     std::uint64_t pointsUsed = 0;
+    // made ahead of plans carried out before it, so it keeps what it read
+    bool ahead = false;
     std::vector<std::uint32_t> read;  // points whose faces it looked at
     Box asked;                        // around every box asked of the tree
     bool askedAny = false;
@@ -307,7 +309,9 @@ public:
     // How the faces around the outline would be rebuilt, trying wider
     // regions until one can be; changes nothing, so two plans may be made
     // at once on two threads.
-    PatchPlan plan(const std::vector<std::uint32_t>& outline, PlanScratch& scratch) const;
+    // Where the plan is made ahead of others carried out before it, it
+    // keeps the points it read.
+    PatchPlan plan(const std::vector<std::uint32_t>& outline, PlanScratch& scratch, bool ahead) const;
 
     // Carries a plan out; false when it left the outline open.
     bool commit(const PatchPlan& plan);
@@ -379,7 +383,8 @@ void Patcher::prepare(PlanScratch& scratch) const
 template <class Visit>
 void Patcher::forLiveFacesAt(std::uint32_t point, PatchPlan& plan, Visit&& visit) const
 {
-    plan.read.push_back(point);
+    if (plan.ahead)
+        plan.read.push_back(point);
     for (std::uint32_t i = firstAt_[point]; i < firstAt_[point + 1]; ++i)
         if (!dead_[facesAt_[i]])
             visit(facesAt_[i]);
@@ -397,9 +402,10 @@ bool Patcher::hasLiveFace(std::uint32_t point, PatchPlan& plan) const
     return any;
 }
 
-PatchPlan Patcher::plan(const std::vector<std::uint32_t>& outline, PlanScratch& scratch) const
+PatchPlan Patcher::plan(const std::vector<std::uint32_t>& outline, PlanScratch& scratch, bool ahead) const
 {
     PatchPlan plan;
+    plan.ahead = ahead;
     // A patch around a hole nearby may have rebuilt this one too.
     std::size_t stillOpen = 0;
     for (std::size_t k = 0; k < outline.size(); ++k) {
@@ -706,7 +712,7 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region, PlanScratch& scr
             if (dead_[g] || faceMark[g] == inRegion || !facesIntersect(positions_, made[i], faces_[g]))
                 continue;
             scratch.blocker = g;
-            for (std::size_t later = at + 1; later < near.size() && !plan.orderMatters; ++later) {
+            for (std::size_t later = at + 1; plan.ahead && later < near.size() && !plan.orderMatters; ++later) {
                 const std::uint32_t h = near[later];
                 plan.orderMatters =
                     !dead_[h] && faceMark[h] != inRegion && facesIntersect(positions_, made[i], faces_[h]);
@@ -789,9 +795,9 @@ PatchCounts patchHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes,
     BatchChanges changes(surface.positions.size());
     planInBatches<PatchPlan>(
         outlines.size(), planners, kBatch, 2, changes,
-        [&](unsigned planner, std::size_t k) {
+        [&](unsigned planner, std::size_t k, bool ahead) {
             patcher.prepare(scratch[planner]);
-            return patcher.plan(outlines[k], scratch[planner]);
+            return patcher.plan(outlines[k], scratch[planner], ahead);
         },
         [](std::size_t) { return std::size_t{1}; },
         [&](const PatchPlan& plan, std::size_t) {

@@ -76,10 +76,10 @@ private:
     const Surface& surface_;
     const std::vector<CGVertex>& positions_;
     Faces& faces_;
-    FaceBoxTree& boxes_;                                                        // not owned
-    const EdgeTable& table_;                                                    // the edges before the refill
-    std::unordered_map<std::uint64_t, EdgeState> edges_;                        // the edges the refill gave a face
-    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> boundaryAt_;  // other ends of one-face edges
+    FaceBoxTree& boxes_;                                  // not owned
+    const EdgeTable& table_;                              // the edges before the refill
+    std::unordered_map<std::uint64_t, EdgeState> edges_;  // the edges the refill gave a face
+    std::vector<std::vector<std::uint32_t>> boundaryAt_;  // per point: other ends of one-face edges
     std::vector<bool> used_;
     FreePoints free_;
     double longest_ = 0.0;
@@ -97,6 +97,7 @@ Refill::Refill(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const E
       free_{surface.positions, {}}
 {
     used_.assign(positions_.size(), false);
+    boundaryAt_.resize(positions_.size());
     std::vector<double> lengths;
     lengths.reserve(faces.size());
     for (const Face& face : faces) {
@@ -155,15 +156,10 @@ void Refill::runEdge(std::uint32_t x, std::uint32_t y, std::uint32_t face)
 void Refill::dropBoundary(std::uint32_t x, std::uint32_t y)
 {
     for (const auto& [at, other] : {std::make_pair(x, y), std::make_pair(y, x)}) {
-        auto found = boundaryAt_.find(at);
-        if (found == boundaryAt_.end())
-            continue;
-        auto& list = found->second;
+        auto& list = boundaryAt_[at];
         const auto it = std::find(list.begin(), list.end(), other);
         if (it != list.end())
             list.erase(it);
-        if (list.empty())
-            boundaryAt_.erase(found);
     }
 }
 
@@ -196,7 +192,8 @@ void Refill::addFace(std::uint32_t a, std::uint32_t b, std::uint32_t p)
 
 RefillCounts Refill::run()
 {
-    if (faces_.empty() || boundaryAt_.empty())
+    // one entry in faceOn_ for each open edge there is
+    if (faces_.empty() || faceOn_.empty())
         return counts_;
     FreeTree tree(3, free_, nanoflann::KDTreeSingleIndexAdaptorParams(16));
 
@@ -257,10 +254,9 @@ RefillCounts Refill::run()
             candidates.push_back({dot(centre - mid, out) / length(out), p});
         };
         for (const std::uint32_t end : {a, b}) {
-            const auto found = boundaryAt_.find(end);
-            if (found == boundaryAt_.end())
+            if (boundaryAt_[end].empty())
                 continue;
-            const std::vector<std::uint32_t> ends = found->second;  // addFace may change the list
+            const std::vector<std::uint32_t> ends = boundaryAt_[end];  // addFace may change the list
             for (std::uint32_t p : ends)
                 consider(p);
         }
