@@ -47,14 +47,14 @@ double orient(const Point2& a, const Point2& b, const Point2& c)
     return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
 }
 
-// Whether the closed segments a-b and c-d have a point in common.
-bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point2& d)
+// Whether the closed segments a-b and c-d have a point in common, given
+// o1 = orient(a, b, c) and o2 = orient(a, b, d).
+bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point2& d, double o1, double o2)
 {
     const auto onSegment = [](const Point2& p, const Point2& q, const Point2& r) {
         return std::min(p.x, q.x) <= r.x && r.x <= std::max(p.x, q.x) && std::min(p.y, q.y) <= r.y &&
                r.y <= std::max(p.y, q.y);
     };
-    const double o1 = orient(a, b, c), o2 = orient(a, b, d);
     // c and d strictly on one side: only a or b on the line through c and
     // d, between them, can meet it; most pairs end here
     if ((o1 > 0.0 && o2 > 0.0) || (o1 < 0.0 && o2 < 0.0))
@@ -64,6 +64,11 @@ bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point
         return true;
     return (o1 == 0.0 && onSegment(a, b, c)) || (o2 == 0.0 && onSegment(a, b, d)) ||
            (o3 == 0.0 && onSegment(c, d, a)) || (o4 == 0.0 && onSegment(c, d, b));
+}
+
+bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point2& d)
+{
+    return segmentsMeet(a, b, c, d, orient(a, b, c), orient(a, b, d));
 }
 
 // Whether p lies strictly inside the polygon (crossings of a ray along +x).
@@ -164,10 +169,26 @@ std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32
         live.pop_back();
     };
     const auto seen = [&](std::uint32_t from, std::uint32_t p) {
+        const Point2& a = points[from];
+        const Point2& b = points[p];
+        // orient(a, b, x) as it reads, its first differences taken once
+        const double bx = b.x - a.x, by = b.y - a.y;
         for (const auto& [c, d] : front) {
             if (c == from || d == from || c == p || d == p)
                 continue;
-            if (segmentsMeet(points[from], points[p], points[c], points[d]))
+            const Point2& pc = points[c];
+            const Point2& pd = points[d];
+            const double o1 = bx * (pc.y - a.y) - by * (pc.x - a.x);
+            const double o2 = bx * (pd.y - a.y) - by * (pd.x - a.x);
+            // c and d strictly on one side, and neither a nor b on c-d's
+            // box: the segments cannot meet, as most do not
+            if (((o1 > 0.0 && o2 > 0.0) || (o1 < 0.0 && o2 < 0.0)) &&
+                !(std::min(pc.x, pd.x) <= a.x && a.x <= std::max(pc.x, pd.x) && std::min(pc.y, pd.y) <= a.y &&
+                  a.y <= std::max(pc.y, pd.y)) &&
+                !(std::min(pc.x, pd.x) <= b.x && b.x <= std::max(pc.x, pd.x) && std::min(pc.y, pd.y) <= b.y &&
+                  b.y <= std::max(pc.y, pd.y)))
+                continue;
+            if (segmentsMeet(a, b, pc, pd, o1, o2))
                 return false;
         }
         return true;
