@@ -235,11 +235,7 @@ RefillPlan Refill::plan(std::uint32_t a, std::uint32_t b, const FreeTree& tree, 
         const EdgeState on = state(a, b);
         if (on.uses != 1 || on.from != a)
             return made;
-        // an edge of one face, run from a, always has its face listed
-        const auto listed = faceOn_.find(edgeKey(a, b));
-        if (listed == faceOn_.end())
-            return made;
-        const Face& beside = faces_[listed->second];
+        const Face& beside = faces_[faceOn_.at(edgeKey(a, b))];
         const CGVector n = faceCross(positions_, beside);
         const CGVector ab = positions_[b] - positions_[a];
         const double abLength = length(ab);
