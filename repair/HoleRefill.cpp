@@ -1,6 +1,5 @@
 #include "repair/HoleRefill.h"
 
-#include "repair/BatchChanges.h"
 #include "repair/EdgeTable.h"
 #include "repair/FaceBoxTree.h"
 #include "repair/FaceEdits.h"
@@ -53,46 +52,20 @@ struct FreePoints {
     }
 };
 
+using FreeTree =
+    nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, FreePoints>, FreePoints, 3, std::uint32_t>;
+
 struct EdgeState {
     std::uint32_t from = 0;  // where the one face's half-edge starts, while there is one face
     std::uint32_t uses = 0;
 };
 
-// What a front edge would take, worked out without changing anything, and
-// what that read: the points whose edges, lists and use it looked at, and
-// the boxes it asked the tree about. Whether a face meets one is all it
-// asks, so the order the tree answers in is no matter.
-struct RefillPlan {
-    std::uint32_t chosen = kNoFace;  // the point the new face takes, or none
-    bool ahead = false;              // made ahead of others carried out before it: keeps what it read
-    std::vector<std::uint32_t> read;
-    Box asked;
-    bool askedAny = false;
-};
-
-// What one planner works in: a thread's own.
-struct RefillScratch {
-    std::vector<std::pair<std::uint32_t, double>> near;
-    std::vector<std::pair<double, std::uint32_t>> candidates;
-    std::vector<std::uint32_t> crossing;
-};
-
-// Front edges planned at once: a batch's first plan always holds, a later
-// one only where the faces before it changed nothing it read.
-constexpr unsigned kMostPlanners = 2;
-constexpr std::size_t kBatch = 256;
-constexpr std::size_t kWorthAThread = 64;
-
 class Refill {
 public:
     Refill(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const EdgeTable& table);
-    RefillCounts run(unsigned threads);
+    RefillCounts run();
 
 private:
-    using FreeTree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, FreePoints>, FreePoints,
-                                                         3, std::uint32_t>;
-    // The face the front edge from a to b would take; changes nothing.
-    RefillPlan plan(std::uint32_t a, std::uint32_t b, const FreeTree& tree, RefillScratch& scratch, bool ahead) const;
     // Whether a new face may run the edge from x to y.
     bool mayRun(std::uint32_t x, std::uint32_t y) const;
     void addFace(std::uint32_t a, std::uint32_t b, std::uint32_t p);
@@ -217,30 +190,37 @@ void Refill::addFace(std::uint32_t a, std::uint32_t b, std::uint32_t p)
         front_.push_back({p, b});
 }
 
-RefillPlan Refill::plan(std::uint32_t a, std::uint32_t b, const FreeTree& tree, RefillScratch& scratch,
-                        bool ahead) const
+RefillCounts Refill::run()
 {
-    RefillPlan made;
-    made.ahead = ahead;
-    const auto read = [&made](std::uint32_t p) {
-        if (made.ahead)
-            made.read.push_back(p);
-    };
-    read(a);
-    read(b);
-    std::vector<std::pair<std::uint32_t, double>>& near = scratch.near;
-    std::vector<std::pair<double, std::uint32_t>>& candidates = scratch.candidates;
-    std::vector<std::uint32_t>& crossing = scratch.crossing;
-    {
+    // one entry in faceOn_ for each open edge there is
+    if (faces_.empty() || faceOn_.empty())
+        return counts_;
+    FreeTree tree(3, free_, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+
+    for (const auto& [key, face] : faceOn_) {
+        const auto lo = static_cast<std::uint32_t>(key >> 32), hi = static_cast<std::uint32_t>(key);
+        const std::uint32_t from = state(lo, hi).from, to = from == lo ? hi : lo;
+        front_.push_back({from, to});
+    }
+    // the map's order is no order: sort so every run grows the same way
+    std::sort(front_.begin(), front_.end());
+
+    std::vector<std::pair<std::uint32_t, double>> near;
+    std::vector<std::pair<double, std::uint32_t>> candidates;
+    std::vector<std::uint32_t> crossing;
+    while (!front_.empty()) {
+        // plain names, not a structured binding, so the lambda below may use them
+        const std::uint32_t a = front_.front().first, b = front_.front().second;
+        front_.pop_front();
         const EdgeState on = state(a, b);
         if (on.uses != 1 || on.from != a)
-            return made;
-        const Face& beside = faces_[faceOn_.at(edgeKey(a, b))];
+            continue;
+        const Face& beside = faces_[faceOn_[edgeKey(a, b)]];
         const CGVector n = faceCross(positions_, beside);
         const CGVector ab = positions_[b] - positions_[a];
         const double abLength = length(ab);
         if (!(abLength > 0.0) || !(length(n) > 0.0))
-            return made;
+            continue;
         const CGVector out = cross(ab, n);  // across the edge, away from the face beside it
         const CGVertex mid = midpoint(positions_[a], positions_[b]);
 
@@ -248,7 +228,6 @@ RefillPlan Refill::plan(std::uint32_t a, std::uint32_t b, const FreeTree& tree, 
         const auto consider = [&](std::uint32_t p) {
             if (p == a || p == b)
                 return;
-            read(p);
             const CGVector toP = positions_[p] - mid;
             if (!(dot(toP, out) > 0.0))
                 return;
@@ -275,7 +254,10 @@ RefillPlan Refill::plan(std::uint32_t a, std::uint32_t b, const FreeTree& tree, 
             candidates.push_back({dot(centre - mid, out) / length(out), p});
         };
         for (const std::uint32_t end : {a, b}) {
-            for (std::uint32_t p : boundaryAt_[end])
+            if (boundaryAt_[end].empty())
+                continue;
+            const std::vector<std::uint32_t> ends = boundaryAt_[end];  // addFace may change the list
+            for (std::uint32_t p : ends)
                 consider(p);
         }
         if (!free_.index.empty()) {
@@ -283,15 +265,12 @@ RefillPlan Refill::plan(std::uint32_t a, std::uint32_t b, const FreeTree& tree, 
             const double query[3] = {mid.x, mid.y, mid.z};
             const double reach = std::min(longest_, 2.0 * abLength);
             tree.radiusSearch(query, reach * reach, near, nanoflann::SearchParams(32, 0.0, false));
-            for (const auto& [i, distance] : near) {
-                // a point taken since would no longer be free
-                read(free_.index[i]);
+            for (const auto& [i, distance] : near)
                 if (!used_[free_.index[i]])
                     consider(free_.index[i]);
-            }
         }
         if (candidates.empty())
-            return made;
+            continue;
         std::sort(candidates.begin(), candidates.end());
         if (candidates.size() > kMostTried)
             candidates.resize(kMostTried);
@@ -300,11 +279,6 @@ RefillPlan Refill::plan(std::uint32_t a, std::uint32_t b, const FreeTree& tree, 
             // Mostly the first candidate is taken: a query over its own box
             // finds fewer faces than one over every candidate's.
             const Box box = boxOf(positions_, face);
-            for (int k = 0; k < 3; ++k) {
-                made.asked.low[k] = made.askedAny ? std::min(made.asked.low[k], box.low[k]) : box.low[k];
-                made.asked.high[k] = made.askedAny ? std::max(made.asked.high[k], box.high[k]) : box.high[k];
-            }
-            made.askedAny = true;
             crossing.clear();
             boxes_.query(box, crossing);
             bool clear = true;
@@ -316,59 +290,11 @@ RefillPlan Refill::plan(std::uint32_t a, std::uint32_t b, const FreeTree& tree, 
                 }
             if (!clear)
                 continue;
+            addFace(a, b, p);
+            boxes_.refresh(static_cast<std::uint32_t>(faces_.size() - 1));
             // an ear closed at a or b leaves a new edge there to go on from
-            made.chosen = p;
-            return made;
+            break;
         }
-    }
-    return made;
-}
-
-RefillCounts Refill::run(unsigned threads)
-{
-    // one entry in faceOn_ for each open edge there is
-    if (faces_.empty() || faceOn_.empty())
-        return counts_;
-    FreeTree tree(3, free_, nanoflann::KDTreeSingleIndexAdaptorParams(16));
-
-    for (const auto& [key, face] : faceOn_) {
-        const auto lo = static_cast<std::uint32_t>(key >> 32), hi = static_cast<std::uint32_t>(key);
-        const std::uint32_t from = state(lo, hi).from, to = from == lo ? hi : lo;
-        front_.push_back({from, to});
-    }
-    // the map's order is no order: sort so every run grows the same way
-    std::sort(front_.begin(), front_.end());
-
-    const unsigned planners = std::max(1u, std::min(threads, kMostPlanners));
-    std::vector<RefillScratch> scratch(planners);
-    BatchChanges changes(positions_.size());
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> batch;
-    while (!front_.empty()) {
-        // The edges a batch takes leave the front first: the ones its faces
-        // add go behind the rest, where they would go one at a time too.
-        batch.clear();
-        while (!front_.empty() && batch.size() < (planners > 1 ? kBatch : 1)) {
-            batch.push_back(front_.front());
-            front_.pop_front();
-        }
-        planInBatches<RefillPlan>(
-            batch.size(), planners, batch.size(), kWorthAThread, changes,
-            [&](unsigned planner, std::size_t k, bool ahead) {
-                return plan(batch[k].first, batch[k].second, tree, scratch[planner], ahead);
-            },
-            [](std::size_t) { return std::size_t{1}; },
-            [&](const RefillPlan& made, std::size_t) {
-                return changes.reaches(made.read, made.askedAny ? &made.asked : nullptr);
-            },
-            [&](const RefillPlan& made, std::size_t k) {
-                if (made.chosen == kNoFace)
-                    return;
-                const std::uint32_t a = batch[k].first, b = batch[k].second;
-                addFace(a, b, made.chosen);
-                const auto f = static_cast<std::uint32_t>(faces_.size() - 1);
-                boxes_.refresh(f);
-                changes.take(faces_[f], boxes_.faceBox(f), true);
-            });
     }
     return counts_;
 }
@@ -378,11 +304,10 @@ RefillCounts Refill::run(unsigned threads)
 RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
 {
     const EdgeTable table(faces, surface.positions.size());
-    return refillHoles(surface, faces, boxes, table, 1);
+    return refillHoles(surface, faces, boxes, table);
 }
 
-RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const EdgeTable& table,
-                         unsigned threads)
+RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const EdgeTable& table)
 {
-    return Refill(surface, faces, boxes, table).run(threads);
+    return Refill(surface, faces, boxes, table).run();
 }

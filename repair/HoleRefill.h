@@ -24,7 +24,5 @@ struct RefillCounts {
 // The box tree must know the faces as they are; it learns the new ones.
 RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes);
 // The same reading the edges from a table that knows the faces as they are;
-// the table does not learn the new faces. Up to threads front edges are
-// worked out at once, the result the same for any count.
-RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const EdgeTable& table,
-                         unsigned threads = 1);
+// the table does not learn the new faces.
+RefillCounts refillHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const EdgeTable& table);

@@ -125,7 +125,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     for (int round = 0; !closed; ++round) {
         if (maxHoleEdges > 0) {
             bringUp();
-            const RefillCounts refilled = refillHoles(surface, faces, boxes, table, threads);
+            const RefillCounts refilled = refillHoles(surface, faces, boxes, table);
             counts.facesAdded += refilled.facesAdded;
             counts.refilledPoints += refilled.pointsUsed;
         }

@@ -236,27 +236,6 @@ TEST(RefillHoles, GrowsOverThePointsInAHole)
     EXPECT_TRUE(intersectingPairs(s.positions, s.faces).empty());
 }
 
-TEST(RefillHoles, GrowsTheSameFacesOnTwoThreadsAsOnOne)
-{
-    // Enough front for the edges to be planned many at once; the first two
-    // holes meet at a corner, so edges of one read points the other's new
-    // faces take. The grid's border grows nothing: no point lies beyond it.
-    std::vector<std::vector<std::uint32_t>> outlines;
-    const Surface grid = gridWithHoles(40, {{3, 3, 6}, {9, 9, 6}, {22, 4, 7}, {4, 24, 6}, {24, 24, 8}}, outlines);
-    Faces result[2];
-    RefillCounts counts[2];
-    for (unsigned threads = 1; threads <= 2; ++threads) {
-        result[threads - 1] = grid.faces;
-        FaceBoxTree boxes(grid.positions, result[threads - 1]);
-        const EdgeTable table(result[threads - 1], grid.positions.size());
-        counts[threads - 1] = refillHoles(grid, result[threads - 1], boxes, table, threads);
-    }
-    EXPECT_EQ(counts[0].pointsUsed, 25u + 25u + 36u + 25u + 49u) << "every point inside a hole";
-    EXPECT_EQ(counts[1].pointsUsed, counts[0].pointsUsed);
-    EXPECT_EQ(counts[1].facesAdded, counts[0].facesAdded);
-    EXPECT_EQ(result[1], result[0]);
-}
-
 TEST(PatchHoles, RebuildsTheFacesAroundAHoleOverItsPoints)
 {
     // A 7 x 7 grid missing its middle 2 x 2 cells, the middle point unused:
