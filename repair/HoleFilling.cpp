@@ -1,5 +1,6 @@
 #include "repair/HoleFilling.h"
 
+#include "repair/BatchChanges.h"
 #include "repair/EdgeTable.h"
 #include "repair/FaceBoxTree.h"
 #include "repair/FaceEdits.h"
@@ -33,6 +34,12 @@ constexpr std::size_t kMaxOpenedEdges = 60;
 // A triangle with a smallest angle under 5 degrees, as a cosine.
 const double kThin = std::cos(5.0 * kPi / 180.0);
 
+// Loops planned at once, and how much work (the cubes of their lengths,
+// as the closing takes) a batch must hold to pay for starting a thread.
+constexpr unsigned kMostPlanners = 2;
+constexpr std::size_t kBatch = 8;
+constexpr std::size_t kEnoughWork = 8192;
+
 // How many closings of one hole are tried before it is left open.
 constexpr int kAttempts = 12;
 // The same for an outline past holes:<N> that the repair opened: each try
@@ -50,26 +57,38 @@ struct Loops {
 };
 
 // With live given, only the faces it marks count, as if the others were
-// gone from the list and the table.
-Loops findLoops(const Faces& faces, const EdgeTable& table, const std::vector<bool>* live = nullptr)
+// gone from the list and the table. With among given (edges listed once
+// each), only those edges are read: they must hold every edge with one
+// live face. With open given, it receives the edges that have one.
+Loops findLoops(const Faces& faces, const EdgeTable& table, const std::vector<bool>* live = nullptr,
+                const std::vector<std::uint32_t>* among = nullptr, std::vector<std::uint32_t>* open = nullptr)
 {
     // Boundary half-edges, by the point the hole's edge leaves (their end).
     std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
-    for (std::size_t e = 0; e < table.edgeCount(); ++e) {
-        if (live == nullptr) {
-            if (table.uses(e) == 1)
-                out.push_back({EdgeTable::to(faces, table.use(e, 0)), table.use(e, 0)});
-            continue;
-        }
+    if (open != nullptr)
+        open->clear();
+    const auto read = [&](std::uint32_t e) {
         std::uint32_t count = 0, only = 0;
         for (std::uint32_t i = 0; i < table.uses(e); ++i)
-            if ((*live)[EdgeTable::faceOf(table.use(e, i))]) {
+            if (live == nullptr || (*live)[EdgeTable::faceOf(table.use(e, i))]) {
                 ++count;
                 only = table.use(e, i);
             }
-        if (count == 1)
-            out.push_back({EdgeTable::to(faces, only), only});
+        if (count != 1)
+            return;
+        out.push_back({EdgeTable::to(faces, only), only});
+        if (open != nullptr)
+            open->push_back(e);
+    };
+    if (among != nullptr) {
+        for (const std::uint32_t e : *among)
+            read(e);
+    } else {
+        for (std::size_t e = 0; e < table.edgeCount(); ++e)
+            if (live != nullptr || table.uses(e) == 1)
+                read(static_cast<std::uint32_t>(e));
     }
+    // the edges' order is no matter: the half-edges are sorted here
     std::sort(out.begin(), out.end());
     std::vector<bool> used(out.size(), false);
     // where each point is in the walk, or none: a table by point, cleared
@@ -156,18 +175,38 @@ bool folds(double cosine)
 
 // Closes hole loops with triangles over their own points. One loop at a
 // time, so that each sees the edges the ones before it added.
+// How a loop would be closed, worked out without changing any face, and
+// what it read to decide: the loop's points (the edges closings before it
+// added between them) and the boxes it asked the tree about. Whether a
+// face met one is all it asks, so the order the tree answers in is no
+// matter.
+struct FillPlan {
+    std::vector<Face> faces;            // the closing; empty when none was found
+    std::vector<std::uint64_t> chords;  // the edges inside the loop it adds, by edgeKey
+    Box asked;                          // around every box asked of the tree
+    bool askedAny = false;
+};
+
+// Works out closings of hole loops with triangles over their own points.
+// The loops are closed one at a time, each seeing the edges the ones
+// before it added; a filler only reads, so one per thread may plan at once.
 class HoleFiller {
 public:
-    HoleFiller(const std::vector<CGVertex>& positions, Faces& faces, const EdgeTable& table, FaceBoxTree& tree,
-               bool foldsAllowed)
-        : positions_(positions), faces_(faces), table_(table), tree_(tree), foldsAllowed_(foldsAllowed)
+    HoleFiller(const std::vector<CGVertex>& positions, const Faces& faces, const EdgeTable& table,
+               const FaceBoxTree& tree, const std::unordered_set<std::uint64_t>& addedEdges, bool foldsAllowed)
+        : positions_(positions),
+          faces_(faces),
+          table_(table),
+          tree_(tree),
+          addedEdges_(addedEdges),
+          foldsAllowed_(foldsAllowed)
     {
     }
 
-    // How many faces closed the loop, appended to the faces; 0 when every
-    // way of closing it tried would give an edge a third face, make a
-    // duplicate, fold back onto a face beside the hole or meet a face.
-    std::size_t fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides, int attempts);
+    // The closing of the loop, none when every way of closing it tried
+    // would give an edge a third face, make a duplicate, fold back onto a
+    // face beside the hole or meet a face.
+    FillPlan plan(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides, int attempts);
 
 private:
     // The largest angle between the normals of neighbouring faces is kept
@@ -197,7 +236,7 @@ private:
     // the least cost of closing the loop's points i..j against the chord
     // j-i, and the point the triangle on that chord takes
     void solveChord(const std::vector<std::uint32_t>& loop, std::size_t i, std::size_t j);
-    bool meetsNothing(const Face& face, const std::vector<Face>& before);
+    bool meetsNothing(const Face& face, const std::vector<Face>& before, FillPlan& plan);
 
     bool isForbidden(std::uint64_t triple) const
     {
@@ -210,11 +249,11 @@ private:
     }
 
     const std::vector<CGVertex>& positions_;
-    Faces& faces_;
-    const EdgeTable& table_;  // the faces before any hole was closed
-    FaceBoxTree& tree_;       // not owned
+    const Faces& faces_;
+    const EdgeTable& table_;                               // the faces before any hole was closed
+    const FaceBoxTree& tree_;                              // not owned
+    const std::unordered_set<std::uint64_t>& addedEdges_;  // by the closings before; not owned
     bool foldsAllowed_;
-    std::unordered_set<std::uint64_t> addedEdges_;
     std::vector<std::uint64_t> forbidden_;  // (i * n + m) * n + j of the loop being closed: a few
     std::vector<std::uint32_t> near_;
     // by chord i * n + j of the loop being closed
@@ -347,10 +386,16 @@ std::vector<Face> HoleFiller::closing(std::size_t n) const
     return made;
 }
 
-bool HoleFiller::meetsNothing(const Face& face, const std::vector<Face>& before)
+bool HoleFiller::meetsNothing(const Face& face, const std::vector<Face>& before, FillPlan& plan)
 {
+    const Box box = boxOf(positions_, face);
+    for (int k = 0; k < 3; ++k) {
+        plan.asked.low[k] = plan.askedAny ? std::min(plan.asked.low[k], box.low[k]) : box.low[k];
+        plan.asked.high[k] = plan.askedAny ? std::max(plan.asked.high[k], box.high[k]) : box.high[k];
+    }
+    plan.askedAny = true;
     near_.clear();
-    tree_.query(boxOf(positions_, face), near_);
+    tree_.query(box, near_);
     for (std::uint32_t k : near_)
         if (facesIntersect(positions_, face, faces_[k]))
             return false;
@@ -360,13 +405,13 @@ bool HoleFiller::meetsNothing(const Face& face, const std::vector<Face>& before)
     return true;
 }
 
-std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides,
-                             int attempts)
+FillPlan HoleFiller::plan(const std::vector<std::uint32_t>& loop, const std::vector<std::uint32_t>& sides, int attempts)
 {
+    FillPlan plan;
     const std::size_t n = loop.size();
     forbidden_.clear();
     std::size_t forbiddenFirst = 0, forbiddenLast = 0;  // the chord of the triangle forbidden last
-    std::vector<Face> faces;
+    std::vector<Face>& faces = plan.faces;
     // Each try forbids the first triangle that met a face and asks again
     // for the best closing without it.
     for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -377,13 +422,15 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
                 solveAround(loop, forbiddenFirst, forbiddenLast);
         }
         const std::vector<Face> places = n == 3 ? closingOfThree(loop, sides) : closing(n);
-        if (places.empty())
-            return 0;
+        if (places.empty()) {
+            faces.clear();
+            return plan;
+        }
         faces.clear();
         bool clear = true;
         for (const Face& p : places) {
             const Face face = {loop[p[0]], loop[p[1]], loop[p[2]]};
-            if (!meetsNothing(face, faces)) {
+            if (!meetsNothing(face, faces, plan)) {
                 forbidden_.push_back((std::uint64_t{p[0]} * n + p[1]) * n + p[2]);
                 forbiddenFirst = p[0];
                 forbiddenLast = p[2];
@@ -398,14 +445,11 @@ std::size_t HoleFiller::fill(const std::vector<std::uint32_t>& loop, const std::
             for (const auto& [a, b] :
                  {std::make_pair(p[0], p[1]), std::make_pair(p[1], p[2]), std::make_pair(p[0], p[2])})
                 if (b > a + 1 && !(a == 0 && b == n - 1))
-                    addedEdges_.insert(edgeKey(loop[a], loop[b]));
-        for (const Face& face : faces) {
-            faces_.push_back(face);
-            tree_.refresh(static_cast<std::uint32_t>(faces_.size() - 1));
-        }
-        return faces.size();
+                    plan.chords.push_back(edgeKey(loop[a], loop[b]));
+        return plan;
     }
-    return 0;
+    faces.clear();
+    return plan;
 }
 
 // Drops faces that lie in a short hole's outline by two of their edges: a
@@ -422,8 +466,20 @@ std::optional<Loops> removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& bo
     bool anyAtAll = false;
     std::vector<std::uint32_t> beside;
     std::optional<Loops> last;
+    // A round's open edges are the last round's, less those whose face
+    // went, and those of the faces that went: only these are read again.
+    std::vector<std::uint32_t> open, dropped, among;
     for (int round = 0; round < kRounds; ++round) {
-        Loops loops = findLoops(faces, table, anyAtAll ? &keep : nullptr);
+        if (anyAtAll) {
+            among = open;
+            for (const std::uint32_t f : dropped)
+                for (std::uint32_t k = 0; k < 3; ++k)
+                    among.push_back(table.edgeOf(3 * f + k));
+            std::sort(among.begin(), among.end());
+            among.erase(std::unique(among.begin(), among.end()), among.end());
+        }
+        dropped.clear();
+        Loops loops = findLoops(faces, table, anyAtAll ? &keep : nullptr, anyAtAll ? &among : nullptr, &open);
         bool any = false;
         for (std::size_t i = 0; i < loops.points.size(); ++i) {
             // three sides of one face are a face alone, not a flap in a hole
@@ -436,6 +492,7 @@ std::optional<Loops> removeFlaps(Faces& faces, EdgeTable& table, FaceBoxTree& bo
             for (std::size_t k = 1; k < beside.size(); ++k)
                 if (beside[k] == beside[k - 1] && keep[beside[k]]) {
                     keep[beside[k]] = false;
+                    dropped.push_back(beside[k]);
                     any = true;
                 }
         }
@@ -484,30 +541,58 @@ HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceB
                      bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade)
 {
     EdgeTable table(faces, positions.size());
-    return fillHoles(positions, faces, boxes, table, maxHoleEdges, foldsAllowed, openAsMade);
+    return fillHoles(positions, faces, boxes, table, maxHoleEdges, foldsAllowed, openAsMade, 1);
 }
 
 HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, EdgeTable& table,
-                     std::size_t maxHoleEdges, bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade)
+                     std::size_t maxHoleEdges, bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade,
+                     unsigned threads)
 {
     HoleCounts counts;
     const std::size_t limit = std::min(maxHoleEdges, kMaxHoleEdges);
     std::optional<Loops> read = removeFlaps(faces, table, boxes, limit, counts.removedFlaps);
     const Loops loops = read ? std::move(*read) : findLoops(faces, table);
-    HoleFiller filler(positions, faces, table, boxes, foldsAllowed);
+    std::vector<std::size_t> todo;  // the loops to close, in order
     for (std::size_t i = 0; i < loops.points.size(); ++i) {
         const std::vector<std::uint32_t>& loop = loops.points[i];
-        if (loop.size() < 3 || (loop.size() > limit && !openedByRepair(loop, openAsMade)))
-            continue;
-        if (const std::size_t made =
-                filler.fill(loops.points[i], loops.sides[i], loop.size() > limit ? kLongAttempts : kAttempts)) {
-            ++counts.filled;
-            counts.facesAdded += made;
-        } else {
-            counts.openOutlines.push_back(loops.points[i]);
-            ++counts.leftOpen;
-        }
+        if (loop.size() >= 3 && (loop.size() <= limit || openedByRepair(loop, openAsMade)))
+            todo.push_back(i);
     }
+    const auto attemptsFor = [&](std::size_t i) { return loops.points[i].size() > limit ? kLongAttempts : kAttempts; };
+    std::unordered_set<std::uint64_t> addedEdges;
+    const unsigned planners = std::max(1u, std::min(threads, kMostPlanners));
+    std::vector<HoleFiller> fillers(planners, HoleFiller(positions, faces, table, boxes, addedEdges, foldsAllowed));
+    BatchChanges changes(positions.size());
+    planInBatches<FillPlan>(
+        todo.size(), planners, kBatch, kEnoughWork, changes,
+        [&](unsigned planner, std::size_t k, bool) {
+            const std::size_t i = todo[k];
+            return fillers[planner].plan(loops.points[i], loops.sides[i], attemptsFor(i));
+        },
+        [&](std::size_t k) {
+            const std::size_t n = loops.points[todo[k]].size();
+            return n * n * n;
+        },
+        [&](const FillPlan& plan, std::size_t k) {
+            return changes.reaches(loops.points[todo[k]], plan.askedAny ? &plan.asked : nullptr);
+        },
+        [&](const FillPlan& plan, std::size_t k) {
+            const std::size_t i = todo[k];
+            if (plan.faces.empty()) {
+                counts.openOutlines.push_back(loops.points[i]);
+                ++counts.leftOpen;
+                return;
+            }
+            addedEdges.insert(plan.chords.begin(), plan.chords.end());
+            for (const Face& face : plan.faces) {
+                faces.push_back(face);
+                const auto f = static_cast<std::uint32_t>(faces.size() - 1);
+                boxes.refresh(f);
+                changes.take(face, boxes.faceBox(f), true);
+            }
+            ++counts.filled;
+            counts.facesAdded += plan.faces.size();
+        });
     return counts;
 }
 

@@ -32,9 +32,11 @@ struct HoleCounts {
 HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, std::size_t maxHoleEdges,
                      bool foldsAllowed = false, const std::unordered_set<std::uint64_t>* openAsMade = nullptr);
 // The same reading the edges from a table that knows the faces as they are;
-// the table follows the faces dropped, not the faces added.
+// the table follows the faces dropped, not the faces added. Up to threads
+// loops are worked out at once, the result the same for any count.
 HoleCounts fillHoles(const std::vector<CGVertex>& positions, Faces& faces, FaceBoxTree& boxes, EdgeTable& table,
-                     std::size_t maxHoleEdges, bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade);
+                     std::size_t maxHoleEdges, bool foldsAllowed, const std::unordered_set<std::uint64_t>* openAsMade,
+                     unsigned threads = 1);
 
 // Drops every closed piece (no open edge) of less than a hundredth of the
 // largest piece's faces: a closing over an island's outline in a hole caps

@@ -1,5 +1,6 @@
 #include "repair/HolePatch.h"
 
+#include "repair/BatchChanges.h"
 #include "repair/FaceBoxTree.h"
 #include "repair/FaceEdits.h"
 #include "repair/SurfaceMath.h"
@@ -46,14 +47,14 @@ double orient(const Point2& a, const Point2& b, const Point2& c)
     return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
 }
 
-// Whether the closed segments a-b and c-d have a point in common.
-bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point2& d)
+// Whether the closed segments a-b and c-d have a point in common, given
+// o1 = orient(a, b, c) and o2 = orient(a, b, d).
+bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point2& d, double o1, double o2)
 {
     const auto onSegment = [](const Point2& p, const Point2& q, const Point2& r) {
         return std::min(p.x, q.x) <= r.x && r.x <= std::max(p.x, q.x) && std::min(p.y, q.y) <= r.y &&
                r.y <= std::max(p.y, q.y);
     };
-    const double o1 = orient(a, b, c), o2 = orient(a, b, d);
     // c and d strictly on one side: only a or b on the line through c and
     // d, between them, can meet it; most pairs end here
     if ((o1 > 0.0 && o2 > 0.0) || (o1 < 0.0 && o2 < 0.0))
@@ -63,6 +64,11 @@ bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point
         return true;
     return (o1 == 0.0 && onSegment(a, b, c)) || (o2 == 0.0 && onSegment(a, b, d)) ||
            (o3 == 0.0 && onSegment(c, d, a)) || (o4 == 0.0 && onSegment(c, d, b));
+}
+
+bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point2& d)
+{
+    return segmentsMeet(a, b, c, d, orient(a, b, c), orient(a, b, d));
 }
 
 // Whether p lies strictly inside the polygon (crossings of a ray along +x).
@@ -163,10 +169,26 @@ std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32
         live.pop_back();
     };
     const auto seen = [&](std::uint32_t from, std::uint32_t p) {
+        const Point2& a = points[from];
+        const Point2& b = points[p];
+        // orient(a, b, x) as it reads, its first differences taken once
+        const double bx = b.x - a.x, by = b.y - a.y;
         for (const auto& [c, d] : front) {
             if (c == from || d == from || c == p || d == p)
                 continue;
-            if (segmentsMeet(points[from], points[p], points[c], points[d]))
+            const Point2& pc = points[c];
+            const Point2& pd = points[d];
+            const double o1 = bx * (pc.y - a.y) - by * (pc.x - a.x);
+            const double o2 = bx * (pd.y - a.y) - by * (pd.x - a.x);
+            // c and d strictly on one side, and neither a nor b on c-d's
+            // box: the segments cannot meet, as most do not
+            if (((o1 > 0.0 && o2 > 0.0) || (o1 < 0.0 && o2 < 0.0)) &&
+                !(std::min(pc.x, pd.x) <= a.x && a.x <= std::max(pc.x, pd.x) && std::min(pc.y, pd.y) <= a.y &&
+                  a.y <= std::max(pc.y, pd.y)) &&
+                !(std::min(pc.x, pd.x) <= b.x && b.x <= std::max(pc.x, pd.x) && std::min(pc.y, pd.y) <= b.y &&
+                  b.y <= std::max(pc.y, pd.y)))
+                continue;
+            if (segmentsMeet(a, b, pc, pd, o1, o2))
                 return false;
         }
         return true;
@@ -273,27 +295,66 @@ std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32
     return made;
 }
 
+// What one outline's patching would do, worked out without changing any
+// face, and what it read to decide: while no later change touches that,
+// it holds as if it had been worked out after them.
+struct PatchPlan {
+    enum class Outcome { AlreadyClosed, LeftOpen, Rebuilt };
+    Outcome outcome = Outcome::LeftOpen;
+    std::vector<std::uint32_t> region;  // the faces that go
+    std::vector<Face> made;
+    std::uint64_t pointsUsed = 0;
+    // made ahead of plans carried out before it, so it keeps what it read
+    bool ahead = false;
+    std::vector<std::uint32_t> read;  // points whose faces it looked at
+    Box asked;                        // around every box asked of the tree
+    bool askedAny = false;
+    // a new face met more than one face outside: which one came first
+    // hangs on the tree's order, which a rebuild of the tree changes
+    bool orderMatters = false;
+};
+
+// What one planner marks as it goes: a thread's own.
+struct PlanScratch {
+    std::vector<std::uint32_t> pointMark;
+    std::vector<std::uint32_t> regionPointMark;
+    std::vector<std::uint32_t> faceMark;
+    std::uint32_t mark = 0;
+    std::uint32_t blocker = kNoFace;  // a face outside a new face would meet
+};
+
 class Patcher {
 public:
     Patcher(const Surface& surface, Faces& faces, FaceBoxTree& boxes);
 
-    // Rebuilds the faces around the outline, trying wider regions until
-    // one can be rebuilt; false when none could.
-    bool patch(const std::vector<std::uint32_t>& outline);
+    // How the faces around the outline would be rebuilt, trying wider
+    // regions until one can be; changes nothing, so two plans may be made
+    // at once on two threads.
+    // Where the plan is made ahead of others carried out before it, it
+    // keeps the points it read.
+    PatchPlan plan(const std::vector<std::uint32_t>& outline, PlanScratch& scratch, bool ahead) const;
+
+    // Carries a plan out; false when it left the outline open.
+    bool commit(const PatchPlan& plan);
+
+    // Scratch fit for planning over the faces as they are now.
+    void prepare(PlanScratch& scratch) const;
 
     // Drops the faces that were replaced; the counts of all the patches.
     PatchCounts finish();
 
 private:
-    // Whether the region's faces could be replaced, and if so replaces them.
-    // When a new face would meet a face outside, that face is blocker_.
-    bool rebuild(const std::vector<std::uint32_t>& region);
+    // Whether the region's faces could be replaced, and if so how, in the
+    // plan. When a new face would meet a face outside, that face is the
+    // scratch's blocker.
+    bool rebuild(const std::vector<std::uint32_t>& region, PlanScratch& scratch, PatchPlan& plan) const;
     // Adds to the region the small piece the face belongs to, when that
     // piece shares no point with the region; false when it cannot.
-    bool takeScrap(std::uint32_t face, std::vector<std::uint32_t>& region, std::uint32_t regionMark);
+    bool takeScrap(std::uint32_t face, std::vector<std::uint32_t>& region, std::uint32_t regionMark,
+                   PlanScratch& scratch, PatchPlan& plan) const;
     template <class Visit>
-    void forLiveFacesAt(std::uint32_t point, Visit&& visit) const;
-    bool hasLiveFace(std::uint32_t point) const;
+    void forLiveFacesAt(std::uint32_t point, PatchPlan& plan, Visit&& visit) const;
+    bool hasLiveFace(std::uint32_t point, PatchPlan& plan) const;
 
     const Surface& surface_;
     const std::vector<CGVertex>& positions_;
@@ -304,11 +365,6 @@ private:
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> addedAt_;  // the faces patches made
     std::vector<bool> dead_;
     std::vector<std::uint32_t> unused_;  // points no face used when the patching began, by x
-    std::vector<std::uint32_t> pointMark_;
-    std::vector<std::uint32_t> regionPointMark_;
-    std::vector<std::uint32_t> faceMark_;
-    std::uint32_t mark_ = 0;
-    std::uint32_t blocker_ = kNoFace;
     PatchCounts counts_;
 };
 
@@ -335,14 +391,21 @@ Patcher::Patcher(const Surface& surface, Faces& faces, FaceBoxTree& boxes)
         return std::make_pair(positions_[a].x, a) < std::make_pair(positions_[b].x, b);
     });
     dead_.assign(faces_.size(), false);
-    pointMark_.assign(pointCount, 0);
-    regionPointMark_.assign(pointCount, 0);
-    faceMark_.assign(faces_.size(), 0);
+}
+
+void Patcher::prepare(PlanScratch& scratch) const
+{
+    scratch.pointMark.resize(positions_.size(), 0);
+    scratch.regionPointMark.resize(positions_.size(), 0);
+    // faces added since come in unmarked
+    scratch.faceMark.resize(faces_.size(), 0);
 }
 
 template <class Visit>
-void Patcher::forLiveFacesAt(std::uint32_t point, Visit&& visit) const
+void Patcher::forLiveFacesAt(std::uint32_t point, PatchPlan& plan, Visit&& visit) const
 {
+    if (plan.ahead)
+        plan.read.push_back(point);
     for (std::uint32_t i = firstAt_[point]; i < firstAt_[point + 1]; ++i)
         if (!dead_[facesAt_[i]])
             visit(facesAt_[i]);
@@ -353,80 +416,88 @@ void Patcher::forLiveFacesAt(std::uint32_t point, Visit&& visit) const
                 visit(f);
 }
 
-bool Patcher::hasLiveFace(std::uint32_t point) const
+bool Patcher::hasLiveFace(std::uint32_t point, PatchPlan& plan) const
 {
     bool any = false;
-    forLiveFacesAt(point, [&any](std::uint32_t) { any = true; });
+    forLiveFacesAt(point, plan, [&any](std::uint32_t) { any = true; });
     return any;
 }
 
-bool Patcher::patch(const std::vector<std::uint32_t>& outline)
+PatchPlan Patcher::plan(const std::vector<std::uint32_t>& outline, PlanScratch& scratch, bool ahead) const
 {
+    PatchPlan plan;
+    plan.ahead = ahead;
     // A patch around a hole nearby may have rebuilt this one too.
     std::size_t stillOpen = 0;
     for (std::size_t k = 0; k < outline.size(); ++k) {
         const std::uint32_t x = outline[k], y = outline[(k + 1) % outline.size()];
         int sharing = 0;
-        forLiveFacesAt(x, [&](std::uint32_t f) {
+        forLiveFacesAt(x, plan, [&](std::uint32_t f) {
             for (std::uint32_t corner : faces_[f])
                 sharing += corner == y;
         });
         stillOpen += sharing == 1;
     }
     if (stillOpen == 0) {
-        ++counts_.patched;
-        return true;
+        plan.outcome = PatchPlan::Outcome::AlreadyClosed;
+        return plan;
     }
     if (stillOpen < outline.size())
-        return false;
+        return plan;
     std::vector<std::uint32_t> ring = outline;
     std::vector<std::uint32_t> region, next;
-    ++mark_;
-    const std::uint32_t regionMark = mark_;
+    ++scratch.mark;
+    const std::uint32_t regionMark = scratch.mark;
     for (std::uint32_t p : outline)
-        regionPointMark_[p] = regionMark;
+        scratch.regionPointMark[p] = regionMark;
     for (int rings = 1; rings <= kMostRings; ++rings) {
         next.clear();
         for (std::uint32_t p : ring)
-            forLiveFacesAt(p, [&](std::uint32_t f) {
-                if (faceMark_[f] == regionMark)
+            forLiveFacesAt(p, plan, [&](std::uint32_t f) {
+                if (scratch.faceMark[f] == regionMark)
                     return;
-                faceMark_[f] = regionMark;
+                scratch.faceMark[f] = regionMark;
                 region.push_back(f);
                 for (std::uint32_t corner : faces_[f])
-                    if (regionPointMark_[corner] != regionMark) {
-                        regionPointMark_[corner] = regionMark;
+                    if (scratch.regionPointMark[corner] != regionMark) {
+                        scratch.regionPointMark[corner] = regionMark;
                         next.push_back(corner);
                     }
             });
         ring.swap(next);
         for (int scraps = 0;; ++scraps) {
-            if (rebuild(region))
-                return true;
-            if (blocker_ == kNoFace || scraps == kMostScraps || !takeScrap(blocker_, region, regionMark))
+            if (rebuild(region, scratch, plan)) {
+                plan.outcome = PatchPlan::Outcome::Rebuilt;
+                plan.region = region;
+                return plan;
+            }
+            if (scratch.blocker == kNoFace || scraps == kMostScraps ||
+                !takeScrap(scratch.blocker, region, regionMark, scratch, plan))
                 break;
         }
     }
-    return false;
+    return plan;
 }
 
-bool Patcher::takeScrap(std::uint32_t face, std::vector<std::uint32_t>& region, std::uint32_t regionMark)
+bool Patcher::takeScrap(std::uint32_t face, std::vector<std::uint32_t>& region, std::uint32_t regionMark,
+                        PlanScratch& scratch, PatchPlan& plan) const
 {
-    ++mark_;
-    const std::uint32_t scrapMark = mark_;
+    std::vector<std::uint32_t>& faceMark = scratch.faceMark;
+    ++scratch.mark;
+    const std::uint32_t scrapMark = scratch.mark;
     std::vector<std::uint32_t> scrap{face}, stack{face};
-    faceMark_[face] = scrapMark;
+    faceMark[face] = scrapMark;
     bool joined = false;
     while (!stack.empty() && !joined && scrap.size() <= kMostScrapFaces) {
         const std::uint32_t f = stack.back();
         stack.pop_back();
         for (std::uint32_t corner : faces_[f]) {
-            joined = joined || regionPointMark_[corner] == regionMark;
-            forLiveFacesAt(corner, [&](std::uint32_t g) {
-                if (faceMark_[g] == regionMark) {
+            joined = joined || scratch.regionPointMark[corner] == regionMark;
+            forLiveFacesAt(corner, plan, [&](std::uint32_t g) {
+                if (faceMark[g] == regionMark) {
                     joined = true;
-                } else if (faceMark_[g] != scrapMark) {
-                    faceMark_[g] = scrapMark;
+                } else if (faceMark[g] != scrapMark) {
+                    faceMark[g] = scrapMark;
                     scrap.push_back(g);
                     stack.push_back(g);
                 }
@@ -435,36 +506,38 @@ bool Patcher::takeScrap(std::uint32_t face, std::vector<std::uint32_t>& region, 
     }
     const bool taken = !joined && stack.empty() && scrap.size() <= kMostScrapFaces;
     for (std::uint32_t f : scrap)
-        faceMark_[f] = taken ? regionMark : 0;
+        faceMark[f] = taken ? regionMark : 0;
     if (taken)
         region.insert(region.end(), scrap.begin(), scrap.end());
     return taken;
 }
 
-bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
+bool Patcher::rebuild(const std::vector<std::uint32_t>& region, PlanScratch& scratch, PatchPlan& plan) const
 {
-    blocker_ = kNoFace;
-    const std::uint32_t inRegion = faceMark_[region.front()];
+    std::vector<std::uint32_t>& faceMark = scratch.faceMark;
+    std::vector<std::uint32_t>& pointMark = scratch.pointMark;
+    scratch.blocker = kNoFace;
+    const std::uint32_t inRegion = faceMark[region.front()];
     // The rim: the region's half-edges whose other side is a face outside it.
     std::unordered_map<std::uint32_t, std::uint32_t> rimNext;
     std::vector<std::uint32_t> points;
-    ++mark_;
-    const std::uint32_t seenMark = mark_;
+    ++scratch.mark;
+    const std::uint32_t seenMark = scratch.mark;
     for (std::uint32_t f : region) {
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t x = faces_[f][k], y = faces_[f][(k + 1) % 3];
-            if (pointMark_[x] != seenMark) {
-                pointMark_[x] = seenMark;
+            if (pointMark[x] != seenMark) {
+                pointMark[x] = seenMark;
                 points.push_back(x);
             }
             int inside = 0, outside = 0;
             bool against = false;
-            forLiveFacesAt(x, [&](std::uint32_t g) {
+            forLiveFacesAt(x, plan, [&](std::uint32_t g) {
                 const Face& other = faces_[g];
                 for (int j = 0; j < 3; ++j) {
                     const std::uint32_t u = other[j], w = other[(j + 1) % 3];
                     if ((u == x && w == y) || (u == y && w == x)) {
-                        if (faceMark_[g] == inRegion) {
+                        if (faceMark[g] == inRegion) {
                             ++inside;
                         } else {
                             ++outside;
@@ -495,16 +568,16 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
     }
     if (rim.size() != rimNext.size())
         return false;
-    ++mark_;
-    const std::uint32_t rimMark = mark_;
+    ++scratch.mark;
+    const std::uint32_t rimMark = scratch.mark;
     for (std::uint32_t p : rim)
-        pointMark_[p] = rimMark;
+        pointMark[p] = rimMark;
     // A point inside the rim with a face outside the region pinches it.
     for (std::uint32_t p : points) {
-        if (pointMark_[p] == rimMark)
+        if (pointMark[p] == rimMark)
             continue;
         bool outside = false;
-        forLiveFacesAt(p, [&](std::uint32_t g) { outside = outside || faceMark_[g] != inRegion; });
+        forLiveFacesAt(p, plan, [&](std::uint32_t g) { outside = outside || faceMark[g] != inRegion; });
         if (outside)
             return false;
     }
@@ -569,13 +642,14 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
     if (!flat)
         return false;
     for (std::uint32_t p : points)
-        if (pointMark_[p] != rimMark && facesUp(p))
+        if (pointMark[p] != rimMark && facesUp(p))
             inner.push_back({onPlane(p), p});
     const auto slab = std::lower_bound(unused_.begin(), unused_.end(), origin.x - radius,
                                        [this](std::uint32_t p, double x) { return positions_[p].x < x; });
     for (auto it = slab; it != unused_.end() && positions_[*it].x <= origin.x + radius; ++it) {
         const std::uint32_t p = *it;
-        if (pointMark_[p] == rimMark || !(length(positions_[p] - origin) < radius) || !facesUp(p) || hasLiveFace(p))
+        if (pointMark[p] == rimMark || !(length(positions_[p] - origin) < radius) || !facesUp(p) ||
+            hasLiveFace(p, plan))
             continue;
         inner.push_back({onPlane(p), p});
     }
@@ -604,8 +678,8 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
     std::unordered_set<std::uint64_t> joinedOutside;
     const std::uint64_t count = flatPoints.size();
     for (std::uint32_t i = 0; i < m; ++i)
-        forLiveFacesAt(rim[i], [&](std::uint32_t g) {
-            if (faceMark_[g] == inRegion)
+        forLiveFacesAt(rim[i], plan, [&](std::uint32_t g) {
+            if (faceMark[g] == inRegion)
                 return;
             for (std::uint32_t corner : faces_[g]) {
                 const auto found = rimPlace.find(corner);
@@ -631,8 +705,8 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
             if (x >= m || y >= m || (x + 1) % m == y || (y + 1) % m == x)
                 continue;
             bool taken = false;
-            forLiveFacesAt(ids[x], [&](std::uint32_t g) {
-                if (faceMark_[g] != inRegion)
+            forLiveFacesAt(ids[x], plan, [&](std::uint32_t g) {
+                if (faceMark[g] != inRegion)
                     for (std::uint32_t corner : faces_[g])
                         taken = taken || corner == ids[y];
             });
@@ -649,36 +723,64 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region)
         const Box& box = madeBoxes[i];
         near.clear();
         boxes_.query(box, near);
-        for (std::uint32_t g : near)
-            if (!dead_[g] && faceMark_[g] != inRegion && facesIntersect(positions_, made[i], faces_[g])) {
-                blocker_ = g;
-                return false;
+        for (int k = 0; k < 3; ++k) {
+            plan.asked.low[k] = plan.askedAny ? std::min(plan.asked.low[k], box.low[k]) : box.low[k];
+            plan.asked.high[k] = plan.askedAny ? std::max(plan.asked.high[k], box.high[k]) : box.high[k];
+        }
+        plan.askedAny = true;
+        for (std::size_t at = 0; at < near.size(); ++at) {
+            const std::uint32_t g = near[at];
+            if (dead_[g] || faceMark[g] == inRegion || !facesIntersect(positions_, made[i], faces_[g]))
+                continue;
+            scratch.blocker = g;
+            for (std::size_t later = at + 1; plan.ahead && later < near.size() && !plan.orderMatters; ++later) {
+                const std::uint32_t h = near[later];
+                plan.orderMatters =
+                    !dead_[h] && faceMark[h] != inRegion && facesIntersect(positions_, made[i], faces_[h]);
             }
+            return false;
+        }
         // the plane keeps them apart, up to rounding
         for (std::size_t j = i + 1; j < made.size(); ++j)
             if (box.meets(madeBoxes[j]) && facesIntersect(positions_, made[i], made[j]))
                 return false;
     }
 
-    for (std::uint32_t f : region)
+    // the points the new faces take that no face of the region had
+    ++scratch.mark;
+    const std::uint32_t usedMark = scratch.mark;
+    plan.pointsUsed = 0;
+    for (const Face& face : made)
+        for (std::uint32_t corner : face) {
+            if (pointMark[corner] != usedMark && pointMark[corner] != seenMark && pointMark[corner] != rimMark)
+                ++plan.pointsUsed;
+            pointMark[corner] = usedMark;
+        }
+    plan.made = std::move(made);
+    return true;
+}
+
+bool Patcher::commit(const PatchPlan& plan)
+{
+    if (plan.outcome == PatchPlan::Outcome::AlreadyClosed) {
+        ++counts_.patched;
+        return true;
+    }
+    if (plan.outcome == PatchPlan::Outcome::LeftOpen)
+        return false;
+    for (std::uint32_t f : plan.region)
         dead_[f] = true;
-    counts_.facesRemoved += region.size();
-    ++mark_;
-    const std::uint32_t usedMark = mark_;
-    for (const Face& face : made) {
+    counts_.facesRemoved += plan.region.size();
+    for (const Face& face : plan.made) {
         const auto f = static_cast<std::uint32_t>(faces_.size());
         faces_.push_back(face);
         dead_.push_back(false);
-        faceMark_.push_back(0);
         boxes_.refresh(f);
-        for (std::uint32_t corner : face) {
+        for (std::uint32_t corner : face)
             addedAt_[corner].push_back(f);
-            if (pointMark_[corner] != usedMark && pointMark_[corner] != seenMark && pointMark_[corner] != rimMark)
-                ++counts_.pointsUsed;
-            pointMark_[corner] = usedMark;
-        }
     }
-    counts_.facesAdded += made.size();
+    counts_.pointsUsed += plan.pointsUsed;
+    counts_.facesAdded += plan.made.size();
     ++counts_.patched;
     return true;
 }
@@ -695,18 +797,44 @@ PatchCounts Patcher::finish()
     return counts_;
 }
 
+// Outlines planned at once: a batch's first plan always holds, a later one
+// only where the ones before it changed nothing it read.
+constexpr unsigned kMostPlanners = 2;
+constexpr std::size_t kBatch = 8;
+
 }  // namespace
 
 PatchCounts patchHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes,
-                       const std::vector<std::vector<std::uint32_t>>& outlines)
+                       const std::vector<std::vector<std::uint32_t>>& outlines, unsigned threads)
 {
     if (outlines.empty())
         return {};
     Patcher patcher(surface, faces, boxes);
     std::vector<std::uint32_t> open;
-    for (const std::vector<std::uint32_t>& outline : outlines)
-        if (!patcher.patch(outline))
-            open.insert(open.end(), outline.begin(), outline.end());
+    const unsigned planners = std::max(1u, std::min(threads, kMostPlanners));
+    std::vector<PlanScratch> scratch(planners);
+    BatchChanges changes(surface.positions.size());
+    planInBatches<PatchPlan>(
+        outlines.size(), planners, kBatch, 2, changes,
+        [&](unsigned planner, std::size_t k, bool ahead) {
+            patcher.prepare(scratch[planner]);
+            return patcher.plan(outlines[k], scratch[planner], ahead);
+        },
+        [](std::size_t) { return std::size_t{1}; },
+        [&](const PatchPlan& plan, std::size_t) {
+            return (plan.orderMatters && changes.added()) ||
+                   changes.reaches(plan.read, plan.askedAny ? &plan.asked : nullptr);
+        },
+        [&](const PatchPlan& plan, std::size_t k) {
+            if (plan.outcome == PatchPlan::Outcome::Rebuilt) {
+                for (const std::uint32_t f : plan.region)
+                    changes.take(faces[f], boxes.faceBox(f), false);
+                for (const Face& face : plan.made)
+                    changes.take(face, boxOf(surface.positions, face), true);
+            }
+            if (!patcher.commit(plan))
+                open.insert(open.end(), outlines[k].begin(), outlines[k].end());
+        });
     PatchCounts counts = patcher.finish();
     counts.openCorners = std::move(open);
     return counts;

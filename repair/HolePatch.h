@@ -26,6 +26,8 @@ struct PatchCounts {
 // that plane, no edge of the new faces is taken elsewhere and no new face
 // meets a face outside it; otherwise the outline stays open. Never moves
 // or adds a point. The box tree must know the faces as they are, and
-// follows them; faces keep their order, new ones go at the end.
+// follows them; faces keep their order, new ones go at the end. Up to
+// threads outlines are worked out at once, the result the same for any
+// count.
 PatchCounts patchHoles(const Surface& surface, Faces& faces, FaceBoxTree& boxes,
-                       const std::vector<std::vector<std::uint32_t>>& outlines);
+                       const std::vector<std::vector<std::uint32_t>>& outlines, unsigned threads = 1);

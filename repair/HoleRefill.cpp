@@ -76,10 +76,10 @@ private:
     const Surface& surface_;
     const std::vector<CGVertex>& positions_;
     Faces& faces_;
-    FaceBoxTree& boxes_;                                                        // not owned
-    const EdgeTable& table_;                                                    // the edges before the refill
-    std::unordered_map<std::uint64_t, EdgeState> edges_;                        // the edges the refill gave a face
-    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> boundaryAt_;  // other ends of one-face edges
+    FaceBoxTree& boxes_;                                  // not owned
+    const EdgeTable& table_;                              // the edges before the refill
+    std::unordered_map<std::uint64_t, EdgeState> edges_;  // the edges the refill gave a face
+    std::vector<std::vector<std::uint32_t>> boundaryAt_;  // per point: other ends of one-face edges
     std::vector<bool> used_;
     FreePoints free_;
     double longest_ = 0.0;
@@ -97,6 +97,7 @@ Refill::Refill(const Surface& surface, Faces& faces, FaceBoxTree& boxes, const E
       free_{surface.positions, {}}
 {
     used_.assign(positions_.size(), false);
+    boundaryAt_.resize(positions_.size());
     std::vector<double> lengths;
     lengths.reserve(faces.size());
     for (const Face& face : faces) {
@@ -155,15 +156,10 @@ void Refill::runEdge(std::uint32_t x, std::uint32_t y, std::uint32_t face)
 void Refill::dropBoundary(std::uint32_t x, std::uint32_t y)
 {
     for (const auto& [at, other] : {std::make_pair(x, y), std::make_pair(y, x)}) {
-        auto found = boundaryAt_.find(at);
-        if (found == boundaryAt_.end())
-            continue;
-        auto& list = found->second;
+        auto& list = boundaryAt_[at];
         const auto it = std::find(list.begin(), list.end(), other);
         if (it != list.end())
             list.erase(it);
-        if (list.empty())
-            boundaryAt_.erase(found);
     }
 }
 
@@ -196,7 +192,8 @@ void Refill::addFace(std::uint32_t a, std::uint32_t b, std::uint32_t p)
 
 RefillCounts Refill::run()
 {
-    if (faces_.empty() || boundaryAt_.empty())
+    // one entry in faceOn_ for each open edge there is
+    if (faces_.empty() || faceOn_.empty())
         return counts_;
     FreeTree tree(3, free_, nanoflann::KDTreeSingleIndexAdaptorParams(16));
 
@@ -257,10 +254,9 @@ RefillCounts Refill::run()
             candidates.push_back({dot(centre - mid, out) / length(out), p});
         };
         for (const std::uint32_t end : {a, b}) {
-            const auto found = boundaryAt_.find(end);
-            if (found == boundaryAt_.end())
+            if (boundaryAt_[end].empty())
                 continue;
-            const std::vector<std::uint32_t> ends = found->second;  // addFace may change the list
+            const std::vector<std::uint32_t> ends = boundaryAt_[end];  // addFace may change the list
             for (std::uint32_t p : ends)
                 consider(p);
         }
@@ -278,23 +274,17 @@ RefillCounts Refill::run()
         std::sort(candidates.begin(), candidates.end());
         if (candidates.size() > kMostTried)
             candidates.resize(kMostTried);
-        // one query over every candidate face's box serves them all
-        Box around = boxOf(positions_, {a, b, candidates.front().second});
-        for (const auto& [offset, p] : candidates) {
-            const Box box = boxOf(positions_, {b, a, p});
-            for (int k = 0; k < 3; ++k) {
-                around.low[k] = std::min(around.low[k], box.low[k]);
-                around.high[k] = std::max(around.high[k], box.high[k]);
-            }
-        }
-        crossing.clear();
-        boxes_.query(around, crossing);
         for (const auto& [offset, p] : candidates) {
             const Face face = {b, a, p};
+            // Mostly the first candidate is taken: a query over its own box
+            // finds fewer faces than one over every candidate's.
             const Box box = boxOf(positions_, face);
+            crossing.clear();
+            boxes_.query(box, crossing);
             bool clear = true;
+            // the tree's box of a face the refill never changes is its own
             for (std::uint32_t k : crossing)
-                if (box.meets(boxOf(positions_, faces_[k])) && facesIntersect(positions_, face, faces_[k])) {
+                if (box.meets(boxes_.faceBox(k)) && facesIntersect(positions_, face, faces_[k])) {
                     clear = false;
                     break;
                 }

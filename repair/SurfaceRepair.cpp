@@ -111,16 +111,27 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     // A surface closed as made and left as it was has no outline to fill:
     // every hole step would only build its edge table to find none.
     const bool closed = asMade && openAsMade.empty();
+    // The patch drops and rebuilds faces where the table cannot follow: it
+    // is then built afresh where it is next read, which costs no more than
+    // a build at once and spares following the widening's drops.
+    bool stale = false;
+    const auto bringUp = [&] {
+        if (stale)
+            table = EdgeTable(faces, pointCount);
+        else
+            table.update(faces);
+        stale = false;
+    };
     for (int round = 0; !closed; ++round) {
         if (maxHoleEdges > 0) {
-            table.update(faces);
+            bringUp();
             const RefillCounts refilled = refillHoles(surface, faces, boxes, table);
             counts.facesAdded += refilled.facesAdded;
             counts.refilledPoints += refilled.pointsUsed;
         }
-        table.update(faces);
+        bringUp();
         const HoleCounts holes = fillHoles(surface.positions, faces, boxes, table, maxHoleEdges,
-                                           round == kWideningRounds, maxHoleEdges > 0 ? &openAsMade : nullptr);
+                                           round == kWideningRounds, maxHoleEdges > 0 ? &openAsMade : nullptr, threads);
         counts.removedPieces += holes.removedFlaps;
         counts.filledHoles += holes.filled;
         counts.facesAdded += holes.facesAdded;
@@ -128,25 +139,23 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         if (holes.leftOpen == 0)
             break;
         // what no closing could mend is rebuilt with the faces around it
-        const PatchCounts patched = patchHoles(surface, faces, boxes, holes.openOutlines);
+        const PatchCounts patched = patchHoles(surface, faces, boxes, holes.openOutlines, threads);
         counts.holesLeftOpen -= patched.patched;
         counts.filledHoles += patched.patched;
         counts.removedPieces += patched.facesRemoved;
         counts.facesAdded += patched.facesAdded;
         counts.refilledPoints += patched.pointsUsed;
-        // the patch drops and rebuilds faces where the table cannot follow
-        if (patched.facesRemoved + patched.facesAdded > 0)
-            table = EdgeTable(faces, pointCount);
+        stale = stale || patched.facesRemoved + patched.facesAdded > 0;
         if (counts.holesLeftOpen == 0 || round == kWideningRounds)
             break;
         counts.removedPieces += removeFacesAt(faces, ringsAround(faces, patched.openCorners, pointCount, round / 2),
-                                              pointCount, &boxes, &table);
+                                              pointCount, &boxes, stale ? nullptr : &table);
     }
     // faces split in place, which the table reads again before the flips
     std::vector<std::uint32_t> split;
     if (!closed) {
         // caps the closings put on islands, apart from the sheet
-        table.update(faces);
+        bringUp();
         counts.removedPieces += removeClosedScraps(faces, table, boxes);
         // points the sheet passed by, as on a noisy scan, go into the face
         // they lie over

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -39,6 +40,39 @@ Surface flatGrid(int side)
             s.positions.push_back({double(i), double(j), 0.0});
             s.normals.push_back({0.0, 0.0, 1.0});
         }
+    return s;
+}
+
+// A grid's cells, two faces each, but for the squares of cells (first
+// column, first row, side) listed; with each square's outline, counter-
+// clockwise from its lowest corner.
+Surface gridWithHoles(int side, const std::vector<std::array<int, 3>>& holes,
+                      std::vector<std::vector<std::uint32_t>>& outlines)
+{
+    Surface s = flatGrid(side);
+    const auto at = [side](int i, int j) { return static_cast<std::uint32_t>(j * side + i); };
+    for (int j = 0; j + 1 < side; ++j)
+        for (int i = 0; i + 1 < side; ++i) {
+            bool missing = false;
+            for (const auto& [i0, j0, n] : holes)
+                missing = missing || (i >= i0 && i < i0 + n && j >= j0 && j < j0 + n);
+            if (!missing) {
+                s.faces.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1)});
+                s.faces.push_back({at(i, j), at(i + 1, j + 1), at(i, j + 1)});
+            }
+        }
+    for (const auto& [i0, j0, n] : holes) {
+        std::vector<std::uint32_t> outline;
+        for (int k = 0; k < n; ++k)
+            outline.push_back(at(i0 + k, j0));
+        for (int k = 0; k < n; ++k)
+            outline.push_back(at(i0 + n, j0 + k));
+        for (int k = n; k > 0; --k)
+            outline.push_back(at(i0 + k, j0 + n));
+        for (int k = n; k > 0; --k)
+            outline.push_back(at(i0, j0 + k));
+        outlines.push_back(outline);
+    }
     return s;
 }
 
@@ -236,6 +270,53 @@ TEST(PatchHoles, RebuildsTheFacesAroundAHoleOverItsPoints)
     fresh.query(all, found);
     boxes.query(all, known);
     EXPECT_EQ(known.size(), found.size()) << "the box tree followed the faces";
+}
+
+TEST(PatchHoles, RebuildsTheSameFacesOnTwoThreadsAsOnOne)
+{
+    // Holes planned at once: the second and fourth lie within the rings
+    // the first and third take, so their plans must be made again after
+    // those are carried out; the rest lie apart and keep theirs.
+    std::vector<std::vector<std::uint32_t>> outlines;
+    const Surface grid = gridWithHoles(
+        40, {{4, 4, 2}, {8, 4, 2}, {20, 20, 2}, {23, 20, 2}, {30, 8, 2}, {8, 30, 2}, {30, 30, 2}}, outlines);
+    Faces result[2];
+    PatchCounts counts[2];
+    for (unsigned threads = 1; threads <= 2; ++threads) {
+        result[threads - 1] = grid.faces;
+        FaceBoxTree boxes(grid.positions, result[threads - 1]);
+        counts[threads - 1] = patchHoles(grid, result[threads - 1], boxes, outlines, threads);
+    }
+    EXPECT_EQ(counts[0].patched, outlines.size());
+    EXPECT_EQ(counts[0].pointsUsed, outlines.size()) << "each hole's middle point";
+    EXPECT_EQ(counts[1].patched, counts[0].patched);
+    EXPECT_EQ(counts[1].facesRemoved, counts[0].facesRemoved);
+    EXPECT_EQ(counts[1].facesAdded, counts[0].facesAdded);
+    EXPECT_EQ(result[1], result[0]);
+}
+
+TEST(FillHoles, ClosesTheSameWayOnTwoThreadsAsOnOne)
+{
+    // Loops long enough to be closed two at a time; the first two meet at
+    // a corner, so the second's closing is worked out again after the
+    // first's is added.
+    std::vector<std::vector<std::uint32_t>> outlines;
+    const Surface grid =
+        gridWithHoles(30, {{2, 2, 4}, {6, 6, 4}, {14, 2, 5}, {2, 16, 4}, {16, 16, 6}, {24, 4, 4}}, outlines);
+    Faces result[2];
+    HoleCounts counts[2];
+    for (unsigned threads = 1; threads <= 2; ++threads) {
+        result[threads - 1] = grid.faces;
+        FaceBoxTree boxes(grid.positions, result[threads - 1]);
+        EdgeTable table(result[threads - 1], grid.positions.size());
+        counts[threads - 1] =
+            fillHoles(grid.positions, result[threads - 1], boxes, table, 100, false, nullptr, threads);
+    }
+    EXPECT_EQ(counts[0].leftOpen, 0u);
+    EXPECT_EQ(counts[0].filled, outlines.size()) << "the grid's own border is past the limit";
+    EXPECT_EQ(counts[1].filled, counts[0].filled);
+    EXPECT_EQ(counts[1].facesAdded, counts[0].facesAdded);
+    EXPECT_EQ(result[1], result[0]);
 }
 
 TEST(InsertLeftOutPoints, SplitsTheFaceAPointLiesOver)
