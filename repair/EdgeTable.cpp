@@ -1,11 +1,16 @@
 #include "repair/EdgeTable.h"
 
+#include "repair/ThreadParts.h"
+
 #include <algorithm>
 #include <cassert>
 
 namespace {
 
 constexpr std::uint32_t kGone = 0xffffffffu;  // a face dropped
+
+// Below this many edges a thread costs more to start than it saves.
+constexpr std::size_t kEdgesWorthAThread = 30000;
 
 // A half-edge as the build files it under its lower corner: the higher
 // corner above the half-edge, so one integer orders both.
@@ -37,7 +42,8 @@ void sortSlots(Slot* first, Slot* last)
 
 }  // namespace
 
-EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount) : faceCount_(faces.size())
+EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount, unsigned threads)
+    : faceCount_(faces.size()), threads_(std::max(1u, std::min(threads, 8u)))
 {
     assert(faces.size() < 0xffffffffu / 3);
     const auto halfEdgeCount = static_cast<std::uint32_t>(3 * faces.size());
@@ -107,16 +113,53 @@ void EdgeTable::keepOnly(const std::vector<bool>& kept)
         renamed[f] = kept[f] ? next++ : kGone;
     if (next == faceCount_)
         return;
+    // Each thread closes up a run of edges within the run itself; the runs
+    // then move down onto each other in order, which gives the table one
+    // thread closing it up whole would.
+    const std::size_t edges = lower_.size();
+    const unsigned parts = edges < kEdgesWorthAThread ? 1 : threads_;
+    std::vector<std::size_t> from(parts + 1);
+    std::vector<std::uint32_t> first(parts + 1);
+    for (unsigned part = 0; part <= parts; ++part) {
+        from[part] = partStart(edges, part, parts);
+        first[part] = start_[from[part]];
+    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ends(parts);
+    forEachPart(parts, [&](unsigned part) {
+        ends[part] = keepOnlyIn(from[part], from[part + 1], first[part], first[part + 1], renamed.data());
+    });
+    std::uint32_t edgesOut = ends[0].first, slotsOut = ends[0].second;
+    for (unsigned part = 1; part < parts; ++part) {
+        const auto [edgesEnd, slotsEnd] = ends[part];
+        const std::uint32_t shift = first[part] - slotsOut;
+        for (std::size_t e = from[part]; e < edgesEnd; ++e, ++edgesOut) {
+            lower_[edgesOut] = lower_[e];
+            higher_[edgesOut] = higher_[e];
+            start_[edgesOut] = start_[e] - shift;
+        }
+        std::copy(halfEdges_.begin() + first[part], halfEdges_.begin() + slotsEnd, halfEdges_.begin() + slotsOut);
+        std::copy(runsUp_.begin() + first[part], runsUp_.begin() + slotsEnd, runsUp_.begin() + slotsOut);
+        std::copy(across_.begin() + first[part], across_.begin() + slotsEnd, across_.begin() + slotsOut);
+        slotsOut += slotsEnd - first[part];
+    }
+    faceCount_ = next;
+    closeUp(edgesOut, slotsOut);
+}
+
+std::pair<std::uint32_t, std::uint32_t> EdgeTable::keepOnlyIn(std::size_t from, std::size_t to, std::uint32_t first,
+                                                              std::uint32_t last, const std::uint32_t* rename)
+{
     // Renaming keeps the faces' order, so every edge keeps its half-edges
     // in face order and the edges theirs; everything closes up in place.
     std::uint32_t* const halfEdges = halfEdges_.data();
     std::uint8_t* const ups = runsUp_.data();
     std::uint32_t* const corners = across_.data();
-    const std::uint32_t* const rename = renamed.data();
-    std::uint32_t edgesOut = 0, slotsOut = 0, begin = 0;
-    const std::size_t edges = lower_.size();
-    for (std::size_t e = 0; e < edges; ++e) {
-        const std::uint32_t end = start_[e + 1], first = slotsOut;
+    auto edgesOut = static_cast<std::uint32_t>(from);
+    std::uint32_t slotsOut = first, begin = first;
+    for (std::size_t e = from; e < to; ++e) {
+        // the run after this one may already have written over its first
+        // edge's start: the last edge here ends where the run was told
+        const std::uint32_t end = e + 1 == to ? last : start_[e + 1], out = slotsOut;
         for (std::uint32_t i = begin; i < end; ++i) {
             const std::uint32_t h = halfEdges[i], f = h / 3, place = rename[f];
             if (place == kGone)
@@ -127,15 +170,14 @@ void EdgeTable::keepOnly(const std::vector<bool>& kept)
             ++slotsOut;
         }
         begin = end;
-        if (slotsOut == first)
+        if (slotsOut == out)
             continue;
         lower_[edgesOut] = lower_[e];
         higher_[edgesOut] = higher_[e];
-        start_[edgesOut] = first;
+        start_[edgesOut] = out;
         ++edgesOut;
     }
-    faceCount_ = next;
-    closeUp(edgesOut, slotsOut);
+    return {edgesOut, slotsOut};
 }
 
 void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& changed)
@@ -288,9 +330,16 @@ void EdgeTable::indexEdges()
     }
     byPoint_[pointCount] = static_cast<std::uint32_t>(e);
     edgeOf_.resize(3 * faceCount_);
-    for (std::size_t edge = 0; edge < lower_.size(); ++edge)
-        for (std::uint32_t i = start_[edge]; i < start_[edge + 1]; ++i)
-            edgeOf_[halfEdges_[i]] = static_cast<std::uint32_t>(edge);
+    // every half-edge lies on one edge: threads taking runs of edges write
+    // apart
+    const std::size_t edges = lower_.size();
+    const unsigned parts = edges < kEdgesWorthAThread ? 1 : threads_;
+    forEachPart(parts, [&](unsigned part) {
+        const std::size_t last = partStart(edges, part + 1, parts);
+        for (std::size_t edge = partStart(edges, part, parts); edge < last; ++edge)
+            for (std::uint32_t i = start_[edge]; i < start_[edge + 1]; ++i)
+                edgeOf_[halfEdges_[i]] = static_cast<std::uint32_t>(edge);
+    });
 }
 
 std::size_t EdgeTable::find(std::uint32_t a, std::uint32_t b) const

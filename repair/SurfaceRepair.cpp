@@ -63,7 +63,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
 
     // One edge table serves every step: each step that drops, turns or adds
     // faces brings it up to date in place, or the next step does.
-    EdgeTable table(faces, pointCount);
+    EdgeTable table(faces, pointCount, threads);
     // The outlines the samples left, told apart from those the repair opens.
     std::unordered_set<std::uint64_t> openAsMade;
     for (std::size_t e = 0; e < table.edgeCount(); ++e)
@@ -136,7 +136,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
         counts.refilledPoints += patched.pointsUsed;
         // the patch drops and rebuilds faces where the table cannot follow
         if (patched.facesRemoved + patched.facesAdded > 0)
-            table = EdgeTable(faces, pointCount);
+            table = EdgeTable(faces, pointCount, threads);
         if (counts.holesLeftOpen == 0 || round == kWideningRounds)
             break;
         counts.removedPieces += removeFacesAt(faces, ringsAround(faces, patched.openCorners, pointCount, round / 2),
