@@ -47,22 +47,41 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount, unsigned thread
 {
     assert(faces.size() < 0xffffffffu / 3);
     const auto halfEdgeCount = static_cast<std::uint32_t>(3 * faces.size());
+    // each thread counts its faces per point: two keep that memory small
+    const unsigned parts = 3 * faces.size() / 2 < kEdgesWorthAThread ? 1 : std::min(threads_, 2u);
 
     // A counting sort on the lower corner puts each point's few edges side
-    // by side in linear time; only those few are then sorted.
+    // by side in linear time; only those few are then sorted. Each thread
+    // counts a run of faces, and files them after the runs before it.
+    std::vector<std::vector<std::uint32_t>> counts(parts, std::vector<std::uint32_t>(pointCount + 1, 0));
+    forEachPart(parts, [&](unsigned part) {
+        std::uint32_t* const count = counts[part].data();
+        const std::size_t last = partStart(faces.size(), part + 1, parts);
+        for (std::size_t f = partStart(faces.size(), part, parts); f < last; ++f)
+            for (int k = 0; k < 3; ++k)
+                ++count[std::min(faces[f][k], faces[f][(k + 1) % 3]) + 1];
+    });
+    // bucket: each point's first slot; counts[part]: where that run's
+    // faces begin there
     std::vector<std::uint32_t> bucket(pointCount + 1, 0);
-    for (const Face& face : faces)
-        for (int k = 0; k < 3; ++k)
-            ++bucket[std::min(face[k], face[(k + 1) % 3]) + 1];
-    for (std::size_t p = 0; p < pointCount; ++p)
-        bucket[p + 1] += bucket[p];
+    for (std::size_t p = 0; p < pointCount; ++p) {
+        std::uint32_t at = bucket[p];
+        for (unsigned part = 0; part < parts; ++part) {
+            const std::uint32_t n = counts[part][p + 1];
+            counts[part][p] = at;
+            at += n;
+        }
+        bucket[p + 1] = at;
+    }
 
     std::vector<Slot> slots(halfEdgeCount);
-    {
-        // The faces are read once, in order; everything later asks of them
-        // is copied out here.
-        std::vector<std::uint32_t> next(bucket.begin(), bucket.end() - 1);
-        for (std::uint32_t f = 0; f < faces.size(); ++f) {
+    // The faces are read once; everything later asks of them is copied out
+    // here. A point's slots are sorted below, on keys no two share, so the
+    // order they are filed in does not matter.
+    forEachPart(parts, [&](unsigned part) {
+        std::uint32_t* const next = counts[part].data();
+        const auto last = static_cast<std::uint32_t>(partStart(faces.size(), part + 1, parts));
+        for (auto f = static_cast<std::uint32_t>(partStart(faces.size(), part, parts)); f < last; ++f) {
             const Face& face = faces[f];
             for (std::uint32_t k = 0; k < 3; ++k) {
                 const std::uint32_t a = face[k], b = face[(k + 1) % 3];
@@ -70,38 +89,57 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount, unsigned thread
                                                  a < b ? 1u : 0u};
             }
         }
-    }
+    });
+    counts.clear();
+
+    // Each thread sorts a run of points' slots and counts their edges, then
+    // numbers them after the runs before it.
+    std::vector<std::uint32_t> edgesIn(parts + 1, 0);
+    forEachPart(parts, [&](unsigned part) {
+        std::uint32_t edges = 0;
+        const std::size_t last = partStart(pointCount, part + 1, parts);
+        for (std::size_t p = partStart(pointCount, part, parts); p < last; ++p) {
+            sortSlots(slots.data() + bucket[p], slots.data() + bucket[p + 1]);
+            for (std::uint32_t at = bucket[p]; at < bucket[p + 1]; ++at)
+                edges += at == bucket[p] || (slots[at].key >> 32) != (slots[at - 1].key >> 32) ? 1 : 0;
+        }
+        edgesIn[part + 1] = edges;
+    });
+    for (unsigned part = 0; part < parts; ++part)
+        edgesIn[part + 1] += edgesIn[part];
 
     byPoint_.resize(pointCount + 1);
-    start_.reserve(halfEdgeCount / 2 + 1);
-    lower_.reserve(halfEdgeCount / 2);
-    higher_.reserve(halfEdgeCount / 2);
+    start_.resize(edgesIn[parts] + 1);
+    lower_.resize(edgesIn[parts]);
+    higher_.resize(edgesIn[parts]);
     halfEdges_.resize(halfEdgeCount);
     runsUp_.resize(halfEdgeCount);
     across_.resize(halfEdgeCount);
     edgeOf_.resize(halfEdgeCount);
-    for (std::size_t p = 0; p < pointCount; ++p) {
-        byPoint_[p] = static_cast<std::uint32_t>(lower_.size());
-        sortSlots(slots.data() + bucket[p], slots.data() + bucket[p + 1]);
-        std::uint64_t lastHigher = ~std::uint64_t{0};
-        for (std::uint32_t at = bucket[p]; at < bucket[p + 1]; ++at) {
-            const Slot& slot = slots[at];
-            const std::uint64_t top = slot.key >> 32;
-            if (top != lastHigher) {
-                start_.push_back(at);
-                lower_.push_back(static_cast<std::uint32_t>(p));
-                higher_.push_back(static_cast<std::uint32_t>(top));
-                lastHigher = top;
+    forEachPart(parts, [&](unsigned part) {
+        std::uint32_t edge = edgesIn[part];
+        const std::size_t last = partStart(pointCount, part + 1, parts);
+        for (std::size_t p = partStart(pointCount, part, parts); p < last; ++p) {
+            byPoint_[p] = edge;
+            for (std::uint32_t at = bucket[p]; at < bucket[p + 1]; ++at) {
+                const Slot& slot = slots[at];
+                const std::uint64_t top = slot.key >> 32;
+                if (at == bucket[p] || top != (slots[at - 1].key >> 32)) {
+                    start_[edge] = at;
+                    lower_[edge] = static_cast<std::uint32_t>(p);
+                    higher_[edge] = static_cast<std::uint32_t>(top);
+                    ++edge;
+                }
+                const auto halfEdge = static_cast<std::uint32_t>(slot.key);
+                halfEdges_[at] = halfEdge;
+                runsUp_[at] = static_cast<std::uint8_t>(slot.up);
+                across_[at] = slot.across;
+                edgeOf_[halfEdge] = edge - 1;
             }
-            const auto halfEdge = static_cast<std::uint32_t>(slot.key);
-            halfEdges_[at] = halfEdge;
-            runsUp_[at] = static_cast<std::uint8_t>(slot.up);
-            across_[at] = slot.across;
-            edgeOf_[halfEdge] = static_cast<std::uint32_t>(lower_.size() - 1);
         }
-    }
-    byPoint_[pointCount] = static_cast<std::uint32_t>(lower_.size());
-    start_.push_back(halfEdgeCount);
+    });
+    byPoint_[pointCount] = edgesIn[parts];
+    start_[edgesIn[parts]] = halfEdgeCount;
 }
 
 void EdgeTable::keepOnly(const std::vector<bool>& kept)

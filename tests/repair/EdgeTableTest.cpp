@@ -90,15 +90,16 @@ TEST(EdgeTable, KeptThroughDropsTurnsAndAppendsReadsAsBuilt)
     }
 }
 
-TEST(EdgeTable, ClosesUpOnTwoThreadsAsBuilt)
+TEST(EdgeTable, BuildsAndClosesUpOnTwoThreadsAsOnOne)
 {
-    // Enough edges for the drops to close up in two runs at once; the
+    // Enough edges for the build and the drops to take two threads; the
     // second run's first edges go as well, where the runs meet.
     constexpr std::uint32_t kPoints = 20000;
     std::uint64_t state = 7;
     Faces faces = randomFaces(state, 40000, kPoints);
     EdgeTable table(faces, kPoints, 2);
     ASSERT_GE(table.edgeCount(), 60000u);
+    expectSameAsBuilt(table, faces, kPoints);
     for (int round = 0; round < 2; ++round) {
         const std::size_t meet = table.edgeCount() / 2;
         std::vector<bool> kept(faces.size());
