@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -85,10 +86,68 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std
     return pairs;
 }
 
-std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes, EdgeTable* table,
-                                  unsigned threads, std::vector<std::uint32_t>* corners)
+CrossingSearch::CrossingSearch(const std::vector<CGVertex>& positions, const Faces& faces) : positions_(positions)
 {
-    const auto pairs = intersectingPairs(surface.positions, faces, boxes, threads);
+    for (const CGVertex& p : positions)
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+            return;
+    faces_ = faces;
+    try {
+        thread_ = std::thread([this] {
+            try {
+                pairs_ = intersectingPairs(positions_, faces_, FaceBoxTree(positions_, faces_));
+            } catch (...) {
+                failed_ = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        faces_.clear();
+    }
+}
+
+CrossingSearch::~CrossingSearch()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> CrossingSearch::pairsAmong(const Faces& faces)
+{
+    if (!thread_.joinable())
+        return intersectingPairs(positions_, faces);
+    thread_.join();
+    if (failed_)
+        std::rethrow_exception(failed_);
+    // Each face left is the next one searched with the same first corner
+    // and the same other two, either way round: faces only went, in order.
+    std::vector<std::uint32_t> place(faces_.size(), kNoFace);
+    std::size_t searched = 0;
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        const Face& face = faces[f];
+        while (searched < faces_.size()) {
+            const Face& was = faces_[searched];
+            if (was[0] == face[0] &&
+                ((was[1] == face[1] && was[2] == face[2]) || (was[1] == face[2] && was[2] == face[1])))
+                break;
+            ++searched;
+        }
+        // faces that are not those searched are searched afresh
+        if (searched == faces_.size())
+            return intersectingPairs(positions_, faces);
+        place[searched++] = f;
+    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
+    for (const auto& [f, g] : pairs_)
+        if (place[f] != kNoFace && place[g] != kNoFace)
+            pairs.push_back({place[f], place[g]});
+    return pairs;
+}
+
+std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes, EdgeTable* table,
+                                  unsigned threads, std::vector<std::uint32_t>* corners, CrossingSearch* ahead)
+{
+    const auto pairs =
+        ahead != nullptr ? ahead->pairsAmong(faces) : intersectingPairs(surface.positions, faces, boxes, threads);
     if (pairs.empty())
         return 0;
     std::vector<std::uint32_t> meets(faces.size(), 0);

@@ -16,6 +16,7 @@
 #include "repair/SelfIntersections.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -77,9 +78,13 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     // needs no faces taken away for its edges' sake.
     // whether no point is a corner of two fans that touch only there
     bool pinchFree = false;
+    // the crossing faces, sought while the faces below go
+    std::unique_ptr<CrossingSearch> ahead;
     if (!windsOneWay(table)) {
         asMade = false;
         counts.removedFoldOvers = removeFoldOvers(surface, faces, table);
+        if (threads > 1)
+            ahead = std::make_unique<CrossingSearch>(surface.positions, faces);
         counts.removedFoldOvers += growManifold(surface, faces, table, counts.flippedFaces, threads);
         counts.removedPieces += removePinches(faces, pointCount, table);
         counts.removedPieces += removeShreds(faces, table);
@@ -94,7 +99,9 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
 
     // Faces that cross each other but share no edge pass every edge test.
     std::vector<std::uint32_t> crossingCorners;  // of the faces that went
-    counts.removedIntersecting = removeIntersections(surface, faces, boxes, &table, threads, &crossingCorners);
+    counts.removedIntersecting =
+        removeIntersections(surface, faces, boxes, &table, threads, &crossingCorners, ahead.get());
+    ahead.reset();
     if (counts.removedIntersecting > 0) {
         asMade = false;
         // on a surface with no pinch, taking faces away makes new ones at
