@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <system_error>
 #include <thread>
 
@@ -95,10 +96,14 @@ CrossingSearch::CrossingSearch(const std::vector<CGVertex>& positions, const Fac
     try {
         thread_ = std::thread([this] {
             try {
-                pairs_ = intersectingPairs(positions_, faces_, FaceBoxTree(positions_, faces_));
+                tree_ = std::make_unique<FaceBoxTree>(positions_, faces_);
+                pieces_ = tree_->meetingPairParts(2 * kPiecesPerThread);
             } catch (...) {
-                failed_ = std::current_exception();
+                failed_[1] = std::current_exception();
+                return;
             }
+            ready_.store(true, std::memory_order_release);
+            search(1);
         });
     } catch (const std::system_error&) {
         faces_.clear();
@@ -107,17 +112,38 @@ CrossingSearch::CrossingSearch(const std::vector<CGVertex>& positions, const Fac
 
 CrossingSearch::~CrossingSearch()
 {
-    if (thread_.joinable())
+    if (thread_.joinable()) {
+        // nobody waits for the pairs: the pieces not begun are left
+        next_ = std::numeric_limits<std::size_t>::max() / 2;
         thread_.join();
+    }
+}
+
+void CrossingSearch::search(unsigned who)
+{
+    try {
+        const auto visit = [this, who](std::uint32_t f, std::uint32_t g) {
+            if (facesIntersect(positions_, faces_[f], faces_[g]))
+                found_[who].push_back({f, g});
+        };
+        for (std::size_t p = next_++; p < pieces_.size(); p = next_++)
+            tree_->forEachMeetingPairIn(pieces_[p], visit);
+    } catch (...) {
+        failed_[who] = std::current_exception();
+        next_ = pieces_.size();
+    }
 }
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>> CrossingSearch::pairsAmong(const Faces& faces)
 {
     if (!thread_.joinable())
         return intersectingPairs(positions_, faces);
+    if (ready_.load(std::memory_order_acquire))
+        search(0);
     thread_.join();
-    if (failed_)
-        std::rethrow_exception(failed_);
+    for (const std::exception_ptr& failure : failed_)
+        if (failure)
+            std::rethrow_exception(failure);
     // Each face left is the next one searched with the same first corner
     // and the same other two, either way round: faces only went, in order.
     std::vector<std::uint32_t> place(faces_.size(), kNoFace);
@@ -136,10 +162,13 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> CrossingSearch::pairsAmong(
             return intersectingPairs(positions_, faces);
         place[searched++] = f;
     }
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
-    for (const auto& [f, g] : pairs_)
-        if (place[f] != kNoFace && place[g] != kNoFace)
-            pairs.push_back({place[f], place[g]});
+    Pairs pairs;
+    for (const Pairs& some : found_)
+        for (const auto& [f, g] : some)
+            if (place[f] != kNoFace && place[g] != kNoFace)
+                pairs.push_back({place[f], place[g]});
+    // in face order, whichever thread found them
+    std::sort(pairs.begin(), pairs.end());
     return pairs;
 }
 

@@ -2,8 +2,10 @@
 
 #include "geometry/Surface.h"
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -36,15 +38,24 @@ public:
 
     // Every pair of the faces (lower index first, in order) that meet, as
     // intersectingPairs finds them: the faces must be those given, in
-    // order, some dropped, some turned over. Waits for the search, and
-    // passes on memory running out there.
+    // order, some dropped, some turned over. Takes what is left of the
+    // search on this thread too, and passes on memory running out there.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> pairsAmong(const Faces& faces);
 
 private:
+    using Pairs = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+    // Walks pieces of the search until none is left; who: 0 the caller's
+    // thread, 1 the search's own.
+    void search(unsigned who);
+
     const std::vector<CGVertex>& positions_;
-    Faces faces_;  // as given: the thread reads them while the caller's change
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs_;
-    std::exception_ptr failed_;
+    Faces faces_;  // as given: the thread reads them while the caller's faces change
+    std::unique_ptr<FaceBoxTree> tree_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pieces_;
+    std::atomic<bool> ready_{false};  // whether the tree and its pieces are there to share
+    std::atomic<std::size_t> next_{0};
+    Pairs found_[2];
+    std::exception_ptr failed_[2];
     std::thread thread_;
 };
 

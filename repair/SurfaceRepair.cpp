@@ -83,9 +83,9 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     if (!windsOneWay(table)) {
         asMade = false;
         counts.removedFoldOvers = removeFoldOvers(surface, faces, table);
+        counts.removedFoldOvers += growManifold(surface, faces, table, counts.flippedFaces, threads);
         if (threads > 1)
             ahead = std::make_unique<CrossingSearch>(surface.positions, faces);
-        counts.removedFoldOvers += growManifold(surface, faces, table, counts.flippedFaces, threads);
         counts.removedPieces += removePinches(faces, pointCount, table);
         counts.removedPieces += removeShreds(faces, table);
         // the pinches went, and the shreds were whole pieces, sharing no point
