@@ -93,12 +93,18 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount, unsigned thread
     counts.clear();
 
     // Each thread sorts a run of points' slots and counts their edges, then
-    // numbers them after the runs before it.
+    // numbers them after the runs before it. A point files the edges to
+    // higher points, so the first points have the most: the runs split
+    // the slots evenly, not the points.
+    std::vector<std::size_t> firstPoint(parts + 1, pointCount);
+    for (unsigned part = 0; part < parts; ++part)
+        firstPoint[part] = static_cast<std::size_t>(
+            std::lower_bound(bucket.begin(), bucket.end() - 1, partStart(halfEdgeCount, part, parts)) - bucket.begin());
+    firstPoint[0] = 0;
     std::vector<std::uint32_t> edgesIn(parts + 1, 0);
     forEachPart(parts, [&](unsigned part) {
         std::uint32_t edges = 0;
-        const std::size_t last = partStart(pointCount, part + 1, parts);
-        for (std::size_t p = partStart(pointCount, part, parts); p < last; ++p) {
+        for (std::size_t p = firstPoint[part]; p < firstPoint[part + 1]; ++p) {
             sortSlots(slots.data() + bucket[p], slots.data() + bucket[p + 1]);
             for (std::uint32_t at = bucket[p]; at < bucket[p + 1]; ++at)
                 edges += at == bucket[p] || (slots[at].key >> 32) != (slots[at - 1].key >> 32) ? 1 : 0;
@@ -118,8 +124,7 @@ EdgeTable::EdgeTable(const Faces& faces, std::size_t pointCount, unsigned thread
     edgeOf_.resize(halfEdgeCount);
     forEachPart(parts, [&](unsigned part) {
         std::uint32_t edge = edgesIn[part];
-        const std::size_t last = partStart(pointCount, part + 1, parts);
-        for (std::size_t p = partStart(pointCount, part, parts); p < last; ++p) {
+        for (std::size_t p = firstPoint[part]; p < firstPoint[part + 1]; ++p) {
             byPoint_[p] = edge;
             for (std::uint32_t at = bucket[p]; at < bucket[p + 1]; ++at) {
                 const Slot& slot = slots[at];
