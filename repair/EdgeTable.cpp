@@ -251,96 +251,182 @@ void EdgeTable::update(const Faces& faces, const std::vector<std::uint32_t>& cha
     faceCount_ = faces.size();
     if (entries.empty())
         return;
-    std::sort(touchedEdges.begin(), touchedEdges.end());
-    std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
-        return x.lower < y.lower ||
-               (x.lower == y.lower && (x.higher < y.higher || (x.higher == y.higher && x.halfEdge < y.halfEdge)));
-    });
 
-    // One merge of the table, less the changed faces' old half-edges, with
-    // the new entries, both in the table's order. Stretches of the table
-    // that no entry falls in and no changed face lies on are copied whole.
+    // Threads each merge a run of the table, from one lower corner to
+    // another, with the entries and the changed edges in it: the runs are
+    // found first, then each sorts its own entries and merges, all into a
+    // place of its own, and the runs move down onto each other in order.
     const std::size_t oldEdges = lower_.size();
-    std::vector<std::uint32_t> newLower(oldEdges + entries.size()), newHigher(oldEdges + entries.size()),
-        newStart(oldEdges + entries.size() + 1), newHalfEdges(halfEdges_.size() + entries.size()),
-        newAcross(halfEdges_.size() + entries.size());
-    std::vector<std::uint8_t> newRunsUp(halfEdges_.size() + entries.size());
-    std::uint32_t edgesOut = 0, slotsOut = 0;
-    const auto copyEdges = [&](std::size_t from, std::size_t to) {
-        if (from == to)
-            return;
-        const std::uint32_t first = start_[from], last = start_[to];
-        std::copy(lower_.begin() + from, lower_.begin() + to, newLower.begin() + edgesOut);
-        std::copy(higher_.begin() + from, higher_.begin() + to, newHigher.begin() + edgesOut);
-        for (std::size_t e = from; e < to; ++e)
-            newStart[edgesOut++] = start_[e] - first + slotsOut;
-        std::copy(halfEdges_.begin() + first, halfEdges_.begin() + last, newHalfEdges.begin() + slotsOut);
-        std::copy(runsUp_.begin() + first, runsUp_.begin() + last, newRunsUp.begin() + slotsOut);
-        std::copy(across_.begin() + first, across_.begin() + last, newAcross.begin() + slotsOut);
-        slotsOut += last - first;
+    const unsigned parts = oldEdges + entries.size() < kEdgesWorthAThread ? 1 : threads_;
+    // run p: the keys with lower corners from lowest[p] on, below lowest[p + 1];
+    // the old edges from edgeFrom[p] on
+    std::vector<std::uint32_t> lowest(parts + 1, 0);
+    std::vector<std::size_t> edgeFrom(parts + 1, 0);
+    for (unsigned part = 1; part < parts; ++part) {
+        lowest[part] = oldEdges == 0 ? 0 : lower_[partStart(oldEdges, part, parts)];
+        edgeFrom[part] = byPoint_[lowest[part]];
+    }
+    lowest[parts] = 0xffffffffu;
+    edgeFrom[parts] = oldEdges;
+    const auto runOfPoint = [&lowest, parts](std::uint32_t point) {
+        unsigned part = 0;
+        while (part + 1 < parts && point >= lowest[part + 1])
+            ++part;
+        return part;
     };
-    // whether an old edge has a half-edge of a changed face, asked of
-    // every edge in order
-    auto nextTouched = touchedEdges.begin();
-    const auto touched = [&](std::size_t e) {
-        while (nextTouched != touchedEdges.end() && *nextTouched < e)
-            ++nextTouched;
-        return nextTouched != touchedEdges.end() && *nextTouched == e;
+    const auto runOfEdge = [&edgeFrom, parts](std::uint32_t edge) {
+        unsigned part = 0;
+        while (part + 1 < parts && edge >= edgeFrom[part + 1])
+            ++part;
+        return part;
     };
-    const auto before = [](std::uint32_t lo, std::uint32_t hi, const Entry& entry) {
-        return lo < entry.lower || (lo == entry.lower && hi < entry.higher);
-    };
-    std::size_t e = 0, j = 0, run = 0;  // old edges from run on are still to copy
-    while (e < oldEdges || j < entries.size()) {
-        if (e < oldEdges && (j == entries.size() || before(lower_[e], higher_[e], entries[j])) && !touched(e)) {
-            ++e;
-            continue;
+    // the entries and changed edges of each run, side by side, runs in order
+    std::vector<std::size_t> entryFrom(parts + 1, 0), touchedFrom(parts + 1, 0);
+    std::vector<Entry> byRun(entries.size());
+    std::vector<std::uint32_t> touchedByRun(touchedEdges.size());
+    if (parts == 1) {
+        byRun.swap(entries);
+        touchedByRun.swap(touchedEdges);
+        entryFrom[1] = byRun.size();
+        touchedFrom[1] = touchedByRun.size();
+    } else {
+        for (const Entry& entry : entries)
+            ++entryFrom[runOfPoint(entry.lower) + 1];
+        for (const std::uint32_t edge : touchedEdges)
+            ++touchedFrom[runOfEdge(edge) + 1];
+        for (unsigned part = 0; part < parts; ++part) {
+            entryFrom[part + 1] += entryFrom[part];
+            touchedFrom[part + 1] += touchedFrom[part];
+        }
+        std::vector<std::size_t> nextEntry(entryFrom.begin(), entryFrom.end() - 1);
+        std::vector<std::size_t> nextTouched(touchedFrom.begin(), touchedFrom.end() - 1);
+        for (const Entry& entry : entries)
+            byRun[nextEntry[runOfPoint(entry.lower)]++] = entry;
+        for (const std::uint32_t edge : touchedEdges)
+            touchedByRun[nextTouched[runOfEdge(edge)]++] = edge;
+    }
+
+    std::vector<std::uint32_t> newLower(oldEdges + byRun.size()), newHigher(oldEdges + byRun.size()),
+        newStart(oldEdges + byRun.size() + 1), newHalfEdges(halfEdges_.size() + byRun.size()),
+        newAcross(halfEdges_.size() + byRun.size());
+    std::vector<std::uint8_t> newRunsUp(halfEdges_.size() + byRun.size());
+    // where each run's edges and slots begin and end in the new arrays
+    std::vector<std::uint32_t> edgesBegin(parts), slotsBegin(parts), edgesEnd(parts), slotsEnd(parts);
+    forEachPart(parts, [&](unsigned part) {
+        // Keys are unique (one half-edge each), so the runs sort alike
+        // whatever order the entries came in.
+        std::sort(touchedByRun.begin() + static_cast<std::ptrdiff_t>(touchedFrom[part]),
+                  touchedByRun.begin() + static_cast<std::ptrdiff_t>(touchedFrom[part + 1]));
+        std::sort(byRun.begin() + static_cast<std::ptrdiff_t>(entryFrom[part]),
+                  byRun.begin() + static_cast<std::ptrdiff_t>(entryFrom[part + 1]), [](const Entry& x, const Entry& y) {
+                      return x.lower < y.lower ||
+                             (x.lower == y.lower &&
+                              (x.higher < y.higher || (x.higher == y.higher && x.halfEdge < y.halfEdge)));
+                  });
+        // One merge of the run, less the changed faces' old half-edges,
+        // with the new entries, both in the table's order. Stretches that
+        // no entry falls in and no changed face lies on are copied whole.
+        // A run writes no further than its old edges and entries reach.
+        const std::size_t oldEnd = edgeFrom[part + 1], entriesEnd = entryFrom[part + 1];
+        auto edgesOut = static_cast<std::uint32_t>(edgeFrom[part] + entryFrom[part]);
+        auto slotsOut = static_cast<std::uint32_t>(start_[edgeFrom[part]] + entryFrom[part]);
+        edgesBegin[part] = edgesOut;
+        slotsBegin[part] = slotsOut;
+        const auto copyEdges = [&](std::size_t from, std::size_t to) {
+            if (from == to)
+                return;
+            const std::uint32_t first = start_[from], last = start_[to];
+            std::copy(lower_.begin() + from, lower_.begin() + to, newLower.begin() + edgesOut);
+            std::copy(higher_.begin() + from, higher_.begin() + to, newHigher.begin() + edgesOut);
+            for (std::size_t e = from; e < to; ++e)
+                newStart[edgesOut++] = start_[e] - first + slotsOut;
+            std::copy(halfEdges_.begin() + first, halfEdges_.begin() + last, newHalfEdges.begin() + slotsOut);
+            std::copy(runsUp_.begin() + first, runsUp_.begin() + last, newRunsUp.begin() + slotsOut);
+            std::copy(across_.begin() + first, across_.begin() + last, newAcross.begin() + slotsOut);
+            slotsOut += last - first;
+        };
+        // whether an old edge has a half-edge of a changed face, asked of
+        // every edge in order
+        auto nextTouched = touchedByRun.begin() + static_cast<std::ptrdiff_t>(touchedFrom[part]);
+        const auto touchedEnd = touchedByRun.begin() + static_cast<std::ptrdiff_t>(touchedFrom[part + 1]);
+        const auto touched = [&](std::size_t e) {
+            while (nextTouched != touchedEnd && *nextTouched < e)
+                ++nextTouched;
+            return nextTouched != touchedEnd && *nextTouched == e;
+        };
+        const auto before = [](std::uint32_t lo, std::uint32_t hi, const Entry& entry) {
+            return lo < entry.lower || (lo == entry.lower && hi < entry.higher);
+        };
+        std::size_t e = edgeFrom[part], j = entryFrom[part], run = e;  // old edges from run on are still to copy
+        while (e < oldEnd || j < entriesEnd) {
+            if (e < oldEnd && (j == entriesEnd || before(lower_[e], higher_[e], byRun[j])) && !touched(e)) {
+                ++e;
+                continue;
+            }
+            copyEdges(run, e);
+            std::uint32_t lo = 0, hi = 0;
+            const bool old = e < oldEnd && (j == entriesEnd || !before(byRun[j].lower, byRun[j].higher,
+                                                                       Entry{lower_[e], higher_[e], 0, 0, false}));
+            if (old) {
+                lo = lower_[e];
+                hi = higher_[e];
+            } else {
+                lo = byRun[j].lower;
+                hi = byRun[j].higher;
+            }
+            const std::uint32_t first = slotsOut;
+            std::uint32_t i = old ? start_[e] : 0;
+            const std::uint32_t end = old ? start_[e + 1] : 0;
+            for (;;) {
+                while (i < end && !again.empty() && again[halfEdges_[i] / 3] != 0)
+                    ++i;
+                const bool fromEntries = j < entriesEnd && byRun[j].lower == lo && byRun[j].higher == hi;
+                if (i < end && (!fromEntries || halfEdges_[i] < byRun[j].halfEdge)) {
+                    newHalfEdges[slotsOut] = halfEdges_[i];
+                    newRunsUp[slotsOut] = runsUp_[i];
+                    newAcross[slotsOut] = across_[i];
+                    ++slotsOut;
+                    ++i;
+                } else if (fromEntries) {
+                    newHalfEdges[slotsOut] = byRun[j].halfEdge;
+                    newRunsUp[slotsOut] = byRun[j].up ? 1 : 0;
+                    newAcross[slotsOut] = byRun[j].across;
+                    ++slotsOut;
+                    ++j;
+                } else {
+                    break;
+                }
+            }
+            if (old)
+                ++e;
+            run = e;
+            if (slotsOut == first)
+                continue;
+            newLower[edgesOut] = lo;
+            newHigher[edgesOut] = hi;
+            newStart[edgesOut] = first;
+            ++edgesOut;
         }
         copyEdges(run, e);
-        std::uint32_t lo = 0, hi = 0;
-        const bool old = e < oldEdges && (j == entries.size() || !before(entries[j].lower, entries[j].higher,
-                                                                         Entry{lower_[e], higher_[e], 0, 0, false}));
-        if (old) {
-            lo = lower_[e];
-            hi = higher_[e];
-        } else {
-            lo = entries[j].lower;
-            hi = entries[j].higher;
+        edgesEnd[part] = edgesOut;
+        slotsEnd[part] = slotsOut;
+    });
+    std::uint32_t edgesOut = edgesEnd[0], slotsOut = slotsEnd[0];
+    for (unsigned part = 1; part < parts; ++part) {
+        const std::uint32_t shift = slotsBegin[part] - slotsOut;
+        for (std::uint32_t e = edgesBegin[part]; e < edgesEnd[part]; ++e, ++edgesOut) {
+            newLower[edgesOut] = newLower[e];
+            newHigher[edgesOut] = newHigher[e];
+            newStart[edgesOut] = newStart[e] - shift;
         }
-        const std::uint32_t first = slotsOut;
-        std::uint32_t i = old ? start_[e] : 0;
-        const std::uint32_t end = old ? start_[e + 1] : 0;
-        for (;;) {
-            while (i < end && !again.empty() && again[halfEdges_[i] / 3] != 0)
-                ++i;
-            const bool fromEntries = j < entries.size() && entries[j].lower == lo && entries[j].higher == hi;
-            if (i < end && (!fromEntries || halfEdges_[i] < entries[j].halfEdge)) {
-                newHalfEdges[slotsOut] = halfEdges_[i];
-                newRunsUp[slotsOut] = runsUp_[i];
-                newAcross[slotsOut] = across_[i];
-                ++slotsOut;
-                ++i;
-            } else if (fromEntries) {
-                newHalfEdges[slotsOut] = entries[j].halfEdge;
-                newRunsUp[slotsOut] = entries[j].up ? 1 : 0;
-                newAcross[slotsOut] = entries[j].across;
-                ++slotsOut;
-                ++j;
-            } else {
-                break;
-            }
-        }
-        if (old)
-            ++e;
-        run = e;
-        if (slotsOut == first)
-            continue;
-        newLower[edgesOut] = lo;
-        newHigher[edgesOut] = hi;
-        newStart[edgesOut] = first;
-        ++edgesOut;
+        std::copy(newHalfEdges.begin() + slotsBegin[part], newHalfEdges.begin() + slotsEnd[part],
+                  newHalfEdges.begin() + slotsOut);
+        std::copy(newRunsUp.begin() + slotsBegin[part], newRunsUp.begin() + slotsEnd[part],
+                  newRunsUp.begin() + slotsOut);
+        std::copy(newAcross.begin() + slotsBegin[part], newAcross.begin() + slotsEnd[part],
+                  newAcross.begin() + slotsOut);
+        slotsOut += slotsEnd[part] - slotsBegin[part];
     }
-    copyEdges(run, e);
     lower_.swap(newLower);
     higher_.swap(newHigher);
     start_.swap(newStart);

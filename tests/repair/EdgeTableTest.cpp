@@ -90,10 +90,10 @@ TEST(EdgeTable, KeptThroughDropsTurnsAndAppendsReadsAsBuilt)
     }
 }
 
-TEST(EdgeTable, BuildsAndClosesUpOnTwoThreadsAsOnOne)
+TEST(EdgeTable, BuildsClosesUpAndMergesOnTwoThreadsAsOnOne)
 {
-    // Enough edges for the build and the drops to take two threads; the
-    // second run's first edges go as well, where the runs meet.
+    // Enough edges for the build, the drops and the merges to take two
+    // threads; the second run's first edges go as well, where the runs meet.
     constexpr std::uint32_t kPoints = 20000;
     std::uint64_t state = 7;
     Faces faces = randomFaces(state, 40000, kPoints);
@@ -111,9 +111,16 @@ TEST(EdgeTable, BuildsAndClosesUpOnTwoThreadsAsOnOne)
         keepMarked(faces, kept);
         table.keepOnly(kept);
         expectSameAsBuilt(table, faces, kPoints);
-        for (const Face& face : randomFaces(state, 100, kPoints))
+        // and merges changed and new faces in on two threads too
+        std::vector<std::uint32_t> changed;
+        for (std::uint32_t f = 0; f < faces.size(); f += 7) {
+            faces[f] = randomFaces(state, 1, kPoints)[0];
+            changed.push_back(f);
+        }
+        for (const Face& face : randomFaces(state, 3000, kPoints))
             faces.push_back(face);
-        table.update(faces);
+        table.update(faces, changed);
+        expectSameAsBuilt(table, faces, kPoints);
     }
 }
 
