@@ -68,15 +68,15 @@ bool sameTriangles(const Triangles& a, const Triangles& b)
 
 // The repair of a finished surface: faces over its own points only, no
 // duplicate and no edge of three faces after it, and the same faces from a
-// second repair of the same surface.
+// second repair of the same surface, on two threads.
 std::string findRepairFault(const Reconstruct& engine)
 {
     Surface once = engine.surface();
     Surface twice = once;
     repairSurface(once, 30);
-    repairSurface(twice, 30);
+    repairSurface(twice, 30, nullptr, 2);
     if (once.faces != twice.faces)
-        return "two repairs of one surface gave other faces";
+        return "two repairs of one surface, on one thread and on two, gave other faces";
     for (const Face& face : once.faces)
         for (std::uint32_t corner : face)
             if (corner >= once.positions.size())
