@@ -11,6 +11,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 #include <vector>
@@ -245,7 +246,7 @@ void tryTurnsOnTwoThreads(const std::vector<CGVertex>& positions, Faces& faces, 
         next[part].store(own[part].empty() ? total : own[part][0]);
     std::atomic<bool> failing{false};
     std::exception_ptr failed[2];
-    forEachPart(2, [&](unsigned part) {
+    const auto work = [&](unsigned part) {
         try {
             std::vector<std::uint32_t> near;
             near.reserve(256);
@@ -266,7 +267,21 @@ void tryTurnsOnTwoThreads(const std::vector<CGVertex>& positions, Faces& faces, 
             failed[part] = std::current_exception();
             failing.store(true);
         }
-    });
+    };
+    // The second thread's first turns may wait for the first's: where no
+    // thread starts, this one tries every turn in order instead of taking
+    // the second's share first.
+    std::thread helper;
+    try {
+        helper = std::thread(work, 1u);
+    } catch (const std::system_error&) {
+        std::vector<std::uint32_t> near;
+        for (std::uint32_t i = 0; i < total; ++i)
+            turnedAt[i] = tryTurn(positions, faces, tree, exact, touched, turns[i], near) ? 1 : 0;
+        return;
+    }
+    work(0);
+    helper.join();
     for (const std::exception_ptr& failure : failed)
         if (failure)
             std::rethrow_exception(failure);
