@@ -194,10 +194,8 @@ bool shareTurns(std::vector<Turn>& turns, const std::vector<Box>& reach)
     double highest0 = -std::numeric_limits<double>::infinity(), lowest1 = std::numeric_limits<double>::infinity();
     for (std::size_t i = 0; i < turns.size(); ++i) {
         turns[i].part = turns[i].quad.low[0] + turns[i].quad.high[0] < cut ? 0 : 1;
-        if (turns[i].part == 0)
-            highest0 = std::max(highest0, reach[i].high[0]);
-        else
-            lowest1 = std::min(lowest1, reach[i].low[0]);
+        double& edge = turns[i].part == 0 ? highest0 : lowest1;
+        edge = turns[i].part == 0 ? std::max(edge, reach[i].high[0]) : std::min(edge, reach[i].low[0]);
     }
     // the turns whose reach runs into the other side's, by where they begin
     std::vector<std::uint32_t> border;
