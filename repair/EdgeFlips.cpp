@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -203,7 +204,7 @@ bool shareTurns(std::vector<Turn>& turns, const std::vector<Box>& reach)
         if (turns[i].part == 0 ? reach[i].high[0] >= lowest1 : reach[i].low[0] <= highest0)
             border.push_back(static_cast<std::uint32_t>(i));
     std::sort(border.begin(), border.end(), [&reach](std::uint32_t x, std::uint32_t y) {
-        return reach[x].low[0] < reach[y].low[0] || (reach[x].low[0] == reach[y].low[0] && x < y);
+        return std::make_pair(reach[x].low[0], x) < std::make_pair(reach[y].low[0], y);
     });
     std::size_t budget = 64 * turns.size();
     for (std::size_t i = 0; i < border.size(); ++i) {
@@ -315,15 +316,15 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
         const std::uint32_t h = table.use(e, 0), k = table.use(e, 1);
         const std::uint32_t f = EdgeTable::faceOf(h), g = EdgeTable::faceOf(k);
         if (touched[f] != 0 || touched[g] != 0)
-            return;
+            return false;
         const std::uint32_t a = EdgeTable::from(faces, h), b = EdgeTable::to(faces, h);
         const std::uint32_t c = table.across(e, 0), d = table.across(e, 1);
         if (table.find(c, d) != table.edgeCount() ||
             made.count((std::uint64_t{std::min(c, d)} << 32) | std::max(c, d)) != 0)
-            return;
+            return false;
         const Face nf = {a, d, c}, ng = {d, b, c};
         if (!meetsNothing(positions, faces, tree, nf, ng, f, g, near))
-            return;
+            return false;
         faces[f] = nf;
         faces[g] = ng;
         tree.refresh(f);
@@ -332,13 +333,14 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
         turned.push_back(f);
         turned.push_back(g);
         made.insert((std::uint64_t{std::min(c, d)} << 32) | std::max(c, d));
-        ++flips;
+        return true;
     };
     // The same sweep over the edges onItsOwn marks, shared between two
-    // threads; false, with nothing changed, where it would not pay or the
-    // boxes are not all finite, which the loosened tree needs.
+    // threads, counting the turns in count; false, with nothing changed,
+    // where it would not pay or the boxes are not all finite, which the
+    // loosened tree needs.
     std::vector<Box> exact;  // each face's box as it stands, while the tree holds looser ones
-    const auto sweepOnTwoThreads = [&](std::size_t edges) {
+    const auto sweepOnTwoThreads = [&](std::size_t edges, std::uint64_t& count) {
         if (threads < 2)
             return false;
         std::vector<Turn> turns;
@@ -396,7 +398,7 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
                 continue;
             turned.push_back(turns[i].f);
             turned.push_back(turns[i].g);
-            ++flips;
+            ++count;
         }
         // the tree takes each face's own box back
         for (const std::uint32_t face : loosened)
@@ -435,13 +437,14 @@ std::uint64_t flipSlivers(const Surface& surface, Faces& faces, FaceBoxTree& tre
                 settling[h] = onItsOwn[e] == 0 ? 1 : 0;
             }
         });
-        const std::uint64_t before = flips;
-        if (!sweepOnTwoThreads(edges)) {
+        std::uint64_t turnedNow = 0;
+        if (!sweepOnTwoThreads(edges, turnedNow)) {
             for (std::size_t e = 0; e < edges; ++e)
-                if (onItsOwn[e] != 0)
-                    sweepOne(e);
+                if (onItsOwn[e] != 0 && sweepOne(e))
+                    ++turnedNow;
         }
-        if (flips == before)
+        flips += turnedNow;
+        if (turnedNow == 0)
             break;
     }
     if (tableAfter)

@@ -161,21 +161,21 @@ void EdgeTable::keepOnly(const std::vector<bool>& kept)
     // thread closing it up whole would.
     const std::size_t edges = lower_.size();
     const unsigned parts = edges < kEdgesWorthAThread ? 1 : threads_;
-    std::vector<std::size_t> from(parts + 1);
+    std::vector<std::size_t> firstEdge(parts + 1);
     std::vector<std::uint32_t> first(parts + 1);
     for (unsigned part = 0; part <= parts; ++part) {
-        from[part] = partStart(edges, part, parts);
-        first[part] = start_[from[part]];
+        firstEdge[part] = partStart(edges, part, parts);
+        first[part] = start_[firstEdge[part]];
     }
     std::vector<std::pair<std::uint32_t, std::uint32_t>> ends(parts);
     forEachPart(parts, [&](unsigned part) {
-        ends[part] = keepOnlyIn(from[part], from[part + 1], first[part], first[part + 1], renamed.data());
+        ends[part] = keepOnlyIn(firstEdge[part], firstEdge[part + 1], first[part], first[part + 1], renamed.data());
     });
     std::uint32_t edgesOut = ends[0].first, slotsOut = ends[0].second;
     for (unsigned part = 1; part < parts; ++part) {
         const auto [edgesEnd, slotsEnd] = ends[part];
         const std::uint32_t shift = first[part] - slotsOut;
-        for (std::size_t e = from[part]; e < edgesEnd; ++e, ++edgesOut) {
+        for (std::size_t e = firstEdge[part]; e < edgesEnd; ++e, ++edgesOut) {
             lower_[edgesOut] = lower_[e];
             higher_[edgesOut] = higher_[e];
             start_[edgesOut] = start_[e] - shift;
