@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
 #include <limits>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <unordered_set>
@@ -239,12 +241,48 @@ void tryTurnsOnTwoThreads(const std::vector<CGVertex>& positions, Faces& faces, 
     std::vector<std::uint32_t> own[2];
     for (std::uint32_t i = 0; i < total; ++i)
         own[turns[i].part].push_back(i);
-    // each thread's next turn still to try, or total when it has tried all
-    std::atomic<std::uint32_t> next[2];
+    // Each thread's next turn still to try (total when it has tried all),
+    // and whether it sleeps till the other's moves on: a line each, so
+    // one's progress does not keep taking the line the other reads.
+    struct alignas(64) Mark {
+        std::atomic<std::uint32_t> next{0};
+        std::atomic<bool> asleep{false};
+    };
+    Mark marks[2];
     for (unsigned part = 0; part < 2; ++part)
-        next[part].store(own[part].empty() ? total : own[part][0]);
+        marks[part].next.store(own[part].empty() ? total : own[part][0]);
+    std::mutex sleeping;
+    std::condition_variable wake;
     std::atomic<bool> failing{false};
     std::exception_ptr failed[2];
+    const auto wakeOther = [&](unsigned part) {
+        if (marks[1 - part].asleep.load()) {
+            const std::lock_guard<std::mutex> lock(sleeping);
+            wake.notify_all();
+        }
+    };
+    // Waits till the other thread is past the turn: a short spin, as on an
+    // idle machine it is a few turns away; then asleep, as on a busy one
+    // it may not run until this one gives up its core. False on a failure.
+    const auto waitPast = [&](unsigned part, std::uint32_t after) {
+        const Mark& other = marks[1 - part];
+        constexpr int kSpins = 1 << 14;
+        for (int spin = 0; other.next.load() <= after; ++spin) {
+            if (failing.load())
+                return false;
+            if (spin < kSpins)
+                continue;
+            std::unique_lock<std::mutex> lock(sleeping);
+            marks[part].asleep.store(true);
+            wake.wait(lock, [&] { return other.next.load() > after || failing.load(); });
+            marks[part].asleep.store(false);
+        }
+        return !failing.load();
+    };
+    // what each thread turned, by place in its own list: a byte per turn
+    // of one list would be written by both threads side by side
+    std::vector<std::uint8_t> turnedHere[2] = {std::vector<std::uint8_t>(own[0].size(), 0),
+                                               std::vector<std::uint8_t>(own[1].size(), 0)};
     const auto work = [&](unsigned part) {
         try {
             std::vector<std::uint32_t> near;
@@ -252,19 +290,18 @@ void tryTurnsOnTwoThreads(const std::vector<CGVertex>& positions, Faces& faces, 
             const std::vector<std::uint32_t>& mine = own[part];
             for (std::size_t i = 0; i < mine.size(); ++i) {
                 const Turn& t = turns[mine[i]];
-                if (t.after != kNoTurn)
-                    while (next[1 - part].load(std::memory_order_acquire) <= t.after) {
-                        if (failing.load())
-                            return;
-                        std::this_thread::yield();
-                    }
-                turnedAt[mine[i]] = tryTurn(positions, faces, tree, exact, touched, t, near) ? 1 : 0;
-                next[part].store(i + 1 < mine.size() ? mine[i + 1] : total, std::memory_order_release);
+                if (t.after != kNoTurn && !waitPast(part, t.after))
+                    return;
+                turnedHere[part][i] = tryTurn(positions, faces, tree, exact, touched, t, near) ? 1 : 0;
+                marks[part].next.store(i + 1 < mine.size() ? mine[i + 1] : total);
+                wakeOther(part);
             }
         } catch (...) {
             // memory running out reaches the caller, as on one thread
             failed[part] = std::current_exception();
             failing.store(true);
+            const std::lock_guard<std::mutex> lock(sleeping);
+            wake.notify_all();
         }
     };
     // The second thread's first turns may wait for the first's: where no
@@ -284,6 +321,9 @@ void tryTurnsOnTwoThreads(const std::vector<CGVertex>& positions, Faces& faces, 
     for (const std::exception_ptr& failure : failed)
         if (failure)
             std::rethrow_exception(failure);
+    for (unsigned part = 0; part < 2; ++part)
+        for (std::size_t i = 0; i < own[part].size(); ++i)
+            turnedAt[own[part][i]] = turnedHere[part][i];
 }
 
 }  // namespace
