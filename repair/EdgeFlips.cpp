@@ -185,7 +185,7 @@ bool tryTurn(const std::vector<CGVertex>& positions, Faces& faces, const FaceBox
 // two turns whose reaches do not meet cannot see each other: the threads
 // take the two sides of a plane, and only turns near it wait. False when
 // the reaches are so wide that finding who waits would cost more than one
-// thread; all turns are then left to the first.
+// thread saves; the sweep then runs on one.
 bool shareTurns(std::vector<Turn>& turns, const std::vector<Box>& reach)
 {
     std::vector<double> centres(turns.size());
