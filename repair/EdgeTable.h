@@ -3,6 +3,7 @@
 #include "geometry/Surface.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // Every edge of a face list, with the faces that use it. A half-edge is
@@ -19,7 +20,9 @@
 class EdgeTable {
 public:
     // Faces must name points below pointCount and hold fewer than 2^32 / 3.
-    EdgeTable(const Faces& faces, std::size_t pointCount);
+    // A large table closes up after drops on up to threads threads; it
+    // reads the same for every count.
+    EdgeTable(const Faces& faces, std::size_t pointCount, unsigned threads = 1);
 
     // How many faces the table knows: those of the face list it was built
     // from or last brought up to date with.
@@ -82,7 +85,14 @@ private:
     // byPoint_ and edgeOf_ again, from the edges
     void indexEdges();
 
+    // Closes up the edges from `from` to `to`, whose half-edges run from
+    // slot first to slot last, in place from their own first edge and
+    // slot on; gives where the edges and the slots then end.
+    std::pair<std::uint32_t, std::uint32_t> keepOnlyIn(std::size_t from, std::size_t to, std::uint32_t first,
+                                                       std::uint32_t last, const std::uint32_t* rename);
+
     std::size_t faceCount_ = 0;
+    unsigned threads_ = 1;
     std::vector<std::uint32_t> byPoint_;  // first edge whose lower corner is each point, and one past the last point
     std::vector<std::uint32_t> lower_;
     std::vector<std::uint32_t> higher_;

@@ -324,8 +324,20 @@ void FaceBoxTree::refresh(std::uint32_t face)
         joined_[nodes_[leaf].joined - 1].push_back(face);
         leafOf_[face] = leaf;
     }
-    // widen the leaf and every box above it; a box that holds the face's
-    // already stays as it is, as does every box above it, which holds it
+    widenAbove(face);
+}
+
+void FaceBoxTree::loosen(std::uint32_t face, const Box& box)
+{
+    assert(face < leafOf_.size() && leafOf_[face] != kNoLeaf);
+    boxes_[face] = merged(boxes_[face], box);
+    widenAbove(face);
+}
+
+void FaceBoxTree::widenAbove(std::uint32_t face)
+{
+    // a box that holds the face's already stays as it is, as does every
+    // box above it, which holds it
     std::uint32_t at = leafOf_[face];
     for (;;) {
         if (holds(nodes_[at].box, boxes_[face]))

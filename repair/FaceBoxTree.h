@@ -61,6 +61,12 @@ public:
     // Takes a face that was appended or changed in place since the build.
     void refresh(std::uint32_t face);
 
+    // Lets the face's box take in the box as well, and the boxes above it:
+    // a query then finds the face wherever its corners may move inside the
+    // box, with no change to the tree while threads query it. faceBox
+    // gives the wider box until the face is refreshed.
+    void loosen(std::uint32_t face, const Box& box);
+
     // Follows the face list after it kept only the faces marked in kept (one
     // mark per face the tree knows), the rest closing up in order: the tree
     // renames its faces instead of being built again, so the steps of a
@@ -88,6 +94,8 @@ private:
     std::uint32_t curveKey(const Box& box) const;
     std::uint32_t buildRange(std::uint32_t first, std::uint32_t last, std::uint32_t parent);
     std::uint32_t leafFor(const Box& box) const;
+    // widens the face's leaf and the boxes above it to hold its box
+    void widenAbove(std::uint32_t face);
     void leafFaces(const Node& leaf, std::vector<std::uint32_t>& faces) const;
     template <class Visit>
     void forEachInLeaf(const Node& leaf, Visit&& visit) const;

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <exception>
+#include <limits>
 #include <system_error>
 #include <thread>
 
@@ -85,10 +87,96 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> intersectingPairs(const std
     return pairs;
 }
 
-std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes, EdgeTable* table,
-                                  unsigned threads, std::vector<std::uint32_t>* corners)
+CrossingSearch::CrossingSearch(const std::vector<CGVertex>& positions, const Faces& faces) : positions_(positions)
 {
-    const auto pairs = intersectingPairs(surface.positions, faces, boxes, threads);
+    for (const CGVertex& p : positions)
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+            return;
+    faces_ = faces;
+    try {
+        thread_ = std::thread([this] {
+            try {
+                tree_ = std::make_unique<FaceBoxTree>(positions_, faces_);
+                pieces_ = tree_->meetingPairParts(2 * kPiecesPerThread);
+            } catch (...) {
+                failed_[1] = std::current_exception();
+                return;
+            }
+            ready_.store(true, std::memory_order_release);
+            search(1);
+        });
+    } catch (const std::system_error&) {
+        faces_.clear();
+    }
+}
+
+CrossingSearch::~CrossingSearch()
+{
+    if (thread_.joinable()) {
+        // nobody waits for the pairs: the pieces not begun are left
+        next_ = std::numeric_limits<std::size_t>::max() / 2;
+        thread_.join();
+    }
+}
+
+void CrossingSearch::search(unsigned who)
+{
+    try {
+        const auto visit = [this, who](std::uint32_t f, std::uint32_t g) {
+            if (facesIntersect(positions_, faces_[f], faces_[g]))
+                found_[who].push_back({f, g});
+        };
+        for (std::size_t p = next_++; p < pieces_.size(); p = next_++)
+            tree_->forEachMeetingPairIn(pieces_[p], visit);
+    } catch (...) {
+        failed_[who] = std::current_exception();
+        next_ = pieces_.size();
+    }
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> CrossingSearch::pairsAmong(const Faces& faces)
+{
+    if (!thread_.joinable())
+        return intersectingPairs(positions_, faces);
+    if (ready_.load(std::memory_order_acquire))
+        search(0);
+    thread_.join();
+    for (const std::exception_ptr& failure : failed_)
+        if (failure)
+            std::rethrow_exception(failure);
+    // Each face left is the next one searched with the same first corner
+    // and the same other two, either way round: faces only went, in order.
+    std::vector<std::uint32_t> place(faces_.size(), kNoFace);
+    std::size_t searched = 0;
+    for (std::uint32_t f = 0; f < faces.size(); ++f) {
+        const Face& face = faces[f];
+        while (searched < faces_.size()) {
+            const Face& was = faces_[searched];
+            if (was[0] == face[0] &&
+                ((was[1] == face[1] && was[2] == face[2]) || (was[1] == face[2] && was[2] == face[1])))
+                break;
+            ++searched;
+        }
+        // faces that are not those searched are searched afresh
+        if (searched == faces_.size())
+            return intersectingPairs(positions_, faces);
+        place[searched++] = f;
+    }
+    Pairs pairs;
+    for (const Pairs& some : found_)
+        for (const auto& [f, g] : some)
+            if (place[f] != kNoFace && place[g] != kNoFace)
+                pairs.push_back({place[f], place[g]});
+    // in face order, whichever thread found them
+    std::sort(pairs.begin(), pairs.end());
+    return pairs;
+}
+
+std::uint64_t removeIntersections(const Surface& surface, Faces& faces, FaceBoxTree& boxes, EdgeTable* table,
+                                  unsigned threads, std::vector<std::uint32_t>* corners, CrossingSearch* ahead)
+{
+    const auto pairs =
+        ahead != nullptr ? ahead->pairsAmong(faces) : intersectingPairs(surface.positions, faces, boxes, threads);
     if (pairs.empty())
         return 0;
     std::vector<std::uint32_t> meets(faces.size(), 0);

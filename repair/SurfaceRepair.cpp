@@ -16,6 +16,7 @@
 #include "repair/SelfIntersections.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -63,7 +64,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
 
     // One edge table serves every step: each step that drops, turns or adds
     // faces brings it up to date in place, or the next step does.
-    EdgeTable table(faces, pointCount);
+    EdgeTable table(faces, pointCount, threads);
     // The outlines the samples left, told apart from those the repair opens.
     std::unordered_set<std::uint64_t> openAsMade;
     for (std::size_t e = 0; e < table.edgeCount(); ++e)
@@ -77,10 +78,14 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     // needs no faces taken away for its edges' sake.
     // whether no point is a corner of two fans that touch only there
     bool pinchFree = false;
+    // the crossing faces, sought while the faces below go
+    std::unique_ptr<CrossingSearch> ahead;
     if (!windsOneWay(table)) {
         asMade = false;
         counts.removedFoldOvers = removeFoldOvers(surface, faces, table);
         counts.removedFoldOvers += growManifold(surface, faces, table, counts.flippedFaces, threads);
+        if (threads > 1)
+            ahead = std::make_unique<CrossingSearch>(surface.positions, faces);
         counts.removedPieces += removePinches(faces, pointCount, table);
         counts.removedPieces += removeShreds(faces, table);
         // the pinches went, and the shreds were whole pieces, sharing no point
@@ -94,7 +99,9 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
 
     // Faces that cross each other but share no edge pass every edge test.
     std::vector<std::uint32_t> crossingCorners;  // of the faces that went
-    counts.removedIntersecting = removeIntersections(surface, faces, boxes, &table, threads, &crossingCorners);
+    counts.removedIntersecting =
+        removeIntersections(surface, faces, boxes, &table, threads, &crossingCorners, ahead.get());
+    ahead.reset();
     if (counts.removedIntersecting > 0) {
         asMade = false;
         // on a surface with no pinch, taking faces away makes new ones at
@@ -117,7 +124,7 @@ RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress*
     bool stale = false;
     const auto bringUp = [&] {
         if (stale)
-            table = EdgeTable(faces, pointCount);
+            table = EdgeTable(faces, pointCount, threads);
         else
             table.update(faces);
         stale = false;

@@ -29,7 +29,7 @@ struct RepairCounts {
 // faces keep their order; new ones go at the end, though a turned edge
 // changes two faces in place. A surface with none of these faults comes
 // back unchanged. Where progress is given, each of the repair's five steps
-// counts there as it ends. The search for crossing faces runs on up to
-// threads threads; the faces are the same for every count.
+// counts there as it ends. Its threaded steps run on up to threads
+// threads; the faces are the same for every count.
 RepairCounts repairSurface(Surface& surface, std::size_t maxHoleEdges, Progress* progress = nullptr,
                            unsigned threads = 1);

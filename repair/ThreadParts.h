@@ -1,26 +1,35 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-// Runs work(part) for parts 0 to parts - 1, each on a thread of its own but
-// the first, which runs here, as does a part no thread could start for.
-// The work must not throw.
+// Runs work(part) once for each part from 0 to parts - 1, on this thread
+// and up to parts - 1 helpers, each taking the next part as it comes
+// free: on a busy machine a helper may start late, and this thread then
+// takes its part rather than wait for it. A part no thread could start
+// for runs here too. The parts must not depend on which thread runs
+// them, and the work must not throw.
 template <class Work>
 void forEachPart(unsigned parts, Work&& work)
 {
+    std::atomic<unsigned> next{0};
+    const auto take = [&next, &work, parts] {
+        for (unsigned part = next++; part < parts; part = next++)
+            work(part);
+    };
     std::vector<std::thread> helpers;
     helpers.reserve(parts);
-    for (unsigned part = 1; part < parts; ++part) {
+    for (unsigned helper = 1; helper < parts; ++helper) {
         try {
-            helpers.emplace_back([&work, part] { work(part); });
+            helpers.emplace_back(take);
         } catch (const std::system_error&) {
-            work(part);
+            break;
         }
     }
-    work(0);
+    take();
     for (std::thread& helper : helpers)
         helper.join();
 }

@@ -196,6 +196,35 @@ TEST(IntersectingPairs, FindsTheSamePairsOnTwoThreadsAsOnOne)
     EXPECT_EQ(intersectingPairs(s.positions, s.faces, tree, 2), one);
 }
 
+TEST(CrossingSearch, FindsAmongTheFacesLeftWhatASearchOfThemFinds)
+{
+    // Triangles on a few close points, so many share a corner or an edge
+    // and many cross; the search runs on all of them while some go and
+    // some turn over, which changes neither whether two meet nor how.
+    std::uint64_t state = 3;
+    const auto unit = [&state] { return double(nextRandom(state) % 1000000) / 1000000.0; };
+    Surface s;
+    for (int p = 0; p < 400; ++p)
+        s.positions.push_back({p % 20 + unit(), p / 20 + unit(), unit()});
+    for (int f = 0; f < 3000; ++f) {
+        const auto a = static_cast<std::uint32_t>(nextRandom(state) % 360);
+        s.faces.push_back({a, static_cast<std::uint32_t>(a + 1 + nextRandom(state) % 3),
+                           static_cast<std::uint32_t>(a + 19 + nextRandom(state) % 3)});
+    }
+    CrossingSearch ahead(s.positions, s.faces);
+    Faces left;
+    for (std::size_t f = 0; f < s.faces.size(); ++f) {
+        if (f % 3 == 1)
+            continue;
+        left.push_back(s.faces[f]);
+        if (f % 5 == 0)
+            std::swap(left.back()[1], left.back()[2]);
+    }
+    const auto pairs = intersectingPairs(s.positions, left);
+    EXPECT_GT(pairs.size(), 1000u);
+    EXPECT_EQ(ahead.pairsAmong(left), pairs);
+}
+
 TEST(RemoveIntersections, DropsTheFaceThatCrossesMostAndKeepsTheSheet)
 {
     Surface s = flatGrid(4);
