@@ -38,11 +38,14 @@ std::string checkPlyInput(const std::uint8_t* data, std::size_t size)
         return fault;
 
     // Every vertex read was counted by the header, skipped ones included.
-    // Header words are split by spaces or tabs.
+    // Header words are split by spaces or tabs, and a line may begin with
+    // either.
     const auto blank = [&bytes](std::size_t i) { return i < bytes.size() && (bytes[i] == ' ' || bytes[i] == '\t'); };
     std::size_t at = std::string::npos;
     for (std::size_t line = 0; line < bytes.size() && at == std::string::npos;) {
         std::size_t i = line;
+        while (blank(i))
+            ++i;
         if (bytes.compare(i, 7, "element") == 0 && blank(i + 7)) {
             for (i += 7; blank(i); ++i) {}
             if (bytes.compare(i, 6, "vertex") == 0 && blank(i + 6))
