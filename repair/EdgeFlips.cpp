@@ -44,13 +44,8 @@ bool meetsNothing(const std::vector<CGVertex>& positions, const Faces& faces, co
                   std::vector<std::uint32_t>& near)
 {
     const Box a = boxOf(positions, first), b = boxOf(positions, second);
-    Box both;
-    for (int k = 0; k < 3; ++k) {
-        both.low[k] = std::min(a.low[k], b.low[k]);
-        both.high[k] = std::max(a.high[k], b.high[k]);
-    }
     near.clear();
-    tree.query(both, near);
+    tree.query(merged(a, b), near);
     for (std::uint32_t k : near) {
         if (k == skipA || k == skipB)
             continue;
@@ -133,16 +128,6 @@ bool finite(const Box& box)
         if (!std::isfinite(box.low[k]) || !std::isfinite(box.high[k]))
             return false;
     return true;
-}
-
-Box merged(const Box& a, const Box& b)
-{
-    Box both;
-    for (int k = 0; k < 3; ++k) {
-        both.low[k] = std::min(a.low[k], b.low[k]);
-        both.high[k] = std::max(a.high[k], b.high[k]);
-    }
-    return both;
 }
 
 // Turns the edge if no face of the sweep stands in the way, as the

@@ -21,16 +21,6 @@ constexpr std::uint32_t kNoLeaf = 0xffffffffu;
 // Below this many faces a thread costs more to start than it saves.
 constexpr std::size_t kFacesWorthAThread = 20000;
 
-Box merged(const Box& a, const Box& b)
-{
-    Box box;
-    for (int k = 0; k < 3; ++k) {
-        box.low[k] = std::min(a.low[k], b.low[k]);
-        box.high[k] = std::max(a.high[k], b.high[k]);
-    }
-    return box;
-}
-
 // Whether the box outer holds the box inner, so that merging the two
 // gives outer as it is.
 bool holds(const Box& outer, const Box& inner)

@@ -2,6 +2,7 @@
 
 #include "geometry/Surface.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -19,6 +20,17 @@ struct Box {
         return true;
     }
 };
+
+// The smallest box holding both.
+inline Box merged(const Box& a, const Box& b)
+{
+    Box box;
+    for (int k = 0; k < 3; ++k) {
+        box.low[k] = std::min(a.low[k], b.low[k]);
+        box.high[k] = std::max(a.high[k], b.high[k]);
+    }
+    return box;
+}
 
 Box boxOf(const std::vector<CGVertex>& positions, const Face& face);
 

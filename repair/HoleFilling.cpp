@@ -389,10 +389,7 @@ std::vector<Face> HoleFiller::closing(std::size_t n) const
 bool HoleFiller::meetsNothing(const Face& face, const std::vector<Face>& before, FillPlan& plan)
 {
     const Box box = boxOf(positions_, face);
-    for (int k = 0; k < 3; ++k) {
-        plan.asked.low[k] = plan.askedAny ? std::min(plan.asked.low[k], box.low[k]) : box.low[k];
-        plan.asked.high[k] = plan.askedAny ? std::max(plan.asked.high[k], box.high[k]) : box.high[k];
-    }
+    plan.asked = plan.askedAny ? merged(plan.asked, box) : box;
     plan.askedAny = true;
     near_.clear();
     tree_.query(box, near_);

@@ -723,10 +723,7 @@ bool Patcher::rebuild(const std::vector<std::uint32_t>& region, PlanScratch& scr
         const Box& box = madeBoxes[i];
         near.clear();
         boxes_.query(box, near);
-        for (int k = 0; k < 3; ++k) {
-            plan.asked.low[k] = plan.askedAny ? std::min(plan.asked.low[k], box.low[k]) : box.low[k];
-            plan.asked.high[k] = plan.askedAny ? std::max(plan.asked.high[k], box.high[k]) : box.high[k];
-        }
+        plan.asked = plan.askedAny ? merged(plan.asked, box) : box;
         plan.askedAny = true;
         for (std::size_t at = 0; at < near.size(); ++at) {
             const std::uint32_t g = near[at];
