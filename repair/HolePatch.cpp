@@ -47,14 +47,18 @@ double orient(const Point2& a, const Point2& b, const Point2& c)
     return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
 }
 
+// Whether r lies in the box of p and q: on the segment p-q when the three
+// are on one line.
+bool onSegment(const Point2& p, const Point2& q, const Point2& r)
+{
+    return std::min(p.x, q.x) <= r.x && r.x <= std::max(p.x, q.x) && std::min(p.y, q.y) <= r.y &&
+           r.y <= std::max(p.y, q.y);
+}
+
 // Whether the closed segments a-b and c-d have a point in common, given
 // o1 = orient(a, b, c) and o2 = orient(a, b, d).
 bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point2& d, double o1, double o2)
 {
-    const auto onSegment = [](const Point2& p, const Point2& q, const Point2& r) {
-        return std::min(p.x, q.x) <= r.x && r.x <= std::max(p.x, q.x) && std::min(p.y, q.y) <= r.y &&
-               r.y <= std::max(p.y, q.y);
-    };
     // c and d strictly on one side: only a or b on the line through c and
     // d, between them, can meet it; most pairs end here
     if ((o1 > 0.0 && o2 > 0.0) || (o1 < 0.0 && o2 < 0.0))
@@ -182,11 +186,7 @@ std::vector<Triangle> triangulate(const std::vector<Point2>& points, std::uint32
             const double o2 = bx * (pd.y - a.y) - by * (pd.x - a.x);
             // c and d strictly on one side, and neither a nor b on c-d's
             // box: the segments cannot meet, as most do not
-            if (((o1 > 0.0 && o2 > 0.0) || (o1 < 0.0 && o2 < 0.0)) &&
-                !(std::min(pc.x, pd.x) <= a.x && a.x <= std::max(pc.x, pd.x) && std::min(pc.y, pd.y) <= a.y &&
-                  a.y <= std::max(pc.y, pd.y)) &&
-                !(std::min(pc.x, pd.x) <= b.x && b.x <= std::max(pc.x, pd.x) && std::min(pc.y, pd.y) <= b.y &&
-                  b.y <= std::max(pc.y, pd.y)))
+            if (((o1 > 0.0 && o2 > 0.0) || (o1 < 0.0 && o2 < 0.0)) && !onSegment(pc, pd, a) && !onSegment(pc, pd, b))
                 continue;
             if (segmentsMeet(a, b, pc, pd, o1, o2))
                 return false;
